@@ -1,0 +1,32 @@
+#!/usr/bin/env bash
+# Installs the Debian packages Vora Plombix needs to build, test and run.
+# Does nothing when every package is already installed.
+set -euo pipefail
+
+packages=(
+  cmake ninja-build g++ pkg-config       # build tools
+  qt6-base-dev                           # Qt 6 Widgets: the window; QImageReader: decoding
+  qt6-image-formats-plugins              # TIFF, WebP, TGA, ... readers for Qt
+  libsdl2-dev                            # game controllers
+  libmicrohttpd-dev                      # HTTP server of the built-in stand-in NDI runtime
+  libspng-dev                            # fast PNG encoding of published frames
+  libcurl4-openssl-dev                   # HTTP client of the stand-in's receive side
+  libgtest-dev libgmock-dev              # unit tests
+  libbenchmark-dev                       # benchmarks
+  fonts-dejavu-core                      # a font for the window (and for offscreen tests)
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+    missing+=("$p")
+  fi
+done
+
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+echo "Installing: ${missing[*]}"
+sudo=()
+if [ "$(id -u)" -ne 0 ]; then sudo=(sudo); fi
+"${sudo[@]}" apt-get update
+DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y --no-install-recommends "${missing[@]}"
