@@ -1,0 +1,200 @@
+// Dialog templates: the layout of each window as a table of controls in
+// dialog units, and the builder that turns such a table into Qt widgets.
+//
+// Dialog units (DU) make a layout follow its font: one horizontal unit is a
+// quarter of the font's average character width, one vertical unit an eighth
+// of its character height. The conversion is done as the desktop platform
+// the layouts were drawn for does it:
+//
+//   avgCharWidth = (width of "A..Za..z" / 26 + 1) / 2        (integer steps)
+//   charHeight   = ascent + descent of the font               (pixels)
+//   x px = MulDiv(x DU, avgCharWidth, 4)     y px = MulDiv(y DU, charHeight, 8)
+//
+// where MulDiv(a, b, c) = a * b / c rounded to the nearest integer, halves
+// away from zero. Each of x, y, width and height is converted on its own, so
+// the right edge is x px + width px (not the converted right edge).
+// Worked example: avgCharWidth 6, charHeight 13 (an 8-point dialog font at
+// 96 dpi): the main window's 321 x 228 DU become 482 x 371 px (481.5 and
+// 370.5 rounded up).
+//
+// Dialog font: "DejaVu Sans" at 8 points (installed by the bootstrap step on
+// every machine we build on, so layouts and tests come out the same
+// everywhere); when that family is missing Qt substitutes the closest sans
+// face and the layout still scales with whatever font is used.
+//
+// Texts follow the platform's mnemonic rule: "&&" shows a single "&" and a
+// single "&" marks the next letter. Buttons, check boxes, radios, group boxes
+// and menu buttons get the text as written (Qt applies the same rule); plain
+// labels get ShownLabelText(), because QLabel shows "&" literally. Texts put
+// into labels later at run time (file names) are shown exactly as given.
+#pragma once
+
+#include <QHash>
+#include <QList>
+#include <QPixmap>
+#include <QSize>
+#include <QString>
+#include <QWidget>
+
+#include <functional>
+#include <span>
+
+class QButtonGroup;
+class QFont;
+
+namespace plombix {
+
+// The id of controls that have none (plain labels, group boxes, pictures).
+inline constexpr int kNoId = -1;
+
+enum class ControlKind {
+  Label,              // QLabel, text left, centred or right
+  PushButton,         // QPushButton
+  DefaultPushButton,  // QPushButton, the dialog's default button
+  CheckBox,           // QCheckBox
+  Radio,              // QRadioButton; kGroupStart opens a QButtonGroup
+  NumberEdit,         // QLineEdit taking digits only; ranges checked on read-back
+  GroupBox,           // QGroupBox, kept below the controls it frames
+  Picture,            // PictureLabel with the bitmap `bitmapId`
+  MenuButton,         // QToolButton, instant pop-up; the menu is set later
+  ColourPicker,       // ColourPickerButton
+  ColButton,          // CColButton (state-coloured toggle or two-line button)
+  PreviewBox,         // made by BuildOptions::previewFactory, else a placeholder
+};
+
+enum ControlFlag : unsigned {
+  kGroupStart = 1u << 0,   // first radio of a group
+  kTextCentre = 1u << 1,   // label text centred
+  kTextRight = 1u << 2,    // label text right-aligned
+  kHidden = 1u << 3,       // created hidden
+  kNotify = 1u << 4,       // picture reports clicks (PictureLabel::clicked)
+  kUnderlined = 1u << 5,   // dialog font with underlining (link buttons)
+  kTwoLine = 1u << 6,      // CColButton in text mode 3, text "upper\n\nlower"
+  kBorder = 1u << 7,       // sunken border (preview box)
+};
+
+struct ControlSpec {
+  int id = kNoId;
+  ControlKind kind = ControlKind::Label;
+  const char* text = "";  // UTF-8, as the platform writes it ("&&" for "&")
+  int x = 0, y = 0, w = 0, h = 0;  // dialog units
+  unsigned flags = 0;
+  int bitmapId = 0;  // Picture: the built-in bitmap shown
+};
+
+struct DialogTemplate {
+  int id = 0;
+  const char* caption = "";  // UTF-8
+  int widthDu = 0;           // client area in dialog units
+  int heightDu = 0;
+  std::span<const ControlSpec> controls;
+};
+
+// Template 102, the main window (every control, the labels and group boxes
+// without id included), 100 the About box, 122 the support window.
+const DialogTemplate& MainWindowTemplate();
+const DialogTemplate& AboutTemplate();
+const DialogTemplate& SupportTemplate();
+
+// The first control with `id` in `tmpl`, or null.
+const ControlSpec* FindControl(const DialogTemplate& tmpl, int id);
+
+// --- Dialog units ------------------------------------------------------------
+
+struct DialogBaseUnits {
+  int avgCharWidth = 0;  // pixels
+  int charHeight = 0;    // pixels
+};
+
+// a * b / c rounded to nearest, halves away from zero; 0 when c is 0.
+int MulDiv(int a, int b, int c);
+// The platform's average character width from the advance of the 52 letters.
+int AverageCharWidth(int widthOf52Letters);
+int DuToPixelsX(int du, DialogBaseUnits units);
+int DuToPixelsY(int du, DialogBaseUnits units);
+// The base units of `font` (see the file comment).
+DialogBaseUnits BaseUnitsOf(const QFont& font);
+// The dialog font (see the file comment).
+QFont DialogFont();
+
+// The text a plain label shows for a platform text: "&&" -> "&", a single
+// "&" dropped (it would only underline the next letter).
+QString ShownLabelText(const QString& platformText);
+
+// The built-in bitmap `id` (":/bitmaps/<id>.png"); a null pixmap when the
+// resource is missing.
+QPixmap BitmapPixmap(int id);
+
+// --- Number read-back --------------------------------------------------------
+
+// Range of the number edits: border percentages and the slideshow duration.
+struct NumberRange {
+  int min = 0;
+  int max = 0;
+};
+inline constexpr NumberRange kPercentRange{0, 99};
+inline constexpr NumberRange kDurationRange{2, 240};
+
+struct NumberReadBack {
+  bool ok = false;
+  int value = 0;    // valid when ok
+  QString message;  // the operator's message when not ok
+};
+
+// "Please enter an integer between <min> and <max>." (used for every
+// failure: empty, not a number, out of range).
+QString RangeMessage(NumberRange range);
+// Parses an edit's text (blanks around it allowed, optional sign, decimal
+// digits) against `range`. Never fails silently: not ok always carries the
+// range message.
+[[nodiscard]] NumberReadBack ReadNumber(const QString& text, NumberRange range);
+
+// --- Builder -----------------------------------------------------------------
+
+struct BuildOptions {
+  // Creates the preview box (PreviewBox kind) as a child of `parent`; the
+  // builder sets its geometry. Without it a plain framed placeholder is made
+  // that the window can replace (see BuiltDialog::replace).
+  std::function<QWidget*(QWidget* parent, const ControlSpec& spec)> previewFactory;
+  // Sets the dialog font on the parent (its children inherit it). On by
+  // default; the base units always come from the dialog font.
+  bool setParentFont = true;
+};
+
+// What the builder made: control id -> widget, the radio groups, the client
+// size in pixels. Widgets are children of the parent and die with it.
+class BuiltDialog {
+ public:
+  QWidget* control(int id) const { return byId_.value(id, nullptr); }
+  template <class T>
+  T* as(int id) const {
+    return qobject_cast<T*>(control(id));
+  }
+  // The group opened by the radio `firstId` (ids 0..n-1 in table order), or
+  // null.
+  QButtonGroup* radioGroup(int firstId) const { return groups_.value(firstId, nullptr); }
+  // Every widget made, in table order (labels without id included).
+  const QList<QWidget*>& widgets() const { return all_; }
+  QSize clientSize() const { return clientSize_; }
+  DialogBaseUnits baseUnits() const { return units_; }
+  // Puts `replacement` (a child of the same parent) where control `id` was,
+  // with its geometry, visibility and stacking place, and deletes the old
+  // widget. False when `id` is unknown or `replacement` is null.
+  [[nodiscard]] bool replace(int id, QWidget* replacement);
+
+ private:
+  friend BuiltDialog BuildDialog(const DialogTemplate&, QWidget*, const BuildOptions&);
+  QHash<int, QWidget*> byId_;
+  QHash<int, QButtonGroup*> groups_;
+  QList<QWidget*> all_;
+  QSize clientSize_;
+  DialogBaseUnits units_;
+};
+
+// Creates every control of `tmpl` as a child of `parent` in table order (the
+// tab order) and returns the lookup. The parent is not resized: the caller
+// applies clientSize() (fixed or not) itself.
+BuiltDialog BuildDialog(const DialogTemplate& tmpl, QWidget* parent,
+                        const BuildOptions& options = {});
+
+}  // namespace plombix
