@@ -1,0 +1,126 @@
+// FrameStore: the last frame of one sender, handed from the player's thread
+// to the HTTP threads without making the player wait for a receiver.
+//
+// The buffer of a submitted frame stays the caller's; the store may read it
+// only until the next submit(), flush() or close(). So:
+//   - submit() records the pointer and the frame's fields and returns. It
+//     copies nothing. It waits only while another thread is still copying
+//     the PREVIOUS buffer (that copy must end before the buffer is reused).
+//   - A receiver thread that wants the frame (latest()) copies the pending
+//     buffer into a Frame of its own, once; every receiver shares that copy.
+//     So nothing is copied while nobody receives, and a frame superseded
+//     before anyone asked for it is never copied.
+//   - flush() copies a frame nobody has copied yet (a receiver that joins
+//     later still gets it) and then forgets the caller's buffer.
+//   - close() waits for a copy in progress and forgets the buffer.
+// Copies pack the rows (stride = width * 4). Frame buffers are recycled
+// through a small pool so that steady sending does not allocate.
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "ndi_abi.h"
+
+namespace plombix::standin {
+
+struct FrameInfo {
+  int width = 0;
+  int height = 0;
+  NdiFourCC fourcc = NdiFourCC::BGRA;
+  int frameRateN = 0;
+  int frameRateD = 0;
+  float aspect = 0.0f;
+  NdiFrameFormat format = NdiFrameFormat::Progressive;
+  int64_t timecode = 0;   // synthesized when the sender asked for it
+  uint64_t sequence = 0;  // frames sent by this sender up to this one; 0 = none yet
+};
+
+// Largest frame accepted, in each dimension.
+constexpr int kMaxFrameSide = 16384;
+
+class FramePool;
+
+// One immutable copied frame.
+class Frame {
+ public:
+  Frame(std::shared_ptr<FramePool> pool, const FrameInfo& info);
+  ~Frame();
+  Frame(const Frame&) = delete;
+  Frame& operator=(const Frame&) = delete;
+
+  const FrameInfo& info() const { return info_; }
+  const uint8_t* pixels() const { return buffer_.get(); }
+  size_t byteCount() const { return size_t(info_.width) * 4 * size_t(info_.height); }
+  bool ok() const { return buffer_ != nullptr; }  // false: allocation failed
+
+  // The frame as PNG (RGBA for BGRA, RGB for BGRX), encoded on first use
+  // and kept; empty if encoding failed. Thread-safe.
+  const std::string& png() const;
+
+ private:
+  friend class FrameStore;
+  std::shared_ptr<FramePool> pool_;
+  FrameInfo info_;
+  std::unique_ptr<uint8_t[]> buffer_;
+  size_t capacity_ = 0;
+  mutable std::once_flag pngOnce_;
+  mutable std::string png_;
+};
+
+// Checks a frame handed to the send call: size 1..kMaxFrameSide, BGRA or
+// BGRX, pixels present, stride 0 (meaning width * 4) or at least width * 4.
+// On success fills `*info` (sequence and timecode are left to the store) and
+// `*strideBytes`.
+[[nodiscard]] bool ValidateFrame(const NDIlib_video_frame_v2_t& frame, FrameInfo* info,
+                                 int* strideBytes);
+
+class FrameStore {
+ public:
+  FrameStore();
+  ~FrameStore();
+  FrameStore(const FrameStore&) = delete;
+  FrameStore& operator=(const FrameStore&) = delete;
+
+  // --- The sending thread ---------------------------------------------------
+  // Records a frame ValidateFrame accepted (`info` from it) and the caller's
+  // buffer. Returns its sequence number.
+  uint64_t submit(const FrameInfo& info, const uint8_t* data, int strideBytes);
+  // Copies the pending frame if nobody did, then forgets the caller's buffer.
+  void flush();
+  // Ends the store: waits for a copy in progress, forgets the caller's
+  // buffer, wakes every waiter. Later waits return at once.
+  void close();
+
+  // --- Receiver threads -------------------------------------------------------
+  // The newest frame, copied now if needed; null before the first frame (or
+  // if a copy could not be allocated).
+  std::shared_ptr<const Frame> latest();
+  // Waits up to `timeout` for a frame newer than `*seenSequence`; returns it
+  // and sets `*seenSequence` to its number, or returns null on time-out, when
+  // the store is closed, or when the newer frame could not be copied (then
+  // `*seenSequence` moves past it).
+  std::shared_ptr<const Frame> waitNewer(uint64_t* seenSequence, std::chrono::milliseconds timeout);
+
+  FrameInfo lastInfo() const;  // fields of the last frame submitted
+  bool closed() const;
+
+ private:
+  std::shared_ptr<const Frame> latestLocked(std::unique_lock<std::mutex>& lock);
+
+  mutable std::mutex mutex_;
+  std::condition_variable changed_;
+  std::shared_ptr<FramePool> pool_;
+  FrameInfo last_;                 // the last frame submitted
+  const uint8_t* pendingData_ = nullptr;  // caller's buffer of `last_`, not yet copied
+  int pendingStride_ = 0;
+  bool copying_ = false;           // a thread is reading pendingData_
+  bool closed_ = false;
+  std::shared_ptr<const Frame> current_;  // the newest copy
+};
+
+}  // namespace plombix::standin
