@@ -1,0 +1,149 @@
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+
+#include "path_buffer.h"
+
+namespace plombix {
+namespace {
+
+std::u16string units(const PathBuffer& p) { return std::u16string(p.view()); }
+
+TEST(PathBuffer, StoresAPathOfAtMost383UnitsAndNeverCutsALongerOne) {
+  struct Row {
+    const char* name;
+    std::size_t length;
+    bool fits;
+  } rows[] = {{"empty", 0, true}, {"383 units", 383, true}, {"384 units", 384, false}, {"500 units", 500, false}};
+  for (const auto& row : rows) {
+    PathBuffer p;
+    ASSERT_TRUE(p.assign("/previous/picture.png"));
+    const std::string path(row.length, 'a');
+    EXPECT_EQ(p.assign(path), row.fits) << row.name;
+    EXPECT_EQ(p.toUtf8(), row.fits ? path : std::string()) << row.name;
+  }
+}
+
+TEST(PathBuffer, CountsUtf16UnitsNotBytes) {
+  // U+1F600 is 4 bytes of UTF-8 and 2 units of UTF-16; U+00E9 2 bytes, 1 unit.
+  std::string emoji;
+  for (int i = 0; i < 191; ++i) emoji += "\xF0\x9F\x98\x80";  // 382 units
+  PathBuffer p;
+  EXPECT_TRUE(p.assign(emoji));
+  EXPECT_EQ(p.view().size(), 382u);
+  EXPECT_FALSE(p.assign(emoji + "\xF0\x9F\x98\x80"));  // 384 units
+  EXPECT_TRUE(p.empty());
+  std::string accents;
+  for (int i = 0; i < 383; ++i) accents += "\xC3\xA9";
+  EXPECT_TRUE(p.assign(accents));
+  EXPECT_EQ(p.toUtf8(), accents);
+}
+
+TEST(PathBuffer, AShorterPathLeavesTheLongerOnesTail) {
+  PathBuffer p;
+  ASSERT_TRUE(p.assign("/abcdefgh"));
+  ASSERT_TRUE(p.assign("/xy"));
+  EXPECT_EQ(p.toUtf8(), "/xy");
+  const auto& u = p.units();
+  EXPECT_EQ(u[3], 0);    // terminator
+  EXPECT_EQ(u[4], u'd'); // the old path's units stay behind it
+  EXPECT_EQ(u[8], u'h');
+  EXPECT_EQ(u[9], 0);
+}
+
+TEST(PathBuffer, CallerLimitStoresEmptyInsteadOfCutting) {
+  PathBuffer p;
+  EXPECT_TRUE(p.assign(std::string(259, 'x'), 260));  // 259 + terminator fits in 260
+  EXPECT_FALSE(p.assign(std::string(260, 'x'), 260));
+  EXPECT_TRUE(p.empty());
+}
+
+TEST(PathBuffer, ABufferWithoutTerminatorReadsEmptyAndIsNotOverrun) {
+  PathBuffer p;
+  p.units().fill(u'z');
+  EXPECT_TRUE(p.view().empty());
+  EXPECT_EQ(p.toUtf8(), "");
+  // Terminator in the very last unit: a 383-unit path.
+  p.units()[383] = 0;
+  EXPECT_EQ(p.toUtf8(), std::string(383, 'z'));
+}
+
+TEST(PathBuffer, FileFormIsLittleEndianWithTheTail) {
+  PathBuffer p;
+  ASSERT_TRUE(p.assign("/long-name"));
+  ASSERT_TRUE(p.assign("\xC3\xA9"));  // U+00E9
+  std::array<uint8_t, 768> bytes{};
+  p.encode(bytes);
+  EXPECT_EQ(bytes[0], 0xE9);
+  EXPECT_EQ(bytes[1], 0x00);
+  EXPECT_EQ(bytes[2], 0x00);  // terminator
+  EXPECT_EQ(bytes[4], 'o');   // tail of "/long-name": unit 2 is 'o'
+  PathBuffer back;
+  back.overwriteBytes(bytes);
+  EXPECT_EQ(back, p);
+}
+
+TEST(PathBuffer, PartialOverwriteKeepsTheRestIncludingHalfAUnit) {
+  PathBuffer p;
+  ASSERT_TRUE(p.assign("ABCD"));
+  const uint8_t in[3] = {'x', 0, 'y'};  // unit 0 := 'x', low byte of unit 1 := 'y'
+  p.overwriteBytes(in);
+  EXPECT_EQ(units(p), u"xyCD");
+  // 'B' is 0x0042; its high byte 0x00 stays, so unit 1 reads 0x0079.
+}
+
+TEST(PathConversion, RoundTripsTable) {
+  struct Row {
+    const char* name;
+    std::string utf8;
+    std::u16string utf16;
+  } rows[] = {
+      {"ascii", "/home/op/shot007.jpg", u"/home/op/shot007.jpg"},
+      {"two-byte", "/tmp/caf\xC3\xA9.png", u"/tmp/caf\u00E9.png"},
+      {"three-byte", "/tmp/\xE6\x97\xA5.png", u"/tmp/\u65E5.png"},
+      {"four-byte", "/tmp/\xF0\x9F\x98\x80.png", u"/tmp/\U0001F600.png"},
+      {"latin-1 byte", "/tmp/caf\xE9.png", u"/tmp/caf\xDCE9.png"},
+      {"lone continuation", "/\x80", u"/\xDC80"},
+      {"overlong slash", "/\xC0\xAF", u"/\xDCC0\xDCAF"},
+      {"encoded surrogate", "/\xED\xA0\x80", u"/\xDCED\xDCA0\xDC80"},
+      {"cut sequence", "/\xE6\x97", u"/\xDCE6\xDC97"},
+  };
+  for (const auto& row : rows) {
+    const auto to16 = PathToUtf16(row.utf8);
+    ASSERT_TRUE(to16.has_value()) << row.name;
+    EXPECT_EQ(*to16, row.utf16) << row.name;
+    const auto back = PathFromUtf16(*to16);
+    ASSERT_TRUE(back.has_value()) << row.name;
+    EXPECT_EQ(*back, row.utf8) << row.name;
+  }
+}
+
+TEST(PathConversion, UnitsWithoutAFileSystemFormAreRefused) {
+  EXPECT_FALSE(PathFromUtf16(u"/a\xD800").has_value());         // lone high surrogate
+  EXPECT_FALSE(PathFromUtf16(u"/a\xDC10").has_value());         // low surrogate outside the escapes
+  EXPECT_FALSE(PathFromUtf16(u"/\xDCC3\xDCA9").has_value());    // escapes that would read as U+00E9
+  EXPECT_FALSE(PathToUtf16(std::string("/a\0b", 4)).has_value()); // a zero byte names no file
+  PathBuffer p;
+  p.units()[0] = 0xD800;
+  p.units()[1] = 0;
+  EXPECT_FALSE(p.empty());
+  EXPECT_EQ(p.toUtf8(), "");
+}
+
+TEST(PathConversion, AnyByteStringSurvivesTheRoundTrip) {
+  const unsigned seed = 77;
+  std::mt19937 rng(seed);
+  for (int round = 0; round < 2000; ++round) {
+    std::string s(rng() % 40, '\0');
+    for (auto& c : s) c = static_cast<char>(1 + rng() % 255);
+    const auto u = PathToUtf16(s);
+    ASSERT_TRUE(u.has_value()) << "seed " << seed << " round " << round;
+    const auto back = PathFromUtf16(*u);
+    ASSERT_TRUE(back.has_value()) << "seed " << seed << " round " << round;
+    ASSERT_EQ(*back, s) << "seed " << seed << " round " << round;
+  }
+}
+
+}  // namespace
+}  // namespace plombix

@@ -1,0 +1,90 @@
+#include <gtest/gtest.h>
+
+#include <array>
+#include <random>
+
+#include "config_file.h"
+#include "viewer_config.h"
+
+namespace plombix {
+namespace {
+
+TEST(ViewerConfig, DefaultsAreTheStartUpValues) {
+  const ViewerConfig c;
+  EXPECT_EQ(c.fillColour1, 0xFF203080u);
+  EXPECT_EQ(c.fillColour2, 0xFF000000u);
+  EXPECT_EQ(c.resolutionId, 32772u);
+  EXPECT_EQ(c.frameRateId, 32777u);
+  EXPECT_EQ(c.backgroundId, 32790u);
+  EXPECT_EQ(c.scalingMode, 1);
+  EXPECT_EQ(c.slideshow.durationSecs, 2);
+  // Every other byte of the block is 0: check through the file form, where
+  // the expected bytes are written out by hand.
+  std::array<uint8_t, 52> bytes{};
+  EncodeViewerConfig(c, bytes);
+  std::array<uint8_t, 52> expected{};
+  const uint8_t head[20] = {0x80, 0x30, 0x20, 0xFF,  0x00, 0x00, 0x00, 0xFF,
+                            0x04, 0x80, 0x00, 0x00,  // 32772 = 0x8004
+                            0x09, 0x80, 0x00, 0x00,  // 32777 = 0x8009
+                            0x16, 0x80, 0x00, 0x00}; // 32790 = 0x8016
+  std::copy(std::begin(head), std::end(head), expected.begin());
+  expected[24] = 1;  // scalingMode
+  expected[39] = 2;  // durationSecs
+  EXPECT_EQ(bytes, expected);
+}
+
+TEST(ViewerConfig, EachFieldLandsAtItsFileOffset) {
+  // Every field gets a distinct value; the expected position of each is the
+  // offset table of the file format.
+  ViewerConfig c;
+  c.fillColour1 = 0x11223344;
+  c.fillColour2 = 0x55667788;
+  c.resolutionId = 0x01020304;
+  c.frameRateId = 0x05060708;
+  c.backgroundId = 0x090A0B0C;
+  const uint8_t small[12] = {20, 21, 22, 23, 24, 25, 26, 27, 28, 29, 30, 31};
+  uint8_t* fields[12] = {&c.borderSidesPct, &c.borderTopBottomPct, &c.borderEqual, &c.borderUse,
+                         &c.scalingMode,    &c.limitedRange,       &c.fadeOn,      &c.watchOn,
+                         &c.noAlpha,        &c.useLast,            &c.useImage,    &c.overlayOn};
+  for (int i = 0; i < 12; ++i) *fields[i] = small[i];
+  c.slideshow = {32, 33, 34, 35, 36, 37, 38, 39};
+  c.reserved.fill(0xEE);
+
+  std::array<uint8_t, 52> b{};
+  EncodeViewerConfig(c, b);
+  const uint8_t u32s[20] = {0x44, 0x33, 0x22, 0x11, 0x88, 0x77, 0x66, 0x55, 0x04, 0x03,
+                            0x02, 0x01, 0x08, 0x07, 0x06, 0x05, 0x0C, 0x0B, 0x0A, 0x09};
+  for (int i = 0; i < 20; ++i) EXPECT_EQ(b[i], u32s[i]) << "byte " << i;
+  for (int i = 20; i < 40; ++i) EXPECT_EQ(b[i], i) << "byte " << i;  // each field holds its offset
+  for (int i = 40; i < 52; ++i) EXPECT_EQ(b[i], 0) << "reserved byte " << i << " must be written as 0";
+}
+
+TEST(ViewerConfig, DecodeGivesBackWhatEncodeWrote) {
+  const unsigned seed = 20240601;
+  std::mt19937 rng(seed);
+  for (int round = 0; round < 200; ++round) {
+    std::array<uint8_t, 52> bytes{};
+    for (auto& x : bytes) x = static_cast<uint8_t>(rng());
+    for (int i = 40; i < 52; ++i) bytes[i] = 0;
+    const ViewerConfig c = DecodeViewerConfig(bytes);
+    std::array<uint8_t, 52> again{};
+    EncodeViewerConfig(c, again);
+    ASSERT_EQ(again, bytes) << "seed " << seed << " round " << round;
+  }
+}
+
+TEST(ConfigFileName, FirstCopyUsesLastPlqOthersTheirNumberPlusOne) {
+  EXPECT_EQ(ConfigFileName(0), "last.plq");
+  EXPECT_EQ(ConfigFileName(1), "last2.plq");  // the second running copy
+  EXPECT_EQ(ConfigFileName(7), "last8.plq");
+}
+
+TEST(ConfigFileName, ANameOverFifteenCharactersIsNeverCut) {
+  // "last" + 7 digits + ".plq" = 15 characters: the longest that fits.
+  EXPECT_EQ(ConfigFileName(999998), "last999999.plq");
+  EXPECT_EQ(ConfigFileName(9999998), "last9999999.plq");
+  EXPECT_EQ(ConfigFileName(99999999), "");  // 16 characters: no name
+}
+
+}  // namespace
+}  // namespace plombix
