@@ -18,6 +18,7 @@
 #include <QToolButton>
 
 #include <cstdint>
+#include <limits>
 
 #include "ccol_button.h"
 #include "colour_picker_button.h"
@@ -26,12 +27,13 @@
 namespace plombix {
 
 int MulDiv(int a, int b, int c) {
-  if (c == 0) return 0;
+  if (c == 0) return -1;
   const int64_t product = int64_t(a) * b;
   const bool negative = (product < 0) != (c < 0);
   const int64_t num = product < 0 ? -product : product;
   const int64_t den = c < 0 ? -int64_t(c) : c;
   const int64_t q = (num + den / 2) / den;  // halves away from zero
+  if (q > INT32_MAX) return -1;               // as the platform reports overflow
   return int(negative ? -q : q);
 }
 

@@ -106,7 +106,8 @@ struct DialogBaseUnits {
   int charHeight = 0;    // pixels
 };
 
-// a * b / c rounded to nearest, halves away from zero; 0 when c is 0.
+// a * b / c rounded to nearest, halves away from zero; -1 when c is 0 or
+// when the result does not fit in an int (both as the platform does).
 int MulDiv(int a, int b, int c);
 // The platform's average character width from the advance of the 52 letters.
 int AverageCharWidth(int widthOf52Letters);

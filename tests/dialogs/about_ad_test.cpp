@@ -1,0 +1,193 @@
+#include <QDesktopServices>
+#include <QLabel>
+#include <QPushButton>
+#include <QTest>
+#include <QUrl>
+#include <gtest/gtest.h>
+
+#include "about_dialog.h"
+#include "ad_dialog.h"
+#include "links.h"
+#include "picture_label.h"
+#include "qt_test_app.h"
+
+namespace plombix {
+namespace {
+
+TEST(AboutText, NdiVersionIsTheLastBlankSeparatedWord) {
+  struct Row {
+    const char* name;
+    const char* in;
+    const char* out;
+  };
+  for (const Row r : {Row{"sdk text", "NDI SDK LINUX 18:00:58 Dec 21 2018 3.8.0", "3.8.0"},
+                      Row{"bare", "5.6.1", "5.6.1"}, Row{"no blank", "NDI-6.0.0-beta", "NDI-6.0.0-beta"},
+                      Row{"empty", "", ""}, Row{"trailing blank", "NDI 5.6.1 ", "5.6.1"},
+                      Row{"only blanks", "   ", ""}}) {
+    EXPECT_EQ(NdiVersionPart(r.in), QString::fromUtf8(r.out)) << r.name;
+  }
+  EXPECT_EQ(NdiVersionPart(nullptr), QString());
+}
+
+TEST(AboutText, ProductAndCompanyLines) {
+  EXPECT_EQ(AboutProductLine(QStringLiteral("1.0.3.0"), "NDI SDK LINUX 18:00:58 Dec 21 2018 3.8.0"),
+            QStringLiteral("NDI\u00ae Plombix, v1.0.3.0, NDI v3.8.0, x64"));
+  EXPECT_EQ(AboutProductLine(QStringLiteral("1.0.3.0"), "5.6.1"),
+            QStringLiteral("NDI\u00ae Plombix, v1.0.3.0, NDI v5.6.1, x64"));
+  // Own version unknown, runtime version unknown.
+  EXPECT_EQ(AboutProductLine(QString(), "5.6.1"), QStringLiteral("NDI\u00ae Plombix, v, NDI v5.6.1, x64"));
+  EXPECT_EQ(AboutProductLine(QString(), nullptr), QStringLiteral("NDI\u00ae Plombix, v, NDI v, x64"));
+  // Place markers inside the inputs are shown, not substituted.
+  EXPECT_EQ(AboutProductLine(QStringLiteral("%2"), "%1"), QStringLiteral("NDI\u00ae Plombix, v%2, NDI v%1, x64"));
+  EXPECT_EQ(AboutCompanyLine(QStringLiteral("Dec-2026")), QStringLiteral("Voracraft Ltd, Dec-2026"));
+}
+
+TEST(AboutDialog, FillsItsTextsAndClosesOnOk) {
+  CAboutDlg about;
+  EXPECT_EQ(about.windowTitle(), QStringLiteral("About NDI\u00ae Plombix"));
+  about.versionText = QStringLiteral("1.0.3.0");
+  about.releaseDate = QStringLiteral("Dec-2026");
+  about.ndiVersionText = "NDI SDK LINUX 18:00:58 Dec 21 2018 3.8.0";
+  EXPECT_TRUE(about.OnInitDialog());
+  EXPECT_EQ(about.controls().as<QLabel>(1022)->text(), QStringLiteral("NDI\u00ae Plombix, v1.0.3.0, NDI v3.8.0, x64"));
+  EXPECT_EQ(about.controls().as<QLabel>(1023)->text(), QStringLiteral("Voracraft Ltd, Dec-2026"));
+  about.show();
+  about.controls().as<QPushButton>(1)->click();
+  EXPECT_FALSE(about.isVisible());
+  EXPECT_EQ(about.result(), QDialog::Accepted);
+}
+
+TEST(SupportPlacement, HandWorked) {
+  // Main frame at (100, 400), 500 x 400 (bottom 800); support 672 x 440.
+  // left = 100 - (672 - 500) / 2 = 14; top = 800 - 240 = 560; the main
+  // window rises to 150 (bottom 550), 10 above the support window.
+  SupportPlacement p = PlaceSupportWindow(QRect(100, 400, 500, 400), QSize(672, 440));
+  EXPECT_EQ(p.mainTopLeft, QPoint(100, 150));
+  EXPECT_EQ(p.supportTopLeft, QPoint(14, 560));
+  // Odd difference: (673 - 500) / 2 = 86 (173 / 2 truncated).
+  EXPECT_EQ(PlaceSupportWindow(QRect(100, 400, 500, 400), QSize(673, 440)).supportTopLeft.x(), 14);
+  // Narrower support window: (401 - 500) / 2 = -99 / 2 = -49 (toward zero),
+  // so left = 100 + 49 = 149.
+  EXPECT_EQ(PlaceSupportWindow(QRect(100, 400, 500, 400), QSize(401, 300)).supportTopLeft.x(), 149);
+  // Near the screen's top the main window may go above it, as specified.
+  p = PlaceSupportWindow(QRect(0, 10, 300, 200), QSize(300, 200));
+  EXPECT_EQ(p.mainTopLeft, QPoint(0, -240));
+  EXPECT_EQ(p.supportTopLeft, QPoint(0, -30));
+}
+
+TEST(SupportDialog, PictureSequenceForEveryChoice) {
+  for (int choice = 0; choice <= 9; ++choice) {
+    SCOPED_TRACE(choice);
+    const bool stays = choice == 3 || choice == 4 || choice == 8;
+    EXPECT_EQ(FirstSupportBitmap(choice), stays ? 190 : 191);
+    AdDialog dialog;
+    dialog.pictureChoice = choice;
+    EXPECT_EQ(dialog.shownBitmapId(), 0);
+    ASSERT_TRUE(dialog.OnInitDialog());
+    dialog.show();
+    EXPECT_EQ(dialog.shownBitmapId(), stays ? 190 : 191);
+    EXPECT_TRUE(dialog.timerActive(AdDialog::kTimerSwap));
+    EXPECT_FALSE(dialog.timerActive(AdDialog::kTimerHide));
+
+    dialog.onTimer(77);  // unknown timers do nothing
+    EXPECT_EQ(dialog.shownBitmapId(), stays ? 190 : 191);
+    EXPECT_TRUE(dialog.timerActive(AdDialog::kTimerSwap));
+
+    dialog.onTimer(AdDialog::kTimerSwap);
+    EXPECT_EQ(dialog.shownBitmapId(), 190);
+    EXPECT_FALSE(dialog.timerActive(AdDialog::kTimerSwap));
+    EXPECT_TRUE(dialog.timerActive(AdDialog::kTimerHide));
+    EXPECT_TRUE(dialog.isVisible());
+
+    dialog.onTimer(AdDialog::kTimerHide);
+    EXPECT_FALSE(dialog.isVisible());
+    EXPECT_FALSE(dialog.timerActive(AdDialog::kTimerHide));
+  }
+}
+
+TEST(SupportDialog, CancelHidesAndLaterTimersShowNothing) {
+  AdDialog dialog;
+  dialog.pictureChoice = 0;
+  ASSERT_TRUE(dialog.OnInitDialog());
+  dialog.show();
+  dialog.controls().as<QPushButton>(2)->click();
+  EXPECT_FALSE(dialog.isVisible());
+  dialog.onTimer(AdDialog::kTimerSwap);
+  EXPECT_FALSE(dialog.isVisible());
+  dialog.onTimer(AdDialog::kTimerHide);
+  EXPECT_FALSE(dialog.isVisible());
+  // A second initialisation makes no second picture.
+  PictureLabel* picture = dialog.picture();
+  ASSERT_TRUE(dialog.OnInitDialog());
+  EXPECT_EQ(dialog.picture(), picture);
+}
+
+TEST(SupportDialog, LayoutTitleAndPicturePlace) {
+  AdDialog dialog;
+  EXPECT_EQ(dialog.windowTitle(), QStringLiteral("How you can support development of this NDI software..."));
+  EXPECT_FALSE(dialog.isModal());
+  ASSERT_TRUE(dialog.OnInitDialog());
+  EXPECT_EQ(dialog.picture()->pos(), QPoint(10, 10));
+  // 640 x 360 with the bitmap, (10,10)-(640,360) until one is there.
+  const QSize size = dialog.picture()->size();
+  EXPECT_TRUE(size == QSize(640, 360) || size == QSize(630, 350)) << size.width() << "x" << size.height();
+  // The picture fits the window, and the buttons sit below it.
+  EXPECT_LE(dialog.picture()->geometry().right(), dialog.width());
+  for (const int id : {2, 2100, 2101, 2105, 2106}) {
+    EXPECT_GE(dialog.controls().control(id)->y(), 370) << id;
+    EXPECT_LE(dialog.controls().control(id)->geometry().bottom(), dialog.height()) << id;
+  }
+  EXPECT_EQ(dialog.controls().as<QPushButton>(2100)->text(), QString::fromUtf8(links::kMakerSiteInvitation));
+  EXPECT_TRUE(dialog.controls().as<QLabel>(2103)->text().isEmpty());
+}
+
+// Records what the link controls ask the desktop to open.
+class UrlRecorder : public QObject {
+  Q_OBJECT
+ public:
+  QList<QUrl> opened;
+ public slots:
+  void open(const QUrl& url) { opened.append(url); }
+};
+
+TEST(SupportDialog, LinksOpenTheirAddresses) {
+  UrlRecorder recorder;
+  QDesktopServices::setUrlHandler(QStringLiteral("https"), &recorder, "open");
+  {
+    AdDialog dialog;
+    dialog.show();
+    dialog.controls().as<QPushButton>(2100)->click();
+    dialog.controls().as<QPushButton>(2101)->click();
+    QTest::mouseClick(dialog.controls().control(2105), Qt::LeftButton);
+    QTest::mouseClick(dialog.controls().control(2106), Qt::LeftButton);
+  }
+  QDesktopServices::unsetUrlHandler(QStringLiteral("https"));
+  ASSERT_EQ(recorder.opened.size(), 4);
+  EXPECT_EQ(recorder.opened[0], QUrl(QString::fromUtf8(links::kMakerSiteUrl)));
+  EXPECT_EQ(recorder.opened[1], QUrl(QString::fromUtf8(links::kOnlineStoreUrl)));
+  EXPECT_EQ(recorder.opened[2], QUrl(QString::fromUtf8(links::kSocialPageUrl)));
+  EXPECT_EQ(recorder.opened[3], QUrl(QString::fromUtf8(links::kVideoChannelUrl)));
+  for (const QUrl& url : recorder.opened) EXPECT_TRUE(url.host().endsWith(QStringLiteral("voracraft.example")));
+  EXPECT_EQ(QUrl(QString::fromUtf8(links::kNdiSiteUrl)).host(), QStringLiteral("ndi.video"));
+}
+
+TEST(SupportDialog, ShowUnderRaisesTheMainWindowAndPlacesItself) {
+  QWidget main;
+  main.setGeometry(100, 400, 500, 400);
+  main.show();
+  const QRect before = main.frameGeometry();
+  AdDialog dialog(&main);
+  dialog.pictureChoice = 5;
+  dialog.ShowUnder(&main);
+  EXPECT_TRUE(dialog.isVisible());
+  EXPECT_EQ(dialog.shownBitmapId(), 191);
+  EXPECT_EQ(main.frameGeometry().topLeft(), before.topLeft() - QPoint(0, 250));
+  const SupportPlacement expected =
+      PlaceSupportWindow(before, dialog.size() + (before.size() - main.size()));
+  EXPECT_EQ(dialog.frameGeometry().topLeft(), expected.supportTopLeft);
+}
+
+}  // namespace
+}  // namespace plombix
+
+#include "about_ad_test.moc"
