@@ -15,8 +15,11 @@ struct SourceBitmap {
   // fourth byte of each pixel is alpha and is resampled as its own plane.
   int bitsPerPixel = 0;
   // width x height pixels in the player's pixel format, rows packed
-  // top-down. For depths other than 32 the fourth byte is 0.
-  std::unique_ptr<uint8_t[]> pixels;
+  // top-down. For depths other than 32 the fourth byte carries no meaning
+  // (it may be 0 or 255): LoadFile writes 0 there in the picture, and a
+  // rescale makes such pictures opaque. Shared so that the decoder can hand
+  // over its own buffer without a copy; never written after construction.
+  std::shared_ptr<uint8_t[]> pixels;
 
   int64_t byteCount() const { return int64_t(width) * height * 4; }
 };

@@ -1,0 +1,34 @@
+#include "pixel_alloc.h"
+
+#include <atomic>
+
+namespace plombix {
+namespace {
+std::atomic<int> gSkip{0};
+std::atomic<int> gFail{0};
+std::atomic<uint64_t> gCount{0};
+}  // namespace
+
+namespace detail {
+bool AllocationPermitted() {
+  gCount.fetch_add(1, std::memory_order_relaxed);
+  if (gSkip.load(std::memory_order_relaxed) > 0) {
+    gSkip.fetch_sub(1, std::memory_order_relaxed);
+    return true;
+  }
+  if (gFail.load(std::memory_order_relaxed) > 0) {
+    gFail.fetch_sub(1, std::memory_order_relaxed);
+    return false;
+  }
+  return true;
+}
+}  // namespace detail
+
+void InjectAllocationFailures(int skip, int fail) {
+  gSkip.store(fail > 0 ? skip : 0, std::memory_order_relaxed);
+  gFail.store(fail > 0 ? fail : 0, std::memory_order_relaxed);
+}
+
+uint64_t AllocationCount() { return gCount.load(std::memory_order_relaxed); }
+
+}  // namespace plombix
