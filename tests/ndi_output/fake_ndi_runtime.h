@@ -1,0 +1,97 @@
+// A recording fake of the NDI runtime for tests, built as a shared library
+// named like the vendor's (libndi.so.6) so that NdiRuntime picks it through
+// NDI_RUNTIME_DIR_V6 exactly as it would pick the real one.
+//
+// It records every call with everything passed (names, metadata text and
+// length, every frame field, a hash of the pixels) and answers as scripted
+// (initialize result, send_create failure, tally, connection count). Tests
+// reach its state through FakeNdi below, which finds the already loaded
+// library with dlopen(RTLD_NOLOAD) and the extra entry point
+// `plombix_fake_ndi_state`.
+//
+// CMake: the folder holding the fake is PLOMBIX_FAKE_NDI_DIR; a variant
+// lacking NDIlib_send_get_tally is in PLOMBIX_FAKE_NDI_MISSING_DIR (both
+// compile definitions of the tests that link `plombix_fake_ndi_control`).
+#pragma once
+
+#include <dlfcn.h>
+
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "ndi_abi.h"
+
+struct FakeNdiCall {
+  std::string function;  // "NDIlib_send_create", ...
+  void* instance = nullptr;
+  uint32_t timeoutMs = 0;
+  // send_create
+  bool settingsNull = false;
+  std::string name;
+  bool nameNull = false;
+  bool groupsNull = false;
+  bool clockVideo = false;
+  bool clockAudio = false;
+  // add_connection_metadata
+  bool metadataNull = false;
+  int metadataLength = 0;
+  int64_t metadataTimecode = 0;
+  std::string metadataText;  // the zero-terminated text p_data points to
+  // send_video_async_v2
+  bool frameNull = false;
+  NDIlib_video_frame_v2_t frame{};  // as passed (p_data is the caller's)
+  uint64_t pixelHash = 0;           // FNV-1a 64 of xres*4 bytes of each row
+  std::vector<uint8_t> pixels;      // rows packed; only when keepPixels
+};
+
+struct FakeNdiState {
+  std::mutex mutex;
+  std::vector<FakeNdiCall> calls;
+  // Script.
+  bool initializeResult = true;
+  bool sendCreateFails = false;
+  bool keepPixels = false;
+  NDIlib_tally_t tally{false, false};  // get_tally reports a change when it differs
+  int connections = 0;
+  // Internal.
+  NDIlib_tally_t reportedTally{false, false};
+  int liveSenders = 0;
+
+  void reset() {
+    std::lock_guard<std::mutex> lock(mutex);
+    calls.clear();
+    initializeResult = true;
+    sendCreateFails = false;
+    keepPixels = false;
+    tally = reportedTally = NDIlib_tally_t{false, false};
+    connections = 0;
+  }
+  std::vector<FakeNdiCall> snapshot() {
+    std::lock_guard<std::mutex> lock(mutex);
+    return calls;
+  }
+};
+
+using PlombixFakeNdiStateFn = FakeNdiState* (*)();
+
+// The state of the fake loaded from `libraryPath` (null if it is not loaded).
+inline FakeNdiState* FakeNdiAttach(const std::string& libraryPath) {
+  void* handle = ::dlopen(libraryPath.c_str(), RTLD_NOW | RTLD_NOLOAD);
+  if (!handle) return nullptr;
+  auto fn = reinterpret_cast<PlombixFakeNdiStateFn>(::dlsym(handle, "plombix_fake_ndi_state"));
+  ::dlclose(handle);  // drops only the reference NOLOAD added
+  return fn ? fn() : nullptr;
+}
+
+// FNV-1a 64 over `height` rows of `rowBytes` bytes, `strideBytes` apart.
+inline uint64_t FakeNdiHash(const uint8_t* p, int rowBytes, int height, int strideBytes) {
+  uint64_t h = 1469598103934665603ull;
+  for (int y = 0; y < height; ++y)
+    for (int x = 0; x < rowBytes; ++x) {
+      h ^= p[size_t(y) * size_t(strideBytes) + size_t(x)];
+      h *= 1099511628211ull;
+    }
+  return h;
+}
