@@ -41,21 +41,29 @@ class PreviewFrame {
   float portraitAspect = 0.0f;  // 9/16 after Setup
   float lastAspect = 0.0f;      // last ratio that was neither of the two
 
-  // Allocates the buffer and sets the two constant ratios. False (buffer
-  // null) when the allocation fails; LoadFrame then does nothing.
+  // Allocates the buffer (once; a second call keeps it) and sets the two
+  // constant ratios. False (buffer null) when the allocation fails;
+  // LoadFrame then does nothing.
   bool Setup();
 
-  // Copies a frame into the preview image (see the file comment).
-  // `frameBits` must hold `height` rows of `strideBytes`; `fourCC` labels
-  // the frame and changes nothing. Frames whose image would not fit the
-  // buffer are refused (nothing changes).
+  // Copies a frame into the preview image (see the file comment) after
+  // noting its aspect ratio; `header` then describes the image, even when
+  // it has no rows (nothing is copied then). `frameBits` must hold `height`
+  // rows of `strideBytes`; `fourCC` labels the frame and changes nothing.
+  // Refused, with nothing changed at all (not even the aspect state): any
+  // call before a successful Setup, a frame whose image would not fit the
+  // buffer (more than 4096 x 2160 pixels after the size rule), and a frame
+  // with rows to copy but a negative width or a null `frameBits`.
   void LoadFrame(const uint8_t* frameBits, int width, int height, int strideBytes, uint32_t fourCC,
                  float pictureAspect);
 
   const uint8_t* pixels() const { return pixels_.get(); }
 
   // Where the image goes in a box of boxWidth x boxHeight pixels for the
-  // current aspect state (the box is taken to be 16:9).
+  // current aspect state (the box is taken to be 16:9; arithmetic at the
+  // top of preview_frame.cpp). Always inside the box: negative box sizes
+  // count as 0, and a ratio that would give a size outside the box (NaN,
+  // negative, infinite) is clamped to it.
   PreviewRect DestinationRect(int boxWidth, int boxHeight) const;
 
   // Width of the tally border for a box of `clientHeight` pixels: height/64,
