@@ -395,6 +395,17 @@ TEST(DialogBuilder, GroupBoxesDoNotCoverTheirControls) {
   auto* equal = built.as<QCheckBox>(1019);
   QTest::mouseClick(equal, Qt::LeftButton);
   EXPECT_TRUE(equal->isChecked());
+
+  // Also when a table lists the group box after the controls it frames.
+  const ControlSpec late[] = {
+      {7, K::CheckBox, "Inside", 10, 10, 40, 10},
+      {kNoId, K::GroupBox, "Frame", 5, 2, 60, 30},
+  };
+  QWidget other;
+  const BuiltDialog b = BuildDialog(DialogTemplate{1, "", 80, 40, late}, &other);
+  other.resize(b.clientSize());
+  other.show();
+  EXPECT_EQ(other.childAt(b.control(7)->geometry().center()), b.control(7));
 }
 
 TEST(DialogBuilder, NumberEditTakesDigitsOnly) {
