@@ -1,0 +1,452 @@
+// The stand-in runtime end to end over loopback HTTP: what a browser, curl
+// or any HTTP reader gets from a sender driven through the NDI entry points.
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <future>
+#include <thread>
+
+#include "standin_test_support.h"
+
+using namespace standin_test;
+
+namespace {
+
+// The connection metadata the player adds (fourteen blanks between attributes).
+const std::string kProductText =
+    "<ndi_product long_name=\"Vora Plombix - signal generator\"              "
+    "short_name=\"Vora Plombix\"              manufacturer=\"Voracraft\"              "
+    "version=\"1.0.3\"              session=\"default\"              model_name=\"V1\"              "
+    "serial=\"00001\"/>";
+
+using StandInHttp = StandInTest;
+
+}  // namespace
+
+TEST_F(StandInHttp, FramesArriveByteExactWithTheirFields) {
+  struct Row {
+    const char* label;
+    int width, height, stride;
+    NdiFourCC fourcc;
+  };
+  const Row rows[] = {
+      {"1x1 BGRA", 1, 1, 4, NdiFourCC::BGRA},
+      {"odd size BGRX padded", 3, 5, 16, NdiFourCC::BGRX},
+      {"odd size BGRA padded", 641, 359, 641 * 4 + 12, NdiFourCC::BGRA},
+      {"stride 0 means packed", 64, 2, 0, NdiFourCC::BGRX},
+  };
+  NDIlib_send_instance_t s = create("Exact");
+  ASSERT_NE(s, nullptr);
+  const int port = portOf("Exact");
+  uint32_t seed = 1;
+  for (const Row& row : rows) {
+    const int stride = row.stride ? row.stride : row.width * 4;
+    TestFrame t = MakeFrame(row.width, row.height, stride, row.fourcc, seed++);
+    t.frame.line_stride_in_bytes = row.stride;
+    t.frame.frame_rate_N = 60000;
+    t.frame.frame_rate_D = 1200;
+    t.frame.picture_aspect_ratio = 4.0f / 3.0f;
+    const std::string expected = [&] {
+      TestFrame copy = t;
+      copy.frame.line_stride_in_bytes = stride;
+      return copy.packed();
+    }();
+    ndi().sendVideoAsyncV2(s, &t.frame);
+    const RawResponse r = RawGet(port, "/frame.bgra");
+    ASSERT_EQ(r.status, 200) << row.label;
+    EXPECT_TRUE(r.body == expected) << row.label;
+    EXPECT_EQ(r.headers.at("x-width"), std::to_string(row.width)) << row.label;
+    EXPECT_EQ(r.headers.at("x-height"), std::to_string(row.height)) << row.label;
+    EXPECT_EQ(r.headers.at("x-fourcc"), row.fourcc == NdiFourCC::BGRA ? "BGRA" : "BGRX") << row.label;
+    EXPECT_EQ(r.headers.at("x-frame-rate-n"), "60000") << row.label;
+    EXPECT_EQ(r.headers.at("x-frame-rate-d"), "1200") << row.label;
+    EXPECT_EQ(std::strtof(r.headers.at("x-aspect").c_str(), nullptr), 4.0f / 3.0f) << row.label;
+    EXPECT_EQ(r.headers.at("x-frame-format"), "1") << row.label;
+    EXPECT_EQ(r.headers.at("x-sequence"), std::to_string(seed - 1)) << row.label;
+    // A synthesized timecode is the send time in 100 ns units: after 2020.
+    EXPECT_GT(std::stoll(r.headers.at("x-timecode")), 15778368000000000LL) << row.label;
+  }
+  ndi().sendDestroy(s);
+}
+
+TEST_F(StandInHttp, MetadataIsServedExactlyAsAdded) {
+  struct Row {
+    const char* label;
+    std::string text;
+    int length;  // as passed
+    std::string served;
+  };
+  const Row rows[] = {
+      {"length without the zero", kProductText, int(kProductText.size()), kProductText},
+      {"length with the zero", "<a/>", 5, "<a/>"},
+      {"length 0 measures the text", "<b x=\"1\"/>", 0, "<b x=\"1\"/>"},
+      {"length shorter than the text", "<abcdef/>", 3, "<ab"},
+  };
+  for (const Row& row : rows) {
+    NDIlib_send_instance_t s = create("Meta");
+    ASSERT_NE(s, nullptr) << row.label;
+    std::vector<char> text(row.text.begin(), row.text.end());
+    text.push_back('\0');
+    const NDIlib_metadata_frame_t m{row.length, kNdiTimecodeSynthesize, text.data()};
+    ndi().sendAddConnectionMetadata(s, &m);
+    const RawResponse r = RawGet(portOf("Meta"), "/metadata");
+    EXPECT_EQ(r.status, 200) << row.label;
+    EXPECT_EQ(r.body, row.served) << row.label;
+    ndi().sendDestroy(s);
+  }
+  // A null frame or null text is ignored.
+  NDIlib_send_instance_t s = create("Meta");
+  ndi().sendAddConnectionMetadata(s, nullptr);
+  const NDIlib_metadata_frame_t empty{5, 0, nullptr};
+  ndi().sendAddConnectionMetadata(s, &empty);
+  EXPECT_EQ(RawGet(portOf("Meta"), "/metadata").body, "");
+  ndi().sendDestroy(s);
+}
+
+TEST_F(StandInHttp, LateJoinerGetsTheLastFrameAndAFlushedBufferMayBePoisoned) {
+  NDIlib_send_instance_t s = create("Late");
+  ASSERT_NE(s, nullptr);
+  const int port = portOf("Late");
+  EXPECT_EQ(RawGet(port, "/frame.bgra").status, 404);  // nothing sent yet
+  TestFrame first = MakeFrame(33, 17, 33 * 4, NdiFourCC::BGRA, 7);
+  TestFrame last = MakeFrame(33, 17, 33 * 4, NdiFourCC::BGRA, 8);
+  ndi().sendVideoAsyncV2(s, &first.frame);
+  ndi().sendVideoAsyncV2(s, &last.frame);  // nobody received `first`
+  const std::string expected = last.packed();
+  ndi().sendVideoAsyncV2(s, nullptr);  // flush: the buffer is ours again
+  std::memset(last.bytes.data(), 0xAB, last.bytes.size());
+  std::memset(first.bytes.data(), 0xAB, first.bytes.size());
+
+  RawStream stream;
+  ASSERT_TRUE(stream.open(port, "/stream.bgra"));
+  std::map<std::string, std::string> h;
+  std::string body;
+  ASSERT_TRUE(stream.next(&h, &body));
+  EXPECT_TRUE(body == expected);
+  EXPECT_EQ(h["x-sequence"], "2");
+  EXPECT_EQ(RawGet(port, "/frame.bgra").body, expected);
+  ndi().sendDestroy(s);
+}
+
+TEST_F(StandInHttp, BufferReusedAfterTheNextSendNeverReachesAReceiver) {
+  NDIlib_send_instance_t s = create("Poison");
+  ASSERT_NE(s, nullptr);
+  RawStream stream;
+  ASSERT_TRUE(stream.open(portOf("Poison"), "/stream.bgra"));
+  ASSERT_TRUE(Eventually([&] { return ndi().sendGetNoConnections(s, 0) == 1; }));
+  // Two buffers used alternately, as the player does: fill the free one,
+  // send it, and poison the other one, which that send released.
+  TestFrame buffers[2] = {MakeFrame(320, 180, 320 * 4, NdiFourCC::BGRA, 11),
+                          MakeFrame(320, 180, 320 * 4, NdiFourCC::BGRA, 12)};
+  std::vector<std::string> sent;
+  for (int i = 0; i < 40; ++i) {
+    TestFrame& t = buffers[i % 2];
+    for (size_t k = 0; k < t.bytes.size(); ++k) t.bytes[k] = uint8_t(k * 7 + size_t(i));
+    sent.push_back(t.packed());
+    ndi().sendVideoAsyncV2(s, &t.frame);
+    TestFrame& released = buffers[(i + 1) % 2];
+    std::memset(released.bytes.data(), 0xAB, released.bytes.size());
+  }
+  ndi().sendVideoAsyncV2(s, nullptr);
+  // Every part received is one of the frames exactly as sent, in order; the
+  // last one sent always arrives.
+  std::map<std::string, std::string> h;
+  std::string body;
+  size_t index = 0;
+  for (;;) {
+    ASSERT_TRUE(stream.next(&h, &body));
+    while (index < sent.size() && sent[index] != body) ++index;
+    ASSERT_LT(index, sent.size()) << "a part that was never sent (poisoned buffer?)";
+    if (index == sent.size() - 1) break;
+  }
+  ndi().sendDestroy(s);
+}
+
+TEST_F(StandInHttp, TallyChangesAreReportedExactlyOnce) {
+  NDIlib_send_instance_t s = create("Tally");
+  ASSERT_NE(s, nullptr);
+  const int port = portOf("Tally");
+  NDIlib_tally_t t{};
+  EXPECT_FALSE(ndi().sendGetTally(s, &t, 0));
+  RawStream one, two;
+  ASSERT_TRUE(one.open(port, "/stream.bgra"));
+  ASSERT_TRUE(two.open(port, "/stream.png"));
+  const std::string id1 = one.head().headers.at("x-receiver-id");
+  const std::string id2 = two.head().headers.at("x-receiver-id");
+  EXPECT_NE(id1, id2);
+
+  struct Step {
+    const char* label;
+    std::string receiver;
+    const char* flags;  // program, preview
+    bool changed;
+    bool program, preview;
+    const char* status;
+  };
+  // The combined tally: program if any receiver says program, preview if any
+  // says preview.
+  const Step steps[] = {
+      {"one on preview", id1, "program=0&preview=1", true, false, true, "preview"},
+      {"same again", id1, "program=0&preview=1", false, false, true, "preview"},
+      {"two on program", id2, "program=1&preview=0", true, true, true, "program"},
+      {"one off", id1, "program=0&preview=0", true, true, false, "program"},
+      {"two on both", id2, "program=1&preview=1", true, true, true, "program"},
+  };
+  for (const Step& step : steps) {
+    EXPECT_EQ(RawPost(port, "/tally?receiver=" + step.receiver + "&" + step.flags).status, 204)
+        << step.label;
+    t = NDIlib_tally_t{};
+    EXPECT_EQ(ndi().sendGetTally(s, &t, 0), step.changed) << step.label;
+    EXPECT_EQ(t.on_program, step.program) << step.label;
+    EXPECT_EQ(t.on_preview, step.preview) << step.label;
+    EXPECT_FALSE(ndi().sendGetTally(s, &t, 0)) << step.label << ": reported twice";
+    EXPECT_NE(RawGet(port, "/status").body.find(std::string("\"tally\":\"") + step.status + "\""),
+              std::string::npos)
+        << step.label;
+  }
+  // Closing the stream drops its receiver and its tally.
+  two.close();
+  ASSERT_TRUE(ndi().sendGetTally(s, &t, 3000));
+  EXPECT_FALSE(t.on_program);
+  EXPECT_FALSE(t.on_preview);
+  EXPECT_EQ(RawPost(port, "/tally?receiver=" + id2 + "&program=1&preview=0").status, 404);
+  ndi().sendDestroy(s);
+}
+
+TEST_F(StandInHttp, ConnectionsFollowStreamsOpeningAndClosing) {
+  NDIlib_send_instance_t s = create("Count");
+  ASSERT_NE(s, nullptr);
+  const int port = portOf("Count");
+  EXPECT_EQ(ndi().sendGetNoConnections(s, 0), 0);
+  RawGet(port, "/status");  // plain requests are not receivers
+  EXPECT_EQ(ndi().sendGetNoConnections(s, 0), 0);
+  RawStream a, b, c;
+  ASSERT_TRUE(a.open(port, "/stream.bgra"));
+  ASSERT_TRUE(b.open(port, "/stream.png"));
+  ASSERT_TRUE(c.open(port, "/stream.bgra"));
+  EXPECT_TRUE(Eventually([&] { return ndi().sendGetNoConnections(s, 0) == 3; }));
+  EXPECT_NE(RawGet(port, "/status").body.find("\"connections\":3"), std::string::npos);
+  b.close();
+  EXPECT_TRUE(Eventually([&] { return ndi().sendGetNoConnections(s, 0) == 2; }));
+  a.close();
+  c.close();
+  EXPECT_TRUE(Eventually([&] { return ndi().sendGetNoConnections(s, 0) == 0; }));
+  ndi().sendDestroy(s);
+}
+
+TEST_F(StandInHttp, TwoSendersInOneProcessServeTheirOwnFrames) {
+  NDIlib_send_instance_t s1 = create("Left");
+  NDIlib_send_instance_t s2 = create("Right");
+  ASSERT_NE(s1, nullptr);
+  ASSERT_NE(s2, nullptr);
+  const int p1 = portOf("Left"), p2 = portOf("Right");
+  EXPECT_NE(p1, p2);
+  EXPECT_GE(p1, 5961);
+  TestFrame f1 = MakeFrame(8, 8, 32, NdiFourCC::BGRA, 21);
+  TestFrame f2 = MakeFrame(9, 7, 36, NdiFourCC::BGRX, 22);
+  ndi().sendVideoAsyncV2(s1, &f1.frame);
+  ndi().sendVideoAsyncV2(s2, &f2.frame);
+  EXPECT_EQ(RawGet(p1, "/frame.bgra").body, f1.packed());
+  EXPECT_EQ(RawGet(p2, "/frame.bgra").body, f2.packed());
+  EXPECT_NE(RawGet(p2, "/status").body.find("\"name\":\"Right\""), std::string::npos);
+  ndi().sendDestroy(s1);
+  ndi().sendDestroy(s2);
+}
+
+TEST_F(StandInHttp, DestroyedNameAndPortAreFreeAtOnce) {
+  NDIlib_send_instance_t s = create("Again");
+  ASSERT_NE(s, nullptr);
+  const int port = portOf("Again");
+  RawStream stream;  // a connected receiver must not hold the port
+  ASSERT_TRUE(stream.open(port, "/stream.bgra"));
+  EXPECT_EQ(create("Again"), nullptr);  // the name is in use
+  ndi().sendDestroy(s);
+  EXPECT_EQ(portOf("Again"), -1);  // no longer listed
+  NDIlib_send_instance_t again = create("Again");
+  ASSERT_NE(again, nullptr);
+  EXPECT_EQ(portOf("Again"), port);  // first free port again
+  ndi().sendDestroy(again);
+}
+
+TEST_F(StandInHttp, StatusAndPageDescribeTheSource) {
+  NDIlib_send_instance_t s = create("Page <&> \"1\"");
+  ASSERT_NE(s, nullptr);
+  const int port = portOf("Page <&> \"1\"");
+  EXPECT_EQ(RawGet(port, "/status").body,
+            "{\"name\":\"Page <&> \\\"1\\\"\",\"width\":0,\"height\":0,\"fourcc\":\"\","
+            "\"frame_rate_n\":0,\"frame_rate_d\":0,\"connections\":0,\"tally\":\"none\","
+            "\"frames_sent\":0}\n");
+  TestFrame f = MakeFrame(4, 2, 16, NdiFourCC::BGRX, 3);
+  ndi().sendVideoAsyncV2(s, &f.frame);
+  ndi().sendVideoAsyncV2(s, &f.frame);
+  EXPECT_EQ(RawGet(port, "/status").body,
+            "{\"name\":\"Page <&> \\\"1\\\"\",\"width\":4,\"height\":2,\"fourcc\":\"BGRX\","
+            "\"frame_rate_n\":30000,\"frame_rate_d\":1001,\"connections\":0,\"tally\":\"none\","
+            "\"frames_sent\":2}\n");
+  const RawResponse page = RawGet(port, "/");
+  EXPECT_EQ(page.status, 200);
+  EXPECT_NE(page.body.find("<img src=\"/stream.png\""), std::string::npos);
+  EXPECT_NE(page.body.find("Page &lt;&amp;&gt; &quot;1&quot;"), std::string::npos);
+  EXPECT_EQ(page.body.find("Page <&>"), std::string::npos);
+  ndi().sendDestroy(s);
+}
+
+TEST_F(StandInHttp, BadRequestsGetClearAnswers) {
+  NDIlib_send_instance_t s = create("Strict");
+  ASSERT_NE(s, nullptr);
+  const int port = portOf("Strict");
+  RawStream stream;
+  ASSERT_TRUE(stream.open(port, "/stream.bgra"));
+  const std::string id = stream.head().headers.at("x-receiver-id");
+  struct Row {
+    const char* label;
+    std::string request;
+    int status;  // -1: any 4xx answer, or closed without one
+  };
+  auto get = [](const std::string& path) { return "GET " + path + " HTTP/1.1\r\nHost: t\r\nConnection: close\r\n\r\n"; };
+  auto post = [](const std::string& path) {
+    return "POST " + path + " HTTP/1.1\r\nHost: t\r\nConnection: close\r\nContent-Length: 0\r\n\r\n";
+  };
+  const Row rows[] = {
+      {"unknown path", get("/nothing"), 404},
+      {"path with a suffix", get("/status/x"), 404},
+      {"frame before any frame", get("/frame.png"), 404},
+      {"tally unknown receiver", post("/tally?receiver=0123456789abcdef&program=1&preview=0"), 404},
+      {"tally without receiver", post("/tally?program=1&preview=0"), 400},
+      {"tally program 2", post("/tally?receiver=" + id + "&program=2&preview=0"), 400},
+      {"tally preview missing", post("/tally?receiver=" + id + "&program=1"), 400},
+      {"tally preview empty", post("/tally?receiver=" + id + "&program=1&preview="), 400},
+      {"tally program word", post("/tally?receiver=" + id + "&program=yes&preview=0"), 400},
+      {"tally by GET", get("/tally?receiver=" + id + "&program=1&preview=0"), 405},
+      {"status by POST", post("/status"), 405},
+      {"DELETE", "DELETE /frame.bgra HTTP/1.1\r\nHost: t\r\nConnection: close\r\n\r\n", 405},
+      {"garbage request line", "HELLO\r\n\r\n", -1},
+      {"binary junk", std::string("\x00\x01\xff\r\n\r\n", 7), -1},
+      {"huge header", "GET /status HTTP/1.1\r\nHost: t\r\nX-Big: " + std::string(100000, 'a') + "\r\n\r\n", -1},
+  };
+  for (const Row& row : rows) {
+    const RawResponse r = RawExchange(port, row.request);
+    if (row.status == -1) {
+      // Refused with a 4xx answer, or the connection is simply closed.
+      EXPECT_TRUE(!r.complete || (r.status >= 400 && r.status < 500)) << row.label << ": " << r.status;
+    } else {
+      EXPECT_EQ(r.status, row.status) << row.label;
+    }
+  }
+  // Nothing of that changed the tally or hurt the server.
+  NDIlib_tally_t t{};
+  EXPECT_FALSE(ndi().sendGetTally(s, &t, 0));
+  EXPECT_EQ(RawGet(port, "/status").status, 200);
+  ndi().sendDestroy(s);
+}
+
+TEST_F(StandInHttp, InvalidFramesAndHandlesAreIgnored) {
+  NDIlib_send_instance_t s = create("Invalid");
+  ASSERT_NE(s, nullptr);
+  const int port = portOf("Invalid");
+  TestFrame good = MakeFrame(4, 4, 16, NdiFourCC::BGRA, 5);
+  ndi().sendVideoAsyncV2(s, &good.frame);
+  struct Row {
+    const char* label;
+    std::function<void(NDIlib_video_frame_v2_t&)> spoil;
+  };
+  const Row rows[] = {
+      {"no pixels", [](NDIlib_video_frame_v2_t& f) { f.p_data = nullptr; }},
+      {"zero width", [](NDIlib_video_frame_v2_t& f) { f.xres = 0; }},
+      {"negative height", [](NDIlib_video_frame_v2_t& f) { f.yres = -5; }},
+      {"huge width", [](NDIlib_video_frame_v2_t& f) { f.xres = 1 << 20; }},
+      {"UYVY", [](NDIlib_video_frame_v2_t& f) { f.FourCC = NdiFourCC::UYVY; }},
+      {"stride below a row", [](NDIlib_video_frame_v2_t& f) { f.line_stride_in_bytes = 15; }},
+      {"negative stride", [](NDIlib_video_frame_v2_t& f) { f.line_stride_in_bytes = -16; }},
+  };
+  for (const Row& row : rows) {
+    TestFrame bad = MakeFrame(4, 4, 16, NdiFourCC::BGRA, 6);
+    row.spoil(bad.frame);
+    ndi().sendVideoAsyncV2(s, &bad.frame);
+    const RawResponse r = RawGet(port, "/frame.bgra");
+    EXPECT_EQ(r.body, good.packed()) << row.label;
+    EXPECT_EQ(r.headers.at("x-sequence"), "1") << row.label;
+  }
+  // Null handles: no effect, no crash.
+  ndi().sendVideoAsyncV2(nullptr, &good.frame);
+  NDIlib_tally_t t{true, true};
+  EXPECT_FALSE(ndi().sendGetTally(nullptr, &t, 0));
+  EXPECT_EQ(ndi().sendGetNoConnections(nullptr, 0), 0);
+  ndi().sendAddConnectionMetadata(nullptr, nullptr);
+  ndi().sendDestroy(nullptr);
+  // Names that cannot be published.
+  EXPECT_EQ(create("line\nbreak"), nullptr);
+  EXPECT_EQ(create(std::string(300, 'n')), nullptr);
+  ndi().sendDestroy(s);
+}
+
+TEST_F(StandInHttp, StuckAndVanishingClientsDisturbNobody) {
+  NDIlib_send_instance_t s = create("Robust");
+  ASSERT_NE(s, nullptr);
+  const int port = portOf("Robust");
+  // A client that opens a stream and never reads, one that leaves mid-frame,
+  // and a well-behaved one.
+  const int stuck = RawConnect(port);
+  ASSERT_GE(stuck, 0);
+  int small = 4096;
+  ::setsockopt(stuck, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+  ASSERT_TRUE(RawSendAll(stuck, "GET /stream.bgra HTTP/1.1\r\nHost: t\r\n\r\n"));
+  RawStream leaver, good;
+  ASSERT_TRUE(leaver.open(port, "/stream.bgra"));
+  ASSERT_TRUE(good.open(port, "/stream.bgra"));
+  ASSERT_TRUE(Eventually([&] { return ndi().sendGetNoConnections(s, 0) == 3; }));
+
+  TestFrame a = MakeFrame(1280, 720, 1280 * 4, NdiFourCC::BGRA, 31);
+  TestFrame b = MakeFrame(1280, 720, 1280 * 4, NdiFourCC::BGRA, 32);
+  ndi().sendVideoAsyncV2(s, &a.frame);
+  ASSERT_TRUE(leaver.readSome(100000));
+  leaver.close();  // gone mid-frame
+  std::map<std::string, std::string> h;
+  std::string body;
+  ASSERT_TRUE(good.next(&h, &body));
+  EXPECT_TRUE(body == a.packed());
+  for (int i = 0; i < 6; ++i) ndi().sendVideoAsyncV2(s, i % 2 ? &a.frame : &b.frame);
+  ndi().sendVideoAsyncV2(s, &b.frame);
+  do {
+    ASSERT_TRUE(good.next(&h, &body));
+  } while (h["x-sequence"] != "8");
+  EXPECT_TRUE(body == b.packed());
+  EXPECT_TRUE(Eventually([&] { return ndi().sendGetNoConnections(s, 0) == 2; }));
+
+  // Destroying the sender with the stuck client still connected returns.
+  auto destroyed = std::async(std::launch::async, [&] { ndi().sendDestroy(s); });
+  EXPECT_EQ(destroyed.wait_for(std::chrono::seconds(20)), std::future_status::ready);
+  ::close(stuck);
+}
+
+TEST_F(StandInHttp, ConnectionsBeyondTheCapAreRefused) {
+  NDIlib_send_instance_t s = create("Capped");
+  ASSERT_NE(s, nullptr);
+  const int port = portOf("Capped");
+  std::vector<RawStream> streams(32);  // the per-address cap
+  for (RawStream& st : streams) ASSERT_TRUE(st.open(port, "/stream.bgra"));
+  ASSERT_TRUE(Eventually([&] { return ndi().sendGetNoConnections(s, 0) == 32; }));
+  const RawResponse refused = RawGet(port, "/status");
+  EXPECT_FALSE(refused.complete);  // closed without an answer
+  streams.pop_back();
+  EXPECT_TRUE(Eventually([&] { return RawGet(port, "/status").status == 200; }));
+  ndi().sendDestroy(s);
+}
+
+TEST_F(StandInHttp, SilentClientIsDroppedAfterTheTimeout) {
+  ::setenv("PLOMBIX_NDI_TIMEOUT_S", "1", 1);
+  NDIlib_send_instance_t s = create("Silent");
+  ::unsetenv("PLOMBIX_NDI_TIMEOUT_S");
+  ASSERT_NE(s, nullptr);
+  const int fd = RawConnect(portOf("Silent"));
+  ASSERT_GE(fd, 0);
+  ASSERT_TRUE(RawSendAll(fd, "GET /sta"));  // half a request, then nothing
+  char byte;
+  const auto start = std::chrono::steady_clock::now();
+  const ssize_t n = ::recv(fd, &byte, 1, 0);  // 0: closed by the server
+  EXPECT_EQ(n, 0);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(8));
+  ::close(fd);
+  ndi().sendDestroy(s);
+}

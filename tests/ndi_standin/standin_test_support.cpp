@@ -1,0 +1,240 @@
+#include "standin_test_support.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <stdlib.h>
+#include <sys/socket.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <filesystem>
+#include <random>
+#include <thread>
+
+namespace standin_test {
+
+const plombix::NdiRuntime& Runtime() {
+  static const plombix::NdiRuntime runtime = [] {
+    plombix::NdiRuntimeOptions options;
+    options.skipVendor = true;
+    options.receive = plombix::NdiReceiveSymbols::Required;
+    options.standInDirs = {std::string(PLOMBIX_BINARY_DIR) + "/lib"};
+    ::unsetenv("PLOMBIX_NDI_RUNTIME");
+    plombix::NdiRuntimeLoad load = plombix::LoadNdiRuntime(options);
+    if (!load.runtime.loaded()) ADD_FAILURE() << load.error;
+    else if (!load.runtime.initialize()) ADD_FAILURE() << "initialize failed";
+    return load.runtime;
+  }();
+  return runtime;
+}
+
+bool Eventually(const std::function<bool()>& done, int timeoutMs) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  for (;;) {
+    if (done()) return true;
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+}
+
+int RawConnect(int port) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return -1;
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(uint16_t(port));
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+    ::close(fd);
+    return -1;
+  }
+  timeval tv{10, 0};
+  ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+  ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
+  return fd;
+}
+
+bool RawSendAll(int fd, const std::string& bytes) {
+  size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t n = ::send(fd, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
+    if (n <= 0) return false;
+    done += size_t(n);
+  }
+  return true;
+}
+
+RawResponse ParseResponse(const std::string& bytes) {
+  RawResponse r;
+  const size_t end = bytes.find("\r\n\r\n");
+  if (end == std::string::npos || bytes.rfind("HTTP/1.", 0) != 0) return r;
+  r.complete = true;
+  r.status = std::atoi(bytes.c_str() + 9);
+  size_t pos = bytes.find("\r\n") + 2;
+  while (pos < end) {
+    const size_t eol = bytes.find("\r\n", pos);
+    const std::string line = bytes.substr(pos, eol - pos);
+    const size_t colon = line.find(':');
+    if (colon != std::string::npos) {
+      std::string key = line.substr(0, colon);
+      for (char& c : key) c = char(std::tolower(static_cast<unsigned char>(c)));
+      std::string value = line.substr(colon + 1);
+      value.erase(0, value.find_first_not_of(' '));
+      r.headers[key] = value;
+    }
+    pos = eol + 2;
+  }
+  r.body = bytes.substr(end + 4);
+  return r;
+}
+
+RawResponse RawExchange(int port, const std::string& request) {
+  const int fd = RawConnect(port);
+  if (fd < 0) return {};
+  std::string all;
+  if (RawSendAll(fd, request)) {
+    char chunk[65536];
+    for (;;) {
+      const ssize_t n = ::recv(fd, chunk, sizeof chunk, 0);
+      if (n <= 0) break;
+      all.append(chunk, size_t(n));
+    }
+  }
+  ::close(fd);
+  return ParseResponse(all);
+}
+
+RawResponse RawGet(int port, const std::string& path) {
+  return RawExchange(port, "GET " + path + " HTTP/1.1\r\nHost: t\r\nConnection: close\r\n\r\n");
+}
+
+RawResponse RawPost(int port, const std::string& path) {
+  return RawExchange(port, "POST " + path +
+                               " HTTP/1.1\r\nHost: t\r\nConnection: close\r\nContent-Length: 0\r\n\r\n");
+}
+
+RawStream::~RawStream() { close(); }
+
+void RawStream::close() {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
+}
+
+bool RawStream::fill() {
+  char chunk[1 << 16];
+  const ssize_t n = ::recv(fd_, chunk, sizeof chunk, 0);
+  if (n <= 0) return false;
+  buffer_.append(chunk, size_t(n));
+  return true;
+}
+
+bool RawStream::open(int port, const std::string& path) {
+  fd_ = RawConnect(port);
+  if (fd_ < 0) return false;
+  if (!RawSendAll(fd_, "GET " + path + " HTTP/1.1\r\nHost: t\r\n\r\n")) return false;
+  size_t end;
+  while ((end = buffer_.find("\r\n\r\n")) == std::string::npos)
+    if (!fill()) return false;
+  head_ = ParseResponse(buffer_.substr(0, end + 4));
+  buffer_.erase(0, end + 4);
+  const std::string type = head_.headers["content-type"];
+  const size_t b = type.find("boundary=");
+  if (head_.status != 200 || b == std::string::npos) return false;
+  boundary_ = type.substr(b + 9);
+  return true;
+}
+
+bool RawStream::next(std::map<std::string, std::string>* headers, std::string* body) {
+  size_t end;
+  while ((end = buffer_.find("\r\n\r\n")) == std::string::npos)
+    if (!fill()) return false;
+  // "--boundary\r\nheaders\r\n\r\n", possibly after the CRLF ending the last part.
+  std::string head = buffer_.substr(0, end + 4);
+  buffer_.erase(0, end + 4);
+  size_t start = head.find("--" + boundary_ + "\r\n");
+  if (start == std::string::npos || head.find_first_not_of("\r\n") != start) return false;
+  const RawResponse parsed =
+      ParseResponse("HTTP/1.1 200 OK\r\n" + head.substr(start + boundary_.size() + 4));
+  *headers = parsed.headers;
+  const size_t length = std::stoul(parsed.headers.at("content-length"));
+  while (buffer_.size() < length)
+    if (!fill()) return false;
+  *body = buffer_.substr(0, length);
+  buffer_.erase(0, length);
+  return true;
+}
+
+bool RawStream::readSome(size_t n) {
+  while (buffer_.size() < n)
+    if (!fill()) return false;
+  return true;
+}
+
+std::string TestFrame::packed() const {
+  std::string out;
+  const int rowBytes = frame.xres * 4;
+  for (int y = 0; y < frame.yres; ++y)
+    out.append(reinterpret_cast<const char*>(bytes.data()) + size_t(y) * size_t(frame.line_stride_in_bytes),
+               size_t(rowBytes));
+  return out;
+}
+
+TestFrame MakeFrame(int width, int height, int strideBytes, NdiFourCC fourcc, uint32_t seed) {
+  TestFrame t;
+  t.bytes.assign(size_t(strideBytes) * size_t(height), 0xEE);
+  std::mt19937 random(seed);
+  for (int y = 0; y < height; ++y)
+    for (int x = 0; x < width * 4; ++x) t.bytes[size_t(y) * size_t(strideBytes) + size_t(x)] = uint8_t(random());
+  NDIlib_video_frame_v2_t& f = t.frame;
+  f.xres = width;
+  f.yres = height;
+  f.FourCC = fourcc;
+  f.frame_rate_N = 30000;
+  f.frame_rate_D = 1001;
+  f.picture_aspect_ratio = 16.0f / 9.0f;
+  f.frame_format_type = NdiFrameFormat::Progressive;
+  f.timecode = kNdiTimecodeSynthesize;
+  f.p_data = t.bytes.data();
+  f.line_stride_in_bytes = strideBytes;
+  f.p_metadata = nullptr;
+  f.timestamp = 0;
+  return t;
+}
+
+void StandInTest::SetUp() {
+  char pattern[] = "/tmp/plombix-standin-test-XXXXXX";
+  ASSERT_NE(::mkdtemp(pattern), nullptr);
+  folder_ = pattern;
+  ::setenv("PLOMBIX_RUNTIME_DIR", folder_.c_str(), 1);
+  ASSERT_TRUE(Runtime().loaded());
+}
+
+void StandInTest::TearDown() {
+  ::unsetenv("PLOMBIX_RUNTIME_DIR");
+  std::error_code ignored;
+  std::filesystem::remove_all(folder_, ignored);
+}
+
+NDIlib_send_instance_t StandInTest::create(const std::string& name) {
+  const NDIlib_send_create_t settings{name.c_str(), nullptr, true, false};
+  return ndi().sendCreate(&settings);
+}
+
+int StandInTest::portOf(const std::string& name) {
+  NDIlib_find_create_t settings{true, nullptr, nullptr};
+  NDIlib_find_instance_t finder = ndi().findCreateV2(&settings);
+  uint32_t count = 0;
+  const NDIlib_source_t* sources = ndi().findGetCurrentSources(finder, &count);
+  int port = -1;
+  for (uint32_t i = 0; i < count; ++i) {
+    if (name == sources[i].p_ndi_name) {
+      const std::string url = sources[i].p_url_address;
+      port = std::atoi(url.c_str() + url.rfind(':') + 1);
+    }
+  }
+  ndi().findDestroy(finder);
+  return port;
+}
+
+}  // namespace standin_test

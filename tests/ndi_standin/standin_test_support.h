@@ -1,0 +1,85 @@
+// Shared set-up of the stand-in runtime tests: a private runtime folder per
+// test, the runtime loaded through NdiRuntime from the build tree, a plain
+// socket HTTP client (written independently of the runtime's own), test
+// frames, and bounded polling.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "ndi_runtime.h"
+
+namespace standin_test {
+
+// The stand-in runtime from <build>/lib, loaded once per process.
+const plombix::NdiRuntime& Runtime();
+
+// Polls `done` every few milliseconds until it holds or `timeoutMs` passes.
+bool Eventually(const std::function<bool()>& done, int timeoutMs = 5000);
+
+struct RawResponse {
+  bool complete = false;  // a status line was read
+  int status = 0;
+  std::map<std::string, std::string> headers;  // names in lower case
+  std::string body;
+};
+
+// A blocking TCP connection to 127.0.0.1:port (receive time-out 10 s);
+// -1 if refused.
+int RawConnect(int port);
+bool RawSendAll(int fd, const std::string& bytes);
+// Sends `request` verbatim, reads to the close.
+RawResponse RawExchange(int port, const std::string& request);
+RawResponse RawGet(int port, const std::string& path);
+RawResponse RawPost(int port, const std::string& path);
+// Splits head and body of a complete exchange.
+RawResponse ParseResponse(const std::string& bytes);
+
+// A multipart stream read part by part.
+class RawStream {
+ public:
+  ~RawStream();
+  bool open(int port, const std::string& path);
+  // Reads the next part; false on close, time-out or a malformed part.
+  bool next(std::map<std::string, std::string>* headers, std::string* body);
+  // Reads at most `n` bytes of the stream as they come.
+  bool readSome(size_t n);
+  void close();
+  int fd() const { return fd_; }
+  const RawResponse& head() const { return head_; }
+
+ private:
+  bool fill();
+  int fd_ = -1;
+  std::string buffer_;
+  RawResponse head_;
+  std::string boundary_;
+};
+
+// Test frame: `height` rows of `strideBytes`, pixel bytes from a fixed-seed
+// generator, padding bytes 0xEE.
+struct TestFrame {
+  std::vector<uint8_t> bytes;
+  NDIlib_video_frame_v2_t frame{};
+  std::string packed() const;  // the rows without padding
+};
+TestFrame MakeFrame(int width, int height, int strideBytes, NdiFourCC fourcc, uint32_t seed);
+
+// Per-test runtime folder and runtime, and helpers around one sender.
+class StandInTest : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+  NDIlib_send_instance_t create(const std::string& name);
+  // Port of the live source `name`, found through the runtime's discovery.
+  int portOf(const std::string& name);
+  const plombix::NdiRuntime& ndi() { return Runtime(); }
+  std::string folder_;
+};
+
+}  // namespace standin_test
