@@ -1,0 +1,72 @@
+// Hosts for the sequencing tests: each records its calls as text lines in
+// order; pictures "load" when their path is in `loadable`.
+#pragma once
+
+#include <set>
+#include <string>
+#include <vector>
+
+#include "file_watch.h"
+#include "gamepad.h"
+#include "slideshow.h"
+
+namespace plombix::testing {
+
+using Calls = std::vector<std::string>;
+
+class RecordingSlideshowHost : public SlideshowHost {
+ public:
+  std::set<std::string> loadable;
+  Calls calls;
+  std::string onAir;  // the last picture shown successfully
+
+  bool showPicture(const std::string& path) override {
+    const bool ok = loadable.count(path) != 0;
+    calls.push_back("show:" + path + (ok ? "" : " (fails)"));
+    if (ok) onAir = path;
+    return ok;
+  }
+  bool probePicture(const std::string& path) override {
+    const bool ok = loadable.count(path) != 0;
+    calls.push_back("probe:" + path + (ok ? "" : " (fails)"));
+    return ok;
+  }
+  void emptyProbePicture() override { calls.push_back("emptyProbe"); }
+  void setSlideshowButton(const std::string& caption, int colourState) override {
+    calls.push_back("button:" + caption + " state " + std::to_string(colourState));
+  }
+  void setSlideshowCaption(const std::string& caption) override { calls.push_back("caption:" + caption); }
+  void setStartNumberCaption(const std::string& caption) override { calls.push_back("start:" + caption); }
+  void setEndNumberCaption(const std::string& caption) override { calls.push_back("end:" + caption); }
+  void setBaseNameLabel(const std::string& text) override { calls.push_back("label:" + text); }
+  void pushControls() override { calls.push_back("pushControls"); }
+  void startSlideshowTimer(int periodMs) override { calls.push_back("timer:" + std::to_string(periodMs)); }
+  void stopSlideshowTimer() override { calls.push_back("timer:stop"); }
+};
+
+class RecordingWatchHost : public FileWatchHost {
+ public:
+  Calls calls;
+  bool showPicture(const std::string& path) override {
+    calls.push_back("show:" + path);
+    return true;
+  }
+  void setWatchButton(const std::string& caption, int colourState) override {
+    calls.push_back("button:" + caption + " state " + std::to_string(colourState));
+  }
+};
+
+class RecordingGamepadHost : public GamepadHost {
+ public:
+  Calls calls;
+  std::vector<StepAction> steps;
+  void sendStep(StepAction action) override {
+    steps.push_back(action);
+    calls.push_back("step:" + std::to_string(action));
+  }
+  void setGamepadCaption(const char* caption) override { calls.push_back(std::string("caption:") + caption); }
+  void startGamepadTimer(int periodMs) override { calls.push_back("timer:" + std::to_string(periodMs)); }
+  void stopGamepadTimer() override { calls.push_back("timer:stop"); }
+};
+
+}  // namespace plombix::testing
