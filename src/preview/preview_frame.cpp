@@ -67,11 +67,11 @@ void PreviewFrame::LoadFrame(const uint8_t* frameBits, int width, int height, in
   const int imageWidth = half ? width / 2 : width;
   const int imageHeight = half ? height / 2 : height;
   const bool copies = imageHeight >= 1;
-  // Refused without any change: an image that would not fit the buffer, a
-  // negative width with rows to copy, or rows to copy from nowhere.
-  if (copies && (imageWidth < 0 || !frameBits ||
-                 int64_t(imageWidth) * int64_t(imageHeight) > kBufferPixels))
-    return;
+  // Refused without any change: negative sizes (a negative height would
+  // also turn the header into a bottom-up image), an image that would not
+  // fit the buffer, or rows to copy from nowhere.
+  if (width < 0 || height < 0) return;
+  if (copies && (!frameBits || int64_t(imageWidth) * int64_t(imageHeight) > kBufferPixels)) return;
 
   if (pictureAspect == portraitAspect) {
     if (aspectState != Aspect9x16) needsClear = 1;

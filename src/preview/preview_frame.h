@@ -52,8 +52,8 @@ class PreviewFrame {
   // rows of `strideBytes`; `fourCC` labels the frame and changes nothing.
   // Refused, with nothing changed at all (not even the aspect state): any
   // call before a successful Setup, a frame whose image would not fit the
-  // buffer (more than 4096 x 2160 pixels after the size rule), and a frame
-  // with rows to copy but a negative width or a null `frameBits`.
+  // buffer (more than 4096 x 2160 pixels after the size rule), a negative
+  // width or height, and a frame with rows to copy but a null `frameBits`.
   void LoadFrame(const uint8_t* frameBits, int width, int height, int strideBytes, uint32_t fourCC,
                  float pictureAspect);
 

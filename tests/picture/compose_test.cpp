@@ -1,0 +1,162 @@
+// Composition of a frame: background, picture, overlay.
+#include "compose.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <random>
+#include <vector>
+
+#include "background.h"
+#include "kernel_test_support.h"
+
+namespace plombix {
+namespace {
+
+using testing::Alpha;
+using testing::MakePicture;
+using testing::PixelAt;
+
+// A 40 x 30 picture, transparent except for an opaque 10 x 10 "logo" of
+// colour 0x00C08040 in its middle.
+void MakeLogo(PictureBuffer& picture) {
+  MakePicture(picture, 40, 30, [](int x, int y) {
+    return x >= 15 && x < 25 && y >= 10 && y < 20 ? 0xFFC08040u : 0x00FFFFFFu;
+  });
+}
+
+bool InLogo(int x, int y) {  // frame 64 x 36: the picture sits at (12, 3)
+  return x >= 27 && x < 37 && y >= 13 && y < 23;
+}
+
+TEST(ComposeFrame, TransparentBackgroundKeepsAlphaZeroOutsideTheLogo) {
+  PictureBuffer background, composed, picture;
+  MakePicture(background, 64, 36, [](int, int) { return 0x00406080u; });
+  ASSERT_EQ(FillBackground(background, BackgroundTransparent, 0, 0, background), FillResult::Filled);
+  MakeLogo(picture);
+  ComposeFrame(composed, background, picture, nullptr, 64, 36);
+  for (int y = 0; y < 36; ++y)
+    for (int x = 0; x < 64; ++x)
+      ASSERT_EQ(PixelAt(composed, x, y), InLogo(x, y) ? 0xFFC08040u : 0u) << x << ", " << y;
+}
+
+TEST(ComposeFrame, BlackBackgroundGivesAnOpaqueFrameBlackOutsideTheLogo) {
+  PictureBuffer background, composed, picture;
+  MakePicture(background, 64, 36, [](int, int) { return 0x00406080u; });
+  ASSERT_EQ(FillBackground(background, BackgroundBlack, 0, 0, background), FillResult::Filled);
+  MakeLogo(picture);
+  ComposeFrame(composed, background, picture, nullptr, 64, 36);
+  for (int y = 0; y < 36; ++y)
+    for (int x = 0; x < 64; ++x)
+      ASSERT_EQ(PixelAt(composed, x, y), InLogo(x, y) ? 0xFFC08040u : 0xFF000000u) << x << ", " << y;
+}
+
+TEST(ComposeFrame, PictureWithAlphaZeroLeavesBackgroundAndOverlay) {
+  PictureBuffer background, composed, picture, overlay;
+  MakePicture(background, 16, 8, [](int x, int) { return 0xFF000000u | uint32_t(x); });
+  MakePicture(picture, 16, 8, [](int, int) { return 0x00FFFFFFu; });  // SetAlpha(0) done
+  MakePicture(overlay, 4, 2, [](int, int) { return 0xFF0000FFu; });
+  ComposeFrame(composed, background, picture, &overlay, 16, 8);
+  for (int y = 0; y < 8; ++y)
+    for (int x = 0; x < 16; ++x) {
+      const bool inOverlay = x >= 6 && x < 10 && y >= 3 && y < 5;
+      ASSERT_EQ(PixelAt(composed, x, y), inOverlay ? 0xFF0000FFu : 0xFF000000u | uint32_t(x));
+    }
+}
+
+// The blend as written.
+uint32_t BlendPixel(uint32_t frame, uint32_t picture) {
+  const uint32_t a = picture >> 24, b = 255 - a;
+  uint32_t out = 0;
+  for (int c = 0; c < 3; ++c) {
+    const uint32_t d = (frame >> (8 * c)) & 0xFF, s = (picture >> (8 * c)) & 0xFF;
+    out |= ((d * b + s * a) / 255) << (8 * c);
+  }
+  return out | (255 - ((255 - (frame >> 24)) * b) / 255) << 24;
+}
+
+// Frame pixel (x, y) shows picture pixel (x - d_x, y - d_y) when that
+// exists and, in a dimension where the picture is cut, lies between the
+// margins; writes the blend of every such pixel into `frame`.
+void ReferencePlace(std::vector<uint32_t>& frame, int fw, int fh, const PictureBuffer& p) {
+  const int dx = (fw - p.width) / 2, dy = (fh - p.height) / 2;
+  auto shown = [](int f, int d, int size, int pictureSize, int before, int after) {
+    if (f - d < 0 || f - d >= pictureSize) return false;
+    return d >= 0 || (f >= std::max(before, 0) && f < size - std::max(after, 0));
+  };
+  for (int y = 0; y < fh; ++y)
+    for (int x = 0; x < fw; ++x)
+      if (shown(x, dx, fw, p.width, p.marginLeft, p.marginRight) &&
+          shown(y, dy, fh, p.height, p.marginTop, p.marginBottom))
+        frame[size_t(y) * fw + x] = BlendPixel(frame[size_t(y) * fw + x], PixelAt(p, x - dx, y - dy));
+}
+
+TEST(ComposeFrame, MatchesCopyThenTwoBlendsForRandomPicturesAndMargins) {
+  constexpr uint32_t kSeed = 777;
+  std::mt19937 rng(kSeed);
+  auto randomPixel = [&rng](int, int) {
+    const uint32_t v = rng();
+    const uint32_t kind = rng() % 4;  // transparent, opaque, or anything
+    return kind == 0 ? v & 0x00FFFFFFu : kind == 1 ? v | 0xFF000000u : v;
+  };
+  testing::ForEachSimdLevel([&] {
+    for (int trial = 0; trial < 60; ++trial) {
+      // Frames wide enough (some) for several bands of rows.
+      const int fw = 1 + int(rng() % (trial % 3 == 0 ? 5000 : 50)), fh = 1 + int(rng() % 40);
+      PictureBuffer background, picture, overlay, composed;
+      MakePicture(background, fw, fh, randomPixel);
+      MakePicture(picture, 1 + int(rng() % (fw + 20)), 1 + int(rng() % (fh + 20)), randomPixel);
+      MakePicture(overlay, 1 + int(rng() % (fw + 20)), 1 + int(rng() % (fh + 20)), randomPixel);
+      picture.marginLeft = int(rng() % 8);
+      picture.marginRight = int(rng() % 8);
+      picture.marginTop = int(rng() % 8);
+      picture.marginBottom = int(rng() % 8);
+      const bool withOverlay = rng() % 2;
+      // Half the trials reuse a buffer of the frame's size, half start empty.
+      if (trial % 2) MakePicture(composed, fw, fh, [](int, int) { return 0xDEADBEEFu; });
+
+      std::vector<uint32_t> want(size_t(fw) * fh);
+      std::memcpy(want.data(), background.pixelData.get(), want.size() * 4);
+      ReferencePlace(want, fw, fh, picture);
+      if (withOverlay) ReferencePlace(want, fw, fh, overlay);
+
+      ComposeFrame(composed, background, picture, withOverlay ? &overlay : nullptr, fw, fh);
+      ASSERT_EQ(composed.width, fw);
+      ASSERT_EQ(composed.height, fh);
+      ASSERT_EQ(composed.byteCount, fw * fh * 4);
+      ASSERT_EQ(composed.state, 1);
+      ASSERT_EQ(0, std::memcmp(composed.pixelData.get(), want.data(), want.size() * 4))
+          << "seed " << kSeed << " trial " << trial << " frame " << fw << " x " << fh;
+    }
+  });
+}
+
+TEST(ComposeFrame, BackgroundOfAnotherSizeIsCopiedButNothingIsPlacedPastTheBuffer) {
+  // A background that failed to reach the output size (here 8 x 4 for a
+  // 64 x 36 frame): placing into its copy as if it were a whole frame would
+  // write past the end, so the pictures are left out.
+  PictureBuffer background, composed, picture;
+  MakePicture(background, 8, 4, [](int, int) { return 0xFF010203u; });
+  MakePicture(picture, 64, 36, [](int, int) { return 0xFFFFFFFFu; });
+  ComposeFrame(composed, background, picture, &picture, 64, 36);
+  ASSERT_EQ(composed.byteCount, 8 * 4 * 4);
+  for (int y = 0; y < 4; ++y)
+    for (int x = 0; x < 8; ++x) ASSERT_EQ(PixelAt(composed, x, y), 0xFF010203u);
+}
+
+TEST(ComposeFrame, UnusableBackgroundLeavesTheLastCompositionToBlendOnto) {
+  // CopyFrom refuses a background whose state is not 1; the picture then
+  // goes over what the composed frame held.
+  PictureBuffer background, composed, picture;
+  MakePicture(background, 4, 2, [](int, int) { return 0xFFFFFFFFu; });
+  background.state = 0;
+  MakePicture(composed, 4, 2, [](int, int) { return 0xFF000000u; });
+  MakePicture(picture, 2, 2, [](int, int) { return 0xFF0000FFu; });
+  ComposeFrame(composed, background, picture, nullptr, 4, 2);
+  for (int x = 0; x < 4; ++x)
+    EXPECT_EQ(PixelAt(composed, x, 0), x == 1 || x == 2 ? 0xFF0000FFu : 0xFF000000u) << x;
+  EXPECT_EQ(Alpha(PixelAt(composed, 0, 1)), 255);
+}
+
+}  // namespace
+}  // namespace plombix

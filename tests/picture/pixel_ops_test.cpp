@@ -1,0 +1,169 @@
+// Row kernels against plain references, over their whole input space where
+// that is feasible, at every SIMD level.
+#include "pixel_ops.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstdint>
+#include <vector>
+
+#include "kernel_test_support.h"
+
+namespace plombix {
+namespace {
+
+using testing::ForEachSimdLevel;
+using testing::RandomBytes;
+
+// The blend as written, with the compiler's own division by 255.
+void ReferenceBlend(uint8_t* d, const uint8_t* s) {
+  const int a = s[3], b = 255 - a;
+  for (int c = 0; c < 3; ++c) d[c] = uint8_t((d[c] * b + s[c] * a) / 255);
+  d[3] = uint8_t(255 - ((255 - d[3]) * b) / 255);
+}
+
+TEST(BlendRow, MatchesTheFormulaForEveryFrameBytePictureByteAndAlpha) {
+  // One row per picture alpha: pixel k pairs frame byte k >> 8 with picture
+  // byte k & 255 in all three colour channels (each channel permuted
+  // differently), and frame alpha k >> 8, so the frame-alpha formula also
+  // sees every frame alpha x picture alpha.
+  constexpr size_t kPixels = 65536;
+  std::vector<uint8_t> src(kPixels * 4), frame(kPixels * 4), out(kPixels * 4), want(kPixels * 4);
+  ForEachSimdLevel([&] {
+    for (int a = 0; a < 256; ++a) {
+      for (size_t k = 0; k < kPixels; ++k) {
+        const uint8_t d = uint8_t(k >> 8), s = uint8_t(k);
+        const uint8_t sp[4] = {s, uint8_t(s ^ 0x5A), uint8_t(255 - s), uint8_t(a)};
+        const uint8_t dp[4] = {d, uint8_t(d ^ 0xA5), uint8_t(255 - d), d};
+        std::memcpy(&src[k * 4], sp, 4);
+        std::memcpy(&frame[k * 4], dp, 4);
+      }
+      want = frame;
+      for (size_t k = 0; k < kPixels; ++k) ReferenceBlend(&want[k * 4], &src[k * 4]);
+      out = frame;
+      BlendRow(out.data(), src.data(), kPixels);
+      ASSERT_EQ(out, want) << "picture alpha " << a;
+    }
+  });
+}
+
+TEST(BlendRow, MatchesReferenceForEveryLengthAndOffsetWithRunsOfClearAndOpaquePixels) {
+  // Lengths 0..70 at byte offsets that break every alignment, with alphas
+  // drawn in runs of 0, of 255 and of anything, so the whole-group shortcuts
+  // of the vector kernels meet their neighbours and the scalar tails.
+  constexpr uint32_t kSeed = 20261206;
+  std::mt19937 rng(kSeed);
+  ForEachSimdLevel([&] {
+    for (size_t length = 0; length <= 70; ++length)
+      for (size_t offset = 0; offset < 4; ++offset) {
+        std::vector<uint8_t> src = RandomBytes((length + 2) * 4, rng());
+        const std::vector<uint8_t> frame = RandomBytes((length + 2) * 4, rng());
+        for (size_t i = 0; i < length + 2;) {
+          const int kind = int(rng() % 3);
+          const size_t run = 1 + rng() % 12;
+          for (size_t j = 0; j < run && i < length + 2; ++j, ++i)
+            if (kind < 2) src[i * 4 + 3] = kind == 0 ? 0 : 255;
+        }
+        std::vector<uint8_t> want = frame, out = frame;
+        for (size_t i = 0; i < length; ++i)
+          ReferenceBlend(&want[offset + i * 4], &src[offset + i * 4]);
+        // Offsetting both buffers by a byte count keeps them pixel-aligned
+        // with each other but misaligns every vector load and store.
+        BlendRow(out.data() + offset, src.data() + offset, length);
+        ASSERT_EQ(out, want) << "length " << length << " offset " << offset << " seed " << kSeed;
+      }
+  });
+}
+
+TEST(BlendRow, GivesTheFiguresOfTheBlendRule) {
+  struct Row {
+    const char* name;
+    uint32_t frame, picture, want;
+  };
+  const Row rows[] = {
+      // (10*127 + 200*128)/255 = 26870/255 = 105, (20*127 + 100*128)/255 = 60,
+      // (30*127 + 50*128)/255 = 40; alpha 255 - (0*127)/255 = 255.
+      {"alpha 128 over opaque", 0xFF1E140Au, 0x803264C8u, 0xFF283C69u},
+      // alpha 255 - (255*127)/255 = 128; colour (0*127 + 200*128)/255 = 100.
+      {"alpha 128 over transparent", 0x00000000u, 0x80C8C8C8u, 0x80646464u},
+      {"alpha 0 leaves the frame", 0x7B112233u, 0x00FFFFFFu, 0x7B112233u},
+      {"alpha 255 replaces and makes opaque", 0x00112233u, 0xFF445566u, 0xFF445566u},
+  };
+  ForEachSimdLevel([&] {
+    for (const Row& row : rows) {
+      // Nine copies so that the vector kernels see the pixel too.
+      std::vector<uint32_t> frame(9, row.frame), picture(9, row.picture);
+      BlendRow(reinterpret_cast<uint8_t*>(frame.data()),
+               reinterpret_cast<const uint8_t*>(picture.data()), 9);
+      for (uint32_t p : frame) EXPECT_EQ(p, row.want) << row.name;
+    }
+  });
+}
+
+TEST(SetAlphaRow, SetsOnlyTheFourthByteOfEachPixel) {
+  ForEachSimdLevel([&] {
+    for (size_t length : {0, 1, 3, 4, 5, 17, 64, 67}) {
+      const std::vector<uint8_t> before = RandomBytes(length * 4 + 8, 7 + uint32_t(length));
+      std::vector<uint8_t> after = before;
+      SetAlphaRow(after.data() + 1, length, 0xC3);
+      for (size_t i = 0; i < after.size(); ++i) {
+        const bool alphaByte = i >= 1 && i < 1 + length * 4 && (i - 1) % 4 == 3;
+        ASSERT_EQ(after[i], alphaByte ? 0xC3 : before[i]) << "byte " << i << " length " << length;
+      }
+    }
+  });
+}
+
+// The range expansion written from its table definition, not from the
+// kernel's arithmetic.
+uint8_t ReferenceRange(int i) {
+  if (i < 16) return 0;
+  if (i > 235) return 255;
+  return uint8_t(((i - 16) * 255) / 219);
+}
+
+TEST(MapBytes, ExpandsEveryByteValueThroughTheVideoRangeTable) {
+  const std::array<uint8_t, 256> table = MakeRangeTable();
+  for (int i = 0; i < 256; ++i) ASSERT_EQ(table[i], ReferenceRange(i)) << i;
+  ForEachSimdLevel([&] {
+    // Every byte value at every position of a vector, then odd lengths.
+    for (size_t length : {0, 1, 15, 16, 17, 31, 32, 33, 255, 256, 257, 1000, 4099}) {
+      std::vector<uint8_t> data(length + 1), want(length + 1);
+      for (size_t i = 0; i <= length; ++i) data[i] = uint8_t(i * 7 + i / 256);
+      for (size_t i = 0; i <= length; ++i) want[i] = i >= 1 ? ReferenceRange(data[i]) : data[i];
+      MapBytes(data.data() + 1, length, table);
+      ASSERT_EQ(data, want) << "length " << length;
+    }
+  });
+}
+
+TEST(MapBytes, LooksUpAnyOtherTableByteForByte) {
+  std::array<uint8_t, 256> table;
+  const std::vector<uint8_t> random = RandomBytes(256, 99);
+  std::copy(random.begin(), random.end(), table.begin());
+  // One entry away from the range table must not take its arithmetic.
+  std::array<uint8_t, 256> nearRange = MakeRangeTable();
+  nearRange[200] ^= 1;
+  ForEachSimdLevel([&] {
+    for (const auto* t : {&table, &nearRange})
+      for (size_t length : {0, 1, 7, 8, 9, 63, 1001}) {
+        std::vector<uint8_t> data = RandomBytes(length, uint32_t(length) + 5), want = data;
+        for (auto& b : want) b = (*t)[b];
+        MapBytes(data.data(), length, *t);
+        ASSERT_EQ(data, want) << "length " << length;
+      }
+  });
+}
+
+TEST(SimdLevel, SelectionIsClampedToWhatTheMachineOffers) {
+  const SimdLevel before = CurrentSimdLevel();
+  EXPECT_EQ(SetSimdLevel(SimdLevel::Scalar), SimdLevel::Scalar);
+  EXPECT_EQ(CurrentSimdLevel(), SimdLevel::Scalar);
+  EXPECT_EQ(SetSimdLevel(SimdLevel(99)), BestSimdLevel());
+  EXPECT_EQ(SetSimdLevel(SimdLevel(-3)), SimdLevel::Scalar);
+  SetSimdLevel(before);
+}
+
+}  // namespace
+}  // namespace plombix
