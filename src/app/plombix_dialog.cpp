@@ -1,0 +1,517 @@
+#include "plombix_dialog.h"
+
+#include <QAbstractButton>
+#include <QAction>
+#include <QApplication>
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QContextMenuEvent>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMimeData>
+#include <QPushButton>
+#include <QTimerEvent>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+#include <cstdlib>
+#include <ctime>
+
+#include "ad_dialog.h"
+#include "about_dialog.h"
+#include "ccol_button.h"
+#include "colour_picker_button.h"
+#include "links.h"
+#include "picture_label.h"
+#include "sdl_gamepad_source.h"
+#include "step_controls.h"
+#include "vid_box.h"
+
+#ifndef PLOMBIX_VERSION_TEXT
+#define PLOMBIX_VERSION_TEXT ""
+#endif
+#ifndef PLOMBIX_RELEASE_DATE
+#define PLOMBIX_RELEASE_DATE ""
+#endif
+
+namespace plombix {
+namespace {
+
+QString Q(const std::string& text) { return QString::fromStdString(text); }
+std::string S(const QString& text) { return text.toStdString(); }
+
+// The window's controls that a drop reaches and that the key map watches:
+// the window itself and everything inside it.
+bool IsInside(const QWidget* window, const QObject* object) {
+  const auto* widget = qobject_cast<const QWidget*>(object);
+  return widget && (widget == window || window->isAncestorOf(widget));
+}
+
+}  // namespace
+
+CNDIPlombixDlg::CNDIPlombixDlg(Options options, QWidget* parent)
+    : QDialog(parent),
+      options_(std::make_unique<Options>(std::move(options))),
+      ownPrompter_(options_->prompter ? nullptr : std::make_unique<MessageBoxPrompter>(this)),
+      ownGamepad_(options_->gamepad ? nullptr : std::make_unique<SdlGamepadSource>()),
+      ownFileTimes_(options_->fileTimes ? nullptr : std::make_unique<StatFileTimeSource>()),
+      prompter_(options_->prompter ? options_->prompter : ownPrompter_.get()),
+      core(options_->runtime, config, *this),
+      slideshow(config.live.slideshow, config.currentFileName, config.resumeSlideshow, *this),
+      watch(options_->fileTimes ? *options_->fileTimes : *ownFileTimes_, *this),
+      gamepad(options_->gamepad ? *options_->gamepad : *ownGamepad_, *this,
+              config.live.slideshow.gamepadPresent) {
+  initDialog();
+}
+
+CNDIPlombixDlg::~CNDIPlombixDlg() {
+  if (qApp) qApp->removeEventFilter(this);
+  for (QBasicTimer* timer : timers_) delete timer;
+}
+
+// --- Start-up ------------------------------------------------------------------
+
+void CNDIPlombixDlg::initDialog() {
+  buildWindow();
+  config.live.slideshow.durationSecs = 2;
+  pushControlsToWidgets();
+  versionText = QString::fromUtf8(PLOMBIX_VERSION_TEXT);
+  buildMenus();
+  setWindowIcon(QIcon(QStringLiteral(":/icons/plombix-256.png")));
+  releaseDate = QString::fromUtf8(PLOMBIX_RELEASE_DATE);
+  slideshow.slideshowLocked = true;
+
+  switch (core.StartOutput()) {
+    case PlayerCore::StartError::None: break;
+    case PlayerCore::StartError::NdiUnusable:
+      startupFailed = true;
+      prompter_->message(QStringLiteral("Cannot run NDI."), QString());
+      return;
+    case PlayerCore::StartError::FrameMemory:
+      startupFailed = true;
+      prompter_->message(QStringLiteral("NDI_frame creation problem"), QString());
+      return;
+  }
+
+  forceLast = options_->commandLine.trimmed().isEmpty()
+                  ? false
+                  : options_->commandLine.toLower() == QStringLiteral("/force_last");
+
+  control(1001)->hide();
+  (void)readControls();
+  showScalingCaption();
+
+  // The number is taken at once: the lock is atomic, so copies started
+  // together never share one. It shows from the start tick on.
+  instanceNumber = 0;
+  instanceAcquired_ = instanceLock.Acquire();
+
+  core.secondCountdown = kTicksPerSecond;
+  core.blinkPhase = 2;
+  core.backgroundMode = 11;
+
+  (void)vidBox_->Setup();
+  vidBox_->setAcceptDrops(true);
+
+  fullHeight_ = height();
+  setFixedHeight(fullHeight_ * 2 / 3);
+  expanded = false;
+
+  gamepad.DetectAtStartup();
+
+  if (options_->pictureChoice >= 0) {
+    pictureChoice = options_->pictureChoice % 10;
+  } else {
+    std::srand(unsigned(std::time(nullptr)));
+    pictureChoice = std::rand() % 10;
+  }
+  supportDialog_ = new AdDialog(this);
+  supportDialog_->firstBitmapId = 190;
+  supportDialog_->pictureChoice = pictureChoice;
+  supportDialogPending = options_->supportWindow;
+
+  core.LoadStartupPictures(pictureChoice);
+
+  core.fillColour[0] = kDefaultFillColour1;
+  core.fillColour[1] = kDefaultFillColour2;
+  built_.as<ColourPickerButton>(1053)->setColour(QColor(0x20, 0x30, 0x80));
+  built_.as<ColourPickerButton>(1054)->setColour(QColor(0, 0, 0));
+
+  setAcceptDrops(true);
+  LabelStepButtons();
+  startTimer(TIMER_START, kStartDelayMs);
+  actions_.value(IDM_ALWAYSONTOP)->setChecked(true);
+
+  const uint8_t gamepadPresent = config.live.slideshow.gamepadPresent;
+  config.live = ViewerConfig{};
+  config.live.slideshow.gamepadPresent = gamepadPresent;
+  pushControlsToWidgets();
+  showScalingCaption();
+}
+
+void CNDIPlombixDlg::buildWindow() {
+  setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                 Qt::WindowMinimizeButtonHint | Qt::WindowStaysOnTopHint);
+  const DialogTemplate& tmpl = MainWindowTemplate();
+  setWindowTitle(QString::fromUtf8(tmpl.caption));
+
+  auto* layout = new QVBoxLayout(this);
+  layout->setContentsMargins(0, 0, 0, 0);
+  layout->setSpacing(0);
+  menuBar_ = new QMenuBar(this);
+  layout->setMenuBar(menuBar_);
+  content_ = new QWidget(this);
+  layout->addWidget(content_, 0, Qt::AlignTop | Qt::AlignLeft);
+
+  BuildOptions build;
+  build.previewFactory = [this](QWidget* parent, const ControlSpec&) -> QWidget* {
+    vidBox_ = new VidBox(parent);
+    return vidBox_;
+  };
+  built_ = BuildDialog(tmpl, content_, build);
+  content_->setFixedSize(built_.clientSize());
+  setFont(content_->font());
+  menuBar_->setFont(content_->font());
+
+  const int width = built_.clientSize().width();
+  const int height = built_.clientSize().height() + menuBar_->sizeHint().height();
+  setFixedSize(width, height);
+
+  for (QWidget* child : built_.widgets()) child->installEventFilter(this);
+  qApp->installEventFilter(this);
+  wireControls();
+}
+
+void CNDIPlombixDlg::buildMenus() {
+  auto addMenu = [this](int buttonId, auto entries, auto handler, QMenu* submenu = nullptr) {
+    auto* button = built_.as<QToolButton>(buttonId);
+    auto* menu = new QMenu(button);
+    for (const auto& entry : entries) {
+      QMenu* into = menu;
+      if constexpr (requires { entry.inGradientSubmenu; }) {
+        if (!entry.menuText) continue;
+        if (entry.inGradientSubmenu) {
+          if (!submenu) submenu = menu->addMenu(QStringLiteral("Graduated Fill"));
+          into = submenu;
+        }
+        QAction* action = into->addAction(QString::fromUtf8(entry.menuText));
+        connect(action, &QAction::triggered, this, [this, handler, id = entry.id] { (this->*handler)(id); });
+      } else if constexpr (requires { entry.menuText; }) {
+        QAction* action = into->addAction(QString::fromUtf8(entry.menuText));
+        connect(action, &QAction::triggered, this, [this, handler, id = entry.id] { (this->*handler)(id); });
+      } else {
+        QAction* action = into->addAction(QString::fromUtf8(entry.text));
+        connect(action, &QAction::triggered, this, [this, handler, id = entry.id] { (this->*handler)(id); });
+      }
+    }
+    button->setMenu(menu);
+    button->setPopupMode(QToolButton::InstantPopup);
+  };
+  addMenu(1002, ResolutionEntries(), &CNDIPlombixDlg::onResolutionChosen);
+  addMenu(1003, FrameRateEntries(), &CNDIPlombixDlg::onFrameRateChosen);
+  addMenu(1052, BackgroundEntries(), &CNDIPlombixDlg::onBackgroundChosen);
+
+  optionsMenu_ = menuBar_->addMenu(QStringLiteral("&Options"));
+  auto add = [this](int command, const char* text, bool checkable) {
+    QAction* action = optionsMenu_->addAction(QString::fromUtf8(text));
+    action->setCheckable(checkable);
+    // The check marks change only through OnSysCommand, as on a system menu.
+    connect(action, &QAction::triggered, this, [this, action, command, checkable] {
+      if (checkable) action->setChecked(!action->isChecked());
+      OnSysCommand(command);
+    });
+    actions_.insert(command, action);
+  };
+  add(IDM_NOALPHA, "No alpha output", true);
+  add(IDM_ALWAYSONTOP, "Always on top", true);
+  add(IDM_USELAST, "Use Last", true);
+  add(IDM_USEIMAGE, "Use Image", true);
+  add(IDM_SAVECONFIG, "Save config now", false);
+  optionsMenu_->addSeparator();
+  add(IDM_HELP, "Open online help (ReadMe file)", false);
+  add(IDM_ABOUTBOX, "&About NDI Plombix...", false);
+}
+
+void CNDIPlombixDlg::LabelStepButtons() {
+  auto* grab = built_.as<CColButton>(1048);
+  grab->faceColours = StandardFaceColours();
+  std::initializer_list<CColButton*> others = {
+      built_.as<CColButton>(1067), built_.as<CColButton>(1021), built_.as<CColButton>(1000),
+      built_.as<CColButton>(1056), built_.as<CColButton>(1070), built_.as<CColButton>(1050),
+      built_.as<CColButton>(1072), built_.as<CColButton>(1071)};
+  grab->CopyColoursTo(others);
+  for (int id : kIdleToggleIds) {
+    auto* button = built_.as<CColButton>(id);
+    button->colourState = kColourStateIdle;
+    button->textMode = CColButton::kTextWindow;
+    button->update();
+  }
+  for (const StepButtonFace& face : kStepButtons) {
+    auto* button = built_.as<CColButton>(face.controlId);
+    button->textMode = CColButton::kTextTwoLines;
+    button->upperText = QString::fromUtf8(face.upperText);
+    button->lowerText = QString::fromUtf8(face.lowerText);
+    button->faceColours[kColourStateOwnFace] = Rgb{face.red, face.green, face.blue};
+    button->colourState = face.colourState;
+    button->update();
+  }
+}
+
+void CNDIPlombixDlg::startTick() {
+  if (!instanceAcquired_) {
+    // Eight copies run already: this one can only leave.
+    ExitConfirmation();
+    if (ended) return;
+    stopTimer(TIMER_START);
+    startTimer(TIMER_TICK, kTickPeriodMs);
+    return;
+  }
+  instanceNumber = instanceLock.index();
+  setWindowTitle(QString::fromUtf8("Vora Plombix for NDI\u00ae - No %1").arg(instanceNumber + 1));
+  setTopmost(true);
+  configFileName = ConfigFileName(instanceNumber);
+
+  if (LoadConfigFile(configPath(), forceLast, config, *this).ok()) {
+    gamepad.DetectAfterLoad();
+    slideshow.CaptionAfterLoad();
+  }
+
+  core.StartPublishing(instanceNumber);
+  startTimer(TIMER_RESTORE, kRestoreDelayMs);
+  stopTimer(TIMER_START);
+  startTimer(TIMER_TICK, kTickPeriodMs);
+}
+
+void CNDIPlombixDlg::restoreTick() {
+  stopTimer(TIMER_RESTORE);
+  core.DropSplash();
+  RestoreFromConfig();
+}
+
+void CNDIPlombixDlg::RestoreFromConfig() {
+  if (core.LoadOverlay()) {
+    built_.as<QCheckBox>(1066)->setChecked(config.live.overlayOn != 0);
+    core.overlayLoaded = true;
+    setLabel(1068, Q(config.overlayName));
+  } else {
+    config.overlayPath.clear();
+  }
+  if (!core.ShowPicture(true)) config.imagePath.clear();
+  slideshow.CheckRestoredSequence(config.slideshowName);
+  startTimer(TIMER_WATCH, kWatchPeriodMs);
+  slideshow.ResumeAfterRestore();
+}
+
+std::string CNDIPlombixDlg::configPath() const {
+  if (options_->configDir.empty()) return configFileName;
+  return options_->configDir + "/" + configFileName;
+}
+
+// --- Timers, steps, exit ----------------------------------------------------
+
+void CNDIPlombixDlg::onTimer(int id) {
+  switch (id) {
+    case TIMER_START: startTick(); break;
+    case TIMER_TICK: core.OnTick(); break;
+    case TIMER_FADE: core.OnFadeTick(); break;
+    case TIMER_RESTORE: restoreTick(); break;
+    case TIMER_WATCH: watch.PollWatchedFile(config.currentFileName); break;
+    case TIMER_GAMEPAD: gamepad.PollGamepad(); break;
+    case TIMER_SLIDESHOW: slideshow.AdvanceSlideshow(); break;
+    default: break;  // not ours
+  }
+}
+
+void CNDIPlombixDlg::timerEvent(QTimerEvent* event) {
+  for (auto it = timers_.cbegin(); it != timers_.cend(); ++it) {
+    if (it.value()->timerId() == event->timerId()) {
+      onTimer(it.key());
+      return;
+    }
+  }
+  QDialog::timerEvent(event);
+}
+
+void CNDIPlombixDlg::startTimer(int id, int periodMs) {
+  QBasicTimer*& timer = timers_[id];
+  if (!timer) timer = new QBasicTimer;
+  timer->start(periodMs, this);  // restarts a running timer with the new period
+  periods_[id] = periodMs;
+}
+
+void CNDIPlombixDlg::stopTimer(int id) {
+  if (QBasicTimer* timer = timers_.value(id, nullptr)) timer->stop();
+  periods_.remove(id);
+}
+
+bool CNDIPlombixDlg::isTimerActive(int id) const {
+  const QBasicTimer* timer = timers_.value(id, nullptr);
+  return timer && timer->isActive();
+}
+
+int CNDIPlombixDlg::timerPeriod(int id) const { return isTimerActive(id) ? periods_.value(id) : 0; }
+
+void CNDIPlombixDlg::onStep(int code) {
+  if (IsStepAction(code)) slideshow.StepSequence(code);
+}
+
+void CNDIPlombixDlg::ExitConfirmation() {
+  if (ended) return;
+  if (!prompter_->confirm(QStringLiteral("OK to exit?"), QStringLiteral("Quit Plombix"))) return;
+  if (config.live.useLast) showSaveError(SaveConfigFile(configPath(), config.live, config.imagePath,
+                                                        config.overlayPath, config.slideshowPath));
+  core.Shutdown();
+  for (QBasicTimer* timer : timers_) timer->stop();
+  instanceLock.Release();
+  ended = true;
+  if (supportDialog_) supportDialog_->hide();
+  done(QDialog::Rejected);
+}
+
+void CNDIPlombixDlg::closeEvent(QCloseEvent* event) {
+  // The window has no close button; a close request from the desktop is
+  // ignored. Leaving always goes through the exit question.
+  if (!ended) event->ignore();
+}
+
+void CNDIPlombixDlg::reject() {
+  if (ended) QDialog::reject();
+}
+
+void CNDIPlombixDlg::showEvent(QShowEvent* event) {
+  QDialog::showEvent(event);
+  if (shownOnce_) return;
+  shownOnce_ = true;
+  if (supportDialogPending && supportDialog_) {
+    supportDialog_->ShowUnder(this);
+    supportDialogPending = false;
+  }
+}
+
+bool CNDIPlombixDlg::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() != QEvent::KeyPress || !IsInside(this, watched)) return false;
+  auto* key = static_cast<QKeyEvent*>(event);
+  switch (key->key()) {
+    case Qt::Key_F1:
+      links::OpenLink(links::kOnlineHelpUrl);
+      return true;
+    case Qt::Key_Escape:
+      ExitConfirmation();
+      return true;
+    case Qt::Key_PageDown: onStep(StepActionForKey(StepKey::PageDown)); return false;
+    case Qt::Key_PageUp: onStep(StepActionForKey(StepKey::PageUp)); return false;
+    case Qt::Key_End: onStep(StepActionForKey(StepKey::End)); return false;
+    case Qt::Key_Home: onStep(StepActionForKey(StepKey::Home)); return false;
+    case Qt::Key_Return:
+    case Qt::Key_Enter: {
+      // Enter moves the focus like Tab instead of pressing the default button.
+      QKeyEvent tab(QEvent::KeyPress, Qt::Key_Tab, Qt::NoModifier);
+      QCoreApplication::sendEvent(watched, &tab);
+      return true;
+    }
+    default: return false;
+  }
+}
+
+void CNDIPlombixDlg::contextMenuEvent(QContextMenuEvent* event) {
+  optionsMenu_->popup(event->globalPos());
+}
+
+void CNDIPlombixDlg::dragEnterEvent(QDragEnterEvent* event) {
+  if (event->mimeData()->hasUrls()) event->acceptProposedAction();
+}
+
+void CNDIPlombixDlg::dropEvent(QDropEvent* event) {
+  const QStringList paths = LocalDropPaths(event->mimeData()->urls());
+  if (paths.isEmpty()) return;
+  event->acceptProposedAction();
+  OnDropFiles(paths);
+}
+
+bool CNDIPlombixDlg::OnDropFiles(const QStringList& paths) {
+  if (paths.isEmpty()) return false;
+  (void)readControls();
+  const std::string path = S(paths.first());
+  // The whole path is shown and watched; the settings file keeps it only
+  // when it fits its field (else it stores it empty, never cut).
+  config.imagePath.assign(path);
+  config.currentFileName = path;
+  return core.ShowPicture(true);
+}
+
+// --- Options menu and More/Less -----------------------------------------------
+
+void CNDIPlombixDlg::OnSysCommand(int command) {
+  QAction* action = actions_.value(command & 0xFFF0, nullptr);
+  switch (command & 0xFFF0) {
+    case IDM_ABOUTBOX: {
+      CAboutDlg about(this);
+      about.versionText = versionText;
+      about.releaseDate = releaseDate;
+      about.ndiVersionText = options_->runtime.loaded() && options_->runtime.version
+                                 ? options_->runtime.version()
+                                 : "";
+      about.DoModal();
+      break;
+    }
+    case IDM_ALWAYSONTOP:
+      action->setChecked(!action->isChecked());
+      setTopmost(action->isChecked());
+      break;
+    case IDM_NOALPHA:
+      action->setChecked(!action->isChecked());
+      core.SetAlphaOutput(action->isChecked());
+      break;
+    case IDM_USELAST:
+      action->setChecked(!action->isChecked());
+      config.live.useLast = action->isChecked() ? 1 : 0;
+      break;
+    case IDM_USEIMAGE:
+      action->setChecked(!action->isChecked());
+      config.live.useImage = action->isChecked() ? 1 : 0;
+      break;
+    case IDM_SAVECONFIG: {
+      const SaveResult result = SaveConfigFile(configPath(), config.live, config.imagePath,
+                                               config.overlayPath, config.slideshowPath);
+      if (result.ok())
+        prompter_->message(QString::fromUtf8(kConfigSavedOk), QString::fromUtf8(kSaveFileTitle));
+      else
+        showSaveError(result);
+      break;
+    }
+    case IDM_HELP: links::OpenLink(links::kOnlineHelpUrl); break;
+    default: break;
+  }
+}
+
+void CNDIPlombixDlg::setTopmost(bool on) {
+  const bool wasVisible = isVisible();
+  setWindowFlag(Qt::WindowStaysOnTopHint, on);
+  if (wasVisible) show();  // changing the flags hides the window
+}
+
+void CNDIPlombixDlg::showSaveError(SaveResult result) {
+  if (const char* text = SaveErrorText(result.error))
+    prompter_->message(QString::fromUtf8(text), QString::fromUtf8(kSaveFileTitle));
+}
+
+void CNDIPlombixDlg::OnMoreLess() {
+  const int current = height();
+  if (expanded) {
+    setFixedHeight(current * 2 / 3);
+    built_.as<QPushButton>(1061)->setText(QStringLiteral("More"));
+    expanded = false;
+  } else {
+    setFixedHeight(current / 2 * 3);
+    built_.as<QPushButton>(1061)->setText(QStringLiteral("Less"));
+    expanded = true;
+  }
+}
+
+}  // namespace plombix

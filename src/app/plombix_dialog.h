@@ -1,0 +1,242 @@
+// CNDIPlombixDlg: the player's one main window. It owns every piece of state
+// (settings, the pictures and the output through PlayerCore, the slideshow,
+// the watch, the game controller, the timers and the texts shown) and wires
+// the controls to the window-free layers: each handler reads its control,
+// calls a layer, and shows the result.
+//
+// Start-up runs in three stages on the window's thread: construction (the
+// controls, defaults, NDI runtime, frame memory, command line, start-up
+// picture, preview, TIMER_START), the start tick 2.5 s later (number, title,
+// settings, sender, first frame) and the restore tick 10 s after that
+// (start-up picture gone, overlay, picture and slideshow restored, watch).
+// Every timer tick goes through onTimer(id), which tests call directly.
+#pragma once
+
+#include <QBasicTimer>
+#include <QDialog>
+#include <QHash>
+#include <QString>
+#include <QStringList>
+
+#include <memory>
+#include <string>
+
+#include "config_file.h"
+#include "dialog_template.h"
+#include "file_watch.h"
+#include "gamepad.h"
+#include "instance_lock.h"
+#include "ndi_runtime.h"
+#include "player_core.h"
+#include "prompter.h"
+#include "slideshow.h"
+#include "timer_ids.h"
+
+class QAction;
+class QMenu;
+class QMenuBar;
+
+namespace plombix {
+
+class AdDialog;
+class CColButton;
+class VidBox;
+
+// Commands of the Options menu (the window's system menu elsewhere).
+enum OptionsCommand : int {
+  IDM_ABOUTBOX = 16,
+  IDM_ALWAYSONTOP = 32,
+  IDM_NOALPHA = 64,
+  IDM_USELAST = 128,
+  IDM_USEIMAGE = 256,
+  IDM_SAVECONFIG = 512,
+  IDM_HELP = 1024,
+};
+
+class CNDIPlombixDlg : public QDialog,
+                       private PlayerView,
+                       private ConfigHost,
+                       private SlideshowHost,
+                       private FileWatchHost,
+                       private GamepadHost {
+  Q_OBJECT
+
+ public:
+  struct Options;
+
+ private:
+  // Declared first: the members below are built from them.
+  std::unique_ptr<Options> options_;
+  std::unique_ptr<Prompter> ownPrompter_;
+  std::unique_ptr<GamepadSource> ownGamepad_;
+  std::unique_ptr<FileTimeSource> ownFileTimes_;
+  Prompter* prompter_ = nullptr;
+
+ public:
+  struct Options {
+    QString commandLine;             // the text after the program's name
+    NdiRuntime runtime;              // as loaded by LoadNdiRuntime
+    GamepadSource* gamepad = nullptr;  // null: SDL's game controllers
+    Prompter* prompter = nullptr;      // null: real message boxes
+    FileTimeSource* fileTimes = nullptr;  // null: stat()
+    int pictureChoice = -1;          // 0..9; -1: random
+    bool supportWindow = true;       // show the support window at first showing
+    std::string configDir;           // prefix of the settings file name ("" = working dir)
+  };
+
+  explicit CNDIPlombixDlg(Options options, QWidget* parent = nullptr);
+  ~CNDIPlombixDlg() override;
+
+  // --- Entry points the window's events (and the tests) use ---------------------
+  void onTimer(int id);             // every timer tick, by id
+  void onStep(int code);            // the step message: 1 next, 2 previous, 3 last, 4 first
+  bool OnDropFiles(const QStringList& paths);  // a drop on the window or the preview
+  void ExitConfirmation();          // Exit button, Esc, the ninth copy
+  void OnSysCommand(int command);   // the Options menu
+  void OnMoreLess();
+  bool isTimerActive(int id) const;
+  int timerPeriod(int id) const;    // 0 when not running
+
+  // --- State the tests look at -----------------------------------------------
+  ConfigState config;
+  PlayerCore core;
+  Slideshow slideshow;
+  FileWatch watch;
+  Gamepad gamepad;
+  InstanceLock instanceLock;
+
+  int instanceNumber = 0;
+  std::string configFileName = "last.plq";
+  bool forceLast = false;
+  QString versionText;
+  QString releaseDate;
+  int pictureChoice = 0;
+  bool supportDialogPending = false;
+  bool expanded = false;
+  bool startupFailed = false;  // the runtime or the frame memory failed
+  bool ended = false;          // the exit was confirmed and everything shut down
+
+  QWidget* control(int id) const { return built_.control(id); }
+  VidBox* vidBox() const { return vidBox_; }
+  QMenu* optionsMenu() const { return optionsMenu_; }
+  QAction* optionsAction(int command) const { return actions_.value(command, nullptr); }
+  AdDialog* supportDialog() const { return supportDialog_; }
+  int fullHeight() const { return fullHeight_; }
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+  void timerEvent(QTimerEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
+  void reject() override;
+  void showEvent(QShowEvent* event) override;
+  void contextMenuEvent(QContextMenuEvent* event) override;
+  void dragEnterEvent(QDragEnterEvent* event) override;
+  void dropEvent(QDropEvent* event) override;
+
+ private:
+  // Start-up stages.
+  void initDialog();
+  void buildWindow();
+  void buildMenus();
+  void startTick();
+  void restoreTick();
+  void RestoreFromConfig();
+  void LabelStepButtons();
+
+  // Control handlers.
+  void wireControls();
+  void onResolutionChosen(int id);
+  void onFrameRateChosen(int id);
+  void onBackgroundChosen(int id);
+  void onScalingClicked(int index);
+  void onNumberFormatClicked(int index);
+  void onBorderUseClicked();
+  void onBorderEqualClicked();
+  void onBorderEditDone(int id);
+  void onDurationEditDone();
+  void onCutFadeClicked();
+  void onRangeClicked();
+  void onGrabOverlayClicked();
+  void onOverlayUseClicked();
+
+  // Settings <-> controls.
+  bool readControls();  // false (after the range message) on a bad number
+  void pushControlsToWidgets();
+  void showScalingCaption();
+  void setColButton(int id, const QString& caption, int colourState);
+  void setLabel(int id, const QString& text);
+  void setSidesEnabled(bool enabled);
+  QString saveConfigNow();
+  void showSaveError(SaveResult result);
+  void setTopmost(bool on);
+  std::string configPath() const;
+
+  // PlayerView
+  void setOutputLine(const std::string& text) override;
+  void setLamp(Lamp lamp) override;
+  void loadPreview(const uint8_t* bits, int width, int height, int strideBytes, uint32_t fourCC,
+                   float pictureAspect) override;
+  void presentPreview() override;
+  void setTallyState(int tallyState) override;
+  void startTimer(int id, int periodMs) override;
+  void stopTimer(int id) override;
+  void setPictureLabels(const std::string& fileName, const std::string& fromText) override;
+  void setGrabButton(const char* caption, int colourState) override;
+  void enableSidesEdit(bool enabled) override;
+
+  // ConfigHost
+  void showMessage(std::string_view text, std::string_view title) override;
+  void onFillColour1(uint32_t colour) override;
+  void onFillColour2(uint32_t colour) override;
+  void onNoAlpha(bool on) override;
+  void onUseLast(bool on) override;
+  void onUseImage(bool on) override;
+  void onScalingMode(uint8_t mode) override;
+  void onWatch(bool on) override;
+  void onBorderEqual(bool on) override;
+  void onBorderUse(bool on) override;
+  void onLimitedRange(bool on) override;
+  void onFade(bool on) override;
+  void onResolutionId(uint32_t id) override;
+  void onFrameRateId(uint32_t id) override;
+  void onBackgroundId(uint32_t id) override;
+  void pushControls() override;
+  void updateBorders(bool use) override;
+  void refreshSlideshowButton() override;
+  void setStartNumberCaption(const std::string& text) override;
+  void setEndNumberCaption(const std::string& text) override;
+
+  // SlideshowHost (and FileWatchHost's showPicture)
+  bool showPicture(const std::string& path) override;
+  bool probePicture(const std::string& path) override;
+  void emptyProbePicture() override;
+  void setSlideshowButton(const std::string& caption, int colourState) override;
+  void setSlideshowCaption(const std::string& caption) override;
+  void setBaseNameLabel(const std::string& text) override;
+  void startSlideshowTimer(int periodMs) override;
+  void stopSlideshowTimer() override;
+
+  // FileWatchHost
+  void setWatchButton(const std::string& caption, int colourState) override;
+
+  // GamepadHost
+  void sendStep(StepAction action) override;
+  void setGamepadCaption(const char* caption) override;
+  void startGamepadTimer(int periodMs) override;
+  void stopGamepadTimer() override;
+
+  BuiltDialog built_;
+  QWidget* content_ = nullptr;
+  QMenuBar* menuBar_ = nullptr;
+  QMenu* optionsMenu_ = nullptr;
+  VidBox* vidBox_ = nullptr;
+  AdDialog* supportDialog_ = nullptr;
+  QHash<int, QAction*> actions_;
+  QHash<int, QBasicTimer*> timers_;
+  QHash<int, int> periods_;
+  int fullHeight_ = 0;
+  bool shownOnce_ = false;
+  bool instanceAcquired_ = false;
+};
+
+}  // namespace plombix

@@ -1,0 +1,372 @@
+// The main window's controls: wiring, the thin handlers, reading and
+// pushing the settings, and the window's side of the layers' host
+// interfaces (what a layer asks to be shown).
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QToolButton>
+
+#include "ccol_button.h"
+#include "colour_picker_button.h"
+#include "links.h"
+#include "picture_label.h"
+#include "plombix_dialog.h"
+#include "vid_box.h"
+
+namespace plombix {
+namespace {
+
+QString Q(const std::string& text) { return QString::fromStdString(text); }
+
+constexpr const char* kScalingCaptions[] = {
+    "1:1 pixel sizing", "Fill height/width & add borders", "Fill screen, crop where needed"};
+
+QColor ColourOf(uint32_t value) {
+  return QColor(int((value >> 16) & 0xFF), int((value >> 8) & 0xFF), int(value & 0xFF));
+}
+
+}  // namespace
+
+void CNDIPlombixDlg::wireControls() {
+  auto click = [this](int id, auto handler) {
+    if (auto* button = built_.as<QAbstractButton>(id))
+      connect(button, &QAbstractButton::clicked, this, handler);
+  };
+  auto link = [this](int id, const char* url) {
+    if (auto* picture = built_.as<PictureLabel>(id)) {
+      connect(picture, &PictureLabel::clicked, this, [url] { links::OpenLink(url); });
+    } else if (auto* button = built_.as<QAbstractButton>(id)) {
+      connect(button, &QAbstractButton::clicked, this, [url] { links::OpenLink(url); });
+    }
+  };
+
+  click(1, [this] { ExitConfirmation(); });
+  click(1061, [this] { OnMoreLess(); });
+  click(1049, [this] { onRangeClicked(); });
+  click(1021, [this] { onCutFadeClicked(); });
+  click(1048, [this] { core.Grab(); });
+  click(1067, [this] { onGrabOverlayClicked(); });
+  click(1066, [this] { onOverlayUseClicked(); });
+  click(1000, [this] { watch.ToggleWatch(config.live.watchOn); });
+  click(1056, [this] { slideshow.OnSlideshowClicked(); });
+  click(1058, [this] {
+    slideshow.OnStartNumber(core.mainPicture.filePath, config.imagePath, config.slideshowPath);
+  });
+  click(1059, [this] { slideshow.OnEndNumber(core.mainPicture.filePath); });
+  click(1060, [this] { gamepad.FindGamepad(); });
+  click(1020, [this] { onBorderUseClicked(); });
+  click(1019, [this] { onBorderEqualClicked(); });
+  for (const StepButtonFace& face : kStepButtons)
+    click(face.controlId, [this, action = face.action] { slideshow.StepSequence(action); });
+
+  link(1017, links::kMakerSiteUrl);
+  link(1018, links::kNdiSiteUrl);
+  link(1024, links::kSocialPageUrl);
+  link(1025, links::kVideoChannelUrl);
+
+  if (QButtonGroup* scaling = built_.radioGroup(1004))
+    connect(scaling, &QButtonGroup::idClicked, this, [this](int index) { onScalingClicked(index); });
+  if (QButtonGroup* format = built_.radioGroup(1007))
+    connect(format, &QButtonGroup::idClicked, this,
+            [this](int index) { onNumberFormatClicked(index); });
+
+  for (int id : {1062, 1063}) {
+    connect(built_.as<QLineEdit>(id), &QLineEdit::editingFinished, this,
+            [this, id] { onBorderEditDone(id); });
+  }
+  connect(built_.as<QLineEdit>(1074), &QLineEdit::editingFinished, this,
+          [this] { onDurationEditDone(); });
+
+  connect(built_.as<ColourPickerButton>(1053), &ColourPickerButton::colourPicked, this,
+          [this](int r, int g, int b) { core.SetFillColour(0, uint32_t(r << 16 | g << 8 | b)); });
+  connect(built_.as<ColourPickerButton>(1054), &ColourPickerButton::colourPicked, this,
+          [this](int r, int g, int b) { core.SetFillColour(1, uint32_t(r << 16 | g << 8 | b)); });
+
+  connect(vidBox_, &VidBox::filesDropped, this, [this](const QStringList& paths) {
+    OnDropFiles(paths);
+  });
+}
+
+// --- Handlers -----------------------------------------------------------------
+
+void CNDIPlombixDlg::onResolutionChosen(int id) {
+  if (const ResolutionEntry* entry = core.ChooseResolution(id))
+    built_.as<QToolButton>(1002)->setText(QString::fromUtf8(entry->caption));
+}
+
+void CNDIPlombixDlg::onFrameRateChosen(int id) {
+  if (const FrameRateEntry* entry = FindFrameRate(id))
+    built_.as<QToolButton>(1003)->setText(QString::fromUtf8(entry->text));
+  core.ChooseFrameRate(id);
+}
+
+void CNDIPlombixDlg::onBackgroundChosen(int id) {
+  if (const BackgroundEntry* entry = FindBackground(id))
+    built_.as<QToolButton>(1052)->setText(QString::fromUtf8(entry->caption));
+  core.ChooseBackground(id);
+}
+
+void CNDIPlombixDlg::onScalingClicked(int index) {
+  (void)readControls();
+  config.live.scalingMode = uint8_t(index);
+  showScalingCaption();
+}
+
+void CNDIPlombixDlg::onNumberFormatClicked(int index) {
+  slideshow.OnNumberFormatChanged(uint8_t(index));
+}
+
+void CNDIPlombixDlg::onBorderUseClicked() {
+  config.live.borderUse = built_.as<QCheckBox>(1020)->isChecked() ? 1 : 0;
+  core.UpdateBorders(config.live.borderUse != 0);
+}
+
+void CNDIPlombixDlg::onBorderEqualClicked() {
+  config.live.borderEqual = built_.as<QCheckBox>(1019)->isChecked() ? 1 : 0;
+  setSidesEnabled(config.live.borderEqual == 0);
+  core.UpdateBorders(config.live.borderUse != 0);
+}
+
+void CNDIPlombixDlg::onBorderEditDone(int /*id*/) {
+  if (readControls()) core.UpdateBorders(config.live.borderUse != 0);
+}
+
+void CNDIPlombixDlg::onDurationEditDone() {
+  if (readControls()) slideshow.OnDurationChanged();
+}
+
+void CNDIPlombixDlg::onCutFadeClicked() {
+  const bool on = core.ToggleFade();
+  setColButton(1021, on ? QStringLiteral("Fade") : QStringLiteral("Cut"), on ? 2 : 3);
+}
+
+void CNDIPlombixDlg::onRangeClicked() {
+  const bool limited = core.ToggleRange();
+  built_.as<QPushButton>(1049)->setText(limited ? QStringLiteral("16-235")
+                                                : QStringLiteral("0-255"));
+}
+
+void CNDIPlombixDlg::onGrabOverlayClicked() {
+  if (core.GrabOverlay()) setLabel(1068, Q(config.overlayName));
+}
+
+void CNDIPlombixDlg::onOverlayUseClicked() {
+  auto* box = built_.as<QCheckBox>(1066);
+  box->setChecked(core.SetOverlayUse(box->isChecked()));
+}
+
+// --- Settings <-> controls ------------------------------------------------------
+
+bool CNDIPlombixDlg::readControls() {
+  ViewerConfig& live = config.live;
+  if (QButtonGroup* scaling = built_.radioGroup(1004); scaling && scaling->checkedId() >= 0)
+    live.scalingMode = uint8_t(scaling->checkedId());
+  if (QButtonGroup* format = built_.radioGroup(1007); format && format->checkedId() >= 0)
+    live.slideshow.numberFormat = uint8_t(format->checkedId());
+
+  // The number edits, in tab order; the first bad one gets the range message
+  // and its last good value back, and the reading stops there.
+  struct Edit {
+    int id;
+    NumberRange range;
+    uint8_t* field;
+  };
+  const Edit edits[] = {{1062, kPercentRange, &live.borderSidesPct},
+                        {1063, kPercentRange, &live.borderTopBottomPct},
+                        {1074, kDurationRange, &live.slideshow.durationSecs}};
+  for (const Edit& edit : edits) {
+    auto* field = built_.as<QLineEdit>(edit.id);
+    const NumberReadBack value = ReadNumber(field->text(), edit.range);
+    if (!value.ok) {
+      prompter_->message(value.message, QString());
+      field->setText(QString::number(*edit.field));
+      field->setFocus();
+      field->selectAll();
+      return false;
+    }
+    *edit.field = uint8_t(value.value);
+  }
+  return true;
+}
+
+void CNDIPlombixDlg::pushControlsToWidgets() {
+  const ViewerConfig& live = config.live;
+  if (QButtonGroup* scaling = built_.radioGroup(1004))
+    if (QAbstractButton* b = scaling->button(live.scalingMode)) b->setChecked(true);
+  if (QButtonGroup* format = built_.radioGroup(1007))
+    if (QAbstractButton* b = format->button(live.slideshow.numberFormat)) b->setChecked(true);
+  built_.as<QLineEdit>(1062)->setText(QString::number(live.borderSidesPct));
+  built_.as<QLineEdit>(1063)->setText(QString::number(live.borderTopBottomPct));
+  built_.as<QLineEdit>(1074)->setText(QString::number(live.slideshow.durationSecs));
+  built_.as<QCheckBox>(1019)->setChecked(live.borderEqual != 0);
+  built_.as<QCheckBox>(1020)->setChecked(live.borderUse != 0);
+  built_.as<QCheckBox>(1066)->setChecked(live.overlayOn != 0);
+}
+
+void CNDIPlombixDlg::showScalingCaption() {
+  const uint8_t mode = config.live.scalingMode;
+  if (mode < 3) setLabel(1016, QString::fromUtf8(kScalingCaptions[mode]));
+}
+
+void CNDIPlombixDlg::setColButton(int id, const QString& caption, int colourState) {
+  auto* button = built_.as<CColButton>(id);
+  button->setText(caption);
+  button->colourState = colourState;
+  button->update();
+}
+
+void CNDIPlombixDlg::setLabel(int id, const QString& text) {
+  if (auto* label = built_.as<QLabel>(id)) label->setText(text);
+}
+
+void CNDIPlombixDlg::setSidesEnabled(bool enabled) {
+  for (int id : {1062, 1064, 1065})
+    if (QWidget* w = control(id)) w->setEnabled(enabled);
+}
+
+// --- PlayerView -------------------------------------------------------------------
+
+void CNDIPlombixDlg::setOutputLine(const std::string& text) { setLabel(1015, Q(text)); }
+
+void CNDIPlombixDlg::setLamp(Lamp lamp) {
+  if (auto* picture = built_.as<PictureLabel>(1014)) picture->setBitmapId(int(lamp));
+}
+
+void CNDIPlombixDlg::loadPreview(const uint8_t* bits, int width, int height, int strideBytes,
+                                 uint32_t fourCC, float pictureAspect) {
+  vidBox_->LoadFrame(bits, width, height, strideBytes, fourCC, pictureAspect);
+}
+
+void CNDIPlombixDlg::presentPreview() { vidBox_->Present(); }
+
+void CNDIPlombixDlg::setTallyState(int tallyState) {
+  vidBox_->tallyState = tallyState;
+  vidBox_->update();
+}
+
+void CNDIPlombixDlg::setPictureLabels(const std::string& fileName, const std::string& fromText) {
+  setLabel(1051, Q(fileName));
+  setLabel(1055, Q(fromText));
+}
+
+void CNDIPlombixDlg::setGrabButton(const char* caption, int colourState) {
+  setColButton(1048, QString::fromUtf8(caption), colourState);
+}
+
+void CNDIPlombixDlg::enableSidesEdit(bool enabled) { setSidesEnabled(enabled); }
+
+// --- ConfigHost -----------------------------------------------------------------------
+
+void CNDIPlombixDlg::showMessage(std::string_view text, std::string_view title) {
+  prompter_->message(QString::fromUtf8(text.data(), qsizetype(text.size())),
+                     QString::fromUtf8(title.data(), qsizetype(title.size())));
+}
+
+void CNDIPlombixDlg::onFillColour1(uint32_t colour) {
+  core.fillColour[0] = colour;
+  built_.as<ColourPickerButton>(1053)->setColour(ColourOf(colour));
+}
+
+void CNDIPlombixDlg::onFillColour2(uint32_t colour) {
+  core.fillColour[1] = colour;
+  built_.as<ColourPickerButton>(1054)->setColour(ColourOf(colour));
+}
+
+void CNDIPlombixDlg::onNoAlpha(bool on) {
+  core.output.noAlphaOutput = on;
+  actions_.value(IDM_NOALPHA)->setChecked(on);
+}
+
+void CNDIPlombixDlg::onUseLast(bool on) { actions_.value(IDM_USELAST)->setChecked(on); }
+void CNDIPlombixDlg::onUseImage(bool on) { actions_.value(IDM_USEIMAGE)->setChecked(on); }
+
+void CNDIPlombixDlg::onScalingMode(uint8_t) {
+  pushControlsToWidgets();
+  showScalingCaption();
+}
+
+void CNDIPlombixDlg::onWatch(bool on) { watch.SetWatch(on); }
+void CNDIPlombixDlg::onBorderEqual(bool on) { built_.as<QCheckBox>(1019)->setChecked(on); }
+void CNDIPlombixDlg::onBorderUse(bool on) { built_.as<QCheckBox>(1020)->setChecked(on); }
+
+void CNDIPlombixDlg::onLimitedRange(bool on) {
+  built_.as<QPushButton>(1049)->setText(on ? QStringLiteral("16-235") : QStringLiteral("0-255"));
+}
+
+void CNDIPlombixDlg::onFade(bool on) {
+  setColButton(1021, on ? QStringLiteral("Fade") : QStringLiteral("Cut"), on ? 2 : 3);
+}
+
+void CNDIPlombixDlg::onResolutionId(uint32_t id) {
+  if (const ResolutionEntry* entry = FindResolution(int(id))) {
+    core.output.outputWidth = entry->width;
+    core.output.outputHeight = entry->height;
+  }
+}
+
+void CNDIPlombixDlg::onFrameRateId(uint32_t id) {
+  if (const FrameRateEntry* entry = FindFrameRate(int(id))) {
+    core.output.frameRateN = entry->frameRateN;
+    core.output.frameRateD = entry->frameRateD;
+  }
+}
+
+void CNDIPlombixDlg::onBackgroundId(uint32_t id) {
+  if (const BackgroundEntry* entry = FindBackground(int(id))) core.backgroundMode = entry->backgroundMode;
+}
+
+void CNDIPlombixDlg::pushControls() { pushControlsToWidgets(); }
+void CNDIPlombixDlg::updateBorders(bool use) { core.UpdateBorders(use); }
+void CNDIPlombixDlg::refreshSlideshowButton() { slideshow.RefreshSlideshowButton(); }
+
+void CNDIPlombixDlg::setStartNumberCaption(const std::string& text) {
+  built_.as<QPushButton>(1058)->setText(Q(text));
+}
+
+void CNDIPlombixDlg::setEndNumberCaption(const std::string& text) {
+  built_.as<QPushButton>(1059)->setText(Q(text));
+}
+
+// --- SlideshowHost, FileWatchHost, GamepadHost ------------------------------------------
+
+bool CNDIPlombixDlg::showPicture(const std::string& path) {
+  config.currentFileName = path;
+  return core.ShowPicture(true);
+}
+
+bool CNDIPlombixDlg::probePicture(const std::string& path) {
+  return core.probePicture.LoadFile(path);
+}
+
+void CNDIPlombixDlg::emptyProbePicture() { core.probePicture.Empty(); }
+
+void CNDIPlombixDlg::setSlideshowButton(const std::string& caption, int colourState) {
+  setColButton(1056, Q(caption), colourState);
+}
+
+void CNDIPlombixDlg::setSlideshowCaption(const std::string& caption) {
+  auto* button = built_.as<CColButton>(1056);
+  button->setText(Q(caption));
+  button->update();
+}
+
+void CNDIPlombixDlg::setBaseNameLabel(const std::string& text) { setLabel(1069, Q(text)); }
+void CNDIPlombixDlg::startSlideshowTimer(int periodMs) { startTimer(TIMER_SLIDESHOW, periodMs); }
+void CNDIPlombixDlg::stopSlideshowTimer() { stopTimer(TIMER_SLIDESHOW); }
+
+void CNDIPlombixDlg::setWatchButton(const std::string& caption, int colourState) {
+  setColButton(1000, Q(caption), colourState);
+}
+
+void CNDIPlombixDlg::sendStep(StepAction action) { onStep(action); }
+
+void CNDIPlombixDlg::setGamepadCaption(const char* caption) {
+  built_.as<QPushButton>(1060)->setText(QString::fromUtf8(caption));
+}
+
+void CNDIPlombixDlg::startGamepadTimer(int periodMs) { startTimer(TIMER_GAMEPAD, periodMs); }
+void CNDIPlombixDlg::stopGamepadTimer() { stopTimer(TIMER_GAMEPAD); }
+
+}  // namespace plombix
