@@ -17,27 +17,28 @@ bool Gamepad::DetectGamepad() {
   return false;
 }
 
-void Gamepad::DetectAtStartup() {
+bool Gamepad::detectIntoPresent() {
   const bool found = DetectGamepad();
   gamepadPresent_ = found ? 1 : 0;
-  if (found) {
-    host_.setGamepadCaption(kGamepadFoundCaption);
-    host_.startGamepadTimer(kGamepadPollMs);
-  }
+  return found;
+}
+
+void Gamepad::announceFound() {
+  host_.setGamepadCaption(kGamepadFoundCaption);
+  host_.startGamepadTimer(kGamepadPollMs);
+}
+
+void Gamepad::DetectAtStartup() {
+  if (detectIntoPresent()) announceFound();
 }
 
 void Gamepad::DetectAfterLoad() {
-  const bool found = DetectGamepad();
-  gamepadPresent_ = found ? 1 : 0;
-  if (found) host_.startGamepadTimer(kGamepadPollMs);
+  if (detectIntoPresent()) host_.startGamepadTimer(kGamepadPollMs);
 }
 
 void Gamepad::FindGamepad() {
-  const bool found = DetectGamepad();
-  gamepadPresent_ = found ? 1 : 0;
-  if (found) {
-    host_.setGamepadCaption(kGamepadFoundCaption);
-    host_.startGamepadTimer(kGamepadPollMs);
+  if (detectIntoPresent()) {
+    announceFound();
   } else {
     host_.stopGamepadTimer();
     host_.setGamepadCaption(kFindGamepadCaption);

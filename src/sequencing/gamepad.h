@@ -88,6 +88,11 @@ class Gamepad {
   [[nodiscard]] int controllerIndex() const { return controllerIndex_; }
 
  private:
+  // DetectGamepad with its result stored in gamepadPresent.
+  bool detectIntoPresent();
+  // Caption "GamePad found" and start the poll.
+  void announceFound();
+
   GamepadSource& source_;
   GamepadHost& host_;
   uint8_t& gamepadPresent_;
