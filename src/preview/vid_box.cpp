@@ -62,17 +62,13 @@ void VidBox::drawIntoCanvas() {
   if (dest.width <= 0 || dest.height <= 0) return;
 
   // Bytes blue, green, red, ignored fourth byte: RGB32 on a little-endian
-  // machine. The read-only wrapper copies nothing.
+  // machine, which Qt treats as opaque whatever the fourth byte holds (the
+  // alpha of a transparent output shows as colour only). The read-only
+  // wrapper copies nothing.
   const QImage source(frame_.pixels(), sourceWidth, sourceHeight, sourceWidth * 4,
                       QImage::Format_RGB32);
-  QImage fitted =
+  const QImage fitted =
       source.scaled(dest.width, dest.height, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
-  // The fourth byte may be anything (alpha of a transparent output); the
-  // preview shows colour only. Writing detaches from the preview buffer.
-  for (int y = 0; y < fitted.height(); ++y) {
-    auto* line = reinterpret_cast<QRgb*>(fitted.scanLine(y));
-    for (int x = 0; x < fitted.width(); ++x) line[x] |= 0xff000000u;
-  }
   painter.drawImage(dest.x, dest.y, fitted);
 }
 
