@@ -1,5 +1,6 @@
 #include "frame_store.h"
 
+#include <algorithm>
 #include <cstring>
 #include <new>
 #include <vector>
@@ -41,7 +42,7 @@ class FramePool {
   }
 
  private:
-  static constexpr size_t kMaxSpare = 2;
+  static constexpr size_t kMaxSpare = 4;
   std::mutex mutex_;
   std::vector<Buffer> spare_;
 };
@@ -57,9 +58,42 @@ Frame::~Frame() {
   if (buffer_) pool_->give(FramePool::Buffer{std::move(buffer_), capacity_});
 }
 
+size_t Frame::waitFilled(size_t bytes) const {
+  bytes = std::min(bytes, byteCount());
+  size_t now = filled();
+  if (now >= bytes) return now;
+  std::unique_lock<std::mutex> lock(fillMutex_);
+  fillChanged_.wait(lock, [&] { return filled() >= bytes; });
+  return filled();
+}
+
+void Frame::copyFrom(const uint8_t* data, int strideBytes) {
+  // Slices of about 512 KiB: small enough that readers start early, large
+  // enough that the wake-ups cost nothing next to the copy.
+  const size_t rowBytes = size_t(info_.width) * 4;
+  const int rowsPerSlice = int(std::max<size_t>(1, (size_t(512) << 10) / rowBytes));
+  for (int y = 0; y < info_.height; y += rowsPerSlice) {
+    const int rows = std::min(rowsPerSlice, info_.height - y);
+    uint8_t* to = buffer_.get() + size_t(y) * rowBytes;
+    const uint8_t* from = data + size_t(y) * size_t(strideBytes);
+    if (size_t(strideBytes) == rowBytes) {
+      std::memcpy(to, from, rowBytes * size_t(rows));
+    } else {
+      for (int r = 0; r < rows; ++r)
+        std::memcpy(to + size_t(r) * rowBytes, from + size_t(r) * size_t(strideBytes), rowBytes);
+    }
+    {
+      std::lock_guard<std::mutex> lock(fillMutex_);
+      filled_.store(size_t(y + rows) * rowBytes, std::memory_order_release);
+    }
+    fillChanged_.notify_all();
+  }
+}
+
 const std::string& Frame::png() const {
   std::call_once(pngOnce_, [this] {
     if (!ok()) return;
+    waitFilled(byteCount());
     const PngAlpha alpha = info_.fourcc == NdiFourCC::BGRX ? PngAlpha::Drop : PngAlpha::Keep;
     if (!EncodeBgraPng(pixels(), info_.width, info_.height, info_.width * 4, alpha, &png_))
       png_.clear();
@@ -89,7 +123,10 @@ bool ValidateFrame(const NDIlib_video_frame_v2_t& frame, FrameInfo* info, int* s
   return true;
 }
 
-FrameStore::FrameStore() : pool_(std::make_shared<FramePool>()) {}
+FrameStore::FrameStore() {
+  static const std::shared_ptr<FramePool> shared = std::make_shared<FramePool>();
+  pool_ = shared;
+}
 
 FrameStore::~FrameStore() { close(); }
 
@@ -109,14 +146,19 @@ uint64_t FrameStore::submit(const FrameInfo& info, const uint8_t* data, int stri
   }
   pendingData_ = closed_ ? nullptr : data;
   pendingStride_ = strideBytes;
-  lock.unlock();
-  changed_.notify_all();
+  if (idleWaiters_ > 0 && pendingData_) {
+    copyPendingLocked(lock);  // notifies as soon as the Frame is published
+  } else {
+    lock.unlock();
+    changed_.notify_all();
+  }
   return sequence;
 }
 
 void FrameStore::flush() {
   std::unique_lock<std::mutex> lock(mutex_);
-  latestLocked(lock);  // copies the pending frame if nobody did
+  changed_.wait(lock, [this] { return !copying_; });
+  if (pendingData_) copyPendingLocked(lock);  // a later receiver still gets it
   pendingData_ = nullptr;
 }
 
@@ -129,33 +171,31 @@ void FrameStore::close() {
   changed_.notify_all();
 }
 
-std::shared_ptr<const Frame> FrameStore::latestLocked(std::unique_lock<std::mutex>& lock) {
-  changed_.wait(lock, [this] { return !copying_; });
-  if (!pendingData_) return current_;
-  // Copy outside the lock; `copying_` keeps the sender from reusing the buffer.
-  copying_ = true;
+void FrameStore::copyPendingLocked(std::unique_lock<std::mutex>& lock) {
   const FrameInfo info = last_;
   const uint8_t* data = pendingData_;
   const int stride = pendingStride_;
-  lock.unlock();
-
+  pendingData_ = nullptr;
   auto frame = std::make_shared<Frame>(pool_, info);
-  if (frame->ok()) {
-    const size_t rowBytes = size_t(info.width) * 4;
-    if (size_t(stride) == rowBytes) {
-      std::memcpy(frame->buffer_.get(), data, rowBytes * size_t(info.height));
-    } else {
-      for (int y = 0; y < info.height; ++y)
-        std::memcpy(frame->buffer_.get() + size_t(y) * rowBytes, data + size_t(y) * size_t(stride),
-                    rowBytes);
-    }
-  }
-
+  if (!frame->ok()) return;  // no memory: receivers keep the previous frame
+  // Publish first, copy after, outside the lock: readers wait for the
+  // bytes they need, and `copying_` keeps the sender from reusing the buffer.
+  current_ = frame;
+  copying_ = true;
+  lock.unlock();
+  changed_.notify_all();
+  frame->copyFrom(data, stride);
   lock.lock();
   copying_ = false;
-  pendingData_ = nullptr;
-  if (frame->ok()) current_ = std::move(frame);
+  lock.unlock();
   changed_.notify_all();
+  lock.lock();
+}
+
+std::shared_ptr<const Frame> FrameStore::latestLocked(std::unique_lock<std::mutex>& lock) {
+  // A copy in progress is already the newest frame; otherwise copy a
+  // pending buffer now.
+  if (!copying_ && pendingData_) copyPendingLocked(lock);
   return current_;
 }
 
@@ -167,9 +207,11 @@ std::shared_ptr<const Frame> FrameStore::latest() {
 std::shared_ptr<const Frame> FrameStore::waitNewer(uint64_t* seenSequence,
                                                    std::chrono::milliseconds timeout) {
   std::unique_lock<std::mutex> lock(mutex_);
-  if (!changed_.wait_for(lock, timeout,
-                         [&] { return closed_ || last_.sequence > *seenSequence; }))
-    return nullptr;
+  ++idleWaiters_;
+  const bool woken = changed_.wait_for(lock, timeout,
+                                       [&] { return closed_ || last_.sequence > *seenSequence; });
+  --idleWaiters_;
+  if (!woken) return nullptr;
   if (closed_) return nullptr;
   const uint64_t newest = last_.sequence;
   std::shared_ptr<const Frame> frame = latestLocked(lock);

@@ -3,20 +3,30 @@
 //
 // The buffer of a submitted frame stays the caller's; the store may read it
 // only until the next submit(), flush() or close(). So:
-//   - submit() records the pointer and the frame's fields and returns. It
-//     copies nothing. It waits only while another thread is still copying
-//     the PREVIOUS buffer (that copy must end before the buffer is reused).
-//   - A receiver thread that wants the frame (latest()) copies the pending
-//     buffer into a Frame of its own, once; every receiver shares that copy.
-//     So nothing is copied while nobody receives, and a frame superseded
+//   - While nobody receives, submit() records the pointer and the frame's
+//     fields and returns; it copies nothing. A receiver thread that then
+//     wants the frame (latest()) copies the caller's buffer into a Frame of
+//     its own, once, and every receiver shares that copy. A frame superseded
 //     before anyone asked for it is never copied.
+//   - While a stream is idle, waiting for the next frame, submit() copies the
+//     frame itself, one copy, so that stream need not wait for a copying
+//     thread to be scheduled. (Streams still busy with an earlier frame take
+//     the newest when they are done, copying it then if nobody did.)
+//   - Either way the copy goes in slices and the Frame is published before
+//     it is complete: readers wait for the bytes they need (waitFilled), so
+//     sending starts while the rest is still being copied.
+//   - submit() waits only while another thread is still copying the
+//     PREVIOUS buffer (that copy must end before the buffer is reused).
 //   - flush() copies a frame nobody has copied yet (a receiver that joins
 //     later still gets it) and then forgets the caller's buffer.
 //   - close() waits for a copy in progress and forgets the buffer.
 // Copies pack the rows (stride = width * 4). Frame buffers are recycled
-// through a small pool so that steady sending does not allocate.
+// through a small process-wide pool, so that steady sending, and senders
+// re-created after a format change, do not allocate (a fresh large buffer
+// costs a page fault on every first touch).
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -54,9 +64,16 @@ class Frame {
   Frame& operator=(const Frame&) = delete;
 
   const FrameInfo& info() const { return info_; }
+  // The pixels; only the first filled() bytes are valid yet.
   const uint8_t* pixels() const { return buffer_.get(); }
   size_t byteCount() const { return size_t(info_.width) * 4 * size_t(info_.height); }
   bool ok() const { return buffer_ != nullptr; }  // false: allocation failed
+
+  // Bytes copied so far (rows packed, from the top).
+  size_t filled() const { return filled_.load(std::memory_order_acquire); }
+  // Waits until at least `bytes` (capped at byteCount()) are copied; returns
+  // filled(). Copies always run to the end, so this always returns.
+  size_t waitFilled(size_t bytes) const;
 
   // The frame as PNG (RGBA for BGRA, RGB for BGRX), encoded on first use
   // and kept; empty if encoding failed. Thread-safe.
@@ -64,7 +81,12 @@ class Frame {
 
  private:
   friend class FrameStore;
+  void copyFrom(const uint8_t* data, int strideBytes);
+
   std::shared_ptr<FramePool> pool_;
+  std::atomic<size_t> filled_{0};
+  mutable std::mutex fillMutex_;
+  mutable std::condition_variable fillChanged_;
   FrameInfo info_;
   std::unique_ptr<uint8_t[]> buffer_;
   size_t capacity_ = 0;
@@ -97,8 +119,9 @@ class FrameStore {
   void close();
 
   // --- Receiver threads -------------------------------------------------------
-  // The newest frame, copied now if needed; null before the first frame (or
-  // if a copy could not be allocated).
+  // The newest frame, its copy started now if needed (it may still be
+  // filling); null before the first frame (or if a copy could not be
+  // allocated).
   std::shared_ptr<const Frame> latest();
   // Waits up to `timeout` for a frame newer than `*seenSequence`; returns it
   // and sets `*seenSequence` to its number, or returns null on time-out, when
@@ -111,6 +134,8 @@ class FrameStore {
 
  private:
   std::shared_ptr<const Frame> latestLocked(std::unique_lock<std::mutex>& lock);
+  // Publishes a new Frame for `last_` and copies the pending buffer into it.
+  void copyPendingLocked(std::unique_lock<std::mutex>& lock);
 
   mutable std::mutex mutex_;
   std::condition_variable changed_;
@@ -118,8 +143,9 @@ class FrameStore {
   FrameInfo last_;                 // the last frame submitted
   const uint8_t* pendingData_ = nullptr;  // caller's buffer of `last_`, not yet copied
   int pendingStride_ = 0;
-  bool copying_ = false;           // a thread is reading pendingData_
+  bool copying_ = false;           // a thread is reading pendingData_ into current_
   bool closed_ = false;
+  int idleWaiters_ = 0;            // threads blocked in waitNewer
   std::shared_ptr<const Frame> current_;  // the newest copy
 };
 
