@@ -91,7 +91,10 @@ struct SaveResult {
 // Writes magic, block and the three paths (image, overlay, slideshow) to
 // `fileName`, atomically as described above. The block's reserved bytes are
 // written as zeros; the paths' units behind their terminators as they stand.
-// If `fileName` is a symbolic link, the file it points to is replaced.
+// If `fileName` is a symbolic link, the file it points to is replaced. An
+// existing file that this process may not write is left alone (CannotOpen).
+// Where the directory refuses a new file but the old one may be written,
+// the old file is overwritten in place instead (not atomic in that case).
 [[nodiscard]] SaveResult SaveConfigFile(const std::string& fileName, const ViewerConfig& block,
                                         const PathBuffer& imagePath, const PathBuffer& overlayPath,
                                         const PathBuffer& slideshowPath);

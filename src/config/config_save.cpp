@@ -6,13 +6,17 @@
 // item that did not reach the file. Only when all four items are written
 // and flushed to the disk is the new file renamed over the old one; on any
 // failure the new file is removed and the old one is untouched.
+//
+// Two cases keep the behaviour of writing the file itself: an existing
+// file that may not be written (read-only) is left alone without a
+// message, and a directory that refuses new files while the old file may
+// be written gets the old file overwritten in place.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <array>
 #include <cerrno>
-#include <climits>
 #include <cstdlib>
 #include <span>
 
@@ -76,6 +80,41 @@ void syncDirectory(const std::string& target) {
   ::close(dfd);
 }
 
+// Writes the four items in file order; the first that does not reach the
+// file names the failure.
+SaveError writeItems(int fd, const ViewerConfig& block, const PathBuffer& imagePath,
+                     const PathBuffer& overlayPath, const PathBuffer& slideshowPath) {
+  std::array<uint8_t, kViewerConfigBytes> blockBytes{};
+  EncodeViewerConfig(block, blockBytes);
+  std::array<uint8_t, PathBuffer::kBytes> pathBytes{};
+
+  if (!writeAll(fd, std::span(reinterpret_cast<const uint8_t*>(kConfigMagic), 8))) return SaveError::Magic;
+  if (!writeAll(fd, blockBytes)) return SaveError::Block;
+  imagePath.encode(pathBytes);
+  if (!writeAll(fd, pathBytes)) return SaveError::ImagePath;
+  overlayPath.encode(pathBytes);
+  if (!writeAll(fd, pathBytes)) return SaveError::OverlayPath;
+  slideshowPath.encode(pathBytes);
+  if (!writeAll(fd, pathBytes)) return SaveError::SlideshowPath;
+  return SaveError::None;
+}
+
+// The fallback for a directory that lets the file be written but no new
+// file be created beside it: the old file is overwritten from its start
+// (no truncation first), then cut to the new length.
+SaveResult saveInPlace(const std::string& target, const ViewerConfig& block, const PathBuffer& imagePath,
+                       const PathBuffer& overlayPath, const PathBuffer& slideshowPath) {
+  const int fd = ::open(target.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+  if (fd < 0) return {SaveError::CannotOpen};
+  SaveError e = writeItems(fd, block, imagePath, overlayPath, slideshowPath);
+  if (e == SaveError::None &&
+      (::ftruncate(fd, static_cast<off_t>(kConfigFileBytes)) != 0 || ::fsync(fd) != 0)) {
+    e = SaveError::Commit;
+  }
+  if (::close(fd) != 0 && e == SaveError::None) e = SaveError::Commit;
+  return {e};
+}
+
 }  // namespace
 
 const char* SaveErrorText(SaveError error) {
@@ -98,42 +137,31 @@ SaveResult SaveConfigFile(const std::string& fileName, const ViewerConfig& block
   if (fileName.empty()) return {SaveError::CannotOpen};
   const std::string target = resolveTarget(fileName);
 
-  // Something that is not a regular file cannot be written as one.
+  // Something that is not a regular file cannot be written as one, and a
+  // file the operator made read-only stays as it is.
   struct stat old {};
   const bool hadOld = ::stat(target.c_str(), &old) == 0;
-  if (hadOld && !S_ISREG(old.st_mode)) return {SaveError::CannotOpen};
+  if (hadOld && (!S_ISREG(old.st_mode) || ::access(target.c_str(), W_OK) != 0)) {
+    return {SaveError::CannotOpen};
+  }
 
   std::string tempName;
   const int fd = createBeside(target, tempName);
-  if (fd < 0) return {SaveError::CannotOpen};
+  if (fd < 0) {
+    if (hadOld && (errno == EACCES || errno == EPERM)) {
+      return saveInPlace(target, block, imagePath, overlayPath, slideshowPath);
+    }
+    return {SaveError::CannotOpen};
+  }
   if (hadOld) (void)::fchmod(fd, old.st_mode & 07777);  // keep the old file's permissions
 
-  std::array<uint8_t, kViewerConfigBytes> blockBytes{};
-  EncodeViewerConfig(block, blockBytes);
-  std::array<uint8_t, PathBuffer::kBytes> pathBytes{};
-
-  const auto fail = [&](SaveError e) {
+  const SaveError e = writeItems(fd, block, imagePath, overlayPath, slideshowPath);
+  if (e != SaveError::None || ::fsync(fd) != 0) {
     ::close(fd);
     ::unlink(tempName.c_str());
-    return SaveResult{e};
-  };
-
-  if (!writeAll(fd, std::span(reinterpret_cast<const uint8_t*>(kConfigMagic), 8))) {
-    return fail(SaveError::Magic);
+    return {e != SaveError::None ? e : SaveError::Commit};
   }
-  if (!writeAll(fd, blockBytes)) return fail(SaveError::Block);
-  imagePath.encode(pathBytes);
-  if (!writeAll(fd, pathBytes)) return fail(SaveError::ImagePath);
-  overlayPath.encode(pathBytes);
-  if (!writeAll(fd, pathBytes)) return fail(SaveError::OverlayPath);
-  slideshowPath.encode(pathBytes);
-  if (!writeAll(fd, pathBytes)) return fail(SaveError::SlideshowPath);
-  if (::fsync(fd) != 0) return fail(SaveError::Commit);
-  if (::close(fd) != 0) {
-    ::unlink(tempName.c_str());
-    return {SaveError::Commit};
-  }
-  if (::rename(tempName.c_str(), target.c_str()) != 0) {
+  if (::close(fd) != 0 || ::rename(tempName.c_str(), target.c_str()) != 0) {
     ::unlink(tempName.c_str());
     return {SaveError::Commit};
   }

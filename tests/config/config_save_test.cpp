@@ -2,9 +2,11 @@
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstring>
+#include <functional>
 
 #include "config_file.h"
 #include "config_test_support.h"
@@ -115,6 +117,45 @@ TEST(SaveConfigFile, AFileThatCannotBeCreatedFailsWithoutAMessage) {
     EXPECT_EQ(SaveErrorText(r.error), nullptr) << row.name;
   }
   EXPECT_EQ(dir.entries(), std::vector<std::string>{"a-directory.plq"});
+}
+
+// Runs `scenario` without root's right to ignore permissions: directly when
+// not root, else in a child process that has dropped to an unprivileged
+// user. True when the scenario returned true.
+bool RunUnprivileged(const std::function<bool()>& scenario) {
+  if (::geteuid() != 0) return scenario();
+  const pid_t child = ::fork();
+  if (child == 0) {
+    const bool ok = ::setgid(65534) == 0 && ::setuid(65534) == 0 && scenario();
+    ::_exit(ok ? 0 : 1);
+  }
+  int status = 0;
+  if (child < 0 || ::waitpid(child, &status, 0) != child) return false;
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+TEST(SaveConfigFile, AReadOnlyFileIsLeftAloneWithoutAMessage) {
+  TempDir dir;
+  const std::vector<uint8_t> old(100, 0x11);
+  WriteBytes(dir.file("last.plq"), old);
+  ASSERT_EQ(::chmod(dir.path().c_str(), 0777), 0);
+  ASSERT_EQ(::chmod(dir.file("last.plq").c_str(), 0444), 0);
+  const std::string file = dir.file("last.plq");
+  EXPECT_TRUE(RunUnprivileged([&] { return Save(file, SampleInputs()).error == SaveError::CannotOpen; }));
+  EXPECT_EQ(ReadBytes(file), old);
+  EXPECT_EQ(dir.entries(), std::vector<std::string>{"last.plq"});
+}
+
+TEST(SaveConfigFile, ADirectoryRefusingNewFilesGetsTheOldFileOverwrittenInPlace) {
+  TempDir dir;
+  WriteBytes(dir.file("last.plq"), std::vector<uint8_t>(3000, 0x11));  // longer than a save
+  ASSERT_EQ(::chmod(dir.file("last.plq").c_str(), 0666), 0);
+  ASSERT_EQ(::chmod(dir.path().c_str(), 0555), 0);
+  const std::string file = dir.file("last.plq");
+  EXPECT_TRUE(RunUnprivileged([&] { return Save(file, SampleInputs()).ok(); }));
+  const auto f = ReadBytes(file);
+  ASSERT_EQ(f.size(), 2364u);
+  EXPECT_EQ(std::string(f.begin(), f.begin() + 8), "QLVPLMX1");
 }
 
 // Limits the size of any file this process writes, so that a write crossing
