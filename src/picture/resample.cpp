@@ -167,7 +167,7 @@ bool Resampler::Prepare(int sourceWidth, int sourceHeight, int targetWidth, int 
     // Four rows of 16-bit samples, interleaved by source column, and each
     // horizontal weight repeated over eight 16-bit lanes.
     scratch_ = AllocateArray<uint8_t>(size_t(sourceWidth) * 32);
-    weightVec_ = AllocateArray<uint8_t>(size_t(targetWidth) * size_t(columns_.taps) * 16);
+    weightVec_ = AllocateArray<uint8_t>(size_t(targetWidth) * size_t(columns_.taps) * 8);
     if (!scratch_ || !weightVec_) return false;
     std::memset(scratch_.get(), 0, size_t(sourceWidth) * 32);
     auto* lanes = reinterpret_cast<uint16_t*>(weightVec_.get());
@@ -176,7 +176,7 @@ bool Resampler::Prepare(int sourceWidth, int sourceHeight, int targetWidth, int 
       // A whole weight does not fit 16 bits; 65535 costs at most 1/256 of
       // a level, which the final rounding absorbs.
       const uint16_t w = uint16_t(std::min<uint32_t>(columns_.weights[i], 65535));
-      std::fill(lanes + i * 8, lanes + i * 8 + 8, w);
+      std::fill(lanes + i * 4, lanes + i * 4 + 4, w);
     }
   } else {
     scratch_ = AllocateArray<uint8_t>(size_t(sourceWidth) * 4 * sizeof(uint16_t));

@@ -1,16 +1,19 @@
 // Fast path of the resampler: SSE2 (baseline x86-64), one thread.
 //
-// Same filters as the reference (resample.cpp), 16-bit arithmetic:
-//   vertical    v = sum_k mulhi(p_k << 8, wv_k)  = sum_k floor(p_k * wv_k / 256)
-//               (8.8 fixed point; a row with a single weight 65536 is p << 8)
+// Same filters as the reference (resample.cpp), 16-bit arithmetic. A byte
+// p is widened to p * 257 (both bytes of a 16-bit lane set to p), which
+// maps 0..255 onto 0..65535 exactly:
+//   vertical    v = sum_k mulhi(p_k * 257, wv_k) = sum_k floor(p_k * 257 * wv_k / 65536)
+//               (a row with a single weight 65536 is p * 257 itself)
 //   horizontal  a = sum_k mulhi(v_k, wh_k)       = sum_k floor(v_k * wh_k / 65536)
-//               out = (a + 128) >> 8
-// with wh clamped to 65535. Each floor loses less than one unit of 1/256 of
-// a level, so with at most 8 taps an axis the result lies within 16/256 of
-// the exact filter value before rounding, i.e. within 1 of the reference,
-// and a uniform area stays exactly uniform. Bounds: v and a never exceed
-// 255 * 256 = 65280 (the weights add up to 65536), a + 128 <= 65408 fits
-// 16 bits unsigned.
+//               out = (a - (a >> 8) + 128) >> 8
+// with wh clamped to 65535. a - (a >> 8) turns the x257 scale back into
+// 8.8 fixed point (exactly for a = p * 257: p * 256). Each floor loses
+// less than one unit of 1/256 of a level, so with at most 8 taps an axis
+// the result lies within 16/256 of the exact filter value before
+// rounding, i.e. within 1 of the reference, and a uniform area stays
+// exactly uniform. Bounds: v and a never exceed 65535 (the weights add up
+// to 65536), a - (a >> 8) + 128 <= 65408.
 //
 // Memory order: target rows are made four at a time. The vertical pass
 // writes the four rows' samples interleaved by source column,
@@ -41,15 +44,20 @@ void VerticalRow(const uint8_t* const* rows, const uint16_t* w, int width, uint8
                  int slot) {
   const __m128i zero = _mm_setzero_si128();
   __m128i weight[N];
-  for (int k = 0; k < N; ++k) weight[k] = _mm_set1_epi16(short(w[k]));
+  const uint8_t* row[N];
+  for (int k = 0; k < N; ++k) {
+    weight[k] = _mm_set1_epi16(short(w[k]));
+    row[k] = rows[k];
+  }
   uint8_t* out = scratch + slot * 8;
   int x = 0;
   for (; x + 4 <= width; x += 4) {
     __m128i lo = zero, hi = zero;
+#pragma GCC unroll 8
     for (int k = 0; k < N; ++k) {
-      const __m128i p = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rows[k] + size_t(x) * 4));
-      const __m128i pl = _mm_unpacklo_epi8(zero, p);  // p << 8, pixels x, x+1
-      const __m128i ph = _mm_unpackhi_epi8(zero, p);  // pixels x+2, x+3
+      const __m128i p = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row[k] + size_t(x) * 4));
+      const __m128i pl = _mm_unpacklo_epi8(p, p);  // p * 257, pixels x, x+1
+      const __m128i ph = _mm_unpackhi_epi8(p, p);  // pixels x+2, x+3
       if (N == 1) {
         lo = pl;
         hi = ph;
@@ -69,7 +77,7 @@ void VerticalRow(const uint8_t* const* rows, const uint16_t* w, int width, uint8
     for (int c = 0; c < 4; ++c) {
       unsigned sum = 0;
       for (int k = 0; k < N; ++k) {
-        const unsigned p = unsigned(rows[k][size_t(x) * 4 + c]) << 8;
+        const unsigned p = unsigned(rows[k][size_t(x) * 4 + c]) * 257;
         sum += N == 1 ? p : (p * w[k]) >> 16;
       }
       o[c] = uint16_t(sum);
@@ -87,14 +95,18 @@ template <int T>
 inline __m128i TargetColumn(const uint8_t* scratch, int first, const uint8_t* weights) {
   const uint8_t* in = scratch + size_t(first) * kColumnBytes;
   __m128i a01 = _mm_setzero_si128(), a23 = _mm_setzero_si128();
+#pragma GCC unroll 8
   for (int k = 0; k < T; ++k) {
-    const __m128i w = _mm_loadu_si128(reinterpret_cast<const __m128i*>(weights + k * 16));
+    const __m128i w = _mm_shuffle_epi32(
+        _mm_loadl_epi64(reinterpret_cast<const __m128i*>(weights + k * 8)), 0x44);
     const __m128i v01 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + k * kColumnBytes));
     const __m128i v23 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + k * kColumnBytes + 16));
     a01 = _mm_add_epi16(a01, _mm_mulhi_epu16(v01, w));
     a23 = _mm_add_epi16(a23, _mm_mulhi_epu16(v23, w));
   }
   const __m128i half = _mm_set1_epi16(128);
+  a01 = _mm_sub_epi16(a01, _mm_srli_epi16(a01, 8));
+  a23 = _mm_sub_epi16(a23, _mm_srli_epi16(a23, 8));
   a01 = _mm_srli_epi16(_mm_add_epi16(a01, half), 8);
   a23 = _mm_srli_epi16(_mm_add_epi16(a23, half), 8);
   return _mm_packus_epi16(a01, a23);
@@ -106,11 +118,11 @@ void HorizontalGroup(const uint8_t* scratch, const int32_t* first, const uint8_t
                      int width, uint8_t* out, size_t rowBytes, int rowCount) {
   int x = 0;
   for (; x + 4 <= width; x += 4) {
-    const uint8_t* w = weightVec + size_t(x) * T * 16;
+    const uint8_t* w = weightVec + size_t(x) * T * 8;
     const __m128i p0 = TargetColumn<T>(scratch, first[x], w);
-    const __m128i p1 = TargetColumn<T>(scratch, first[x + 1], w + T * 16);
-    const __m128i p2 = TargetColumn<T>(scratch, first[x + 2], w + 2 * T * 16);
-    const __m128i p3 = TargetColumn<T>(scratch, first[x + 3], w + 3 * T * 16);
+    const __m128i p1 = TargetColumn<T>(scratch, first[x + 1], w + T * 8);
+    const __m128i p2 = TargetColumn<T>(scratch, first[x + 2], w + 2 * T * 8);
+    const __m128i p3 = TargetColumn<T>(scratch, first[x + 3], w + 3 * T * 8);
     const __m128i t0 = _mm_unpacklo_epi32(p0, p1);  // row0: x, x+1; row1: x, x+1
     const __m128i t1 = _mm_unpacklo_epi32(p2, p3);
     const __m128i t2 = _mm_unpackhi_epi32(p0, p1);  // rows 2 and 3
@@ -123,7 +135,7 @@ void HorizontalGroup(const uint8_t* scratch, const int32_t* first, const uint8_t
   for (; x < width; ++x) {
     alignas(16) uint8_t pixel[16];
     _mm_store_si128(reinterpret_cast<__m128i*>(pixel),
-                    TargetColumn<T>(scratch, first[x], weightVec + size_t(x) * T * 16));
+                    TargetColumn<T>(scratch, first[x], weightVec + size_t(x) * T * 8));
     for (int r = 0; r < rowCount; ++r)
       std::copy(pixel + 4 * r, pixel + 4 * r + 4, out + r * rowBytes + size_t(x) * 4);
   }

@@ -1,0 +1,288 @@
+// The resampler: its filters against a floating-point model, the fast path
+// against the reference, and the properties every rescale must keep.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <random>
+#include <vector>
+
+#include "picture_buffer.h"
+#include "picture_test_support.h"
+#include "pixel_alloc.h"
+#include "resample.h"
+
+namespace plombix {
+namespace {
+
+using Pixels = std::vector<uint8_t>;
+
+Pixels RandomPixels(int w, int h, uint32_t seed) {
+  std::mt19937 random(seed);
+  Pixels p(size_t(w) * size_t(h) * 4);
+  for (auto& b : p) b = uint8_t(random());
+  return p;
+}
+
+Pixels Resample(const Pixels& src, int sw, int sh, int tw, int th, ResamplePath path) {
+  Resampler r;
+  Pixels out(size_t(tw) * size_t(th) * 4, 0xEE);
+  EXPECT_TRUE(r.Prepare(sw, sh, tw, th, path)) << sw << "x" << sh << "->" << tw << "x" << th;
+  r.Run(src.data(), out.data());
+  return out;
+}
+
+// Floating-point model of one axis: area average when shrinking, linear
+// interpolation between centres when growing, copy when equal.
+std::vector<double> ModelAxis(const std::vector<double>& in, int T) {
+  const int S = int(in.size());
+  std::vector<double> out(size_t(T), 0.0);
+  const double scale = double(S) / T;
+  for (int d = 0; d < T; ++d) {
+    if (S == T) {
+      out[size_t(d)] = in[size_t(d)];
+    } else if (T < S) {
+      const double lo = d * scale, hi = (d + 1) * scale;
+      double sum = 0;
+      for (int i = int(std::floor(lo)); i < S && i < hi; ++i)
+        sum += in[size_t(i)] * (std::min(hi, i + 1.0) - std::max(lo, double(i)));
+      out[size_t(d)] = sum / scale;
+    } else {
+      const double x = (d + 0.5) * scale - 0.5;
+      const int i0 = int(std::floor(x));
+      if (x <= 0) out[size_t(d)] = in[0];
+      else if (i0 >= S - 1) out[size_t(d)] = in[size_t(S - 1)];
+      else out[size_t(d)] = in[size_t(i0)] + (x - i0) * (in[size_t(i0 + 1)] - in[size_t(i0)]);
+    }
+  }
+  return out;
+}
+
+// The model in two dimensions (columns first, like the resampler), per byte.
+Pixels Model(const Pixels& src, int sw, int sh, int tw, int th) {
+  Pixels out(size_t(tw) * size_t(th) * 4);
+  for (int c = 0; c < 4; ++c) {
+    std::vector<std::vector<double>> columns(static_cast<size_t>(sw));
+    for (int x = 0; x < sw; ++x) {
+      std::vector<double> column(static_cast<size_t>(sh));
+      for (int y = 0; y < sh; ++y) column[size_t(y)] = src[(size_t(y) * size_t(sw) + size_t(x)) * 4 + size_t(c)];
+      columns[size_t(x)] = ModelAxis(column, th);
+    }
+    for (int y = 0; y < th; ++y) {
+      std::vector<double> row(static_cast<size_t>(sw));
+      for (int x = 0; x < sw; ++x) row[size_t(x)] = columns[size_t(x)][size_t(y)];
+      const std::vector<double> r = ModelAxis(row, tw);
+      for (int x = 0; x < tw; ++x)
+        out[(size_t(y) * size_t(tw) + size_t(x)) * 4 + size_t(c)] = uint8_t(std::lround(r[size_t(x)]));
+    }
+  }
+  return out;
+}
+
+int WorstDifference(const Pixels& a, const Pixels& b) {
+  int worst = 0;
+  for (size_t i = 0; i < a.size(); ++i) worst = std::max(worst, std::abs(int(a[i]) - int(b[i])));
+  return worst;
+}
+
+struct SizeCase {
+  int sw, sh, tw, th;
+};
+// Shrinks, growths, mixed axes, copies; widths that leave a tail after the
+// four-pixel steps; heights that leave a partial group of four rows; up to
+// eight taps an axis for the fast path.
+const SizeCase kSizes[] = {{6, 4, 3, 2},    {7, 5, 3, 3},    {15, 9, 8, 5},    {60, 40, 38, 21},
+                           {5, 3, 17, 11},  {1, 1, 9, 6},    {9, 6, 1, 1},     {13, 7, 13, 7},
+                           {13, 7, 26, 3},  {40, 9, 6, 30},  {48, 48, 7, 7},   {23, 17, 22, 18},
+                           {3, 50, 11, 49}, {100, 3, 13, 6}, {64, 36, 65, 37}, {37, 23, 1, 1}};
+
+TEST(AxisFilter, WeightsAddUpAndStayInsideTheSource) {
+  const std::pair<int, int> pairs[] = {{6000, 3840}, {4000, 2160}, {480, 1920}, {270, 1080},
+                                       {7, 5},       {5, 7},       {1, 9},      {9, 1},
+                                       {1920, 1920}, {3, 2},       {16384, 1},  {2, 16384}};
+  for (auto [S, T] : pairs) {
+    AxisFilter f;
+    ASSERT_TRUE(BuildAxisFilter(f, S, T)) << S << "->" << T;
+    ASSERT_GE(f.taps, 1);
+    for (int d = 0; d < T; ++d) {
+      uint64_t sum = 0;
+      for (int k = 0; k < f.taps; ++k) sum += f.weights[size_t(d) * size_t(f.taps) + size_t(k)];
+      ASSERT_EQ(sum, 65536u) << S << "->" << T << " target " << d;
+      ASSERT_GE(f.first[d], 0);
+      ASSERT_LE(f.first[d] + f.taps, S);
+      if (d > 0) {
+        ASSERT_GE(f.first[d], f.first[d - 1]);
+      }
+    }
+  }
+  AxisFilter f;
+  EXPECT_FALSE(BuildAxisFilter(f, 0, 5));
+  EXPECT_FALSE(BuildAxisFilter(f, 5, -1));
+}
+
+TEST(AxisFilter, ShrinkTapsAreTheCoveredPixels) {
+  // 6000 -> 3840: each target covers 1.5625 source pixels, so 2 or 3 taps.
+  AxisFilter f;
+  ASSERT_TRUE(BuildAxisFilter(f, 6000, 3840));
+  EXPECT_EQ(f.taps, 3);
+  // Target 0 covers [0, 1.5625): pixel 0 whole (weight 1/1.5625 = 0.64),
+  // pixel 1 for 0.5625 (0.36). 0.64 x 65536 = 41943.04, 0.36 x 65536 = 23592.96.
+  EXPECT_EQ(f.first[0], 0);
+  EXPECT_EQ(f.weights[0], 41943u);
+  EXPECT_EQ(f.weights[1], 23593u);
+  EXPECT_EQ(f.weights[2], 0u);
+}
+
+TEST(Resampler, ReferenceFollowsTheFloatingPointModel) {
+  for (const SizeCase& s : kSizes) {
+    SCOPED_TRACE(::testing::Message() << s.sw << "x" << s.sh << "->" << s.tw << "x" << s.th);
+    const Pixels src = RandomPixels(s.sw, s.sh, 7);
+    EXPECT_LE(WorstDifference(Resample(src, s.sw, s.sh, s.tw, s.th, ResamplePath::Reference),
+                              Model(src, s.sw, s.sh, s.tw, s.th)),
+              1);
+  }
+}
+
+TEST(Resampler, FastPathStaysWithinOneOfTheReference) {
+  for (uint32_t seed : {1u, 2u, 3u}) {
+    for (const SizeCase& s : kSizes) {
+      SCOPED_TRACE(::testing::Message() << "seed " << seed << " " << s.sw << "x" << s.sh << "->"
+                                        << s.tw << "x" << s.th);
+      const Pixels src = RandomPixels(s.sw, s.sh, seed);
+      const Pixels fast = Resample(src, s.sw, s.sh, s.tw, s.th, ResamplePath::Fast);
+      const Pixels reference = Resample(src, s.sw, s.sh, s.tw, s.th, ResamplePath::Reference);
+      EXPECT_LE(WorstDifference(fast, reference), 1);
+    }
+  }
+}
+
+TEST(Resampler, FastPathIsChosenForShortFiltersOnly) {
+  Resampler r;
+  ASSERT_TRUE(r.Prepare(6000, 4000, 3840, 2160));
+#if defined(__SSE2__)
+  EXPECT_TRUE(r.fast());
+#endif
+  ASSERT_TRUE(r.Prepare(6000, 4000, 640, 360));  // ~10 taps an axis
+  EXPECT_FALSE(r.fast());
+  ASSERT_TRUE(r.Prepare(6, 4, 3, 2, ResamplePath::Reference));
+  EXPECT_FALSE(r.fast());
+}
+
+TEST(Resampler, UniformStaysExactlyUniform) {
+  for (ResamplePath path : {ResamplePath::Fast, ResamplePath::Reference})
+    for (const SizeCase& s : kSizes)
+      for (uint32_t colour : {0x00000000u, 0xFFFFFFFFu, 0x80FF0001u, 0x01020304u}) {
+        Pixels src(size_t(s.sw) * size_t(s.sh) * 4);
+        for (size_t i = 0; i < src.size(); i += 4) std::memcpy(&src[i], &colour, 4);
+        const Pixels out = Resample(src, s.sw, s.sh, s.tw, s.th, path);
+        for (size_t i = 0; i < out.size(); i += 4) {
+          uint32_t v;
+          std::memcpy(&v, &out[i], 4);
+          ASSERT_EQ(v, colour) << s.sw << "x" << s.sh << "->" << s.tw << "x" << s.th;
+        }
+      }
+}
+
+TEST(Resampler, SameSizeIsAnExactCopy) {
+  for (ResamplePath path : {ResamplePath::Fast, ResamplePath::Reference}) {
+    const Pixels src = RandomPixels(37, 11, 4);
+    EXPECT_EQ(Resample(src, 37, 11, 37, 11, path), src);
+  }
+}
+
+TEST(Resampler, HalvingIsTheMeanOfEachTwoByTwoBlock) {
+  for (ResamplePath path : {ResamplePath::Fast, ResamplePath::Reference}) {
+    const Pixels src = RandomPixels(18, 10, 9);
+    const Pixels out = Resample(src, 18, 10, 9, 5, path);
+    for (int y = 0; y < 5; ++y)
+      for (int x = 0; x < 9; ++x)
+        for (int c = 0; c < 4; ++c) {
+          auto at = [&](int sx, int sy) { return int(src[(size_t(sy) * 18 + size_t(sx)) * 4 + size_t(c)]); };
+          const double mean = (at(2 * x, 2 * y) + at(2 * x + 1, 2 * y) + at(2 * x, 2 * y + 1) +
+                               at(2 * x + 1, 2 * y + 1)) / 4.0;
+          ASSERT_LE(std::abs(out[(size_t(y) * 9 + size_t(x)) * 4 + size_t(c)] - mean), 1.0);
+        }
+  }
+}
+
+TEST(Resampler, OnePixelGrowsIntoItsColourEverywhere) {
+  const Pixels src = {10, 20, 30, 40};
+  for (ResamplePath path : {ResamplePath::Fast, ResamplePath::Reference}) {
+    const Pixels out = Resample(src, 1, 1, 7, 5, path);
+    for (size_t i = 0; i < out.size(); ++i) ASSERT_EQ(out[i], src[i % 4]);
+  }
+}
+
+TEST(Resampler, ShrinkingToOnePixelGivesTheMean) {
+  for (auto [w, h] : {std::pair{6, 5}, std::pair{37, 23}, std::pair{300, 2}}) {
+    const Pixels src = RandomPixels(w, h, 12);
+    for (ResamplePath path : {ResamplePath::Fast, ResamplePath::Reference}) {
+      const Pixels out = Resample(src, w, h, 1, 1, path);
+      for (int c = 0; c < 4; ++c) {
+        double sum = 0;
+        for (size_t i = size_t(c); i < src.size(); i += 4) sum += src[i];
+        EXPECT_LE(std::abs(out[size_t(c)] - sum / (w * h)), 1.0) << w << "x" << h << " channel " << c;
+      }
+    }
+  }
+}
+
+TEST(Resampler, ExtremeContrastNeverWrapsAround) {
+  // Alternating 0 and 255 columns and rows: any overflow of the 16-bit
+  // sums would show as a jump of about 255 against the model.
+  for (const SizeCase& s : kSizes) {
+    Pixels src(size_t(s.sw) * size_t(s.sh) * 4);
+    for (int y = 0; y < s.sh; ++y)
+      for (int x = 0; x < s.sw; ++x)
+        for (int c = 0; c < 4; ++c) src[(size_t(y) * size_t(s.sw) + size_t(x)) * 4 + size_t(c)] = ((x + y + c) & 1) ? 255 : 0;
+    EXPECT_LE(WorstDifference(Resample(src, s.sw, s.sh, s.tw, s.th, ResamplePath::Fast),
+                              Model(src, s.sw, s.sh, s.tw, s.th)),
+              1);
+  }
+}
+
+TEST(Resampler, AlphaNeverTintsTheColour) {
+  // Left half fully transparent red, right half opaque blue. Colour and
+  // alpha are filtered apart: the colour is what the same picture gives
+  // when opaque, the alpha what a grey picture of the alpha gives.
+  const int sw = 8, sh = 2, tw = 3, th = 1;
+  Pixels src(size_t(sw) * sh * 4), opaque, alphaAsGrey;
+  for (int i = 0; i < sw * sh; ++i) {
+    const bool left = i % sw < sw / 2;
+    const uint32_t pixel = left ? 0x00FF0000u : 0xFF0000FFu;
+    std::memcpy(&src[size_t(i) * 4], &pixel, 4);
+  }
+  opaque = src;
+  alphaAsGrey = src;
+  for (size_t i = 0; i < src.size(); i += 4) {
+    opaque[i + 3] = 255;
+    std::memset(&alphaAsGrey[i], src[i + 3], 4);
+  }
+  for (ResamplePath path : {ResamplePath::Fast, ResamplePath::Reference}) {
+    const Pixels out = Resample(src, sw, sh, tw, th, path);
+    const Pixels colour = Resample(opaque, sw, sh, tw, th, path);
+    const Pixels alpha = Resample(alphaAsGrey, sw, sh, tw, th, path);
+    for (int x = 0; x < tw; ++x) {
+      for (int c = 0; c < 3; ++c) EXPECT_EQ(out[size_t(x) * 4 + size_t(c)], colour[size_t(x) * 4 + size_t(c)]);
+      EXPECT_EQ(out[size_t(x) * 4 + 3], alpha[size_t(x) * 4]);
+    }
+    // The middle pixel straddles the edge: red and blue mix, half opaque;
+    // premultiplied filtering would have dropped the red.
+    EXPECT_GT(out[4 + 2], 60);
+    EXPECT_GT(out[4 + 0], 60);
+    EXPECT_NEAR(out[4 + 3], 128, 1);
+  }
+}
+
+TEST(Resampler, RefusesBadSizes) {
+  Resampler r;
+  EXPECT_FALSE(r.Prepare(0, 5, 5, 5));
+  EXPECT_FALSE(r.Prepare(5, 5, 5, -2));
+  EXPECT_FALSE(r.Prepare(5, 5, 65536, 65536));  // 16 GB of target bytes
+  uint8_t untouched[4] = {1, 2, 3, 4};
+  r.Run(untouched, untouched);  // not prepared: does nothing
+  EXPECT_EQ(untouched[0], 1);
+}
+
+}  // namespace
+}  // namespace plombix
