@@ -129,44 +129,28 @@ TEST(DialogTemplate, MainWindowFlagsBitmapsAndControlsWithoutId) {
   EXPECT_EQ(FindControl(t, 1024)->bitmapId, 145);
   EXPECT_EQ(FindControl(t, 1025)->bitmapId, 147);
 
-  // The plain labels and group boxes, by text and position.
+  // The plain labels and group boxes: text and position as listed (group
+  // boxes also with their size; w 0 = any).
   struct Plain {
     K kind;
     const char* text;
-    int x, y;
+    int x, y, w, h;
   };
   const Plain plain[] = {
-      {K::Label, "Image scaling - ", 8, 27},   {K::Label, "Plombix is from", 226, 59},
-      {K::Label, "NDI\u00ae is from", 226, 85}, {K::GroupBox, "Border size", 7, 145},
-      {K::Label, "Top/Bot", 45, 173},           {K::Label, "%", 92, 173},
-      {K::GroupBox, "Simple Slideshow", 108, 145}, {K::Label, "Number format", 238, 152},
-      {K::Label, "Duration", 238, 163},         {K::Label, "Secs", 262, 174},
-      {K::GroupBox, "Overlay", 7, 187},
+      {K::Label, "Image scaling - ", 8, 27, 0, 0},      {K::Label, "Plombix is from", 226, 59, 0, 0},
+      {K::Label, "NDI\u00ae is from", 226, 85, 0, 0},   {K::GroupBox, "Border size", 7, 145, 95, 41},
+      {K::Label, "Top/Bot", 45, 173, 0, 0},             {K::Label, "%", 92, 173, 0, 0},
+      {K::GroupBox, "Simple Slideshow", 108, 145, 206, 41}, {K::Label, "Number format", 238, 152, 0, 0},
+      {K::Label, "Duration", 238, 163, 0, 0},           {K::Label, "Secs", 262, 174, 0, 0},
+      {K::GroupBox, "Overlay", 7, 187, 143, 34},
   };
-  int found = 0;
   for (const Plain& p : plain) {
+    int matches = 0;
     for (const ControlSpec& c : t.controls) {
-      if (c.id == kNoId && c.kind == p.kind && std::string(c.text) == p.text && c.x == p.x &&
-          c.y == p.y) {
-        ++found;
-        break;
-      }
+      matches += c.id == kNoId && c.kind == p.kind && std::string(c.text) == p.text && c.x == p.x &&
+                 c.y == p.y && (p.w == 0 || (c.w == p.w && c.h == p.h));
     }
-  }
-  EXPECT_EQ(found, int(std::size(plain)));
-  struct Box {
-    const char* text;
-    int w, h;
-  };
-  for (const Box b : {Box{"Border size", 95, 41}, Box{"Simple Slideshow", 206, 41},
-                      Box{"Overlay", 143, 34}}) {
-    bool seen = false;
-    for (const ControlSpec& c : t.controls) {
-      if (c.kind == K::GroupBox && std::string(c.text) == b.text) {
-        seen = c.w == b.w && c.h == b.h;
-      }
-    }
-    EXPECT_TRUE(seen) << b.text;
+    EXPECT_EQ(matches, 1) << p.text;
   }
 }
 
@@ -290,52 +274,41 @@ TEST(NumberReadBack, RangesAndMessages) {
 TEST(DialogBuilder, MakesTheRightWidgetForEveryControl) {
   QWidget parent;
   const BuiltDialog built = BuildDialog(MainWindowTemplate(), &parent);
-  for (const Expected& e : kMainExpected) {
-    SCOPED_TRACE(e.id);
-    QWidget* w = built.control(e.id);
-    ASSERT_NE(w, nullptr);
-    EXPECT_EQ(w->parentWidget(), &parent);
-    switch (e.kind) {
-      case K::Label:
-        ASSERT_NE(qobject_cast<QLabel*>(w), nullptr);
-        EXPECT_EQ(qobject_cast<QLabel*>(w)->text(), ShownLabelText(QString::fromUtf8(e.text)));
-        break;
+  const auto className = [](K kind) {
+    switch (kind) {
+      case K::Label: return "QLabel";
       case K::PushButton:
-      case K::DefaultPushButton:
-        ASSERT_NE(qobject_cast<QPushButton*>(w), nullptr);
-        EXPECT_EQ(qobject_cast<QPushButton*>(w)->text(), QString::fromUtf8(e.text));
-        EXPECT_EQ(qobject_cast<QPushButton*>(w)->isDefault(), e.kind == K::DefaultPushButton);
-        break;
-      case K::CheckBox:
-        EXPECT_EQ(qobject_cast<QCheckBox*>(w)->text(), QString::fromUtf8(e.text));
-        break;
-      case K::Radio:
-        EXPECT_EQ(qobject_cast<QRadioButton*>(w)->text(), QString::fromUtf8(e.text));
-        break;
-      case K::NumberEdit:
-        EXPECT_NE(qobject_cast<QLineEdit*>(w), nullptr);
-        break;
-      case K::Picture:
-        EXPECT_NE(qobject_cast<PictureLabel*>(w), nullptr);
-        break;
-      case K::MenuButton:
-        ASSERT_NE(qobject_cast<QToolButton*>(w), nullptr);
-        EXPECT_EQ(qobject_cast<QToolButton*>(w)->popupMode(), QToolButton::InstantPopup);
-        EXPECT_EQ(qobject_cast<QToolButton*>(w)->text(), QString::fromUtf8(e.text));
-        break;
-      case K::ColourPicker:
-        EXPECT_NE(qobject_cast<ColourPickerButton*>(w), nullptr);
-        break;
-      case K::ColButton:
-        EXPECT_NE(qobject_cast<CColButton*>(w), nullptr);
-        break;
-      case K::PreviewBox:
-        EXPECT_NE(qobject_cast<QFrame*>(w), nullptr);  // the placeholder
-        break;
-      case K::GroupBox:
-        break;
+      case K::DefaultPushButton: return "QPushButton";
+      case K::CheckBox: return "QCheckBox";
+      case K::Radio: return "QRadioButton";
+      case K::NumberEdit: return "QLineEdit";
+      case K::GroupBox: return "QGroupBox";
+      case K::Picture: return "plombix::PictureLabel";
+      case K::MenuButton: return "QToolButton";
+      case K::ColourPicker: return "plombix::ColourPickerButton";
+      case K::ColButton: return "plombix::CColButton";
+      case K::PreviewBox: return "QFrame";  // the placeholder
+    }
+    return "";
+  };
+  for (const Expected& e : kMainExpected) {
+    QWidget* w = built.control(e.id);
+    ASSERT_NE(w, nullptr) << e.id;
+    EXPECT_EQ(w->parentWidget(), &parent) << e.id;
+    EXPECT_TRUE(w->inherits(className(e.kind))) << e.id;
+    const QString text = QString::fromUtf8(e.text);
+    if (auto* label = qobject_cast<QLabel*>(w)) {
+      EXPECT_EQ(label->text(), ShownLabelText(text)) << e.id;
+    }
+    auto* button = qobject_cast<QAbstractButton*>(w);
+    if (button != nullptr && e.kind != K::ColourPicker) {
+      EXPECT_EQ(button->text(), text) << e.id;
+    }
+    if (auto* push = qobject_cast<QPushButton*>(w); push != nullptr && e.kind != K::ColourPicker) {
+      EXPECT_EQ(push->isDefault(), e.kind == K::DefaultPushButton) << e.id;
     }
   }
+  EXPECT_EQ(built.as<QToolButton>(1002)->popupMode(), QToolButton::InstantPopup);
   // Geometry in pixels from the builder's base units, worked per control.
   const DialogBaseUnits u = built.baseUnits();
   EXPECT_EQ(built.clientSize(), QSize(MulDiv(321, u.avgCharWidth, 4), MulDiv(228, u.charHeight, 8)));
