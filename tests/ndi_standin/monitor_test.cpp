@@ -1,0 +1,169 @@
+// plombix-monitor run as a program against senders of this test process.
+#include <spng.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+
+#include <filesystem>
+#include <fstream>
+#include <future>
+#include <sstream>
+
+#include "monitor_args.h"
+#include "standin_test_support.h"
+
+using namespace standin_test;
+using namespace plombix::monitor;
+
+namespace {
+
+struct RunResult {
+  int exitCode = -1;
+  std::string out, err;
+};
+
+std::string readAll(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+class Monitor : public StandInTest {
+ protected:
+  // Runs plombix-monitor with `args` (shell words), forced onto the build's
+  // stand-in runtime.
+  RunResult run(const std::string& args, const std::string& runtime = "") {
+    const std::string lib =
+        runtime.empty() ? std::string(PLOMBIX_BINARY_DIR) + "/lib/libplombix_ndi.so" : runtime;
+    const std::string command = "PLOMBIX_NDI_RUNTIME='" + lib + "' '" + PLOMBIX_BINARY_DIR +
+                                "/bin/plombix-monitor' " + args + " >'" + folder_ + "/out' 2>'" +
+                                folder_ + "/err'";
+    const int status = std::system(command.c_str());
+    RunResult r;
+    r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    r.out = readAll(folder_ + "/out");
+    r.err = readAll(folder_ + "/err");
+    return r;
+  }
+};
+
+}  // namespace
+
+TEST(MonitorArgs, ParsesTheDocumentedForms) {
+  MonitorArgs a;
+  std::string error;
+  ASSERT_TRUE(ParseMonitorArgs({"Vora Plombix 1", "--frames", "3", "--out", "d", "--tally", "preview"}, &a, &error));
+  EXPECT_EQ(a.command, Command::Receive);
+  EXPECT_EQ(a.source, "Vora Plombix 1");
+  EXPECT_EQ(a.frames, 3);
+  EXPECT_EQ(a.outDir, "d");
+  EXPECT_EQ(a.tally, TallyRequest::Preview);
+  ASSERT_TRUE(ParseMonitorArgs({"--list"}, &a, &error));
+  EXPECT_EQ(a.command, Command::List);
+  ASSERT_TRUE(ParseMonitorArgs({"--help"}, &a, &error));
+  EXPECT_EQ(a.command, Command::Help);
+}
+
+TEST_F(Monitor, HelpAndBadArguments) {
+  const RunResult help = run("--help");
+  EXPECT_EQ(help.exitCode, kExitOk);
+  EXPECT_NE(help.out.find("Usage:"), std::string::npos);
+  struct Row {
+    const char* args;
+    const char* message;
+  };
+  const Row rows[] = {
+      {"", "nothing to do"},
+      {"X --frames 0 --out d", "--frames takes a number"},
+      {"X --frames many --out d", "--frames takes a number"},
+      {"X --frames 2", "receiving needs --frames N and --out DIR"},
+      {"X --frames 2 --out d --tally maybe", "--tally takes 'program' or 'preview'"},
+      {"X --frames", "--frames needs a value"},
+      {"--bogus", "unknown option --bogus"},
+      {"--list X", "--list takes no source"},
+      {"X Y --frames 1 --out d", "one source name only"},
+      {"X --frames 1 --out d --timeout -5", "--timeout takes milliseconds"},
+  };
+  for (const Row& row : rows) {
+    const RunResult r = run(row.args);
+    EXPECT_EQ(r.exitCode, kExitUsage) << row.args;
+    EXPECT_NE(r.err.find(row.message), std::string::npos) << row.args << ": " << r.err;
+  }
+}
+
+TEST_F(Monitor, ListsSourcesOneALine) {
+  NDIlib_send_instance_t a = create("Monitor A");
+  NDIlib_send_instance_t b = create("Monitor B");
+  const RunResult r = run("--list --wait 100");
+  EXPECT_EQ(r.exitCode, kExitOk) << r.err;
+  EXPECT_EQ(r.out, "Monitor A\thttp://127.0.0.1:" + std::to_string(portOf("Monitor A")) +
+                       "/\nMonitor B\thttp://127.0.0.1:" + std::to_string(portOf("Monitor B")) + "/\n");
+  ndi().sendDestroy(a);
+  ndi().sendDestroy(b);
+}
+
+TEST_F(Monitor, SavesFramesAsPngAndReportsTally) {
+  NDIlib_send_instance_t s = create("Monitor src");
+  TestFrame t = MakeFrame(64, 36, 64 * 4, NdiFourCC::BGRA, 5);
+  t.frame.frame_rate_N = 30000;
+  t.frame.frame_rate_D = 1001;
+  ndi().sendVideoAsyncV2(s, &t.frame);
+  const std::string out = folder_ + "/frames";
+  auto monitor = std::async(std::launch::async, [&] {
+    return run("'Monitor src' --frames 2 --out '" + out + "' --tally program --timeout 5000");
+  });
+  // Resend while it runs, as the player does for connected receivers.
+  bool sawProgram = false;
+  while (monitor.wait_for(std::chrono::milliseconds(50)) != std::future_status::ready) {
+    ndi().sendVideoAsyncV2(s, &t.frame);
+    NDIlib_tally_t tally{};
+    if (ndi().sendGetTally(s, &tally, 0) && tally.on_program) sawProgram = true;
+  }
+  const RunResult r = monitor.get();
+  EXPECT_EQ(r.exitCode, kExitOk) << r.err;
+  EXPECT_TRUE(sawProgram);
+  EXPECT_EQ(r.out, "1: 64x36 BGRA 30000/1001 (29.97 fps) aspect 1.7778 -> " + out + "/frame-0001.png\n" +
+                       "2: 64x36 BGRA 30000/1001 (29.97 fps) aspect 1.7778 -> " + out + "/frame-0002.png\n");
+  const std::string png = readAll(out + "/frame-0002.png");
+  spng_ctx* ctx = spng_ctx_new(0);
+  spng_set_png_buffer(ctx, png.data(), png.size());
+  std::vector<uint8_t> rgba(64 * 36 * 4);
+  ASSERT_EQ(spng_decode_image(ctx, rgba.data(), rgba.size(), SPNG_FMT_RGBA8, 0), 0);
+  spng_ctx_free(ctx);
+  const std::string bgra = t.packed();
+  for (size_t i = 0; i < rgba.size(); i += 4) {
+    ASSERT_EQ(rgba[i], uint8_t(bgra[i + 2])) << i;
+    ASSERT_EQ(rgba[i + 3], uint8_t(bgra[i + 3])) << i;
+  }
+  ndi().sendDestroy(s);
+}
+
+TEST_F(Monitor, FailuresHaveTheirOwnExitCodes) {
+  const RunResult unknown = run("Nobody --frames 1 --out '" + folder_ + "/x' --timeout 200");
+  EXPECT_EQ(unknown.exitCode, kExitUnknownSource);
+  EXPECT_NE(unknown.err.find("no source named 'Nobody'"), std::string::npos) << unknown.err;
+
+  const RunResult noRuntime = run("--list", "/nonexistent/libndi.so");
+  EXPECT_EQ(noRuntime.exitCode, kExitNoRuntime);
+  EXPECT_NE(noRuntime.err.find("PLOMBIX_NDI_RUNTIME"), std::string::npos) << noRuntime.err;
+
+  NDIlib_send_instance_t s = create("Monitor quiet");
+  const RunResult silent = run("'Monitor quiet' --frames 1 --out '" + folder_ + "/y' --timeout 300");
+  EXPECT_EQ(silent.exitCode, kExitLost);  // nothing was ever sent
+  EXPECT_NE(silent.err.find("no frame from 'Monitor quiet'"), std::string::npos) << silent.err;
+
+  const RunResult badOut = run("'Monitor quiet' --frames 1 --out /proc/not-here --timeout 300");
+  EXPECT_EQ(badOut.exitCode, kExitOutput);
+
+  // The source goes away while the monitor waits for its second frame.
+  TestFrame t = MakeFrame(8, 8, 32, NdiFourCC::BGRX, 1);
+  ndi().sendVideoAsyncV2(s, &t.frame);
+  auto monitor = std::async(std::launch::async, [&] {
+    return run("'Monitor quiet' --frames 2 --out '" + folder_ + "/z' --timeout 20000");
+  });
+  ASSERT_TRUE(Eventually([&] { return std::filesystem::exists(folder_ + "/z/frame-0001.png"); }, 10000));
+  ndi().sendDestroy(s);
+  const RunResult lost = monitor.get();
+  EXPECT_EQ(lost.exitCode, kExitLost);
+  EXPECT_NE(lost.err.find("lost the connection to 'Monitor quiet'"), std::string::npos) << lost.err;
+}
