@@ -183,7 +183,6 @@ void CNDIPlombixDlg::buildWindow() {
   const int height = built_.clientSize().height() + menuBar_->sizeHint().height();
   setFixedSize(width, height);
 
-  for (QWidget* child : built_.widgets()) child->installEventFilter(this);
   qApp->installEventFilter(this);
   wireControls();
 }
@@ -396,6 +395,12 @@ void CNDIPlombixDlg::showEvent(QShowEvent* event) {
 
 bool CNDIPlombixDlg::eventFilter(QObject* watched, QEvent* event) {
   if (event->type() != QEvent::KeyPress || !IsInside(this, watched)) return false;
+  // A key the focused control ignores travels on to its parents; the key
+  // map looks at it once, where it is first delivered: the focused control,
+  // or the window itself when nothing inside it has the focus.
+  QWidget* first = QApplication::focusWidget();
+  if (!first || !IsInside(this, first)) first = this;
+  if (watched != first) return false;
   auto* key = static_cast<QKeyEvent*>(event);
   switch (key->key()) {
     case Qt::Key_F1:

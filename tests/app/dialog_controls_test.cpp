@@ -1,0 +1,331 @@
+// The main window's controls, menus and keys: each does what the operator
+// expects, with the exact captions.
+#include <QAction>
+#include <QCheckBox>
+#include <QFileInfo>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTest>
+#include <QToolButton>
+
+#include "ccol_button.h"
+#include "colour_picker_button.h"
+#include "dialog_fixture.h"
+#include "output_formats.h"
+#include "qt_test_app.h"
+
+namespace plombix::testing {
+namespace {
+
+QAction* MenuAction(CNDIPlombixDlg& dlg, int buttonId, const QString& text) {
+  auto* button = qobject_cast<QToolButton*>(dlg.control(buttonId));
+  QList<QMenu*> menus{button->menu()};
+  while (!menus.isEmpty()) {
+    QMenu* menu = menus.takeFirst();
+    for (QAction* action : menu->actions()) {
+      if (action->menu()) menus.push_back(action->menu());
+      if (action->text() == text) return action;
+    }
+  }
+  return nullptr;
+}
+
+CColButton* ColButton(CNDIPlombixDlg& dlg, int id) {
+  return qobject_cast<CColButton*>(dlg.control(id));
+}
+
+// Counts the key presses that reach a widget after the window's key map.
+class KeySpy : public QObject {
+ public:
+  bool eventFilter(QObject*, QEvent* event) override {
+    if (event->type() == QEvent::KeyPress) keys.push_back(static_cast<QKeyEvent*>(event)->key());
+    return false;
+  }
+  std::vector<int> keys;
+};
+
+TEST_F(DialogTest, BackgroundMenuSetsCaptionModeAndStoredId) {
+  CNDIPlombixDlg& dlg = OpenAndStart();
+  auto* button = qobject_cast<QToolButton*>(dlg.control(1052));
+  for (const BackgroundEntry& entry : BackgroundEntries()) {
+    if (!entry.menuText) {
+      EXPECT_EQ(MenuAction(dlg, 1052, QStringLiteral("Grad Fill -")), nullptr);
+      continue;
+    }
+    QAction* action = MenuAction(dlg, 1052, QString::fromUtf8(entry.menuText));
+    ASSERT_NE(action, nullptr) << entry.menuText;
+    action->trigger();
+    EXPECT_EQ(button->text(), QString::fromUtf8(entry.caption));
+    EXPECT_EQ(dlg.core.backgroundMode, entry.backgroundMode);
+    EXPECT_EQ(dlg.config.live.backgroundId, uint32_t(entry.id));
+  }
+  MenuAction(dlg, 1052, QStringLiteral("None"))->trigger();
+  EXPECT_EQ(button->text(), "Transparent");
+  const PictureBuffer& bg = dlg.core.backgroundPicture;
+  for (int i = 0; i < bg.byteCount; i += 4099) EXPECT_EQ(bg.pixelData[size_t(i)], 0);
+}
+
+TEST_F(DialogTest, ColourPickOnBlackChangesOnlyTheStoredColourUntilAFillIsChosen) {
+  CNDIPlombixDlg& dlg = OpenAndStart();
+  MenuAction(dlg, 1052, QStringLiteral("Black"))->trigger();
+  const size_t sends = FrameSends(Calls()).size();
+  auto* first = qobject_cast<ColourPickerButton*>(dlg.control(1053));
+  first->pickOther(QColor(10, 200, 30));
+  EXPECT_EQ(dlg.config.live.fillColour1, 0x000AC81Eu);  // top byte 0 after a pick
+  EXPECT_EQ(FrameSends(Calls()).size(), sends);         // Black: nothing rebuilt
+
+  MenuAction(dlg, 1052, QStringLiteral("v1 Vertical Grad"))->trigger();
+  const PictureBuffer& bg = dlg.core.backgroundPicture;
+  EXPECT_EQ(bg.pixelData[0], 30);   // blue of the new first colour at the top
+  EXPECT_EQ(bg.pixelData[1], 200);  // green
+  EXPECT_EQ(bg.pixelData[2], 10);   // red
+
+  // In a gradient mode a pick rebuilds the output at once.
+  auto* second = qobject_cast<ColourPickerButton*>(dlg.control(1054));
+  second->pickOther(QColor(255, 255, 255));
+  EXPECT_EQ(dlg.config.live.fillColour2, 0x00FFFFFFu);
+  EXPECT_EQ(FrameSends(Calls()).size(), sends + 2);
+}
+
+TEST_F(DialogTest, ScalingRadioChangesTheCaptionNotThePictureOnAir) {
+  CNDIPlombixDlg& dlg = OpenAndStart();
+  auto* caption = qobject_cast<QLabel*>(dlg.control(1016));
+  EXPECT_EQ(caption->text(), "Fill height/width & add borders");
+  const size_t sends = FrameSends(Calls()).size();
+  const int width = dlg.core.mainPicture.width;
+  qobject_cast<QRadioButton*>(dlg.control(1004))->click();
+  EXPECT_EQ(caption->text(), "1:1 pixel sizing");
+  EXPECT_EQ(dlg.config.live.scalingMode, 0);
+  qobject_cast<QRadioButton*>(dlg.control(1006))->click();
+  EXPECT_EQ(caption->text(), "Fill screen, crop where needed");
+  EXPECT_EQ(FrameSends(Calls()).size(), sends);
+  EXPECT_EQ(dlg.core.mainPicture.width, width);
+}
+
+TEST_F(DialogTest, MoreAndLessFoldTheWindowByTheirArithmetic) {
+  CNDIPlombixDlg& dlg = Open();
+  const int full = dlg.fullHeight();
+  const int folded = full * 2 / 3;
+  EXPECT_EQ(dlg.height(), folded);
+  auto* more = qobject_cast<QPushButton*>(dlg.control(1061));
+  more->click();
+  EXPECT_TRUE(dlg.expanded);
+  EXPECT_EQ(more->text(), "Less");
+  EXPECT_EQ(dlg.height(), folded / 2 * 3);
+  more->click();
+  EXPECT_EQ(more->text(), "More");
+  EXPECT_EQ(dlg.height(), folded / 2 * 3 * 2 / 3);
+
+  // From an odd height, Less then More loses one pixel.
+  dlg.setFixedHeight(301);
+  dlg.expanded = true;
+  dlg.OnMoreLess();
+  EXPECT_EQ(dlg.height(), 200);
+  dlg.OnMoreLess();
+  EXPECT_EQ(dlg.height(), 300);
+}
+
+TEST_F(DialogTest, CutFadeAndRangeButtonsCaptionTheirState) {
+  CNDIPlombixDlg& dlg = OpenAndStart();
+  CColButton* cut = ColButton(dlg, 1021);
+  EXPECT_EQ(cut->text(), "Cut");
+  EXPECT_EQ(cut->colourState, 3);
+  cut->click();
+  EXPECT_EQ(cut->text(), "Fade");
+  EXPECT_EQ(cut->colourState, 2);
+  EXPECT_EQ(dlg.config.live.fadeOn, 1);
+  cut->click();
+  EXPECT_EQ(cut->text(), "Cut");
+  EXPECT_EQ(cut->colourState, 3);
+
+  // A video-range picture (16,16,16) is shown as black after "16-235".
+  fake->keepPixels = true;
+  const std::string grey = WritePicture("grey.png", 1280, 720, QColor(16, 16, 16));
+  ASSERT_TRUE(dlg.OnDropFiles({QString::fromStdString(grey)}));
+  auto* range = qobject_cast<QPushButton*>(dlg.control(1049));
+  range->click();
+  EXPECT_EQ(range->text(), "16-235");
+  EXPECT_EQ(dlg.config.live.limitedRange, 1);
+  const std::vector<uint8_t>& frame = FrameSends(Calls()).back().pixels;
+  ASSERT_FALSE(frame.empty());
+  const size_t centre = (size_t(360) * 1280 + 640) * 4;
+  EXPECT_EQ(frame[centre + 0], 0);
+  EXPECT_EQ(frame[centre + 1], 0);
+  EXPECT_EQ(frame[centre + 2], 0);
+  EXPECT_EQ(frame[centre + 3], 255);
+  range->click();
+  EXPECT_EQ(range->text(), "0-255");
+  EXPECT_EQ(FrameSends(Calls()).back().pixels[centre], 16);
+}
+
+TEST_F(DialogTest, GrabThenCopyFromGrabbedUsesTheGrabbedFrame) {
+  CNDIPlombixDlg& dlg = OpenAndStart();
+  CColButton* grab = ColButton(dlg, 1048);
+  grab->click();
+  EXPECT_EQ(grab->text(), "Grabbed");
+  EXPECT_EQ(grab->colourState, 1);
+  const PictureBuffer& grabbed = dlg.core.grabbedPicture;
+  ASSERT_EQ(grabbed.byteCount, dlg.core.composedPicture.byteCount);
+
+  MenuAction(dlg, 1052, QStringLiteral("Copy from grabbed"))->trigger();
+  EXPECT_EQ(grab->text(), "Grab used");
+  EXPECT_EQ(grab->colourState, 2);
+  EXPECT_EQ(std::memcmp(dlg.core.backgroundPicture.pixelData.get(), grabbed.pixelData.get(),
+                        size_t(grabbed.byteCount)),
+            0);
+
+  // A grab while mode 20 is on rebuilds the background from the new grab.
+  grab->click();
+  EXPECT_EQ(grab->text(), "Grab used");
+}
+
+TEST_F(DialogTest, GrabWithNothingComposedResetsItsCaption) {
+  fake->initializeResult = false;  // start-up stops before anything is composed
+  CNDIPlombixDlg& dlg = Open();
+  CColButton* grab = ColButton(dlg, 1048);
+  grab->click();
+  EXPECT_EQ(grab->text(), "Grab");
+  EXPECT_EQ(grab->colourState, 3);
+}
+
+TEST_F(DialogTest, GrabOverlayCopiesOrReloadsByTheBordersOfTheShownPicture) {
+  CNDIPlombixDlg& dlg = OpenAndStart();
+  const std::string picture = WritePicture("card.png", 400, 300, QColor(90, 10, 200));
+  ASSERT_TRUE(dlg.OnDropFiles({QString::fromStdString(picture)}));
+  ColButton(dlg, 1067)->click();
+  EXPECT_TRUE(dlg.core.overlayLoaded);
+  EXPECT_EQ(dlg.config.overlayPath.toUtf8(), picture);
+  EXPECT_EQ(qobject_cast<QLabel*>(dlg.control(1068))->text(), QString::fromStdString(picture));
+  const PictureBuffer& overlay = dlg.core.overlayPicture;
+  const PictureBuffer& main = dlg.core.mainPicture;
+  ASSERT_EQ(overlay.byteCount, main.byteCount);
+  EXPECT_EQ(std::memcmp(overlay.pixelData.get(), main.pixelData.get(), size_t(main.byteCount)), 0);
+
+  // With borders the picture was scaled inside them; the overlay is the file
+  // scaled to the whole output: 4:3 in a 16:9 frame -> 960 x 720.
+  auto* topBottom = qobject_cast<QLineEdit*>(dlg.control(1063));
+  topBottom->setText("10");
+  emit topBottom->editingFinished();
+  qobject_cast<QCheckBox*>(dlg.control(1020))->click();
+  ASSERT_EQ(dlg.config.live.borderUse, 1);
+  ASSERT_TRUE(dlg.OnDropFiles({QString::fromStdString(picture)}));
+  EXPECT_EQ(dlg.core.mainPicture.height, 720 - 2 * 36);
+  ColButton(dlg, 1067)->click();
+  EXPECT_EQ(overlay.width, 960);
+  EXPECT_EQ(overlay.height, 720);
+}
+
+TEST_F(DialogTest, OverlayUseCannotBeTickedWithoutAnOverlay) {
+  CNDIPlombixDlg& dlg = OpenAndStart();
+  auto* use = qobject_cast<QCheckBox*>(dlg.control(1066));
+  use->click();
+  EXPECT_FALSE(use->isChecked());
+  EXPECT_EQ(dlg.config.live.overlayOn, 0);
+}
+
+TEST_F(DialogTest, OutOfRangeBorderValueIsRefusedAndTheOldValueKept) {
+  CNDIPlombixDlg& dlg = OpenAndStart();
+  auto* sides = qobject_cast<QLineEdit*>(dlg.control(1062));
+  sides->setText("12");
+  emit sides->editingFinished();
+  EXPECT_EQ(dlg.config.live.borderSidesPct, 12);
+  sides->setText("150");
+  emit sides->editingFinished();
+  ASSERT_FALSE(prompter.boxes.empty());
+  EXPECT_EQ(prompter.boxes.back().text, "Please enter an integer between 0 and 99.");
+  EXPECT_EQ(dlg.config.live.borderSidesPct, 12);
+  EXPECT_EQ(sides->text(), "12");
+
+  auto* duration = qobject_cast<QLineEdit*>(dlg.control(1074));
+  duration->setText("1");
+  emit duration->editingFinished();
+  EXPECT_EQ(prompter.boxes.back().text, "Please enter an integer between 2 and 240.");
+  EXPECT_EQ(dlg.config.live.slideshow.durationSecs, 2);
+}
+
+TEST_F(DialogTest, EqualTakesTheSidesFieldOutOfPlay) {
+  CNDIPlombixDlg& dlg = OpenAndStart();
+  qobject_cast<QCheckBox*>(dlg.control(1019))->click();
+  EXPECT_EQ(dlg.config.live.borderEqual, 1);
+  for (int id : {1062, 1064, 1065}) EXPECT_FALSE(dlg.control(id)->isEnabled()) << id;
+  qobject_cast<QLineEdit*>(dlg.control(1063))->setText("10");
+  qobject_cast<QLineEdit*>(dlg.control(1062))->setText("50");
+  qobject_cast<QCheckBox*>(dlg.control(1020))->click();
+  emit qobject_cast<QLineEdit*>(dlg.control(1063))->editingFinished();
+  EXPECT_EQ(dlg.core.borderTopBottomPx, 36);  // 10 x 720 / 200
+  EXPECT_EQ(dlg.core.borderSidesPx, 36);      // the same pixels, not 50 %
+}
+
+TEST_F(DialogTest, KeysAskToExitMoveTheFocusAndStepTheSlideshow) {
+  CNDIPlombixDlg& dlg = OpenAndStart();
+  dlg.show();
+  QApplication::setActiveWindow(&dlg);
+  auto* sides = qobject_cast<QLineEdit*>(dlg.control(1062));
+  sides->setFocus();
+
+  prompter.answer = false;
+  QTest::keyClick(sides, Qt::Key_Escape);
+  ASSERT_EQ(prompter.boxes.size(), 1u);
+  EXPECT_EQ(prompter.boxes[0].text, "OK to exit?");
+  EXPECT_EQ(prompter.boxes[0].title, "Quit Plombix");
+  EXPECT_FALSE(dlg.ended);
+
+  QTest::keyClick(sides, Qt::Key_Return);
+  EXPECT_FALSE(sides->hasFocus());      // moved on like Tab
+  EXPECT_EQ(prompter.boxes.size(), 1u); // Exit was not pressed
+
+  // PgDn steps a numbered series and still reaches the focused field.
+  for (int n = 1; n <= 3; ++n) WritePicture("shot" + std::to_string(n) + ".png", 32, 32, Qt::gray);
+  const std::string first = dir.path().toStdString() + "/shot1.png";
+  ASSERT_TRUE(dlg.OnDropFiles({QString::fromStdString(first)}));
+  qobject_cast<QPushButton*>(dlg.control(1058))->click();  // Start number: 1
+  dlg.config.live.slideshow.endNumber = 3;
+  dlg.config.live.slideshow.currentNumber = 1;
+  dlg.config.live.slideshow.mode = 1;
+  sides->setFocus();
+  KeySpy spy;
+  sides->installEventFilter(&spy);
+  QTest::keyClick(sides, Qt::Key_PageDown);
+  EXPECT_EQ(dlg.config.live.slideshow.currentNumber, 2);
+  EXPECT_EQ(dlg.core.mainPicture.fileName, "shot2.png");
+  EXPECT_EQ(spy.keys, std::vector<int>{Qt::Key_PageDown});
+  sides->removeEventFilter(&spy);
+}
+
+TEST_F(DialogTest, OptionsMenuTogglesAndSaves) {
+  CNDIPlombixDlg& dlg = OpenAndStart();
+  EXPECT_TRUE(dlg.optionsAction(IDM_ALWAYSONTOP)->isChecked());
+  EXPECT_TRUE(dlg.windowFlags() & Qt::WindowStaysOnTopHint);
+  dlg.OnSysCommand(IDM_ALWAYSONTOP);
+  EXPECT_FALSE(dlg.optionsAction(IDM_ALWAYSONTOP)->isChecked());
+  EXPECT_FALSE(dlg.windowFlags() & Qt::WindowStaysOnTopHint);
+
+  dlg.OnSysCommand(IDM_USELAST);
+  dlg.OnSysCommand(IDM_USEIMAGE);
+  EXPECT_EQ(dlg.config.live.useLast, 1);
+  EXPECT_EQ(dlg.config.live.useImage, 1);
+  EXPECT_TRUE(dlg.optionsAction(IDM_USELAST)->isChecked());
+  dlg.OnSysCommand(IDM_USEIMAGE);
+  EXPECT_EQ(dlg.config.live.useImage, 0);
+
+  dlg.OnSysCommand(IDM_SAVECONFIG);
+  ASSERT_EQ(prompter.boxes.size(), 1u);
+  EXPECT_EQ(prompter.boxes[0].text, "Config file saved OK");
+  EXPECT_EQ(prompter.boxes[0].title, "Save File");
+  EXPECT_EQ(QFileInfo(QString::fromStdString(settingsDir + "/last.plq")).size(), 2364);
+
+  const QStringList texts = [&] {
+    QStringList out;
+    for (QAction* a : dlg.optionsMenu()->actions()) out << a->text();
+    return out;
+  }();
+  EXPECT_EQ(texts, (QStringList{"No alpha output", "Always on top", "Use Last", "Use Image",
+                                "Save config now", "", "Open online help (ReadMe file)",
+                                "&About NDI Plombix..."}));
+}
+
+}  // namespace
+}  // namespace plombix::testing

@@ -1,0 +1,136 @@
+// Shared set-up of the main window's tests: the recording fake NDI runtime
+// loaded as the vendor's would be, a private runtime folder (instance locks)
+// and settings folder, a prompter that answers and records every message
+// box, a scripted game controller, and a few picture files.
+#pragma once
+
+#include <QApplication>
+#include <QImage>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "fake_ndi_runtime.h"
+#include "ndi_runtime.h"
+#include "plombix_dialog.h"
+#include "scripted_gamepad_source.h"
+
+namespace plombix::testing {
+
+struct RecordedBox {
+  QString text;
+  QString title;
+  bool confirm = false;
+};
+
+class RecordingPrompter final : public Prompter {
+ public:
+  void message(const QString& text, const QString& title) override {
+    boxes.push_back({text, title, false});
+  }
+  bool confirm(const QString& text, const QString& title) override {
+    boxes.push_back({text, title, true});
+    return answer;
+  }
+  std::vector<RecordedBox> boxes;
+  bool answer = true;  // OK
+};
+
+inline NdiRuntime FakeRuntime() {
+  std::string reason;
+  NdiRuntime runtime = LoadNdiRuntimeFile(std::string(PLOMBIX_FAKE_NDI_DIR) + "/libndi.so.6",
+                                          NdiRuntimeKind::Vendor, NdiReceiveSymbols::Optional,
+                                          &reason);
+  EXPECT_TRUE(runtime.loaded()) << reason;
+  return runtime;
+}
+
+inline FakeNdiState* FakeState() {
+  return FakeNdiAttach(std::string(PLOMBIX_FAKE_NDI_DIR) + "/libndi.so.6");
+}
+
+// Calls of one function, in order.
+inline std::vector<FakeNdiCall> CallsOf(const std::vector<FakeNdiCall>& calls,
+                                        const std::string& function) {
+  std::vector<FakeNdiCall> out;
+  for (const FakeNdiCall& c : calls)
+    if (c.function == function) out.push_back(c);
+  return out;
+}
+
+inline std::vector<FakeNdiCall> FrameSends(const std::vector<FakeNdiCall>& calls) {
+  std::vector<FakeNdiCall> out;
+  for (const FakeNdiCall& c : CallsOf(calls, "NDIlib_send_send_video_async_v2"))
+    if (!c.frameNull) out.push_back(c);
+  return out;
+}
+
+class DialogTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    ASSERT_TRUE(dir.isValid());
+    runtimeDir = dir.path().toStdString() + "/run";
+    settingsDir = dir.path().toStdString() + "/settings";
+    ::setenv("PLOMBIX_RUNTIME_DIR", runtimeDir.c_str(), 1);
+    QDir().mkpath(QString::fromStdString(settingsDir));
+    runtime = FakeRuntime();
+    fake = FakeState();
+    ASSERT_NE(fake, nullptr);
+    fake->reset();
+  }
+
+  void TearDown() override { dialog.reset(); }
+
+  CNDIPlombixDlg::Options MakeOptions() {
+    CNDIPlombixDlg::Options options;
+    options.runtime = runtime;
+    options.gamepad = &pad;
+    options.prompter = &prompter;
+    options.pictureChoice = 0;
+    options.supportWindow = false;
+    options.configDir = settingsDir;
+    options.commandLine = commandLine;
+    return options;
+  }
+
+  CNDIPlombixDlg& Open() {
+    dialog = std::make_unique<CNDIPlombixDlg>(MakeOptions());
+    return *dialog;
+  }
+
+  // Opens the window and runs the start tick: the source is on air.
+  CNDIPlombixDlg& OpenAndStart() {
+    Open();
+    dialog->onTimer(TIMER_START);
+    return *dialog;
+  }
+
+  // A picture file of our own in the temporary folder.
+  std::string WritePicture(const std::string& name, int width, int height, QColor colour,
+                           QImage::Format format = QImage::Format_RGB32) {
+    QImage image(width, height, format);
+    image.fill(colour);
+    const std::string path = dir.path().toStdString() + "/" + name;
+    EXPECT_TRUE(image.save(QString::fromStdString(path)));
+    return path;
+  }
+
+  std::vector<FakeNdiCall> Calls() { return fake->snapshot(); }
+
+  QTemporaryDir dir;
+  std::string runtimeDir;
+  std::string settingsDir;
+  QString commandLine;
+  NdiRuntime runtime;
+  FakeNdiState* fake = nullptr;
+  RecordingPrompter prompter;
+  ScriptedGamepadSource pad;
+  std::unique_ptr<CNDIPlombixDlg> dialog;
+};
+
+}  // namespace plombix::testing

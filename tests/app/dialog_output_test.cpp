@@ -1,0 +1,268 @@
+// What the main window publishes: the one-second resend, tally, the
+// cross-fade, every output format, alpha output, and dropped pictures.
+#include <QAction>
+#include <QDir>
+#include <QLabel>
+#include <QMenu>
+#include <QToolButton>
+
+#include <cstring>
+
+#include "background.h"
+#include "ccol_button.h"
+#include "compose.h"
+#include "dialog_fixture.h"
+#include "output_formats.h"
+#include "picture_label.h"
+#include "qt_test_app.h"
+#include "vid_box.h"
+
+namespace plombix::testing {
+namespace {
+
+int LampOf(CNDIPlombixDlg& dlg) { return qobject_cast<PictureLabel*>(dlg.control(1014))->bitmapId(); }
+
+QAction* MenuAction(CNDIPlombixDlg& dlg, int buttonId, const QString& text) {
+  auto* button = qobject_cast<QToolButton*>(dlg.control(buttonId));
+  QList<QMenu*> menus{button->menu()};
+  while (!menus.isEmpty()) {
+    QMenu* menu = menus.takeFirst();
+    for (QAction* action : menu->actions()) {
+      if (action->menu()) menus.push_back(action->menu());
+      if (action->text() == text) return action;
+    }
+  }
+  return nullptr;
+}
+
+TEST_F(DialogTest, IdleOutputSendsNothingWithoutReceivers) {
+  CNDIPlombixDlg& dlg = OpenAndStart();
+  const size_t sends = FrameSends(Calls()).size();
+  for (int i = 0; i < 100; ++i) dlg.onTimer(TIMER_TICK);  // four seconds
+  EXPECT_EQ(FrameSends(Calls()).size(), sends);
+  EXPECT_TRUE(CallsOf(Calls(), "NDIlib_send_get_tally").empty());
+  EXPECT_EQ(LampOf(dlg), 131);  // grey: no receiver ever seen
+}
+
+TEST_F(DialogTest, OneReceiverGetsOneFramePerSecondAndTheLampBlinks) {
+  CNDIPlombixDlg& dlg = OpenAndStart();
+  fake->connections = 1;
+  const std::vector<FakeNdiCall> before = FrameSends(Calls());
+
+  for (int i = 0; i < 24; ++i) dlg.onTimer(TIMER_TICK);
+  EXPECT_EQ(FrameSends(Calls()).size(), before.size());
+  dlg.onTimer(TIMER_TICK);  // the 25th tick is the one-second check
+  std::vector<FakeNdiCall> sends = FrameSends(Calls());
+  ASSERT_EQ(sends.size(), before.size() + 1);
+  EXPECT_EQ(sends.back().frame.p_data, before.back().frame.p_data);  // the same frame again
+  EXPECT_EQ(LampOf(dlg), 132);  // red
+
+  for (int i = 0; i < 25; ++i) dlg.onTimer(TIMER_TICK);
+  EXPECT_EQ(FrameSends(Calls()).size(), before.size() + 2);
+  EXPECT_EQ(LampOf(dlg), 133);  // amber
+  for (int i = 0; i < 25; ++i) dlg.onTimer(TIMER_TICK);
+  EXPECT_EQ(LampOf(dlg), 132);
+
+  // The last receiver leaves: no more resends, tally no longer asked, the
+  // lamp keeps its colour.
+  fake->connections = 0;
+  for (int i = 0; i < 25; ++i) dlg.onTimer(TIMER_TICK);
+  const size_t queries = CallsOf(Calls(), "NDIlib_send_get_tally").size();
+  const size_t count = FrameSends(Calls()).size();
+  for (int i = 0; i < 50; ++i) dlg.onTimer(TIMER_TICK);
+  EXPECT_EQ(FrameSends(Calls()).size(), count);
+  EXPECT_EQ(CallsOf(Calls(), "NDIlib_send_get_tally").size(), queries);
+  EXPECT_EQ(LampOf(dlg), 132);
+}
+
+TEST_F(DialogTest, TallyShowsAsTheBorderOnceReceiversAreCounted) {
+  CNDIPlombixDlg& dlg = OpenAndStart();
+  fake->connections = 1;
+  fake->tally = NDIlib_tally_t{false, true};
+  dlg.onTimer(TIMER_TICK);
+  EXPECT_EQ(dlg.vidBox()->tallyState, TallyNone);  // receivers not counted yet
+  for (int i = 0; i < 24; ++i) dlg.onTimer(TIMER_TICK);
+  dlg.onTimer(TIMER_TICK);  // within 40 ms of the count
+  EXPECT_EQ(dlg.vidBox()->tallyState, TallyPreview);
+
+  fake->tally = NDIlib_tally_t{true, true};  // program wins
+  dlg.onTimer(TIMER_TICK);
+  EXPECT_EQ(dlg.vidBox()->tallyState, TallyProgram);
+  fake->tally = NDIlib_tally_t{false, false};
+  dlg.onTimer(TIMER_TICK);
+  EXPECT_EQ(dlg.vidBox()->tallyState, TallyNone);
+}
+
+TEST_F(DialogTest, FadeAt25pSendsTwelveBlendedFramesIntoTheFreeFrame) {
+  CNDIPlombixDlg& dlg = OpenAndStart();
+  fake->keepPixels = true;
+  dlg.core.ChooseResolution(32776);  // 640 x 360 keeps the recorded pixels small
+  qobject_cast<CColButton*>(dlg.control(1021))->click();  // Fade
+  ASSERT_EQ(dlg.config.live.fadeOn, 1);
+  const std::vector<FakeNdiCall> before = FrameSends(Calls());
+  const std::vector<uint8_t> previous = before.back().pixels;  // what is on air
+
+  const std::string picture = WritePicture("blue.png", 640, 360, QColor(0, 0, 255));
+  ASSERT_TRUE(dlg.OnDropFiles({QString::fromStdString(picture)}));
+  EXPECT_EQ(FrameSends(Calls()).size(), before.size());  // the fade steps send
+  EXPECT_EQ(dlg.timerPeriod(TIMER_FADE), 10);
+  EXPECT_EQ(LampOf(dlg), 134);  // green
+  EXPECT_EQ(dlg.core.fadeSteps, 12);
+
+  for (int step = 0; step < 12; ++step) dlg.onTimer(TIMER_FADE);
+  std::vector<FakeNdiCall> sends = FrameSends(Calls());
+  ASSERT_EQ(sends.size(), before.size() + 12);
+  EXPECT_TRUE(dlg.isTimerActive(TIMER_FADE));
+  dlg.onTimer(TIMER_FADE);  // copies the new composition and stops
+  EXPECT_FALSE(dlg.isTimerActive(TIMER_FADE));
+  EXPECT_EQ(FrameSends(Calls()).size(), before.size() + 12);
+
+  // Every step writes the frame not in flight.
+  for (size_t i = before.size(); i < sends.size(); ++i)
+    EXPECT_NE(sends[i].frame.p_data, sends[i - 1].frame.p_data) << i;
+
+  // Weights: first step (11 x 256) / 12 = 234 of the old frame, last 0.
+  const PictureBuffer& composed = dlg.core.composedPicture;
+  const std::vector<uint8_t>& first = sends[before.size()].pixels;
+  const std::vector<uint8_t>& last = sends.back().pixels;
+  ASSERT_EQ(first.size(), size_t(640 * 360 * 4));
+  ASSERT_EQ(previous.size(), first.size());
+  for (size_t i = 0; i < first.size(); i += 997) {
+    EXPECT_EQ(first[i], uint8_t((previous[i] * 234 + composed.pixelData[i] * 22) >> 8)) << i;
+    EXPECT_EQ(last[i], composed.pixelData[i]) << i;
+  }
+  EXPECT_NE(LampOf(dlg), 134);  // red or amber again
+}
+
+TEST_F(DialogTest, EveryResolutionSetsSizeAspectAndOutputLine) {
+  CNDIPlombixDlg& dlg = OpenAndStart();
+  auto* button = qobject_cast<QToolButton*>(dlg.control(1002));
+  for (const ResolutionEntry& entry : ResolutionEntries()) {
+    QAction* action = MenuAction(dlg, 1002, QString::fromUtf8(entry.menuText));
+    ASSERT_NE(action, nullptr) << entry.menuText;
+    action->trigger();
+    const NDIlib_video_frame_v2_t& f = FrameSends(Calls()).back().frame;
+    EXPECT_EQ(f.xres, entry.width);
+    EXPECT_EQ(f.yres, entry.height);
+    EXPECT_EQ(f.line_stride_in_bytes, entry.width * 4);
+    EXPECT_EQ(button->text(), QString::fromUtf8(entry.caption));
+    EXPECT_EQ(dlg.config.live.resolutionId, uint32_t(entry.id));
+    EXPECT_TRUE(qobject_cast<QLabel*>(dlg.control(1015))
+                    ->text()
+                    .startsWith(QStringLiteral("%1 x %2 - ").arg(entry.width).arg(entry.height)));
+    // 9:16 only for the portrait size, 16:9 for the 16:9 sizes, else 4:3
+    // (4096 x 2160 included).
+    const float expected = entry.width == 1080 && entry.height == 1920 ? 0.5625f
+                           : (entry.width == 720 || entry.width == 4096) ? 4.0f / 3.0f
+                                                                         : 16.0f / 9.0f;
+    EXPECT_EQ(f.picture_aspect_ratio, expected) << entry.menuText;
+  }
+}
+
+TEST_F(DialogTest, EveryFrameRateSetsTheFractionAndOutputLine) {
+  CNDIPlombixDlg& dlg = OpenAndStart();
+  const struct {
+    const char* text;
+    int n, d;
+    const char* line;
+  } rows[] = {{"25p", 30000, 1200, "1280 x 720 - 25.00 fps"},
+              {"29.97p", 30000, 1001, "1280 x 720 - 29.97 fps"},
+              {"30p", 30000, 1000, "1280 x 720 - 30.00 fps"},
+              {"50p", 60000, 1200, "1280 x 720 - 50.00 fps"},
+              {"60p", 60000, 1000, "1280 x 720 - 60.00 fps"}};
+  for (const auto& row : rows) {
+    MenuAction(dlg, 1003, QString::fromUtf8(row.text))->trigger();
+    const NDIlib_video_frame_v2_t& f = FrameSends(Calls()).back().frame;
+    EXPECT_EQ(f.frame_rate_N, row.n);
+    EXPECT_EQ(f.frame_rate_D, row.d);
+    EXPECT_EQ(qobject_cast<QLabel*>(dlg.control(1015))->text(), row.line);
+    EXPECT_EQ(qobject_cast<QToolButton*>(dlg.control(1003))->text(), row.text);
+  }
+}
+
+TEST_F(DialogTest, NoAlphaOutputSwitchesBothFramesAndRecreatesTheSource) {
+  CNDIPlombixDlg& dlg = OpenAndStart();
+  const size_t creates = CallsOf(Calls(), "NDIlib_send_create").size();
+  dlg.OnSysCommand(IDM_NOALPHA);
+  EXPECT_TRUE(dlg.optionsAction(IDM_NOALPHA)->isChecked());
+  EXPECT_EQ(dlg.config.live.noAlpha, 1);
+  EXPECT_EQ(dlg.core.output.ndiFrames[0].FourCC, NdiFourCC::BGRX);
+  EXPECT_EQ(dlg.core.output.ndiFrames[1].FourCC, NdiFourCC::BGRX);
+  EXPECT_EQ(FrameSends(Calls()).back().frame.FourCC, NdiFourCC::BGRX);
+  EXPECT_EQ(CallsOf(Calls(), "NDIlib_send_create").size(), creates + 1);
+
+  dlg.OnSysCommand(IDM_NOALPHA);
+  EXPECT_FALSE(dlg.optionsAction(IDM_NOALPHA)->isChecked());
+  EXPECT_EQ(dlg.core.output.ndiFrames[0].FourCC, NdiFourCC::BGRA);
+  EXPECT_EQ(dlg.core.output.ndiFrames[1].FourCC, NdiFourCC::BGRA);
+  EXPECT_EQ(FrameSends(Calls()).back().frame.FourCC, NdiFourCC::BGRA);
+}
+
+TEST_F(DialogTest, DroppedPictureIsComposedOverTheGradientAndSent) {
+  CNDIPlombixDlg& dlg = OpenAndStart();
+  const std::string first = WritePicture("first.png", 320, 240, QColor(200, 40, 10));
+  const std::string second = WritePicture("second.png", 16, 16, Qt::green);
+  const size_t before = FrameSends(Calls()).size();
+  ASSERT_TRUE(dlg.OnDropFiles({QString::fromStdString(first), QString::fromStdString(second)}));
+
+  // The same composition made directly with the picture engine: the
+  // placeholder at output size under the first gradient, the picture
+  // scaled to 960 x 720 (Contain) over it.
+  PictureBuffer background, picture, composed, grabbed;
+  ASSERT_TRUE(background.LoadResourceBitmap(148));
+  ASSERT_TRUE(background.ScaleFrom(1280, 720, *background.resourceBitmap));
+  FillBackground(background, 11, 0xFF203080, 0xFF000000, grabbed);
+  ASSERT_TRUE(picture.LoadFile(first));
+  picture.SetAlpha(255);
+  ASSERT_TRUE(picture.ScaleTo(960, 720));
+  ComposeFrame(composed, background, picture, nullptr, 1280, 720);
+
+  const std::vector<FakeNdiCall> sends = FrameSends(Calls());
+  ASSERT_EQ(sends.size(), before + 1);
+  EXPECT_EQ(sends.back().pixelHash,
+            FakeNdiHash(composed.pixelData.get(), 1280 * 4, 720, 1280 * 4));
+  EXPECT_EQ(qobject_cast<QLabel*>(dlg.control(1051))->text(), "first.png");
+  EXPECT_EQ(qobject_cast<QLabel*>(dlg.control(1055))->text(), "from 320 x 240");
+  EXPECT_EQ(dlg.config.imagePath.toUtf8(), first);
+  EXPECT_FALSE(dlg.core.splashPending);
+}
+
+TEST_F(DialogTest, DropThatDoesNotDecodeLeavesOutputAndPreviewAsTheyWere) {
+  CNDIPlombixDlg& dlg = OpenAndStart();
+  const std::string text = dir.path().toStdString() + "/notes.txt";
+  QFile file(QString::fromStdString(text));
+  ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+  file.write("not a picture");
+  file.close();
+  const std::string missing = dir.path().toStdString() + "/gone.png";
+  const std::string folder = dir.path().toStdString();
+
+  const size_t before = FrameSends(Calls()).size();
+  const QString label = qobject_cast<QLabel*>(dlg.control(1051))->text();
+  for (const std::string& bad : {text, missing, folder}) {
+    EXPECT_FALSE(dlg.OnDropFiles({QString::fromStdString(bad)})) << bad;
+    EXPECT_EQ(dlg.config.imagePath.toUtf8(), bad);  // the path is taken all the same
+  }
+  EXPECT_EQ(FrameSends(Calls()).size(), before);
+  EXPECT_EQ(qobject_cast<QLabel*>(dlg.control(1051))->text(), label);
+  EXPECT_TRUE(prompter.boxes.empty());  // picture failures are silent
+}
+
+TEST_F(DialogTest, LongDroppedPathIsShownWholeAndStoredEmptyRatherThanCut) {
+  CNDIPlombixDlg& dlg = OpenAndStart();
+  std::string deep = dir.path().toStdString();
+  while (deep.size() < 420) deep += "/" + std::string(60, 'd');
+  ASSERT_TRUE(QDir().mkpath(QString::fromStdString(deep)));
+  QImage image(8, 8, QImage::Format_RGB32);
+  image.fill(Qt::white);
+  const std::string path = deep + "/long.png";
+  ASSERT_TRUE(image.save(QString::fromStdString(path)));
+
+  ASSERT_TRUE(dlg.OnDropFiles({QString::fromStdString(path)}));
+  EXPECT_EQ(dlg.config.currentFileName, path);
+  EXPECT_TRUE(dlg.config.imagePath.empty());
+  EXPECT_EQ(dlg.core.mainPicture.filePath, path);
+}
+
+}  // namespace
+}  // namespace plombix::testing
