@@ -72,6 +72,9 @@ CNDIPlombixDlg::CNDIPlombixDlg(Options options, QWidget* parent)
 
 CNDIPlombixDlg::~CNDIPlombixDlg() {
   if (qApp) qApp->removeEventFilter(this);
+  // The base class hides the window after our members are gone; a field
+  // losing the focus then must not reach a handler.
+  for (QObject* child : findChildren<QObject*>()) child->disconnect(this);
   for (QBasicTimer* timer : timers_) delete timer;
 }
 
