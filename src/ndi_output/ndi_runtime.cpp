@@ -3,6 +3,7 @@
 #include "ndi_runtime.h"
 
 #include <dlfcn.h>
+#include <link.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -185,6 +186,10 @@ NdiRuntime LoadNdiRuntimeFile(const std::string& path, NdiRuntimeKind kind,
   // The handle is deliberately kept open for the life of the process.
   table.kind = kind;
   table.path = path;
+  // Report the file the dynamic loader actually chose for a bare name.
+  link_map* map = nullptr;
+  if (::dlinfo(handle, RTLD_DI_LINKMAP, &map) == 0 && map && map->l_name && map->l_name[0] == '/')
+    table.path = map->l_name;
   return table;
 }
 

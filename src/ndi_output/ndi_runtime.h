@@ -87,7 +87,7 @@ struct NdiRuntime {
 
   // --- Which library serves -------------------------------------------------------
   NdiRuntimeKind kind = NdiRuntimeKind::None;
-  std::string path;  // as opened (a full path, or a bare name found by the loader)
+  std::string path;  // the library file that serves (for a bare name, where the loader found it)
 
   bool loaded() const { return kind != NdiRuntimeKind::None; }
   bool hasReceive() const { return recvCaptureV2 != nullptr; }

@@ -262,6 +262,10 @@ void StandInReceiver::freeMetadata(const NDIlib_metadata_frame_t* metadata) {
 
 bool StandInReceiver::postTally(const std::string& url, const std::string& receiverId,
                                 NDIlib_tally_t tally) {
+  // The id goes into a URL unescaped: accept only what our senders hand out.
+  if (receiverId.empty() || receiverId.size() > 64 ||
+      receiverId.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos)
+    return false;
   int status = 0;
   std::string body;
   const std::string path = "/tally?receiver=" + receiverId + "&program=" +
