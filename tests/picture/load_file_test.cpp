@@ -188,6 +188,11 @@ TEST_F(LoadFile, EachStoredFormatGetsItsDepth) {
     EXPECT_EQ(picture.height, 4);
     EXPECT_TRUE(EveryFourthByteIs(picture, c.fourthByte));
   }
+  // TIFF arrives premultiplied from Qt: the colour must come back straight
+  // (0xFF8000 at alpha 0x40 is stored as 0x40, 0x20, 0x00).
+  ASSERT_TRUE(WriteImage(Flat(6, 4, 0x40FF8000, QImage::Format_ARGB32), dir.file("t.tiff"), "tiff"));
+  ASSERT_TRUE(picture.LoadFile(dir.file("t.tiff")));
+  EXPECT_LE(Distance(PixelAt(picture, 2, 2), 0xFF8000), 2);
   // The half-transparent palette entry kept its colour.
   ASSERT_TRUE(WriteImage(indexed, dir.file("p.png"), "png"));
   ASSERT_TRUE(picture.LoadFile(dir.file("p.png")));
