@@ -118,6 +118,7 @@ void FadeBlend(uint8_t* out, const uint8_t* previous, const uint8_t* composed, s
   const unsigned w = weight < 0 ? 0u : weight > 256 ? 256u : unsigned(weight);
 #if PLOMBIX_X86
   switch (CurrentSimdLevel()) {
+    case SimdLevel::Avx512:
     case SimdLevel::Avx2: return FadeAvx2(out, previous, composed, byteCount, w);
     case SimdLevel::Sse2: return FadeSse2(out, previous, composed, byteCount, w);
     case SimdLevel::Scalar: break;

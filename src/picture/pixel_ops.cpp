@@ -158,6 +158,45 @@ __attribute__((target("avx2"))) void BlendRowAvx2(uint8_t* dst, const uint8_t* s
   BlendRowSse2(dst + 4 * i, src + 4 * i, pixels - i);
 }
 
+__attribute__((target("avx512f,avx512bw"))) void BlendRowAvx512(uint8_t* dst, const uint8_t* src,
+                                                                size_t pixels) {
+  const __m512i zero = _mm512_setzero_si512();
+  const __m512i alphaMask = _mm512_set1_epi32(int(0xFF000000u));
+  const __m512i all255 = _mm512_set1_epi16(255);
+  const __m512i magic = _mm512_set1_epi16(short(0x8081));
+  const __m512i colourMask = _mm512_set1_epi32(0x00FFFFFF);
+  // The AVX2 kernel's byte shuffle in every 128-bit quarter.
+  const __m512i spreadLo = _mm512_set4_epi64(int64_t(0x8007800780078007ull), int64_t(0x8003800380038003ull),
+                                             int64_t(0x8007800780078007ull), int64_t(0x8003800380038003ull));
+  const __m512i spreadHi = _mm512_add_epi8(spreadLo, _mm512_set1_epi16(8));
+  size_t i = 0;
+  for (; i + 16 <= pixels; i += 16) {
+    const __m512i s = _mm512_loadu_si512(src + 4 * i);
+    const __m512i sAlpha = _mm512_and_si512(s, alphaMask);
+    if (_mm512_test_epi32_mask(s, alphaMask) == 0) continue;  // all alphas 0
+    uint8_t* out = dst + 4 * i;
+    if (_mm512_cmpeq_epi32_mask(sAlpha, alphaMask) == 0xFFFF) {  // all alphas 255
+      _mm512_storeu_si512(out, s);
+      continue;
+    }
+    const __m512i d = _mm512_xor_si512(_mm512_loadu_si512(out), alphaMask);
+    const __m512i sc = _mm512_and_si512(s, colourMask);
+    const __m512i aLo = _mm512_shuffle_epi8(s, spreadLo);
+    const __m512i aHi = _mm512_shuffle_epi8(s, spreadHi);
+    const __m512i bLo = _mm512_sub_epi16(all255, aLo);
+    const __m512i bHi = _mm512_sub_epi16(all255, aHi);
+    __m512i lo = _mm512_add_epi16(_mm512_mullo_epi16(_mm512_unpacklo_epi8(d, zero), bLo),
+                                  _mm512_mullo_epi16(_mm512_unpacklo_epi8(sc, zero), aLo));
+    __m512i hi = _mm512_add_epi16(_mm512_mullo_epi16(_mm512_unpackhi_epi8(d, zero), bHi),
+                                  _mm512_mullo_epi16(_mm512_unpackhi_epi8(sc, zero), aHi));
+    lo = _mm512_srli_epi16(_mm512_mulhi_epu16(lo, magic), 7);
+    hi = _mm512_srli_epi16(_mm512_mulhi_epu16(hi, magic), 7);
+    _mm512_storeu_si512(out, _mm512_xor_si512(_mm512_packus_epi16(lo, hi), alphaMask));
+  }
+  _mm256_zeroupper();
+  BlendRowSse2(dst + 4 * i, src + 4 * i, pixels - i);
+}
+
 void SetAlphaRowSse2(uint8_t* data, size_t pixels, uint8_t alpha) {
   const __m128i keep = _mm_set1_epi32(0x00FFFFFF);
   const __m128i put = _mm_set1_epi32(int(uint32_t(alpha) << 24));
@@ -221,6 +260,7 @@ const std::array<uint8_t, 256>& VideoRangeTable() {
 void BlendRow(uint8_t* dst, const uint8_t* src, size_t pixels) {
 #if PLOMBIX_X86
   switch (CurrentSimdLevel()) {
+    case SimdLevel::Avx512: return BlendRowAvx512(dst, src, pixels);
     case SimdLevel::Avx2: return BlendRowAvx2(dst, src, pixels);
     case SimdLevel::Sse2: return BlendRowSse2(dst, src, pixels);
     case SimdLevel::Scalar: break;
@@ -240,6 +280,7 @@ void MapBytes(uint8_t* data, size_t bytes, const std::array<uint8_t, 256>& table
   if (table != VideoRangeTable()) return MapBytesTable(data, bytes, table);
 #if PLOMBIX_X86
   switch (CurrentSimdLevel()) {
+    case SimdLevel::Avx512:
     case SimdLevel::Avx2: return ExpandRangeAvx2(data, bytes);
     case SimdLevel::Sse2: return ExpandRangeSse2(data, bytes);
     case SimdLevel::Scalar: break;

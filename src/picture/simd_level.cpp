@@ -10,6 +10,8 @@ SimdLevel Detect() {
   // libgcc's check covers both the CPUID bit and the operating system's
   // saving of the wide registers (XGETBV).
   __builtin_cpu_init();
+  if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw"))
+    return SimdLevel::Avx512;
   if (__builtin_cpu_supports("avx2")) return SimdLevel::Avx2;
 #endif
 #if defined(__SSE2__)

@@ -1,9 +1,11 @@
 // Which instruction set the pixel kernels run with.
 //
 // Every kernel has a portable scalar version; on x86-64 most also have an
-// SSE2 version (always present there) and the heaviest an AVX2 version,
-// chosen at run time from what the processor and the operating system
-// offer. The player is built for baseline x86-64; nothing needs -march.
+// SSE2 version (always present there) and the heaviest AVX2 and AVX-512
+// versions, chosen at run time from what the processor and the operating
+// system offer. The player is built for baseline x86-64; nothing needs
+// -march. A kernel without a version for the level in use runs its best
+// version below that level.
 //
 // All versions of a kernel give bit-identical results. Tests select each
 // level the machine offers and hold it against slow references; benchmarks
@@ -17,6 +19,7 @@ enum class SimdLevel : int {
   Scalar = 0,  // plain C++
   Sse2 = 1,    // 128-bit integer vectors
   Avx2 = 2,    // 256-bit integer vectors
+  Avx512 = 3,  // 512-bit integer vectors (AVX-512 F and BW)
 };
 
 // The best level this machine supports (detected once).

@@ -21,6 +21,7 @@ inline const char* LevelName(SimdLevel level) {
     case SimdLevel::Scalar: return "scalar";
     case SimdLevel::Sse2: return "sse2";
     case SimdLevel::Avx2: return "avx2";
+    case SimdLevel::Avx512: return "avx512";
   }
   return "?";
 }

@@ -204,7 +204,7 @@ TEST(PlaceInto, RandomGeometriesStayInsideBothBuffers) {
   // a cut dimension, lies between the margins.
   constexpr uint32_t kSeed = 4242;
   std::mt19937 rng(kSeed);
-  for (int trial = 0; trial < 300; ++trial) {
+  for (int trial = 0; trial < 150; ++trial) {
     const int pw = 1 + int(rng() % 40), ph = 1 + int(rng() % 40);
     const int fw = 1 + int(rng() % 40), fh = 1 + int(rng() % 40);
     PictureBuffer picture;
