@@ -38,7 +38,6 @@
 #include "resample.h"
 
 #include <algorithm>
-#include <cstring>
 #include <limits>
 
 #include "pixel_alloc.h"
@@ -163,26 +162,9 @@ bool Resampler::Prepare(int sourceWidth, int sourceHeight, int targetWidth, int 
 #else
   (void)path;
 #endif
-  if (fast_) {
-    // Four rows of 16-bit samples, interleaved by source column, and each
-    // horizontal weight repeated over eight 16-bit lanes.
-    scratch_ = AllocateArray<uint8_t>(size_t(sourceWidth) * 32);
-    weightVec_ = AllocateArray<uint8_t>(size_t(targetWidth) * size_t(columns_.taps) * 8);
-    if (!scratch_ || !weightVec_) return false;
-    std::memset(scratch_.get(), 0, size_t(sourceWidth) * 32);
-    auto* lanes = reinterpret_cast<uint16_t*>(weightVec_.get());
-    const size_t n = size_t(targetWidth) * size_t(columns_.taps);
-    for (size_t i = 0; i < n; ++i) {
-      // A whole weight does not fit 16 bits; 65535 costs at most 1/256 of
-      // a level, which the final rounding absorbs.
-      const uint16_t w = uint16_t(std::min<uint32_t>(columns_.weights[i], 65535));
-      std::fill(lanes + i * 4, lanes + i * 4 + 4, w);
-    }
-  } else {
-    scratch_ = AllocateArray<uint8_t>(size_t(sourceWidth) * 4 * sizeof(uint16_t));
-    if (!scratch_) return false;
-  }
-  return true;
+  if (fast_) return PrepareFast();
+  scratch_ = AllocateArray<uint8_t>(size_t(sourceWidth) * 4 * sizeof(uint16_t));
+  return scratch_ != nullptr;
 }
 
 void Resampler::Run(const uint8_t* source, uint8_t* target) const {

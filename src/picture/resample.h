@@ -60,6 +60,7 @@ class Resampler {
   bool fast() const { return fast_; }
 
  private:
+  [[nodiscard]] bool PrepareFast();
   void RunReference(const uint8_t* source, uint8_t* target) const;
   void RunFast(const uint8_t* source, uint8_t* target) const;
 
@@ -67,7 +68,7 @@ class Resampler {
   AxisFilter rows_;     // vertical: source height -> target height
   bool fast_ = false;
   std::unique_ptr<uint8_t[]> scratch_;     // one intermediate row or row group
-  std::unique_ptr<uint8_t[]> weightVec_;   // fast path: weights broadcast to 8 lanes
+  std::unique_ptr<uint8_t[]> weightVec_;   // fast path: horizontal weights, 4 lanes each
 };
 
 }  // namespace plombix

@@ -1,19 +1,21 @@
 // Fast path of the resampler: SSE2 (baseline x86-64), one thread.
 //
 // Same filters as the reference (resample.cpp), 16-bit arithmetic. A byte
-// p is widened to p * 257 (both bytes of a 16-bit lane set to p), which
+// p is widened to p x 257 (both bytes of a 16-bit lane set to p), which
 // maps 0..255 onto 0..65535 exactly:
-//   vertical    v = sum_k mulhi(p_k * 257, wv_k) = sum_k floor(p_k * 257 * wv_k / 65536)
-//               (a row with a single weight 65536 is p * 257 itself)
-//   horizontal  a = sum_k mulhi(v_k, wh_k)       = sum_k floor(v_k * wh_k / 65536)
-//               out = (a - (a >> 8) + 128) >> 8
-// with wh clamped to 65535. a - (a >> 8) turns the x257 scale back into
-// 8.8 fixed point (exactly for a = p * 257: p * 256). Each floor loses
-// less than one unit of 1/256 of a level, so with at most 8 taps an axis
-// the result lies within 16/256 of the exact filter value before
-// rounding, i.e. within 1 of the reference, and a uniform area stays
-// exactly uniform. Bounds: v and a never exceed 65535 (the weights add up
-// to 65536), a - (a >> 8) + 128 <= 65408.
+//   vertical    v = sum_k mulhi(p_k x 257, wv_k) = sum_k floor(p_k x 257 x wv_k / 65536)
+//               (a row with a single weight 65536 is p x 257 itself)
+//   horizontal  a = sum_k mulhi(v_k, wh'_k)      = sum_k floor(v_k x wh'_k / 65536)
+//               out = (a + 128) >> 8
+// where wh'_k = round(wh_k x 256 / 257), adjusted on the largest so that
+// they add up to exactly 65281 = round(65536 x 256 / 257): the horizontal
+// pass thereby turns the x257 scale into 8.8 fixed point (a uniform p gives
+// p x 257 x 65281 / 65536 = p x 256.00002). Each floor loses less than one
+// unit of 1/256 of a level, so with at most 8 taps an axis the result lies
+// within 16/256 of the exact filter value before rounding, i.e. within 1 of
+// the reference, and a uniform area stays exactly uniform. Bounds: v never
+// exceeds 65535 (the vertical weights add up to 65536), a stays below
+// 65281, a + 128 fits 16 bits unsigned.
 //
 // Memory order: target rows are made four at a time. The vertical pass
 // writes the four rows' samples interleaved by source column,
@@ -21,6 +23,8 @@
 // so that the horizontal pass multiplies two target rows' pixels by one
 // broadcast weight in each vector and reads nothing but that 32-byte block
 // per tap. Four target columns are then transposed into four row stores.
+// The vertical pass runs in column strips, all four rows per strip, so that
+// the source rows the group shares are read from L1.
 #include "resample.h"
 
 #if defined(__SSE2__)
@@ -28,6 +32,9 @@
 #endif
 
 #include <algorithm>
+#include <cstring>
+
+#include "pixel_alloc.h"
 
 namespace plombix {
 
@@ -36,6 +43,10 @@ namespace {
 
 constexpr int kGroupRows = 4;
 constexpr size_t kColumnBytes = kGroupRows * 8;  // one source column in scratch
+constexpr int kStripPixels = 256;                 // vertical pass: 1 KB of each source row
+// Horizontal weights add up to 65536 x 256 / 257, which folds the x257
+// scale of the vertical pass back into 8.8 fixed point.
+constexpr uint32_t kHorizontalSum = 65281;
 
 // One target row of the vertical pass into slot `slot` of the scratch.
 // N taps of rows `rows` with 16-bit weights `w` (N == 1: weight 65536).
@@ -105,8 +116,6 @@ inline __m128i TargetColumn(const uint8_t* scratch, int first, const uint8_t* we
     a23 = _mm_add_epi16(a23, _mm_mulhi_epu16(v23, w));
   }
   const __m128i half = _mm_set1_epi16(128);
-  a01 = _mm_sub_epi16(a01, _mm_srli_epi16(a01, 8));
-  a23 = _mm_sub_epi16(a23, _mm_srli_epi16(a23, 8));
   a01 = _mm_srli_epi16(_mm_add_epi16(a01, half), 8);
   a23 = _mm_srli_epi16(_mm_add_epi16(a23, half), 8);
   return _mm_packus_epi16(a01, a23);
@@ -150,6 +159,36 @@ constexpr HorizontalKernel kHorizontal[] = {
 
 }  // namespace
 
+bool Resampler::PrepareFast() {
+  const int sw = columns_.sourceSize, tw = columns_.targetSize, taps = columns_.taps;
+  scratch_ = AllocateArray<uint8_t>(size_t(sw) * kColumnBytes);
+  weightVec_ = AllocateArray<uint8_t>(size_t(tw) * size_t(taps) * 8);
+  if (!scratch_ || !weightVec_) {
+    fast_ = false;
+    scratch_.reset();
+    weightVec_.reset();
+    return false;
+  }
+  // Rows of a partial last group are computed from whatever the scratch
+  // holds and never stored; zeros keep that deterministic.
+  std::memset(scratch_.get(), 0, size_t(sw) * kColumnBytes);
+  auto* lanes = reinterpret_cast<uint16_t*>(weightVec_.get());
+  for (int x = 0; x < tw; ++x) {
+    const uint32_t* w = columns_.weights.get() + size_t(x) * size_t(taps);
+    uint16_t* out = lanes + size_t(x) * size_t(taps) * 4;
+    uint32_t sum = 0;
+    int largest = 0;
+    for (int k = 0; k < taps; ++k) {
+      out[k * 4] = uint16_t((w[k] * 256 + 128) / 257);
+      sum += out[k * 4];
+      if (w[k] > w[largest]) largest = k;
+    }
+    out[largest * 4] = uint16_t(out[largest * 4] + (kHorizontalSum - sum));
+    for (int k = 0; k < taps; ++k) std::fill(out + k * 4 + 1, out + k * 4 + 4, out[k * 4]);
+  }
+  return true;
+}
+
 void Resampler::RunFast(const uint8_t* source, uint8_t* target) const {
   const int sw = columns_.sourceSize, tw = columns_.targetSize, th = rows_.targetSize;
   const size_t sourceRowBytes = size_t(sw) * 4, targetRowBytes = size_t(tw) * 4;
@@ -158,18 +197,28 @@ void Resampler::RunFast(const uint8_t* source, uint8_t* target) const {
 
   for (int y0 = 0; y0 < th; y0 += kGroupRows) {
     const int rowCount = std::min(kGroupRows, th - y0);
+    // The taps of each row of the group: only those that carry weight; a
+    // lone one weighs 65536.
+    const uint8_t* rows[kGroupRows][Resampler::kFastMaxTaps];
+    uint16_t w[kGroupRows][Resampler::kFastMaxTaps];
+    int n[kGroupRows] = {};
     for (int r = 0; r < rowCount; ++r) {
-      // Only the taps that carry weight; a lone one weighs 65536.
-      const uint8_t* rows[Resampler::kFastMaxTaps];
-      uint16_t w[Resampler::kFastMaxTaps];
-      int n = 0;
       const uint32_t* wv = rows_.weights.get() + size_t(y0 + r) * size_t(rows_.taps);
       for (int k = 0; k < rows_.taps; ++k) {
         if (wv[k] == 0) continue;
-        rows[n] = source + size_t(rows_.first[y0 + r] + k) * sourceRowBytes;
-        w[n++] = uint16_t(std::min<uint32_t>(wv[k], 65535));
+        rows[r][n[r]] = source + size_t(rows_.first[y0 + r] + k) * sourceRowBytes;
+        w[r][n[r]++] = uint16_t(std::min<uint32_t>(wv[k], 65535));
       }
-      kVertical[n](rows, w, sw, scratch, r);
+    }
+    // Column strips, all rows of the group per strip: the source rows the
+    // group shares, and the strip of scratch it writes, stay in L1.
+    for (int x0 = 0; x0 < sw; x0 += kStripPixels) {
+      const int stripWidth = std::min(kStripPixels, sw - x0);
+      for (int r = 0; r < rowCount; ++r) {
+        const uint8_t* stripRows[Resampler::kFastMaxTaps];
+        for (int k = 0; k < n[r]; ++k) stripRows[k] = rows[r][k] + size_t(x0) * 4;
+        kVertical[n[r]](stripRows, w[r], stripWidth, scratch + size_t(x0) * kColumnBytes, r);
+      }
     }
     horizontal(scratch, columns_.first.get(), weightVec_.get(), tw,
                target + size_t(y0) * targetRowBytes, targetRowBytes, rowCount);
@@ -181,6 +230,7 @@ void Resampler::RunFast(const uint8_t* source, uint8_t* target) const {
 #else  // no SSE2: Prepare never selects the fast path
 
 namespace plombix {
+bool Resampler::PrepareFast() { return false; }
 void Resampler::RunFast(const uint8_t* source, uint8_t* target) const {
   RunReference(source, target);
 }
