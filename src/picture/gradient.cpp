@@ -11,8 +11,8 @@
 // 0 <= rB < D, B may be negative),
 //   N(x+1) = (q + qB) D + (r + rB),  and r + rB < 2D,
 // so one conditional subtraction of D (adding 1 to q) restores 0 <= r < D.
-// The vector kernels keep q and r of 4 (8) consecutive columns in 32-bit
-// lanes and step them by 4B (8B) the same way; the quotient and remainder of
+// The vector kernels keep q and r of N = 4 or 8 consecutive columns in
+// 32-bit lanes and step them by N x B the same way; the quotient and remainder of
 // the first columns come from 64-bit divisions once per run. Everything is
 // exact: the results equal the direct formula bit for bit.
 //
@@ -26,6 +26,7 @@
 #include "gradient.h"
 
 #include <cstddef>
+#include <cstring>
 
 #include "simd_level.h"
 
@@ -74,24 +75,29 @@ RunStart StartRun(const Line lines[3], int64_t d, int64_t x0, int64_t step) {
   return s;
 }
 
+struct ChannelStepper {
+  int64_t q, r, stepQ, stepR;
+  void step(int64_t d) {
+    q += stepQ;
+    r += stepR;
+    if (r >= d) {
+      r -= d;
+      ++q;
+    }
+  }
+};
+
 // Colours for columns x0 .. x0 + n - 1.
 void RunScalar(uint32_t* out, int64_t x0, int n, const Line lines[3], int64_t d) {
   const RunStart s = StartRun(lines, d, x0, 1);
-  int64_t q[3], r[3];
-  for (int c = 0; c < 3; ++c) {
-    q[c] = s.at[c].q;
-    r[c] = s.at[c].r;
-  }
+  ChannelStepper blue{s.at[0].q, s.at[0].r, s.step[0].q, s.step[0].r};
+  ChannelStepper green{s.at[1].q, s.at[1].r, s.step[1].q, s.step[1].r};
+  ChannelStepper red{s.at[2].q, s.at[2].r, s.step[2].q, s.step[2].r};
   for (int x = 0; x < n; ++x) {
-    out[x] = uint32_t(q[0]) | uint32_t(q[1]) << 8 | uint32_t(q[2]) << 16;
-    for (int c = 0; c < 3; ++c) {
-      q[c] += s.step[c].q;
-      r[c] += s.step[c].r;
-      if (r[c] >= d) {
-        r[c] -= d;
-        ++q[c];
-      }
-    }
+    out[x] = uint32_t(blue.q) | uint32_t(green.q) << 8 | uint32_t(red.q) << 16;
+    blue.step(d);
+    green.step(d);
+    red.step(d);
   }
 }
 
@@ -115,50 +121,79 @@ void MergeMirroredScalar(uint8_t* rowEnd, const uint32_t* colours, int n) {
 
 #if PLOMBIX_X86
 
-void RunSse2(uint32_t* out, int64_t x0, int n, const Line lines[3], int64_t d) {
-  // Lane j starts at column x0 + j; all lanes step by four columns.
+// The vector runs are written once with the compiler's generic vectors and
+// instantiated per width inside functions compiled for SSE2 or AVX2; a
+// comparison of two such vectors gives all ones in each lane where it holds.
+typedef int32_t Int32x4 __attribute__((vector_size(16)));
+typedef int32_t Int32x8 __attribute__((vector_size(32)));
+
+// One channel's quotients and remainders in N lanes (lane j at column
+// x0 + j) and their step over N columns.
+template <typename V>
+struct Lanes {
+  V q, r, stepQ, stepR;
+};
+
+template <typename V, int N>
+__attribute__((always_inline)) inline Lanes<V> StartLanes(const RunStart& one, const RunStart& wide,
+                                                          int c, int64_t d) {
+  Lanes<V> l{};
+  int64_t cq = one.at[c].q, cr = one.at[c].r;
+  for (int j = 0; j < N; ++j) {
+    l.q[j] = int32_t(cq);
+    l.r[j] = int32_t(cr);
+    cq += one.step[c].q;
+    cr += one.step[c].r;
+    if (cr >= d) {
+      cr -= d;
+      ++cq;
+    }
+  }
+  l.stepQ = V{} + int32_t(wide.step[c].q);
+  l.stepR = V{} + int32_t(wide.step[c].r);
+  return l;
+}
+
+// N columns on: r += stepR, q += stepQ, and where r >= d, r -= d and q += 1.
+template <typename V>
+__attribute__((always_inline)) inline void StepLanes(Lanes<V>& l, int32_t d) {
+  l.r += l.stepR;
+  l.q += l.stepQ;
+  const V wrap = l.r >= d;  // all ones where the remainder overflowed
+  l.r -= wrap & d;
+  l.q -= wrap;
+}
+
+template <typename V, int N>
+__attribute__((always_inline)) inline void RunLanes(uint32_t* out, int64_t x0, int n,
+                                                    const Line lines[3], int64_t d) {
   const RunStart one = StartRun(lines, d, x0, 1);
-  const RunStart four = StartRun(lines, d, x0, 4);
-  __m128i q[3], r[3], q4[3], r4[3];
-  for (int c = 0; c < 3; ++c) {
-    int32_t lq[4], lr[4];
-    int64_t cq = one.at[c].q, cr = one.at[c].r;
-    for (int j = 0; j < 4; ++j) {
-      lq[j] = int32_t(cq);
-      lr[j] = int32_t(cr);
-      cq += one.step[c].q;
-      cr += one.step[c].r;
-      if (cr >= d) {
-        cr -= d;
-        ++cq;
-      }
-    }
-    q[c] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(lq));
-    r[c] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(lr));
-    q4[c] = _mm_set1_epi32(int32_t(four.step[c].q));
-    r4[c] = _mm_set1_epi32(int32_t(four.step[c].r));
-  }
-  const __m128i dv = _mm_set1_epi32(int32_t(d));
-  const __m128i dm1 = _mm_set1_epi32(int32_t(d - 1));
+  const RunStart wide = StartRun(lines, d, x0, N);
+  // Separate variables (not an array) keep all the lanes in registers.
+  Lanes<V> blue = StartLanes<V, N>(one, wide, 0, d);
+  Lanes<V> green = StartLanes<V, N>(one, wide, 1, d);
+  Lanes<V> red = StartLanes<V, N>(one, wide, 2, d);
+  const int32_t d32 = int32_t(d);
   int x = 0;
-  for (;; x += 4) {
-    const __m128i colour =
-        _mm_or_si128(q[0], _mm_or_si128(_mm_slli_epi32(q[1], 8), _mm_slli_epi32(q[2], 16)));
-    if (x + 4 > n) {
-      alignas(16) uint32_t last[4];
-      _mm_store_si128(reinterpret_cast<__m128i*>(last), colour);
-      for (int j = 0; x + j < n; ++j) out[x + j] = last[j];
-      break;
-    }
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x), colour);
-    for (int c = 0; c < 3; ++c) {
-      r[c] = _mm_add_epi32(r[c], r4[c]);
-      q[c] = _mm_add_epi32(q[c], q4[c]);
-      const __m128i wrap = _mm_cmpgt_epi32(r[c], dm1);  // all ones where r >= d
-      r[c] = _mm_sub_epi32(r[c], _mm_and_si128(wrap, dv));
-      q[c] = _mm_sub_epi32(q[c], wrap);
-    }
+  for (; x + N <= n; x += N) {
+    const V colour = blue.q | green.q << 8 | red.q << 16;
+    std::memcpy(out + x, &colour, sizeof colour);
+    StepLanes(blue, d32);
+    StepLanes(green, d32);
+    StepLanes(red, d32);
   }
+  const V colour = blue.q | green.q << 8 | red.q << 16;
+  for (int j = 0; x + j < n; ++j) out[x + j] = uint32_t(colour[j]);
+}
+
+void RunSse2(uint32_t* out, int64_t x0, int n, const Line lines[3], int64_t d) {
+  RunLanes<Int32x4, 4>(out, x0, n, lines, d);
+}
+
+__attribute__((target("avx2"))) void RunAvx2(uint32_t* out, int64_t x0, int n,
+                                             const Line lines[3], int64_t d) {
+  RunLanes<Int32x8, 8>(out, x0, n, lines, d);
+  _mm256_zeroupper();
 }
 
 void MergeSse2(uint8_t* row, const uint32_t* colours, int n) {
@@ -188,7 +223,12 @@ void MergeMirroredSse2(uint8_t* rowEnd, const uint32_t* colours, int n) {
 
 void Run(uint32_t* out, int64_t x0, int n, const Line lines[3], int64_t d) {
 #if PLOMBIX_X86
-  if (CurrentSimdLevel() != SimdLevel::Scalar) return RunSse2(out, x0, n, lines, d);
+  switch (CurrentSimdLevel()) {
+    case SimdLevel::Avx512:
+    case SimdLevel::Avx2: return RunAvx2(out, x0, n, lines, d);
+    case SimdLevel::Sse2: return RunSse2(out, x0, n, lines, d);
+    case SimdLevel::Scalar: break;
+  }
 #endif
   RunScalar(out, x0, n, lines, d);
 }
