@@ -82,9 +82,12 @@ class PictureBuffer {
   // load fails. Formats with an alpha channel come out at 32 bits with
   // straight alpha; all others report their own depth and arrive with a
   // fourth byte of 0, which callers make opaque by looking at
-  // `sourceBitsPerPixel`. On failure to open or decode, pixels, sizes and
-  // `decodedImage` are unchanged; a failure after decoding leaves width,
-  // height, byteCount and bitsPerPixel at 0.
+  // `sourceBitsPerPixel` (depth rules in decoder.h). Only regular files
+  // are read; neither dimension may exceed kMaxDecodeDimension. On failure
+  // to open or decode, pixels, sizes and `decodedImage` are unchanged; a
+  // failure after decoding (the pixel buffer cannot be allocated) keeps the
+  // new `decodedImage` and source sizes and leaves width, height, byteCount
+  // and bitsPerPixel at 0, `state` as it was.
   [[nodiscard]] bool LoadFile(const std::string& path);
 
   // Loads built-in bitmap `id` (131-134, 140, 144, 145, 147, 148, 190, 191,
@@ -96,7 +99,8 @@ class PictureBuffer {
   // Makes this picture a copy of `source`'s pixels (not its file names, kept
   // bitmaps, margins or source sizes). Reuses the buffer when the byte counts
   // match. Fails without change when `source.state` != 1; fails with the
-  // sizes at 0 when the buffer cannot be allocated.
+  // sizes at 0 when the buffer cannot be allocated. A copy onto itself
+  // succeeds and changes nothing.
   [[nodiscard]] bool CopyFrom(const PictureBuffer& source);
 
   // Sets the alpha byte of every pixel; nothing without pixels.
@@ -105,8 +109,10 @@ class PictureBuffer {
   // Maps every byte of every pixel (alpha too) through `rangeTable`.
   void ApplyRangeTable();
 
-  // Empties the picture: sizes and state 0, pixel buffer replaced by a
-  // 64-byte one. Used by the slideshow check after probing files.
+  // Empties the picture: sizes (source sizes too) and state 0, the decoded
+  // image released, pixel buffer replaced by a 64-byte one. Used by the
+  // slideshow check after probing files, so that a probed file does not
+  // stay in memory.
   void Empty();
 
   // --- Resampling and placement ---------------------------------------------
@@ -116,8 +122,10 @@ class PictureBuffer {
   // A 32-bit source has its colour and its alpha plane resampled separately
   // (colour is never weighted by alpha); any other depth ends opaque.
   // `sourceWidth`/`sourceHeight` take the source's size first, always.
-  // `state` is not changed. Fails (pixel buffer unchanged) for a target of 0
-  // or less in either dimension or one that cannot be allocated.
+  // `state` is not changed. Fails with the pixel buffer unchanged for a
+  // target of 0 or less in either dimension, one above 2^31 - 1 bytes, or
+  // when the filter tables cannot be allocated; fails with width, height,
+  // byteCount and bitsPerPixel at 0 when the new pixel buffer cannot be.
   [[nodiscard]] bool ScaleFrom(int targetWidth, int targetHeight, const SourceBitmap& source);
 
   // ScaleFrom with `decodedImage`; fails when there is none.
