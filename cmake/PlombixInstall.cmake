@@ -32,6 +32,7 @@ set(CPACK_PACKAGE_DESCRIPTION
   "Drop a picture on the window and it goes on air as a network video source: scaled, composed over a background and under an optional overlay, cut or cross-faded, with a preview and tally. Publishes through the NDI runtime when it is installed, otherwise through a built-in HTTP stand-in.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_PACKAGE_SECTION video)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://www.voracraft.example/")
 # Shared-library dependencies are worked out by dpkg-shlibdeps; the Qt
