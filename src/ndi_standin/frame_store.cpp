@@ -58,42 +58,19 @@ Frame::~Frame() {
   if (buffer_) pool_->give(FramePool::Buffer{std::move(buffer_), capacity_});
 }
 
-size_t Frame::waitFilled(size_t bytes) const {
-  bytes = std::min(bytes, byteCount());
-  size_t now = filled();
-  if (now >= bytes) return now;
-  std::unique_lock<std::mutex> lock(fillMutex_);
-  fillChanged_.wait(lock, [&] { return filled() >= bytes; });
-  return filled();
-}
-
 void Frame::copyFrom(const uint8_t* data, int strideBytes) {
-  // Slices of about 512 KiB: small enough that readers start early, large
-  // enough that the wake-ups cost nothing next to the copy.
   const size_t rowBytes = size_t(info_.width) * 4;
-  const int rowsPerSlice = int(std::max<size_t>(1, (size_t(512) << 10) / rowBytes));
-  for (int y = 0; y < info_.height; y += rowsPerSlice) {
-    const int rows = std::min(rowsPerSlice, info_.height - y);
-    uint8_t* to = buffer_.get() + size_t(y) * rowBytes;
-    const uint8_t* from = data + size_t(y) * size_t(strideBytes);
-    if (size_t(strideBytes) == rowBytes) {
-      std::memcpy(to, from, rowBytes * size_t(rows));
-    } else {
-      for (int r = 0; r < rows; ++r)
-        std::memcpy(to + size_t(r) * rowBytes, from + size_t(r) * size_t(strideBytes), rowBytes);
-    }
-    {
-      std::lock_guard<std::mutex> lock(fillMutex_);
-      filled_.store(size_t(y + rows) * rowBytes, std::memory_order_release);
-    }
-    fillChanged_.notify_all();
+  if (size_t(strideBytes) == rowBytes) {
+    std::memcpy(buffer_.get(), data, rowBytes * size_t(info_.height));
+    return;
   }
+  for (int y = 0; y < info_.height; ++y)
+    std::memcpy(buffer_.get() + size_t(y) * rowBytes, data + size_t(y) * size_t(strideBytes), rowBytes);
 }
 
 const std::string& Frame::png() const {
   std::call_once(pngOnce_, [this] {
     if (!ok()) return;
-    waitFilled(byteCount());
     const PngAlpha alpha = info_.fourcc == NdiFourCC::BGRX ? PngAlpha::Drop : PngAlpha::Keep;
     if (!EncodeBgraPng(pixels(), info_.width, info_.height, info_.width * 4, alpha, &png_))
       png_.clear();
@@ -147,7 +124,7 @@ uint64_t FrameStore::submit(const FrameInfo& info, const uint8_t* data, int stri
   pendingData_ = closed_ ? nullptr : data;
   pendingStride_ = strideBytes;
   if (idleWaiters_ > 0 && pendingData_) {
-    copyPendingLocked(lock);  // notifies as soon as the Frame is published
+    copyPendingLocked(lock);  // notifies when the Frame is published
   } else {
     lock.unlock();
     changed_.notify_all();
@@ -175,27 +152,24 @@ void FrameStore::copyPendingLocked(std::unique_lock<std::mutex>& lock) {
   const FrameInfo info = last_;
   const uint8_t* data = pendingData_;
   const int stride = pendingStride_;
-  pendingData_ = nullptr;
-  auto frame = std::make_shared<Frame>(pool_, info);
-  if (!frame->ok()) return;  // no memory: receivers keep the previous frame
-  // Publish first, copy after, outside the lock: readers wait for the
-  // bytes they need, and `copying_` keeps the sender from reusing the buffer.
-  current_ = frame;
+  // Copy outside the lock; `copying_` keeps the sender from reusing the
+  // buffer and other readers waiting for the result.
   copying_ = true;
   lock.unlock();
-  changed_.notify_all();
-  frame->copyFrom(data, stride);
+  auto frame = std::make_shared<Frame>(pool_, info);
+  if (frame->ok()) frame->copyFrom(data, stride);
   lock.lock();
   copying_ = false;
+  pendingData_ = nullptr;
+  if (frame->ok()) current_ = std::move(frame);  // no memory: keep the previous frame
   lock.unlock();
   changed_.notify_all();
   lock.lock();
 }
 
 std::shared_ptr<const Frame> FrameStore::latestLocked(std::unique_lock<std::mutex>& lock) {
-  // A copy in progress is already the newest frame; otherwise copy a
-  // pending buffer now.
-  if (!copying_ && pendingData_) copyPendingLocked(lock);
+  changed_.wait(lock, [this] { return !copying_; });
+  if (pendingData_) copyPendingLocked(lock);
   return current_;
 }
 

@@ -12,9 +12,11 @@
 //     frame itself, one copy, so that stream need not wait for a copying
 //     thread to be scheduled. (Streams still busy with an earlier frame take
 //     the newest when they are done, copying it then if nobody did.)
-//   - Either way the copy goes in slices and the Frame is published before
-//     it is complete: readers wait for the bytes they need (waitFilled), so
-//     sending starts while the rest is still being copied.
+//   - Either way a Frame is published only once it is complete: readers that
+//     want it meanwhile wait for the copy. (Letting streams start on a
+//     half-copied frame gains nothing on loopback, where the transfer is the
+//     slow part, and with several streams their sending would slow down the
+//     copy on the player's thread.)
 //   - submit() waits only while another thread is still copying the
 //     PREVIOUS buffer (that copy must end before the buffer is reused).
 //   - flush() copies a frame nobody has copied yet (a receiver that joins
@@ -26,7 +28,6 @@
 // costs a page fault on every first touch).
 #pragma once
 
-#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -64,16 +65,9 @@ class Frame {
   Frame& operator=(const Frame&) = delete;
 
   const FrameInfo& info() const { return info_; }
-  // The pixels; only the first filled() bytes are valid yet.
   const uint8_t* pixels() const { return buffer_.get(); }
   size_t byteCount() const { return size_t(info_.width) * 4 * size_t(info_.height); }
   bool ok() const { return buffer_ != nullptr; }  // false: allocation failed
-
-  // Bytes copied so far (rows packed, from the top).
-  size_t filled() const { return filled_.load(std::memory_order_acquire); }
-  // Waits until at least `bytes` (capped at byteCount()) are copied; returns
-  // filled(). Copies always run to the end, so this always returns.
-  size_t waitFilled(size_t bytes) const;
 
   // The frame as PNG (RGBA for BGRA, RGB for BGRX), encoded on first use
   // and kept; empty if encoding failed. Thread-safe.
@@ -84,9 +78,6 @@ class Frame {
   void copyFrom(const uint8_t* data, int strideBytes);
 
   std::shared_ptr<FramePool> pool_;
-  std::atomic<size_t> filled_{0};
-  mutable std::mutex fillMutex_;
-  mutable std::condition_variable fillChanged_;
   FrameInfo info_;
   std::unique_ptr<uint8_t[]> buffer_;
   size_t capacity_ = 0;
@@ -119,9 +110,9 @@ class FrameStore {
   void close();
 
   // --- Receiver threads -------------------------------------------------------
-  // The newest frame, its copy started now if needed (it may still be
-  // filling); null before the first frame (or if a copy could not be
-  // allocated).
+  // The newest frame, copied now if needed (waiting for a copy another
+  // thread is making); null before the first frame (or if a copy could not
+  // be allocated).
   std::shared_ptr<const Frame> latest();
   // Waits up to `timeout` for a frame newer than `*seenSequence`; returns it
   // and sets `*seenSequence` to its number, or returns null on time-out, when
@@ -134,7 +125,7 @@ class FrameStore {
 
  private:
   std::shared_ptr<const Frame> latestLocked(std::unique_lock<std::mutex>& lock);
-  // Publishes a new Frame for `last_` and copies the pending buffer into it.
+  // Copies the pending buffer into a new Frame and publishes it.
   void copyPendingLocked(std::unique_lock<std::mutex>& lock);
 
   mutable std::mutex mutex_;
@@ -143,7 +134,7 @@ class FrameStore {
   FrameInfo last_;                 // the last frame submitted
   const uint8_t* pendingData_ = nullptr;  // caller's buffer of `last_`, not yet copied
   int pendingStride_ = 0;
-  bool copying_ = false;           // a thread is reading pendingData_ into current_
+  bool copying_ = false;           // a thread is reading pendingData_
   bool closed_ = false;
   int idleWaiters_ = 0;            // threads blocked in waitNewer
   std::shared_ptr<const Frame> current_;  // the newest copy

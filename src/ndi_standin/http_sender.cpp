@@ -337,7 +337,6 @@ int StandInSender::replyText(MHD_Connection* connection, unsigned status, const 
 int StandInSender::replyFrame(MHD_Connection* connection, bool png) {
   std::shared_ptr<const Frame> frame = store_.latest();
   if (!frame) return replyText(connection, MHD_HTTP_NOT_FOUND, "No frame has been sent yet.\n", "text/plain");
-  frame->waitFilled(frame->byteCount());
   const void* data = frame->pixels();
   size_t size = frame->byteCount();
   if (png) {
@@ -429,19 +428,8 @@ long StandInSender::streamRead(Stream* s, char* buffer, size_t max) {
         from = s->head.data() + s->offset;
         available = headBytes - s->offset;
       } else if (s->offset < headBytes + s->bodyBytes) {
-        // Raw pixels may still be being copied: send what is there, and wait
-        // only when nothing new is.
-        const size_t bodyOffset = s->offset - headBytes;
-        size_t ready = s->bodyBytes;
-        if (!s->png) {
-          ready = s->frame->filled();
-          if (ready <= bodyOffset) {
-            if (filled > 0) return long(filled);
-            ready = s->frame->waitFilled(bodyOffset + 1);
-          }
-        }
-        from = reinterpret_cast<const char*>(s->body) + bodyOffset;
-        available = ready - bodyOffset;
+        from = reinterpret_cast<const char*>(s->body) + (s->offset - headBytes);
+        available = headBytes + s->bodyBytes - s->offset;
       } else {
         from = "\r\n" + (s->offset - headBytes - s->bodyBytes);
         available = total - s->offset;

@@ -1,5 +1,7 @@
 // The stand-in runtime end to end over loopback HTTP: what a browser, curl
 // or any HTTP reader gets from a sender driven through the NDI entry points.
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -263,9 +265,21 @@ TEST_F(StandInHttp, DestroyedNameAndPortAreFreeAtOnce) {
   EXPECT_EQ(create("Again"), nullptr);  // the name is in use
   ndi().sendDestroy(s);
   EXPECT_EQ(portOf("Again"), -1);  // no longer listed
+  // The port can be bound again at once (unless another program of this
+  // machine took it meanwhile: then it is no longer our source).
+  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  const int one = 1;
+  ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(uint16_t(port));
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0)
+    EXPECT_EQ(RawGet(port, "/status").body.find("\"name\":\"Again\""), std::string::npos);
+  ::close(fd);
   NDIlib_send_instance_t again = create("Again");
   ASSERT_NE(again, nullptr);
-  EXPECT_EQ(portOf("Again"), port);  // first free port again
+  EXPECT_EQ(RawGet(portOf("Again"), "/status").status, 200);
   ndi().sendDestroy(again);
 }
 
