@@ -29,8 +29,14 @@ enum class FillResult {
 
 // Builds `background` (already at output size) for `mode`. Colours are
 // 0xAARRGGBB; their top byte is never read. Gradient backgrounds end opaque.
-// Mode 20 copies `grabbed` only when the byte counts match; otherwise the
-// background stays what it was (the resampled placeholder).
+// Modes 0, 1, 30 and the gradients need pixels: a background without a
+// buffer, with a size below 1, or with sizes that disagree with its byte
+// count is left alone (Unchanged). Mode 20 copies `grabbed` only when it
+// holds pixels of the background's very size (byte count, width and
+// height: the same byte count in another shape would scramble the rows);
+// otherwise, or when the copy fails, the background stays what it was (the
+// resampled placeholder) and the result is Unchanged. Modes 17..19 and all
+// unknown modes: Unchanged.
 FillResult FillBackground(PictureBuffer& background, int mode, uint32_t firstColour,
                           uint32_t secondColour, const PictureBuffer& grabbed);
 

@@ -1,11 +1,13 @@
 // Row kernels behind placement and the range table, exposed so that the
-// tests can hold them against plain references.
+// tests can hold them against plain references. Every kernel gives the same
+// bytes at every SimdLevel (simd_level.h); derivations in pixel_ops.cpp.
 //
 // Blend of one picture pixel over one frame pixel, with a = picture alpha,
 // b = 255 - a, all integer, each division by 255 truncating:
 //   colour := (frame x b + picture x a) / 255          (blue, green, red)
 //   alpha  := 255 - ((255 - frame alpha) x b) / 255
 // The fast path divides by 255 as (x x 0x8081) >> 23, exact for x <= 65535.
+// Pointers may be unaligned; `dst` and `src` must not overlap.
 #pragma once
 
 #include <array>
@@ -20,7 +22,9 @@ void BlendRow(uint8_t* dst, const uint8_t* src, size_t pixels);
 // Sets the fourth byte of `pixels` pixels.
 void SetAlphaRow(uint8_t* data, size_t pixels, uint8_t alpha);
 
-// data[i] = table[data[i]] for i < bytes.
+// data[i] = table[data[i]] for i < bytes. Handed the video-range table
+// (equal to MakeRangeTable(), as every PictureBuffer's is) it computes the
+// same values with vector arithmetic instead of lookups.
 void MapBytes(uint8_t* data, size_t bytes, const std::array<uint8_t, 256>& table);
 
 // The video-range expansion table: 0..15 -> 0, 16..235 -> (i-16)*255/219,
