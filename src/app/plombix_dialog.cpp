@@ -86,6 +86,9 @@ void CNDIPlombixDlg::initDialog() {
   pushControlsToWidgets();
   versionText = QString::fromUtf8(PLOMBIX_VERSION_TEXT);
   buildMenus();
+  // The whole window: the Options menu bar above the template's client area.
+  setFixedSize(built_.clientSize().width(),
+               built_.clientSize().height() + menuBar_->sizeHint().height());
   setWindowIcon(QIcon(QStringLiteral(":/icons/plombix-256.png")));
   releaseDate = QString::fromUtf8(PLOMBIX_RELEASE_DATE);
   slideshow.slideshowLocked = true;
@@ -181,10 +184,6 @@ void CNDIPlombixDlg::buildWindow() {
   content_->setFixedSize(built_.clientSize());
   setFont(content_->font());
   menuBar_->setFont(content_->font());
-
-  const int width = built_.clientSize().width();
-  const int height = built_.clientSize().height() + menuBar_->sizeHint().height();
-  setFixedSize(width, height);
 
   qApp->installEventFilter(this);
   wireControls();
