@@ -142,21 +142,6 @@ TEST_F(LoadFile, GifTransparencyIsLostButTheColourKept) {
   EXPECT_EQ(PixelAt(picture, 0, 1), 0x0000FF00u);
 }
 
-TEST_F(LoadFile, LargerGifDecodesEveryPixel) {
-  // 40 x 30 = 1200 literal codes: crosses several clear codes of the test
-  // encoder, so this also proves the helper right.
-  std::vector<uint32_t> palette(256);
-  for (int i = 0; i < 256; ++i) palette[size_t(i)] = uint32_t(i * 0x010203) & 0xFFFFFF;
-  std::vector<uint8_t> indices(1200);
-  for (size_t i = 0; i < indices.size(); ++i) indices[i] = uint8_t(i * 37);
-  const std::string path = dir.file("big.gif");
-  ASSERT_TRUE(WriteBytes(path, MakeGif(40, 30, palette, indices, -1)));
-  ASSERT_TRUE(picture.LoadFile(path));
-  EXPECT_EQ(picture.sourceBitsPerPixel, 8);
-  for (int i = 0; i < 1200; ++i)
-    ASSERT_EQ(PixelAt(picture, i % 40, i / 40), palette[indices[size_t(i)]]) << i;
-}
-
 TEST_F(LoadFile, EachStoredFormatGetsItsDepth) {
   struct Case {
     const char* name;
