@@ -1,0 +1,257 @@
+// Settings across restarts, the slideshow, the file watch and the game
+// controller, driven through the main window.
+#include <QAction>
+#include <QFile>
+#include <QFileInfo>
+#include <QLabel>
+#include <QMenu>
+#include <QPushButton>
+#include <QToolButton>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include "ccol_button.h"
+#include "dialog_fixture.h"
+#include "qt_test_app.h"
+
+namespace plombix::testing {
+namespace {
+
+QAction* MenuAction(CNDIPlombixDlg& dlg, int buttonId, const QString& text) {
+  auto* button = qobject_cast<QToolButton*>(dlg.control(buttonId));
+  QList<QMenu*> menus{button->menu()};
+  while (!menus.isEmpty()) {
+    QMenu* menu = menus.takeFirst();
+    for (QAction* action : menu->actions()) {
+      if (action->menu()) menus.push_back(action->menu());
+      if (action->text() == text) return action;
+    }
+  }
+  return nullptr;
+}
+
+QString Caption(CNDIPlombixDlg& dlg, int id) {
+  return qobject_cast<QAbstractButton*>(dlg.control(id))->text();
+}
+
+// Sets a file's last-write time to `seconds` past the epoch.
+void SetWriteTime(const std::string& path, time_t seconds) {
+  const timespec times[2] = {{seconds, 0}, {seconds, 0}};
+  ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+}
+
+class SettingsTest : public DialogTest {
+ protected:
+  // Numbered files shot1.png ... shotN.png, each its own grey.
+  std::string WriteSeries(int count) {
+    for (int n = 1; n <= count; ++n)
+      WritePicture("shot" + std::to_string(n) + ".png", 32, 18, QColor(n * 20, n * 20, n * 20));
+    return dir.path().toStdString() + "/shot";
+  }
+  void Restart() {
+    dialog.reset();
+    OpenAndStart();
+  }
+};
+
+TEST_F(SettingsTest, UseLastBringsSettingsAndPictureBackAtTheNextStart) {
+  CNDIPlombixDlg& dlg = OpenAndStart();
+  const std::string picture = WritePicture("onair.png", 100, 50, Qt::darkCyan);
+  ASSERT_TRUE(dlg.OnDropFiles({QString::fromStdString(picture)}));
+  MenuAction(dlg, 1002, QStringLiteral("1920 x 1080"))->trigger();
+  MenuAction(dlg, 1003, QStringLiteral("50p"))->trigger();
+  MenuAction(dlg, 1052, QStringLiteral("Black"))->trigger();
+  qobject_cast<CColButton*>(dlg.control(1021))->click();  // Fade
+  dlg.OnSysCommand(IDM_USELAST);
+  dlg.OnSysCommand(IDM_USEIMAGE);
+  dlg.ExitConfirmation();  // saves, since "Use Last" is on
+  ASSERT_EQ(QFileInfo(QString::fromStdString(settingsDir + "/last.plq")).size(), 2364);
+
+  Restart();
+  CNDIPlombixDlg& again = *dialog;
+  EXPECT_EQ(again.core.output.outputWidth, 1920);
+  EXPECT_EQ(again.core.output.frameRateN, 60000);
+  EXPECT_EQ(again.core.output.frameRateD, 1200);
+  EXPECT_EQ(again.core.backgroundMode, 0);
+  EXPECT_EQ(Caption(again, 1021), "Fade");
+  EXPECT_TRUE(again.optionsAction(IDM_USELAST)->isChecked());
+  // The menu buttons keep their captions; the format is on air all the same.
+  EXPECT_EQ(Caption(again, 1002), "Resolution");
+  const NDIlib_video_frame_v2_t& f = FrameSends(Calls()).back().frame;
+  EXPECT_EQ(f.xres, 1920);
+  EXPECT_EQ(f.frame_rate_N, 60000);
+
+  again.onTimer(TIMER_RESTORE);
+  EXPECT_EQ(again.core.mainPicture.fileName, "onair.png");
+  EXPECT_EQ(again.config.currentFileName, picture);
+}
+
+TEST_F(SettingsTest, WithoutUseLastOnlyThePathsComeBackUnlessForced) {
+  CNDIPlombixDlg& dlg = OpenAndStart();
+  const std::string picture = WritePicture("kept.png", 64, 36, Qt::yellow);
+  ASSERT_TRUE(dlg.OnDropFiles({QString::fromStdString(picture)}));
+  MenuAction(dlg, 1003, QStringLiteral("30p"))->trigger();
+  dlg.OnSysCommand(IDM_SAVECONFIG);  // useLast is 0 in the file
+
+  Restart();
+  EXPECT_EQ(dialog->core.output.frameRateD, 1200);  // not applied
+  EXPECT_EQ(dialog->config.imagePath.toUtf8(), picture);
+
+  dialog.reset();
+  commandLine = QStringLiteral("/FORCE_LAST");
+  OpenAndStart();
+  EXPECT_EQ(dialog->core.output.frameRateD, 1000);  // applied
+}
+
+TEST_F(SettingsTest, SecondCopyReadsAndWritesOnlyItsOwnFile) {
+  InstanceLock first;
+  ASSERT_TRUE(first.Acquire());
+  CNDIPlombixDlg& dlg = OpenAndStart();
+  EXPECT_EQ(dlg.configFileName, "last2.plq");
+  dlg.OnSysCommand(IDM_SAVECONFIG);
+  EXPECT_TRUE(QFile::exists(QString::fromStdString(settingsDir + "/last2.plq")));
+  EXPECT_FALSE(QFile::exists(QString::fromStdString(settingsDir + "/last.plq")));
+}
+
+TEST_F(SettingsTest, DamagedSettingsFileIsReportedAndDefaultsKept) {
+  QFile file(QString::fromStdString(settingsDir + "/last.plq"));
+  ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+  file.write("QLVPLMX1 but far too short");
+  file.close();
+  CNDIPlombixDlg& dlg = OpenAndStart();
+  ASSERT_EQ(prompter.boxes.size(), 1u);
+  EXPECT_EQ(prompter.boxes[0].text, "Something went wrong reading data");
+  EXPECT_EQ(prompter.boxes[0].title, "Load File");
+  EXPECT_EQ(dlg.core.output.outputWidth, 1280);
+  EXPECT_FALSE(FrameSends(Calls()).empty());  // start-up goes on
+}
+
+TEST_F(SettingsTest, AutomaticSlideshowAdvancesAndWraps) {
+  CNDIPlombixDlg& dlg = OpenAndStart();
+  const std::string base = WriteSeries(3);
+  auto* slideshowButton = qobject_cast<CColButton*>(dlg.control(1056));
+  slideshowButton->click();  // locked until the restore tick
+  EXPECT_EQ(dlg.config.live.slideshow.mode, 0);
+  dlg.onTimer(TIMER_RESTORE);
+
+  ASSERT_TRUE(dlg.OnDropFiles({QString::fromStdString(base + "3.png")}));
+  qobject_cast<QPushButton*>(dlg.control(1059))->click();  // End number: 3
+  ASSERT_TRUE(dlg.OnDropFiles({QString::fromStdString(base + "1.png")}));
+  qobject_cast<QPushButton*>(dlg.control(1058))->click();  // Start number: 1
+  EXPECT_EQ(Caption(dlg, 1058), "Start at:- 1");
+  EXPECT_EQ(Caption(dlg, 1059), "End at:- 3");
+  EXPECT_EQ(qobject_cast<QLabel*>(dlg.control(1069))->text(), QString::fromStdString(base));
+
+  dlg.config.live.slideshow.currentNumber = 1;
+  slideshowButton->click();  // by hand
+  EXPECT_EQ(slideshowButton->colourState, 1);
+  slideshowButton->click();  // automatic
+  EXPECT_EQ(slideshowButton->colourState, 2);
+  EXPECT_EQ(dlg.timerPeriod(TIMER_SLIDESHOW), 2000);
+
+  const std::vector<std::string> expected = {"shot2.png", "shot3.png", "shot1.png", "shot2.png"};
+  for (const std::string& name : expected) {
+    dlg.onTimer(TIMER_SLIDESHOW);
+    EXPECT_EQ(dlg.core.mainPicture.fileName, name);
+  }
+  EXPECT_EQ(slideshowButton->text(), "S/Show 2");
+
+  slideshowButton->click();  // off
+  EXPECT_FALSE(dlg.isTimerActive(TIMER_SLIDESHOW));
+  EXPECT_EQ(slideshowButton->text(), "SlideShow");
+}
+
+TEST_F(SettingsTest, SavedAutomaticSlideshowResumesAtItsStartAfterTheRestore) {
+  CNDIPlombixDlg& dlg = OpenAndStart();
+  const std::string base = WriteSeries(4);
+  dlg.onTimer(TIMER_RESTORE);
+  ASSERT_TRUE(dlg.OnDropFiles({QString::fromStdString(base + "4.png")}));
+  qobject_cast<QPushButton*>(dlg.control(1059))->click();
+  ASSERT_TRUE(dlg.OnDropFiles({QString::fromStdString(base + "2.png")}));
+  qobject_cast<QPushButton*>(dlg.control(1058))->click();
+  ASSERT_EQ(dlg.config.live.slideshow.sequenceValid, 1);
+  dlg.config.live.slideshow.currentNumber = 3;
+  dlg.config.live.slideshow.mode = 2;
+  dlg.OnSysCommand(IDM_USELAST);
+  dlg.ExitConfirmation();
+
+  Restart();
+  CNDIPlombixDlg& again = *dialog;
+  EXPECT_EQ(again.config.live.slideshow.currentNumber, 4);  // so that the first advance wraps
+  EXPECT_FALSE(again.isTimerActive(TIMER_SLIDESHOW));
+  again.onTimer(TIMER_RESTORE);
+  EXPECT_EQ(again.core.mainPicture.fileName, "shot2.png");
+  EXPECT_EQ(again.timerPeriod(TIMER_SLIDESHOW), 2000);
+  EXPECT_EQ(qobject_cast<QLabel*>(again.control(1069))->text(), QString::fromStdString(base));
+}
+
+TEST_F(SettingsTest, WatchReshowsARewrittenPictureAndSurvivesItsRemoval) {
+  CNDIPlombixDlg& dlg = OpenAndStart();
+  dlg.onTimer(TIMER_RESTORE);
+  const std::string picture = WritePicture("live.png", 64, 36, Qt::red);
+  SetWriteTime(picture, 1'000'000);
+  ASSERT_TRUE(dlg.OnDropFiles({QString::fromStdString(picture)}));
+  qobject_cast<CColButton*>(dlg.control(1000))->click();
+  EXPECT_EQ(Caption(dlg, 1000), "Watching");
+  EXPECT_EQ(dlg.timerPeriod(TIMER_WATCH), 2500);
+
+  const size_t sends = FrameSends(Calls()).size();
+  dlg.onTimer(TIMER_WATCH);  // the first poll only records the time
+  EXPECT_EQ(FrameSends(Calls()).size(), sends);
+
+  WritePicture("live.png", 64, 36, Qt::blue);
+  SetWriteTime(picture, 1'000'100);
+  dlg.onTimer(TIMER_WATCH);
+  ASSERT_EQ(FrameSends(Calls()).size(), sends + 1);
+  const PictureBuffer& main = dlg.core.mainPicture;
+  EXPECT_EQ(main.pixelData[0], 255);  // blue now
+  EXPECT_EQ(main.pixelData[2], 0);
+
+  // Gone, then back half-written: the last good picture stays on air.
+  ASSERT_TRUE(QFile::remove(QString::fromStdString(picture)));
+  dlg.onTimer(TIMER_WATCH);
+  QFile broken(QString::fromStdString(picture));
+  ASSERT_TRUE(broken.open(QIODevice::WriteOnly));
+  broken.write("\x89PNG\r\n\x1a\n", 8);
+  broken.close();
+  SetWriteTime(picture, 1'000'200);
+  dlg.onTimer(TIMER_WATCH);
+  EXPECT_EQ(FrameSends(Calls()).size(), sends + 1);
+  EXPECT_EQ(main.pixelData[0], 255);
+}
+
+TEST_F(SettingsTest, GameControllerStepsTheSlideshowAndUnpluggingStopsThePoll) {
+  pad.plug(0);
+  CNDIPlombixDlg& dlg = OpenAndStart();
+  EXPECT_EQ(Caption(dlg, 1060), "GamePad found");
+  EXPECT_EQ(dlg.timerPeriod(TIMER_GAMEPAD), 50);
+  EXPECT_EQ(dlg.config.live.slideshow.gamepadPresent, 1);
+
+  const std::string base = WriteSeries(3);
+  dlg.onTimer(TIMER_RESTORE);
+  ASSERT_TRUE(dlg.OnDropFiles({QString::fromStdString(base + "3.png")}));
+  qobject_cast<QPushButton*>(dlg.control(1059))->click();
+  ASSERT_TRUE(dlg.OnDropFiles({QString::fromStdString(base + "1.png")}));
+  qobject_cast<QPushButton*>(dlg.control(1058))->click();
+  dlg.config.live.slideshow.currentNumber = 1;
+  qobject_cast<CColButton*>(dlg.control(1056))->click();  // by hand
+
+  pad.setButtons(0, 0x1000);  // A
+  for (int tick = 0; tick < 60; ++tick) dlg.onTimer(TIMER_GAMEPAD);  // held for 3 s
+  EXPECT_EQ(dlg.core.mainPicture.fileName, "shot2.png");
+  pad.setButtons(0, 0);
+  dlg.onTimer(TIMER_GAMEPAD);
+  pad.setButtons(0, 0x8000);  // Y: last
+  dlg.onTimer(TIMER_GAMEPAD);
+  EXPECT_EQ(dlg.core.mainPicture.fileName, "shot3.png");
+
+  pad.unplug(0);
+  dlg.onTimer(TIMER_GAMEPAD);
+  EXPECT_FALSE(dlg.isTimerActive(TIMER_GAMEPAD));
+  EXPECT_EQ(Caption(dlg, 1060), "Find GamePad");
+  EXPECT_EQ(dlg.config.live.slideshow.gamepadPresent, 0);
+}
+
+}  // namespace
+}  // namespace plombix::testing
