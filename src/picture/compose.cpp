@@ -64,12 +64,11 @@ void ComposeFrame(PictureBuffer& composed, const PictureBuffer& background,
   const uint8_t* back = background.pixelData.get();
   for (int row = 0; row < frameHeight; row += bandRows) {
     const int end = std::min(frameHeight, row + bandRows);
-    std::memcpy(frame + size_t(row) * rowBytes, back + size_t(row) * rowBytes,
-                size_t(end - row) * rowBytes);
-    PlaceRows(PlaceBlend, picture.pixelData.get(), picture.width, main, frame, frameWidth, row, end);
+    uint8_t* band = frame + size_t(row) * rowBytes;
+    std::memcpy(band, back + size_t(row) * rowBytes, size_t(end - row) * rowBytes);
+    PlaceRows(PlaceBlend, picture.pixelData.get(), picture.width, main, band, frameWidth, row, end);
     if (overlay)
-      PlaceRows(PlaceBlend, overlay->pixelData.get(), overlay->width, top, frame, frameWidth, row,
-                end);
+      PlaceRows(PlaceBlend, overlay->pixelData.get(), overlay->width, top, band, frameWidth, row, end);
   }
 }
 

@@ -47,7 +47,7 @@ Placement ComputePlacement(int pictureWidth, int pictureHeight, int frameWidth, 
 }
 
 void PlaceRows(int mode, const uint8_t* picture, int pictureWidth, const Placement& placement,
-               uint8_t* frame, int frameWidth, int rowBegin, int rowEnd) {
+               uint8_t* rows, int frameWidth, int rowBegin, int rowEnd) {
   if (placement.empty()) return;
   const int first = std::max(rowBegin, placement.frameY);
   const int end = std::min(rowEnd, placement.frameY + placement.rows);
@@ -57,7 +57,7 @@ void PlaceRows(int mode, const uint8_t* picture, int pictureWidth, const Placeme
   for (int row = first; row < end; ++row) {
     const uint8_t* from = picture + size_t(placement.sourceY + (row - placement.frameY)) * pictureRowBytes +
                           size_t(placement.sourceX) * 4;
-    uint8_t* to = frame + size_t(row) * frameRowBytes + size_t(placement.frameX) * 4;
+    uint8_t* to = rows + size_t(row - rowBegin) * frameRowBytes + size_t(placement.frameX) * 4;
     if (mode == PlaceCopy) std::memcpy(to, from, columns * 4);
     else BlendRow(to, from, columns);
   }

@@ -60,9 +60,11 @@ Placement PicturePlacement(const PictureBuffer& picture, int frameWidth, int fra
 
 // Draws frame rows [rowBegin, rowEnd) of `placement` (rows outside the
 // placement are skipped): `picture` holds the picture's packed pixels,
-// `pictureWidth` wide, `frame` the frame's, `frameWidth` wide. The caller
-// guarantees the placement came from ComputePlacement with these sizes.
+// `pictureWidth` wide; `rows` points at frame row `rowBegin`, followed by
+// the rows up to rowEnd, each `frameWidth` pixels (a whole frame with
+// rowBegin 0, or a band of it). The caller guarantees the placement came
+// from ComputePlacement with these sizes.
 void PlaceRows(int mode, const uint8_t* picture, int pictureWidth, const Placement& placement,
-               uint8_t* frame, int frameWidth, int rowBegin, int rowEnd);
+               uint8_t* rows, int frameWidth, int rowBegin, int rowEnd);
 
 }  // namespace plombix
