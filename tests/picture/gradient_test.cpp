@@ -59,7 +59,8 @@ const GradientLayout kLayouts[] = {GradientLayout::Full, GradientLayout::Mirrore
 
 TEST(FillGradient, MatchesTheDirectFormulaForEverySizeLayoutAndRandomColours) {
   // Tiny, odd, and lopsided sizes (odd ones leave a middle row or column
-  // as it was), one wider than a run of the kernel, and a large frame.
+  // as it was), rows so wide that each block of computed rows holds one,
+  // and a frame of many blocks.
   const int sizes[][2] = {{1, 1},   {1, 2},    {2, 1},   {2, 2},   {3, 3},    {4, 4},
                           {5, 7},   {7, 5},    {17, 9},  {64, 36}, {641, 361}, {8194, 3},
                           {3, 300}, {962, 542}};
