@@ -29,11 +29,15 @@ namespace {
 constexpr int kFullSizeMaxWidth = 640;
 constexpr int64_t kBufferPixels = PreviewFrame::kBufferBytes / 4;
 
-// out[x] = in[2x] for x < count (4-byte pixels).
-void DecimateRow(uint8_t* out, const uint8_t* in, int count) {
+// out[x] = in[2x] for x < count (4-byte pixels). `next` (may be null) is
+// the row read after this one: every second row is skipped, which the
+// processor's own prefetching does not foresee, so each cache line of it
+// is asked for while this row is being read.
+void DecimateRow(uint8_t* out, const uint8_t* in, int count, const uint8_t* next) {
   int x = 0;
 #if defined(__SSE2__)
   for (; x + 4 <= count; x += 4) {
+    if (next && (x & 7) == 0) _mm_prefetch(reinterpret_cast<const char*>(next + 8 * x), _MM_HINT_T0);
     const __m128 a = _mm_loadu_ps(reinterpret_cast<const float*>(in + 8 * x));
     const __m128 b = _mm_loadu_ps(reinterpret_cast<const float*>(in + 8 * x + 16));
     // Pixels 0 and 2 of each group of four: the even frame columns.
@@ -94,7 +98,9 @@ void PreviewFrame::LoadFrame(const uint8_t* frameBits, int width, int height, in
   uint8_t* out = pixels_.get();
   for (int y = 0; y < imageHeight; ++y) {
     const uint8_t* row = frameBits + (half ? 2 * ptrdiff_t(y) : ptrdiff_t(y)) * stride;
-    if (half) DecimateRow(out + size_t(y) * imageRowBytes, row, imageWidth);
+    if (half)
+      DecimateRow(out + size_t(y) * imageRowBytes, row, imageWidth,
+                  y + 1 < imageHeight ? row + 2 * stride : nullptr);
     else std::memcpy(out + size_t(y) * imageRowBytes, row, imageRowBytes);
   }
 }
