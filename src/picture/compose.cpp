@@ -6,22 +6,21 @@
 //   3. overlay->PlaceInto(PlaceBlend, ...) when there is an overlay.
 // Every pixel goes through the same operations in the same order whichever
 // way the work is scheduled, so when nothing needs allocating (the usual
-// case: all pictures at output size) the three steps run band by band: a
-// few frame rows are copied from the background and both pictures blended
-// into them while they are still in the cache. That reads each source once
+// case: all pictures at output size) the three steps run row by row: the
+// picture is blended over the background row straight into the frame row
+// (the background copied where the picture does not reach), and the overlay
+// over that row while it is still in the cache. That reads each source once
 // and writes the frame once instead of passing over it three times.
 #include "compose.h"
 
 #include <algorithm>
 #include <cstring>
 
+#include "pixel_ops.h"
 #include "place.h"
 
 namespace plombix {
 namespace {
-
-// Rows per band: enough to amortise the loop, few enough to stay in L2.
-constexpr size_t kBandBytes = size_t(64) << 10;
 
 int64_t FrameBytes(int frameWidth, int frameHeight) {
   if (frameWidth < 1 || frameHeight < 1) return -1;
@@ -59,16 +58,27 @@ void ComposeFrame(PictureBuffer& composed, const PictureBuffer& background,
   const Placement main = PicturePlacement(picture, frameWidth, frameHeight);
   const Placement top = overlay ? PicturePlacement(*overlay, frameWidth, frameHeight) : Placement{};
   const size_t rowBytes = size_t(frameWidth) * 4;
-  const int bandRows = int(std::max<size_t>(1, kBandBytes / rowBytes));
-  uint8_t* frame = composed.pixelData.get();
-  const uint8_t* back = background.pixelData.get();
-  for (int row = 0; row < frameHeight; row += bandRows) {
-    const int end = std::min(frameHeight, row + bandRows);
-    uint8_t* band = frame + size_t(row) * rowBytes;
-    std::memcpy(band, back + size_t(row) * rowBytes, size_t(end - row) * rowBytes);
-    PlaceRows(PlaceBlend, picture.pixelData.get(), picture.width, main, band, frameWidth, row, end);
+  const size_t pictureRowBytes = size_t(picture.width) * 4;
+  const int mainEnd = main.empty() ? 0 : main.frameY + main.rows;
+  for (int row = 0; row < frameHeight; ++row) {
+    uint8_t* out = composed.pixelData.get() + size_t(row) * rowBytes;
+    const uint8_t* under = background.pixelData.get() + size_t(row) * rowBytes;
+    if (row >= main.frameY && row < mainEnd) {
+      // Background left of the picture, picture over background, background
+      // right of it: one pass writes the row.
+      const size_t left = size_t(main.frameX) * 4, width = size_t(main.columns) * 4;
+      const uint8_t* src = picture.pixelData.get() +
+                           size_t(main.sourceY + row - main.frameY) * pictureRowBytes +
+                           size_t(main.sourceX) * 4;
+      std::memcpy(out, under, left);
+      BlendRowOnto(out + left, under + left, src, size_t(main.columns));
+      std::memcpy(out + left + width, under + left + width, rowBytes - left - width);
+    } else {
+      std::memcpy(out, under, rowBytes);
+    }
     if (overlay)
-      PlaceRows(PlaceBlend, overlay->pixelData.get(), overlay->width, top, band, frameWidth, row, end);
+      PlaceRows(PlaceBlend, overlay->pixelData.get(), overlay->width, top, out, frameWidth, row,
+                row + 1);
   }
 }
 

@@ -22,6 +22,10 @@
 // and alpha 255 = s.alpha (frame := picture). The vector kernels take them
 // for groups of pixels whose alphas are all 0 or all 255.
 //
+// The kernels read the frame from `under` and write to `out`; blending in
+// place passes the same row twice, and a transparent group then needs no
+// store at all.
+//
 // Video-range table: 0..15 -> 0, 16..235 -> floor((i - 16) x 255 / 219),
 // 236..255 -> 255. With v = clamp(i, 16, 235) - 16 (0..219):
 //   v x 255 / 219 = v + v x 36 / 219 = v + v x 12 / 73,
@@ -46,14 +50,15 @@ namespace {
 
 inline unsigned Div255(unsigned x) { return (x * 0x8081u) >> 23; }
 
-void BlendRowScalar(uint8_t* dst, const uint8_t* src, size_t pixels) {
-  for (size_t i = 0; i < pixels; ++i, dst += 4, src += 4) {
+void BlendRowScalar(uint8_t* out, const uint8_t* under, const uint8_t* src, size_t pixels) {
+  for (size_t i = 0; i < pixels; ++i, out += 4, under += 4, src += 4) {
     const unsigned a = src[3];
     const unsigned b = 255 - a;
-    dst[0] = uint8_t(Div255(dst[0] * b + src[0] * a));
-    dst[1] = uint8_t(Div255(dst[1] * b + src[1] * a));
-    dst[2] = uint8_t(Div255(dst[2] * b + src[2] * a));
-    dst[3] = uint8_t(255 - Div255((255u - dst[3]) * b));
+    const unsigned d0 = under[0], d1 = under[1], d2 = under[2], d3 = under[3];
+    out[0] = uint8_t(Div255(d0 * b + src[0] * a));
+    out[1] = uint8_t(Div255(d1 * b + src[1] * a));
+    out[2] = uint8_t(Div255(d2 * b + src[2] * a));
+    out[3] = uint8_t(255 - Div255((255u - d3) * b));
   }
 }
 
@@ -80,23 +85,29 @@ void MapBytesTable(uint8_t* data, size_t bytes, const std::array<uint8_t, 256>& 
 
 #if PLOMBIX_X86
 
-void BlendRowSse2(uint8_t* dst, const uint8_t* src, size_t pixels) {
+void BlendRowSse2(uint8_t* dst, const uint8_t* under, const uint8_t* src,
+                  size_t pixels) {
   const __m128i zero = _mm_setzero_si128();
   const __m128i alphaMask = _mm_set1_epi32(int(0xFF000000u));
   const __m128i all255 = _mm_set1_epi16(255);
   const __m128i magic = _mm_set1_epi16(short(0x8081));
+  const bool copyUnder = under != dst;
   size_t i = 0;
   for (; i + 4 <= pixels; i += 4) {
     const __m128i s = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + 4 * i));
     const __m128i sAlpha = _mm_and_si128(s, alphaMask);
     const int transparent = _mm_movemask_epi8(_mm_cmpeq_epi32(sAlpha, zero));
-    if (transparent == 0xFFFF) continue;
     __m128i* out = reinterpret_cast<__m128i*>(dst + 4 * i);
+    const __m128i* below = reinterpret_cast<const __m128i*>(under + 4 * i);
+    if (transparent == 0xFFFF) {
+      if (copyUnder) _mm_storeu_si128(out, _mm_loadu_si128(below));
+      continue;
+    }
     if (_mm_movemask_epi8(_mm_cmpeq_epi32(sAlpha, alphaMask)) == 0xFFFF) {
       _mm_storeu_si128(out, s);
       continue;
     }
-    const __m128i d = _mm_xor_si128(_mm_loadu_si128(out), alphaMask);
+    const __m128i d = _mm_xor_si128(_mm_loadu_si128(below), alphaMask);
     const __m128i sc = _mm_andnot_si128(alphaMask, s);
     // a in both 16-bit halves of each 32-bit lane, then one pixel per half.
     __m128i a32 = _mm_srli_epi32(s, 24);
@@ -113,11 +124,11 @@ void BlendRowSse2(uint8_t* dst, const uint8_t* src, size_t pixels) {
     hi = _mm_srli_epi16(_mm_mulhi_epu16(hi, magic), 7);
     _mm_storeu_si128(out, _mm_xor_si128(_mm_packus_epi16(lo, hi), alphaMask));
   }
-  BlendRowScalar(dst + 4 * i, src + 4 * i, pixels - i);
+  BlendRowScalar(dst + 4 * i, under + 4 * i, src + 4 * i, pixels - i);
 }
 
-__attribute__((target("avx2"))) void BlendRowAvx2(uint8_t* dst, const uint8_t* src,
-                                                  size_t pixels) {
+__attribute__((target("avx2"))) void BlendRowAvx2(uint8_t* dst, const uint8_t* under,
+                                                  const uint8_t* src, size_t pixels) {
   const __m256i zero = _mm256_setzero_si256();
   const __m256i alphaMask = _mm256_set1_epi32(int(0xFF000000u));
   const __m256i all255 = _mm256_set1_epi16(255);
@@ -128,16 +139,21 @@ __attribute__((target("avx2"))) void BlendRowAvx2(uint8_t* dst, const uint8_t* s
                                             7, -128, 7, -128, 3, -128, 3, -128, 3, -128, 3, -128,
                                             7, -128, 7, -128, 7, -128, 7, -128);
   const __m256i spreadHi = _mm256_add_epi8(spreadLo, _mm256_set1_epi16(8));
+  const bool copyUnder = under != dst;
   size_t i = 0;
   for (; i + 8 <= pixels; i += 8) {
     const __m256i s = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + 4 * i));
-    if (_mm256_testz_si256(s, alphaMask)) continue;  // all alphas 0
     __m256i* out = reinterpret_cast<__m256i*>(dst + 4 * i);
+    const __m256i* below = reinterpret_cast<const __m256i*>(under + 4 * i);
+    if (_mm256_testz_si256(s, alphaMask)) {  // all alphas 0
+      if (copyUnder) _mm256_storeu_si256(out, _mm256_loadu_si256(below));
+      continue;
+    }
     if (_mm256_testc_si256(s, alphaMask)) {  // all alphas 255
       _mm256_storeu_si256(out, s);
       continue;
     }
-    const __m256i d = _mm256_xor_si256(_mm256_loadu_si256(out), alphaMask);
+    const __m256i d = _mm256_xor_si256(_mm256_loadu_si256(below), alphaMask);
     const __m256i sc = _mm256_andnot_si256(alphaMask, s);
     // Unpacks work within 128-bit halves; packus undoes them the same way.
     const __m256i aLo = _mm256_shuffle_epi8(s, spreadLo);
@@ -155,11 +171,11 @@ __attribute__((target("avx2"))) void BlendRowAvx2(uint8_t* dst, const uint8_t* s
   // The compiler does not clear the upper register halves before a tail
   // call; legacy SSE code after dirty upper halves runs several times slower.
   _mm256_zeroupper();
-  BlendRowSse2(dst + 4 * i, src + 4 * i, pixels - i);
+  BlendRowSse2(dst + 4 * i, under + 4 * i, src + 4 * i, pixels - i);
 }
 
-__attribute__((target("avx512f,avx512bw"))) void BlendRowAvx512(uint8_t* dst, const uint8_t* src,
-                                                                size_t pixels) {
+__attribute__((target("avx512f,avx512bw"))) void BlendRowAvx512(uint8_t* dst, const uint8_t* under,
+                                                                const uint8_t* src, size_t pixels) {
   const __m512i zero = _mm512_setzero_si512();
   const __m512i alphaMask = _mm512_set1_epi32(int(0xFF000000u));
   const __m512i all255 = _mm512_set1_epi16(255);
@@ -169,17 +185,22 @@ __attribute__((target("avx512f,avx512bw"))) void BlendRowAvx512(uint8_t* dst, co
   const __m512i spreadLo = _mm512_set4_epi64(int64_t(0x8007800780078007ull), int64_t(0x8003800380038003ull),
                                              int64_t(0x8007800780078007ull), int64_t(0x8003800380038003ull));
   const __m512i spreadHi = _mm512_add_epi8(spreadLo, _mm512_set1_epi16(8));
+  const bool copyUnder = under != dst;
   size_t i = 0;
   for (; i + 16 <= pixels; i += 16) {
     const __m512i s = _mm512_loadu_si512(src + 4 * i);
     const __m512i sAlpha = _mm512_and_si512(s, alphaMask);
-    if (_mm512_test_epi32_mask(s, alphaMask) == 0) continue;  // all alphas 0
     uint8_t* out = dst + 4 * i;
+    const uint8_t* below = under + 4 * i;
+    if (_mm512_test_epi32_mask(s, alphaMask) == 0) {  // all alphas 0
+      if (copyUnder) _mm512_storeu_si512(out, _mm512_loadu_si512(below));
+      continue;
+    }
     if (_mm512_cmpeq_epi32_mask(sAlpha, alphaMask) == 0xFFFF) {  // all alphas 255
       _mm512_storeu_si512(out, s);
       continue;
     }
-    const __m512i d = _mm512_xor_si512(_mm512_loadu_si512(out), alphaMask);
+    const __m512i d = _mm512_xor_si512(_mm512_loadu_si512(below), alphaMask);
     const __m512i sc = _mm512_and_si512(s, colourMask);
     const __m512i aLo = _mm512_shuffle_epi8(s, spreadLo);
     const __m512i aHi = _mm512_shuffle_epi8(s, spreadHi);
@@ -194,7 +215,7 @@ __attribute__((target("avx512f,avx512bw"))) void BlendRowAvx512(uint8_t* dst, co
     _mm512_storeu_si512(out, _mm512_xor_si512(_mm512_packus_epi16(lo, hi), alphaMask));
   }
   _mm256_zeroupper();
-  BlendRowSse2(dst + 4 * i, src + 4 * i, pixels - i);
+  BlendRowSse2(dst + 4 * i, under + 4 * i, src + 4 * i, pixels - i);
 }
 
 void SetAlphaRowSse2(uint8_t* data, size_t pixels, uint8_t alpha) {
@@ -257,17 +278,19 @@ const std::array<uint8_t, 256>& VideoRangeTable() {
 
 }  // namespace
 
-void BlendRow(uint8_t* dst, const uint8_t* src, size_t pixels) {
+void BlendRowOnto(uint8_t* out, const uint8_t* under, const uint8_t* src, size_t pixels) {
 #if PLOMBIX_X86
   switch (CurrentSimdLevel()) {
-    case SimdLevel::Avx512: return BlendRowAvx512(dst, src, pixels);
-    case SimdLevel::Avx2: return BlendRowAvx2(dst, src, pixels);
-    case SimdLevel::Sse2: return BlendRowSse2(dst, src, pixels);
+    case SimdLevel::Avx512: return BlendRowAvx512(out, under, src, pixels);
+    case SimdLevel::Avx2: return BlendRowAvx2(out, under, src, pixels);
+    case SimdLevel::Sse2: return BlendRowSse2(out, under, src, pixels);
     case SimdLevel::Scalar: break;
   }
 #endif
-  BlendRowScalar(dst, src, pixels);
+  BlendRowScalar(out, under, src, pixels);
 }
+
+void BlendRow(uint8_t* dst, const uint8_t* src, size_t pixels) { BlendRowOnto(dst, dst, src, pixels); }
 
 void SetAlphaRow(uint8_t* data, size_t pixels, uint8_t alpha) {
 #if PLOMBIX_X86

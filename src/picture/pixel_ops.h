@@ -7,7 +7,7 @@
 //   colour := (frame x b + picture x a) / 255          (blue, green, red)
 //   alpha  := 255 - ((255 - frame alpha) x b) / 255
 // The fast path divides by 255 as (x x 0x8081) >> 23, exact for x <= 65535.
-// Pointers may be unaligned; `dst` and `src` must not overlap.
+// Pointers may be unaligned.
 #pragma once
 
 #include <array>
@@ -18,6 +18,11 @@ namespace plombix {
 
 // Blends `pixels` picture pixels from `src` over `dst` in place.
 void BlendRow(uint8_t* dst, const uint8_t* src, size_t pixels);
+
+// Writes the blend of `src` over `under` to `out` (`under` is not
+// changed). `out` may be `under` itself (BlendRow) but may not otherwise
+// overlap either input.
+void BlendRowOnto(uint8_t* out, const uint8_t* under, const uint8_t* src, size_t pixels);
 
 // Sets the fourth byte of `pixels` pixels.
 void SetAlphaRow(uint8_t* data, size_t pixels, uint8_t alpha);

@@ -77,6 +77,32 @@ TEST(BlendRow, MatchesReferenceForEveryLengthAndOffsetWithRunsOfClearAndOpaquePi
   });
 }
 
+TEST(BlendRowOnto, WritesTheBlendOverAnotherRowAndLeavesThatRowAlone) {
+  // As above, with the frame read from one row and the result written to
+  // another: transparent groups must copy the row below, opaque ones the
+  // picture, and the row below must not change.
+  constexpr uint32_t kSeed = 61206;
+  std::mt19937 rng(kSeed);
+  ForEachSimdLevel([&] {
+    for (size_t length = 0; length <= 70; ++length) {
+      const size_t bytes = length * 4;
+      std::vector<uint8_t> src = RandomBytes(bytes, rng());
+      const std::vector<uint8_t> under = RandomBytes(bytes, rng());
+      for (size_t i = 0; i < length;) {
+        const int kind = int(rng() % 3);
+        for (size_t run = 1 + rng() % 20; run > 0 && i < length; --run, ++i)
+          if (kind < 2) src[i * 4 + 3] = kind == 0 ? 0 : 255;
+      }
+      std::vector<uint8_t> want = under, out(bytes + 1, 0xEE), below = under;
+      for (size_t i = 0; i < length; ++i) ReferenceBlend(&want[i * 4], &src[i * 4]);
+      want.push_back(0xEE);
+      BlendRowOnto(out.data(), below.data(), src.data(), length);
+      ASSERT_EQ(out, want) << "length " << length << " seed " << kSeed;
+      ASSERT_EQ(below, under) << "length " << length;
+    }
+  });
+}
+
 TEST(BlendRow, GivesTheFiguresOfTheBlendRule) {
   struct Row {
     const char* name;
