@@ -4,6 +4,7 @@
 #include <errno.h>
 
 #include <atomic>
+#include <cstdio>
 #include <memory>
 #include <new>
 #include <string>
@@ -46,6 +47,9 @@ PLOMBIX_EXPORT NDIlib_send_instance_t NDIlib_send_create(const NDIlib_send_creat
   }
   std::string error;
   std::unique_ptr<StandInSender> s = StandInSender::Create(name, &error);
+  // The caller sees only a null handle; say why once, for whoever reads the
+  // program's error output.
+  if (!s) std::fprintf(stderr, "%s: cannot publish a source: %s\n", kVersionText.c_str(), error.c_str());
   return reinterpret_cast<NDIlib_send_instance_t>(s.release());
 }
 

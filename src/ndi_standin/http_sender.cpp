@@ -1,8 +1,6 @@
 #include "http_sender.h"
 
-#include <arpa/inet.h>
 #include <microhttpd.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -15,7 +13,9 @@
 #include <utility>
 
 #include "discovery.h"
+#include "listen_socket.h"
 #include "runtime_folder.h"
+#include "served_texts.h"
 
 namespace plombix::standin {
 
@@ -34,134 +34,8 @@ struct StandInSender::Stream {
 
 namespace {
 
-using Headers = std::vector<std::pair<std::string, std::string>>;
-
-std::string fourccText(NdiFourCC fourcc) {
-  const uint32_t v = uint32_t(fourcc);
-  std::string s;
-  for (int i = 0; i < 4; ++i) {
-    const char c = char((v >> (8 * i)) & 0xff);
-    s += (c >= 0x20 && c < 0x7f) ? c : '?';
-  }
-  return s;
-}
-
-// Shortest decimal that reads back as the same float.
-std::string floatText(float value) {
-  char text[32];
-  for (int digits = 6; digits <= 9; ++digits) {
-    std::snprintf(text, sizeof text, "%.*g", digits, double(value));
-    if (std::strtof(text, nullptr) == value) break;
-  }
-  return text;
-}
-
-Headers frameHeaders(const FrameInfo& info) {
-  return {
-      {"X-Width", std::to_string(info.width)},
-      {"X-Height", std::to_string(info.height)},
-      {"X-FourCC", fourccText(info.fourcc)},
-      {"X-Frame-Rate-N", std::to_string(info.frameRateN)},
-      {"X-Frame-Rate-D", std::to_string(info.frameRateD)},
-      {"X-Aspect", floatText(info.aspect)},
-      {"X-Frame-Format", std::to_string(int(info.format))},
-      {"X-Timecode", std::to_string(info.timecode)},
-      {"X-Sequence", std::to_string(info.sequence)},
-  };
-}
-
-void addHeaders(MHD_Response* response, const Headers& headers) {
+void addHeaders(MHD_Response* response, const HeaderList& headers) {
   for (const auto& [key, value] : headers) MHD_add_response_header(response, key.c_str(), value.c_str());
-}
-
-std::string jsonString(const std::string& s) {
-  std::string out = "\"";
-  for (unsigned char c : s) {
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += char(c);
-    } else if (c < 0x20) {
-      char esc[8];
-      std::snprintf(esc, sizeof esc, "\\u%04x", c);
-      out += esc;
-    } else {
-      out += char(c);
-    }
-  }
-  return out + "\"";
-}
-
-std::string htmlText(const std::string& s) {
-  std::string out;
-  for (char c : s) {
-    switch (c) {
-      case '&': out += "&amp;"; break;
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      case '"': out += "&quot;"; break;
-      default: out += c;
-    }
-  }
-  return out;
-}
-
-// Listening socket on the first free port; fills `*port` and `*url`.
-int openListenSocket(const std::string& bindAddress, int* port, std::string* url,
-                     std::string* error) {
-  sockaddr_storage address{};
-  socklen_t addressLength = 0;
-  std::string urlHost;
-  in_addr v4{};
-  in6_addr v6{};
-  int family = 0;
-  if (::inet_pton(AF_INET, bindAddress.c_str(), &v4) == 1) {
-    family = AF_INET;
-    urlHost = v4.s_addr == htonl(INADDR_ANY) ? "127.0.0.1" : bindAddress;
-  } else if (::inet_pton(AF_INET6, bindAddress.c_str(), &v6) == 1) {
-    family = AF_INET6;
-    urlHost = std::memcmp(&v6, &in6addr_any, sizeof v6) == 0 ? "[::1]" : "[" + bindAddress + "]";
-  } else {
-    *error = "PLOMBIX_NDI_BIND is not a numeric IP address: " + bindAddress;
-    return -1;
-  }
-  for (int p = kFirstPort; p < kFirstPort + kPortCount; ++p) {
-    const int fd = ::socket(family, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) {
-      *error = std::string("socket: ") + std::strerror(errno);
-      return -1;
-    }
-    const int one = 1;
-    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    if (family == AF_INET) {
-      auto* a = reinterpret_cast<sockaddr_in*>(&address);
-      *a = sockaddr_in{};
-      a->sin_family = AF_INET;
-      a->sin_port = htons(uint16_t(p));
-      a->sin_addr = v4;
-      addressLength = sizeof *a;
-    } else {
-      auto* a = reinterpret_cast<sockaddr_in6*>(&address);
-      *a = sockaddr_in6{};
-      a->sin6_family = AF_INET6;
-      a->sin6_port = htons(uint16_t(p));
-      a->sin6_addr = v6;
-      addressLength = sizeof *a;
-    }
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&address), addressLength) == 0 &&
-        ::listen(fd, 32) == 0) {
-      *port = p;
-      *url = "http://" + urlHost + ":" + std::to_string(p) + "/";
-      return fd;
-    }
-    const int why = errno;
-    ::close(fd);
-    if (why != EADDRINUSE && why != EACCES) {
-      *error = "cannot listen on " + bindAddress + ": " + std::strerror(why);
-      return -1;
-    }
-  }
-  *error = "no free port from " + std::to_string(kFirstPort);
-  return -1;
 }
 
 unsigned idleTimeoutSeconds() {
@@ -229,7 +103,8 @@ std::unique_ptr<StandInSender> StandInSender::Create(const std::string& name, st
   std::unique_ptr<StandInSender> sender(new StandInSender());
   sender->name_ = name;
   sender->sourcesDir_ = folder.path;
-  const int listenFd = openListenSocket(bindAddress, &sender->port_, &sender->url_, &why);
+  const int listenFd =
+      OpenListenSocket(bindAddress, kFirstPort, kPortCount, &sender->port_, &sender->url_, &why);
   if (listenFd < 0) {
     if (error) *error = why;
     return nullptr;
@@ -356,7 +231,7 @@ int StandInSender::replyFrame(MHD_Connection* connection, bool png) {
   }
   MHD_add_response_header(response, "Content-Type", png ? "image/png" : "application/octet-stream");
   MHD_add_response_header(response, "Cache-Control", "no-store");
-  addHeaders(response, frameHeaders(frame->info()));
+  addHeaders(response, FrameHeaders(frame->info()));
   const MHD_Result rc = MHD_queue_response(connection, MHD_HTTP_OK, response);
   MHD_destroy_response(response);
   return rc;
@@ -413,7 +288,7 @@ long StandInSender::streamRead(Stream* s, char* buffer, size_t max) {
       s->head = std::string("--") + kStreamBoundary + "\r\nContent-Type: " +
                 (s->png ? "image/png" : "application/octet-stream") +
                 "\r\nContent-Length: " + std::to_string(s->bodyBytes) + "\r\n";
-      for (const auto& [key, value] : frameHeaders(next->info())) s->head += key + ": " + value + "\r\n";
+      for (const auto& [key, value] : FrameHeaders(next->info())) s->head += key + ": " + value + "\r\n";
       s->head += "\r\n";
       s->offset = 0;
       s->frame = std::move(next);
@@ -477,43 +352,6 @@ int StandInSender::replyTally(MHD_Connection* connection) {
   return replyText(connection, MHD_HTTP_NO_CONTENT, "", "text/plain");
 }
 
-std::string StandInSender::statusJson() {
-  const FrameInfo info = store_.lastInfo();
-  size_t count;
-  NDIlib_tally_t tally;
-  {
-    std::lock_guard<std::mutex> lock(stateMutex_);
-    count = receivers_.size();
-    tally = combinedTallyLocked();
-  }
-  const char* tallyText = tally.on_program ? "program" : tally.on_preview ? "preview" : "none";
-  return "{\"name\":" + jsonString(name_) + ",\"width\":" + std::to_string(info.width) +
-         ",\"height\":" + std::to_string(info.height) + ",\"fourcc\":" +
-         jsonString(info.sequence ? fourccText(info.fourcc) : "") +
-         ",\"frame_rate_n\":" + std::to_string(info.frameRateN) +
-         ",\"frame_rate_d\":" + std::to_string(info.frameRateD) +
-         ",\"connections\":" + std::to_string(count) + ",\"tally\":\"" + tallyText +
-         "\",\"frames_sent\":" + std::to_string(info.sequence) + "}\n";
-}
-
-std::string StandInSender::pageHtml() const {
-  const std::string title = htmlText(name_);
-  return "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>" + title +
-         "</title>\n<style>\n"
-         "body{margin:0;padding:12px;background:#202020;color:#ddd;font:14px sans-serif}\n"
-         "a{color:#8cf}\n"
-         ".board{display:inline-block;line-height:0;background-color:#fff;"
-         "background-image:linear-gradient(45deg,#bbb 25%,transparent 25%,transparent 75%,#bbb 75%),"
-         "linear-gradient(45deg,#bbb 25%,transparent 25%,transparent 75%,#bbb 75%);"
-         "background-size:32px 32px;background-position:0 0,16px 16px}\n"
-         "img{max-width:calc(100vw - 24px);max-height:calc(100vh - 80px)}\n"
-         "</style></head><body>\n<p>" + title +
-         " &middot; <a href=\"/frame.png\">frame.png</a> &middot; <a href=\"/status\">status</a>"
-         " &middot; <a href=\"/metadata\">metadata</a></p>\n"
-         "<div class=\"board\"><img src=\"/stream.png\" alt=\"live picture\"></div>\n"
-         "</body></html>\n";
-}
-
 int StandInSender::handleRequest(MHD_Connection* connection, const char* url, const char* method) {
   const std::string path = url ? url : "";
   const bool isGet = std::strcmp(method, MHD_HTTP_METHOD_GET) == 0 ||
@@ -536,12 +374,22 @@ int StandInSender::handleRequest(MHD_Connection* connection, const char* url, co
   if (!known) return replyText(connection, MHD_HTTP_NOT_FOUND, "Not found.\n", "text/plain");
   if (!isGet) return replyText(connection, MHD_HTTP_METHOD_NOT_ALLOWED, "Use GET.\n", "text/plain");
 
-  if (path == "/") return replyText(connection, MHD_HTTP_OK, pageHtml(), "text/html; charset=utf-8");
+  if (path == "/") return replyText(connection, MHD_HTTP_OK, PageHtml(name_), "text/html; charset=utf-8");
   if (path == "/frame.bgra") return replyFrame(connection, false);
   if (path == "/frame.png") return replyFrame(connection, true);
   if (path == "/stream.bgra") return replyStream(connection, false);
   if (path == "/stream.png") return replyStream(connection, true);
-  if (path == "/status") return replyText(connection, MHD_HTTP_OK, statusJson(), "application/json");
+  if (path == "/status") {
+    size_t count;
+    NDIlib_tally_t tally;
+    {
+      std::lock_guard<std::mutex> lock(stateMutex_);
+      count = receivers_.size();
+      tally = combinedTallyLocked();
+    }
+    return replyText(connection, MHD_HTTP_OK, StatusJson(name_, store_.lastInfo(), count, tally),
+                     "application/json");
+  }
   std::string text;
   {
     std::lock_guard<std::mutex> lock(stateMutex_);

@@ -97,8 +97,6 @@ class StandInSender {
   int replyFrame(MHD_Connection* connection, bool png);
   int replyStream(MHD_Connection* connection, bool png);
   int replyTally(MHD_Connection* connection);
-  std::string statusJson();
-  std::string pageHtml() const;
   std::string newReceiverId();
   NDIlib_tally_t combinedTallyLocked() const;
 

@@ -11,6 +11,7 @@
 #include "monitor_args.h"
 #include "ndi_runtime.h"
 #include "png_encode.h"
+#include "served_texts.h"
 
 using namespace plombix;
 using namespace plombix::monitor;
@@ -19,15 +20,6 @@ namespace {
 
 void complain(const std::string& message) {
   std::fprintf(stderr, "plombix-monitor: %s\n", message.c_str());
-}
-
-std::string fourccText(NdiFourCC fourcc) {
-  std::string s;
-  for (int i = 0; i < 4; ++i) {
-    const char c = char((uint32_t(fourcc) >> (8 * i)) & 0xff);
-    s += (c >= 0x20 && c < 0x7f) ? c : '?';
-  }
-  return s;
 }
 
 int listSources(const NdiRuntime& ndi, const MonitorArgs& args) {
@@ -49,7 +41,7 @@ int listSources(const NdiRuntime& ndi, const MonitorArgs& args) {
 
 bool savePng(const NDIlib_video_frame_v2_t& frame, const std::string& path, std::string* error) {
   if (frame.FourCC != NdiFourCC::BGRA && frame.FourCC != NdiFourCC::BGRX) {
-    *error = "cannot save a frame of kind " + fourccText(frame.FourCC);
+    *error = "cannot save a frame of kind " + standin::FourCCText(frame.FourCC);
     return false;
   }
   std::string png;
@@ -153,7 +145,7 @@ int receive(const NdiRuntime& ndi, const MonitorArgs& args) {
       const double fps = video.frame_rate_D ? double(video.frame_rate_N) / video.frame_rate_D : 0.0;
       if (saved)
         std::printf("%d: %dx%d %s %d/%d (%.2f fps) aspect %.4f -> %s\n", n, video.xres, video.yres,
-                    fourccText(video.FourCC).c_str(), video.frame_rate_N, video.frame_rate_D, fps,
+                    standin::FourCCText(video.FourCC).c_str(), video.frame_rate_N, video.frame_rate_D, fps,
                     double(video.picture_aspect_ratio), path.c_str());
       std::fflush(stdout);
       ndi.recvFreeVideoV2(receiver, &video);
