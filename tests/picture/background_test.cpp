@@ -32,49 +32,32 @@ PictureBuffer& NoGrab() {
   return empty;
 }
 
-TEST(FillBackground, VerticalGradientGivesTheRowFigures) {
-  // Mode 11 at 1920 x 1080: blue of rows 0, 1, 539, 540, 1079 in every column.
-  PictureBuffer background;
-  MakePlaceholder(background, 1920, 1080);
-  ASSERT_EQ(FillBackground(background, 11, kFirst, kSecond, NoGrab()), FillResult::Filled);
-  const struct { int row; int blue; } rows[] = {{0, 128}, {1, 127}, {539, 64}, {540, 64}, {1079, 0}};
-  for (const auto& r : rows)
-    for (int x : {0, 1, 960, 1919}) EXPECT_EQ(Blue(PixelAt(background, x, r.row)), r.blue) << r.row;
-  for (int y = 0; y < 1080; ++y)
-    for (int x = 0; x < 1920; ++x) ASSERT_EQ(Alpha(PixelAt(background, x, y)), 255);
-}
-
-TEST(FillBackground, ModeTenDrawsLikeModeEleven) {
-  PictureBuffer ten, eleven;
-  MakePlaceholder(ten, 64, 36);
-  MakePlaceholder(eleven, 64, 36);
-  EXPECT_EQ(FillBackground(ten, 10, 0x00123456, 0x00FEDCBA, NoGrab()), FillResult::Filled);
-  EXPECT_EQ(FillBackground(eleven, 11, 0x00123456, 0x00FEDCBA, NoGrab()), FillResult::Filled);
-  EXPECT_EQ(0, std::memcmp(ten.pixelData.get(), eleven.pixelData.get(), size_t(ten.byteCount)));
-}
-
-TEST(FillBackground, VerticalSplitGivesTheRowFigures) {
-  // Mode 13: row 0 128, rows 539 and 540 0, row 1079 128.
-  PictureBuffer background;
-  MakePlaceholder(background, 1920, 1080);
-  ASSERT_EQ(FillBackground(background, 13, kFirst, kSecond, NoGrab()), FillResult::Filled);
-  for (int x : {0, 959, 1919}) {
-    EXPECT_EQ(Blue(PixelAt(background, x, 0)), 128);
-    EXPECT_EQ(Blue(PixelAt(background, x, 539)), 0);
-    EXPECT_EQ(Blue(PixelAt(background, x, 540)), 0);
-    EXPECT_EQ(Blue(PixelAt(background, x, 1079)), 128);
+TEST(FillBackground, GradientFiguresAt1920x1080) {
+  // Blue bytes with the starting colours; every pixel ends opaque.
+  struct Point {
+    int x, y, blue;
+  };
+  struct Row {
+    int mode;
+    std::vector<Point> points;
+  };
+  const Row rows[] = {
+      // Mode 11: rows 0, 1, 539, 540, 1079 give 128, 127, 64, 64, 0.
+      {11, {{0, 0, 128}, {1919, 0, 128}, {960, 1, 127}, {5, 539, 64}, {1919, 540, 64}, {0, 1079, 0}}},
+      // Mode 13: 128 at the top and bottom rows, 0 in the middle rows.
+      {13, {{0, 0, 128}, {959, 539, 0}, {1919, 540, 0}, {7, 1079, 128}}},
+      // Mode 15: 128 in the corners, 0 along the centre lines.
+      {15, {{0, 0, 128}, {1919, 1079, 128}, {959, 0, 0}, {0, 539, 0}, {959, 539, 0}, {960, 540, 0}}},
+  };
+  for (const Row& row : rows) {
+    PictureBuffer background;
+    MakePlaceholder(background, 1920, 1080);
+    ASSERT_EQ(FillBackground(background, row.mode, kFirst, kSecond, NoGrab()), FillResult::Filled);
+    for (const Point& p : row.points)
+      EXPECT_EQ(Blue(PixelAt(background, p.x, p.y)), p.blue) << "mode " << row.mode << " at " << p.x << ", " << p.y;
+    for (int i = 0; i < 1920 * 1080; ++i)
+      ASSERT_EQ(Alpha(PixelAt(background.pixelData.get(), 1920, i, 0)), 255) << "mode " << row.mode;
   }
-}
-
-TEST(FillBackground, QuadSplitGivesThePixelFigures) {
-  // Mode 15: the corners 128, the centre lines 0.
-  PictureBuffer background;
-  MakePlaceholder(background, 1920, 1080);
-  ASSERT_EQ(FillBackground(background, 15, kFirst, kSecond, NoGrab()), FillResult::Filled);
-  EXPECT_EQ(Blue(PixelAt(background, 0, 0)), 128);
-  EXPECT_EQ(Blue(PixelAt(background, 1919, 1079)), 128);
-  for (auto [x, y] : {std::pair{959, 0}, {0, 539}, {959, 539}, {960, 540}})
-    EXPECT_EQ(Blue(PixelAt(background, x, y)), 0) << x << ", " << y;
 }
 
 TEST(FillBackground, WhiteGradientAtTheLargestSizeDoesNotOverflow) {
@@ -95,6 +78,7 @@ TEST(FillBackground, EachGradientModeUsesItsLayoutAndCorners) {
     uint32_t c1, c2, c3, c4;
   };
   const Row rows[] = {
+      {10, GradientLayout::Full, a, a, b, b},  // mode 10 draws like 11
       {11, GradientLayout::Full, a, a, b, b},
       {12, GradientLayout::Full, b, b, a, a},
       {13, GradientLayout::MirroredHalves, a, a, b, b},

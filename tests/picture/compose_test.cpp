@@ -16,6 +16,7 @@ namespace {
 using testing::Alpha;
 using testing::MakePicture;
 using testing::PixelAt;
+using testing::ReferencePlace;
 
 // A 40 x 30 picture, transparent except for an opaque 10 x 10 "logo" of
 // colour 0x00C08040 in its middle.
@@ -29,26 +30,21 @@ bool InLogo(int x, int y) {  // frame 64 x 36: the picture sits at (12, 3)
   return x >= 27 && x < 37 && y >= 13 && y < 23;
 }
 
-TEST(ComposeFrame, TransparentBackgroundKeepsAlphaZeroOutsideTheLogo) {
-  PictureBuffer background, composed, picture;
-  MakePicture(background, 64, 36, [](int, int) { return 0x00406080u; });
-  ASSERT_EQ(FillBackground(background, BackgroundTransparent, 0, 0, background), FillResult::Filled);
-  MakeLogo(picture);
-  ComposeFrame(composed, background, picture, nullptr, 64, 36);
-  for (int y = 0; y < 36; ++y)
-    for (int x = 0; x < 64; ++x)
-      ASSERT_EQ(PixelAt(composed, x, y), InLogo(x, y) ? 0xFFC08040u : 0u) << x << ", " << y;
-}
-
-TEST(ComposeFrame, BlackBackgroundGivesAnOpaqueFrameBlackOutsideTheLogo) {
-  PictureBuffer background, composed, picture;
-  MakePicture(background, 64, 36, [](int, int) { return 0x00406080u; });
-  ASSERT_EQ(FillBackground(background, BackgroundBlack, 0, 0, background), FillResult::Filled);
-  MakeLogo(picture);
-  ComposeFrame(composed, background, picture, nullptr, 64, 36);
-  for (int y = 0; y < 36; ++y)
-    for (int x = 0; x < 64; ++x)
-      ASSERT_EQ(PixelAt(composed, x, y), InLogo(x, y) ? 0xFFC08040u : 0xFF000000u) << x << ", " << y;
+TEST(ComposeFrame, LogoOverTransparentOrBlackBackground) {
+  // Mode 30: alpha 0 where the logo does not cover; mode 0: opaque black.
+  const struct { int mode; uint32_t outside; } rows[] = {
+      {BackgroundTransparent, 0u}, {BackgroundBlack, 0xFF000000u}};
+  for (const auto& row : rows) {
+    PictureBuffer background, composed, picture;
+    MakePicture(background, 64, 36, [](int, int) { return 0x00406080u; });
+    ASSERT_EQ(FillBackground(background, row.mode, 0, 0, background), FillResult::Filled);
+    MakeLogo(picture);
+    ComposeFrame(composed, background, picture, nullptr, 64, 36);
+    for (int y = 0; y < 36; ++y)
+      for (int x = 0; x < 64; ++x)
+        ASSERT_EQ(PixelAt(composed, x, y), InLogo(x, y) ? 0xFFC08040u : row.outside)
+            << "mode " << row.mode << " at " << x << ", " << y;
+  }
 }
 
 TEST(ComposeFrame, PictureWithAlphaZeroLeavesBackgroundAndOverlay) {
@@ -62,33 +58,6 @@ TEST(ComposeFrame, PictureWithAlphaZeroLeavesBackgroundAndOverlay) {
       const bool inOverlay = x >= 6 && x < 10 && y >= 3 && y < 5;
       ASSERT_EQ(PixelAt(composed, x, y), inOverlay ? 0xFF0000FFu : 0xFF000000u | uint32_t(x));
     }
-}
-
-// The blend as written.
-uint32_t BlendPixel(uint32_t frame, uint32_t picture) {
-  const uint32_t a = picture >> 24, b = 255 - a;
-  uint32_t out = 0;
-  for (int c = 0; c < 3; ++c) {
-    const uint32_t d = (frame >> (8 * c)) & 0xFF, s = (picture >> (8 * c)) & 0xFF;
-    out |= ((d * b + s * a) / 255) << (8 * c);
-  }
-  return out | (255 - ((255 - (frame >> 24)) * b) / 255) << 24;
-}
-
-// Frame pixel (x, y) shows picture pixel (x - d_x, y - d_y) when that
-// exists and, in a dimension where the picture is cut, lies between the
-// margins; writes the blend of every such pixel into `frame`.
-void ReferencePlace(std::vector<uint32_t>& frame, int fw, int fh, const PictureBuffer& p) {
-  const int dx = (fw - p.width) / 2, dy = (fh - p.height) / 2;
-  auto shown = [](int f, int d, int size, int pictureSize, int before, int after) {
-    if (f - d < 0 || f - d >= pictureSize) return false;
-    return d >= 0 || (f >= std::max(before, 0) && f < size - std::max(after, 0));
-  };
-  for (int y = 0; y < fh; ++y)
-    for (int x = 0; x < fw; ++x)
-      if (shown(x, dx, fw, p.width, p.marginLeft, p.marginRight) &&
-          shown(y, dy, fh, p.height, p.marginTop, p.marginBottom))
-        frame[size_t(y) * fw + x] = BlendPixel(frame[size_t(y) * fw + x], PixelAt(p, x - dx, y - dy));
 }
 
 TEST(ComposeFrame, MatchesCopyThenTwoBlendsForRandomPicturesAndMargins) {
@@ -122,8 +91,8 @@ TEST(ComposeFrame, MatchesCopyThenTwoBlendsForRandomPicturesAndMargins) {
 
       std::vector<uint32_t> want(size_t(fw) * fh);
       std::memcpy(want.data(), background.pixelData.get(), want.size() * 4);
-      ReferencePlace(want, fw, fh, picture);
-      if (withOverlay) ReferencePlace(want, fw, fh, overlay);
+      ReferencePlace(want, fw, fh, picture, PlaceBlend);
+      if (withOverlay) ReferencePlace(want, fw, fh, overlay, PlaceBlend);
 
       ComposeFrame(composed, background, picture, withOverlay ? &overlay : nullptr, fw, fh);
       ASSERT_EQ(composed.width, fw);

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <functional>
@@ -69,6 +70,40 @@ inline uint8_t Blue(uint32_t p) { return uint8_t(p); }
 inline uint8_t Green(uint32_t p) { return uint8_t(p >> 8); }
 inline uint8_t Red(uint32_t p) { return uint8_t(p >> 16); }
 inline uint8_t Alpha(uint32_t p) { return uint8_t(p >> 24); }
+
+// The blend of one picture pixel over one frame pixel (0xAARRGGBB values),
+// written out with the compiler's own division by 255.
+inline uint32_t ReferenceBlendPixel(uint32_t frame, uint32_t picture) {
+  const uint32_t a = picture >> 24, b = 255 - a;
+  uint32_t out = 0;
+  for (int c = 0; c < 3; ++c) {
+    const uint32_t d = (frame >> (8 * c)) & 0xFF, s = (picture >> (8 * c)) & 0xFF;
+    out |= ((d * b + s * a) / 255) << (8 * c);
+  }
+  return out | (255 - ((255 - (frame >> 24)) * b) / 255) << 24;
+}
+
+// Placement worked out per frame pixel rather than per span: frame pixel
+// (x, y) shows picture pixel (x - d_x, y - d_y) when that exists and, in a
+// dimension where the picture is cut (d < 0), lies between the margins
+// (negative margins counting as 0). Copies (mode 2) or blends it into
+// `frame`, fw x fh pixels.
+inline void ReferencePlace(std::vector<uint32_t>& frame, int fw, int fh, const PictureBuffer& p,
+                           int mode) {
+  const int dx = (fw - p.width) / 2, dy = (fh - p.height) / 2;
+  auto shown = [](int f, int d, int size, int pictureSize, int before, int after) {
+    if (f - d < 0 || f - d >= pictureSize) return false;
+    return d >= 0 || (f >= std::max(before, 0) && f < size - std::max(after, 0));
+  };
+  for (int y = 0; y < fh; ++y)
+    for (int x = 0; x < fw; ++x)
+      if (shown(x, dx, fw, p.width, p.marginLeft, p.marginRight) &&
+          shown(y, dy, fh, p.height, p.marginTop, p.marginBottom)) {
+        uint32_t& to = frame[size_t(y) * fw + x];
+        const uint32_t from = PixelAt(p, x - dx, y - dy);
+        to = mode == 2 ? from : ReferenceBlendPixel(to, from);
+      }
+}
 
 // Pseudo-random bytes from a fixed seed (a 64-bit LCG, fast enough for
 // whole frames in unoptimised sanitizer builds).
