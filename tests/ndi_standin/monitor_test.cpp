@@ -112,12 +112,16 @@ TEST_F(Monitor, SavesFramesAsPngAndReportsTally) {
   auto monitor = std::async(std::launch::async, [&] {
     return run("'Monitor src' --frames 2 --out '" + out + "' --tally program --timeout 5000");
   });
-  // Resend while it runs, as the player does for connected receivers.
+  // The first frame reaches the monitor at once (the last frame sent); the
+  // second only when sent again, which waits until the monitor's tally has
+  // been seen, so it cannot come and go unnoticed.
   bool sawProgram = false;
-  while (monitor.wait_for(std::chrono::milliseconds(50)) != std::future_status::ready) {
-    ndi().sendVideoAsyncV2(s, &t.frame);
+  const auto start = std::chrono::steady_clock::now();
+  while (monitor.wait_for(std::chrono::milliseconds(20)) != std::future_status::ready) {
     NDIlib_tally_t tally{};
-    if (ndi().sendGetTally(s, &tally, 0) && tally.on_program) sawProgram = true;
+    if (!sawProgram && ndi().sendGetTally(s, &tally, 50) && tally.on_program) sawProgram = true;
+    if (sawProgram || std::chrono::steady_clock::now() - start > std::chrono::seconds(5))
+      ndi().sendVideoAsyncV2(s, &t.frame);
   }
   const RunResult r = monitor.get();
   EXPECT_EQ(r.exitCode, kExitOk) << r.err;
