@@ -149,7 +149,7 @@ TEST_F(DialogTest, CutFadeAndRangeButtonsCaptionTheirState) {
   range->click();
   EXPECT_EQ(range->text(), "16-235");
   EXPECT_EQ(dlg.config.live.limitedRange, 1);
-  const std::vector<uint8_t>& frame = FrameSends(Calls()).back().pixels;
+  const std::vector<uint8_t> frame = FrameSends(Calls()).back().pixels;
   ASSERT_FALSE(frame.empty());
   const size_t centre = (size_t(360) * 1280 + 640) * 4;
   EXPECT_EQ(frame[centre + 0], 0);

@@ -141,7 +141,7 @@ TEST_F(DialogTest, EveryResolutionSetsSizeAspectAndOutputLine) {
     QAction* action = MenuAction(dlg, 1002, QString::fromUtf8(entry.menuText));
     ASSERT_NE(action, nullptr) << entry.menuText;
     action->trigger();
-    const NDIlib_video_frame_v2_t& f = FrameSends(Calls()).back().frame;
+    const NDIlib_video_frame_v2_t f = FrameSends(Calls()).back().frame;
     EXPECT_EQ(f.xres, entry.width);
     EXPECT_EQ(f.yres, entry.height);
     EXPECT_EQ(f.line_stride_in_bytes, entry.width * 4);
@@ -172,7 +172,7 @@ TEST_F(DialogTest, EveryFrameRateSetsTheFractionAndOutputLine) {
               {"60p", 60000, 1000, "1280 x 720 - 60.00 fps"}};
   for (const auto& row : rows) {
     MenuAction(dlg, 1003, QString::fromUtf8(row.text))->trigger();
-    const NDIlib_video_frame_v2_t& f = FrameSends(Calls()).back().frame;
+    const NDIlib_video_frame_v2_t f = FrameSends(Calls()).back().frame;
     EXPECT_EQ(f.frame_rate_N, row.n);
     EXPECT_EQ(f.frame_rate_D, row.d);
     EXPECT_EQ(qobject_cast<QLabel*>(dlg.control(1015))->text(), row.line);

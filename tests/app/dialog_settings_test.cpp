@@ -78,7 +78,7 @@ TEST_F(SettingsTest, UseLastBringsSettingsAndPictureBackAtTheNextStart) {
   EXPECT_TRUE(again.optionsAction(IDM_USELAST)->isChecked());
   // The menu buttons keep their captions; the format is on air all the same.
   EXPECT_EQ(Caption(again, 1002), "Resolution");
-  const NDIlib_video_frame_v2_t& f = FrameSends(Calls()).back().frame;
+  const NDIlib_video_frame_v2_t f = FrameSends(Calls()).back().frame;
   EXPECT_EQ(f.xres, 1920);
   EXPECT_EQ(f.frame_rate_N, 60000);
 

@@ -51,7 +51,7 @@ TEST_F(DialogTest, StartTickPublishesTheStartUpPictureAsSourceOne) {
   EXPECT_EQ(metadata.metadataLength, int(product.size()));  // without the terminating zero
   EXPECT_EQ(metadata.metadataTimecode, INT64_MAX);
 
-  const NDIlib_video_frame_v2_t& f = FrameSends(calls).back().frame;
+  const NDIlib_video_frame_v2_t f = FrameSends(calls).back().frame;
   EXPECT_EQ(f.xres, 1280);
   EXPECT_EQ(f.yres, 720);
   EXPECT_EQ(f.FourCC, NdiFourCC::BGRA);
