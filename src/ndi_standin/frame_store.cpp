@@ -21,7 +21,9 @@ class FramePool {
   Buffer take(size_t bytes) {
     {
       std::lock_guard<std::mutex> lock(mutex_);
-      for (size_t i = 0; i < spare_.size(); ++i) {
+      // The most recently returned buffer first: it is the likeliest to be
+      // still in the cache.
+      for (size_t i = spare_.size(); i-- > 0;) {
         if (spare_[i].capacity >= bytes) {
           Buffer b = std::move(spare_[i]);
           spare_.erase(spare_.begin() + long(i));
