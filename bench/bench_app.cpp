@@ -66,7 +66,7 @@ void BM_DecodeOnly(benchmark::State& state) {
     benchmark::DoNotOptimize(image.constBits());
   }
 }
-BENCHMARK(BM_DecodeOnly)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_DecodeOnly)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(4);
 
 void BM_ShowPicture(benchmark::State& state) {
   ::setenv("PLOMBIX_RUNTIME_DIR", (QDir::tempPath() + "/plombix-bench-run").toUtf8().constData(), 1);
@@ -95,6 +95,6 @@ void BM_ShowPicture(benchmark::State& state) {
   }
   core.Shutdown();
 }
-BENCHMARK(BM_ShowPicture)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_ShowPicture)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(4);
 
 }  // namespace

@@ -113,18 +113,18 @@ void PlayerCore::RenderAndSend() {
 }
 
 bool PlayerCore::ShowPicture(bool send) {
-  if (!mainPicture.LoadFile(config_.currentFileName)) return false;
-  splashPending = false;
   const ViewerConfig& live = config_.live;
+  // Load, make opaque unless the picture has its own alpha, and scale by the
+  // scaling mode inside the borders (one step: see LoadFileScaled).
+  const auto target = [&](int w, int h) {
+    return ShownPictureTarget(live.scalingMode, w, h, output.outputWidth, output.outputHeight,
+                              borderSidesPx, borderTopBottomPx);
+  };
+  if (!mainPicture.LoadFileScaled(config_.currentFileName, target)) return false;
+  splashPending = false;
   shownWithBorders = live.borderUse;
-  if (mainPicture.sourceBitsPerPixel != 32) mainPicture.SetAlpha(255);
-
-  const int loadedWidth = mainPicture.width;
-  const int loadedHeight = mainPicture.height;
-  const TargetSize target =
-      ShownPictureTarget(live.scalingMode, loadedWidth, loadedHeight, output.outputWidth,
-                         output.outputHeight, borderSidesPx, borderTopBottomPx);
-  if (target.resample) (void)mainPicture.ScaleTo(target.width, target.height);
+  const int loadedWidth = mainPicture.sourceWidth;
+  const int loadedHeight = mainPicture.sourceHeight;
 
   fadeStepsLeft = FadeStepCount(live.fadeOn, output.frameRateN, output.frameRateD);
   if (fadeStepsLeft != 0) fadeSteps = fadeStepsLeft;
@@ -138,13 +138,11 @@ bool PlayerCore::ShowPicture(bool send) {
 }
 
 bool PlayerCore::LoadOverlay() {
-  if (!overlayPicture.LoadFile(config_.overlayName)) return false;
+  const auto target = [&](int w, int h) {
+    return OverlayTarget(config_.live.scalingMode, w, h, output.outputWidth, output.outputHeight);
+  };
+  if (!overlayPicture.LoadFileScaled(config_.overlayName, target)) return false;
   splashPending = false;
-  if (overlayPicture.sourceBitsPerPixel != 32) overlayPicture.SetAlpha(255);
-  const TargetSize target = OverlayTarget(config_.live.scalingMode, overlayPicture.width,
-                                          overlayPicture.height, output.outputWidth,
-                                          output.outputHeight);
-  if (target.resample) (void)overlayPicture.ScaleTo(target.width, target.height);
   if (config_.live.limitedRange) overlayPicture.ApplyRangeTable();
   return true;
 }

@@ -59,6 +59,13 @@ void NdiOutput::WriteFormat() {
   if (outputWidth <= 0 || outputHeight <= 0 || outputWidth > kMaxWidth ||
       outputHeight > kMaxHeight)
     return;
+  // Touch the part of both buffers the new format uses now, at a format
+  // change, rather than page by page inside the first sends after it.
+  const size_t used = size_t(outputWidth) * size_t(outputHeight) * 4;
+  if (used > touchedBytes_ && buffers_[0] && buffers_[1]) {
+    for (auto& buffer : buffers_) std::memset(buffer.get() + touchedBytes_, 0, used - touchedBytes_);
+    touchedBytes_ = used;
+  }
   for (NDIlib_video_frame_v2_t& f : ndiFrames) {
     f.xres = outputWidth;
     f.yres = outputHeight;

@@ -99,6 +99,7 @@ class NdiOutput {
     void operator()(uint8_t* p) const;
   };
   std::unique_ptr<uint8_t, FreeDeleter> buffers_[2];
+  size_t touchedBytes_ = 0;  // bytes of each buffer written at least once
 };
 
 }  // namespace plombix

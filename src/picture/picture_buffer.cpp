@@ -62,7 +62,7 @@ static bool FillPixels(PictureBuffer& picture, const SourceBitmap& bitmap, Fourt
   return true;
 }
 
-bool PictureBuffer::LoadFile(const std::string& path) {
+bool PictureBuffer::DecodeFile(const std::string& path) {
   const size_t slash = path.rfind('/');
   fileName = slash == std::string::npos ? path : path.substr(slash + 1);
   filePath = path;
@@ -73,10 +73,35 @@ bool PictureBuffer::LoadFile(const std::string& path) {
   sourceWidth = decodedImage->width;
   sourceHeight = decodedImage->height;
   sourceBitsPerPixel = decodedImage->bitsPerPixel;
+  return true;
+}
 
+bool PictureBuffer::FillFromDecoded() {
+  if (!decodedImage) return false;
   const FourthByte fourth = sourceBitsPerPixel == 32 ? FourthByte::AsStored : FourthByte::Zero;
   if (!FillPixels(*this, *decodedImage, fourth)) return false;
   state = 1;
+  return true;
+}
+
+bool PictureBuffer::LoadFile(const std::string& path) {
+  return DecodeFile(path) && FillFromDecoded();
+}
+
+bool PictureBuffer::LoadFileScaled(const std::string& path,
+                                   const std::function<TargetSize(int, int)>& target) {
+  if (!DecodeFile(path)) return false;
+  const TargetSize size = target(sourceWidth, sourceHeight);
+  // The rescale reads the decoded image itself, so the full-size pixels are
+  // not copied out first; where it cannot run, the picture is loaded as
+  // LoadFile loads it and made opaque as its callers would.
+  if (size.resample && ScaleTo(size.width, size.height)) {
+    state = 1;
+    return true;
+  }
+  if (!FillFromDecoded()) return false;
+  if (sourceBitsPerPixel != 32) SetAlpha(255);
+  if (size.resample) (void)ScaleTo(size.width, size.height);
   return true;
 }
 
@@ -140,11 +165,16 @@ bool PictureBuffer::ScaleFrom(int targetWidth, int targetHeight, const SourceBit
   Resampler resampler;
   if (!resampler.Prepare(source.width, source.height, targetWidth, targetHeight)) return false;
 
-  width = height = byteCount = bitsPerPixel = 0;
-  pixelData.reset();
   const size_t bytes = size_t(targetWidth) * size_t(targetHeight) * 4;
-  pixelData = AllocateArray<uint8_t>(bytes);
-  if (!pixelData) return false;
+  const bool reuse = pixelData && byteCount > 0 && size_t(byteCount) == bytes;
+  width = height = byteCount = bitsPerPixel = 0;
+  // A buffer of the right size is written over in place: pictures rescaled
+  // to the output size again and again allocate (and page-fault) nothing.
+  if (!reuse) {
+    pixelData.reset();
+    pixelData = AllocateArray<uint8_t>(bytes);
+    if (!pixelData) return false;
+  }
   resampler.Run(source.pixels.get(), pixelData.get());
   width = targetWidth;
   height = targetHeight;

@@ -18,10 +18,12 @@
 #pragma once
 
 #include <array>
+#include <functional>
 #include <cstdint>
 #include <memory>
 #include <string>
 
+#include "scale_rules.h"
 #include "source_bitmap.h"
 
 namespace plombix {
@@ -89,6 +91,19 @@ class PictureBuffer {
   // new `decodedImage` and source sizes and leaves width, height, byteCount
   // and bitsPerPixel at 0, `state` as it was.
   [[nodiscard]] bool LoadFile(const std::string& path);
+
+  // The first half of LoadFile: names, decode, `decodedImage` and the source
+  // sizes, leaving the pixel buffer as it was. FillFromDecoded is the second
+  // half (pixels copied out, sizes, state 1).
+  [[nodiscard]] bool DecodeFile(const std::string& path);
+  [[nodiscard]] bool FillFromDecoded();
+
+  // LoadFile, then — when `target(decoded width, height)` asks for it —
+  // ScaleTo that size, with the result of LoadFile; SetAlpha(255); ScaleTo
+  // for a picture without its own alpha, but without copying the full-size
+  // pixels out before the rescale replaces them. Fails as LoadFile fails.
+  [[nodiscard]] bool LoadFileScaled(const std::string& path,
+                                    const std::function<TargetSize(int, int)>& target);
 
   // Loads built-in bitmap `id` (131-134, 140, 144, 145, 147, 148, 190, 191,
   // 195, 196) as 32-bit pixels. A bitmap stored with 24 bits arrives with a
