@@ -2,6 +2,8 @@
 // window, against the recording fake NDI runtime.
 #include <QLabel>
 
+#include "ad_dialog.h"
+
 #include <cstring>
 
 #include "dialog_fixture.h"
@@ -208,6 +210,33 @@ TEST_F(DialogTest, CloseRequestAndEscapeNeverCloseWithoutTheQuestion) {
   EXPECT_TRUE(dlg.isVisible());
   EXPECT_FALSE(dlg.ended);
   EXPECT_TRUE(prompter.boxes.empty());
+}
+
+TEST_F(DialogTest, SupportWindowComesUpUnderTheWindowAtItsFirstShowing) {
+  auto options = MakeOptions();
+  options.supportWindow = true;
+  options.pictureChoice = 3;
+  dialog = std::make_unique<CNDIPlombixDlg>(std::move(options));
+  CNDIPlombixDlg& dlg = *dialog;
+  EXPECT_TRUE(dlg.supportDialogPending);
+  ASSERT_NE(dlg.supportDialog(), nullptr);
+  EXPECT_FALSE(dlg.supportDialog()->isVisible());
+  dlg.move(300, 400);
+  const QRect before = dlg.geometry();  // the frame is only known once shown
+  dlg.show();
+  EXPECT_FALSE(dlg.supportDialogPending);
+  EXPECT_TRUE(dlg.supportDialog()->isVisible());
+  EXPECT_EQ(dlg.supportDialog()->shownBitmapId(), 190);  // choices 3, 4 and 8 show 190 throughout
+  // 250 pixels up; the support window 10 pixels below the window's new bottom.
+  EXPECT_EQ(dlg.geometry().top(), before.top() - 250);
+  const QRect after = dlg.frameGeometry();
+  EXPECT_EQ(dlg.supportDialog()->frameGeometry().top(), after.top() + after.height() + 10);
+
+  // Later showings change nothing.
+  dlg.hide();
+  dlg.supportDialog()->hide();
+  dlg.show();
+  EXPECT_FALSE(dlg.supportDialog()->isVisible());
 }
 
 }  // namespace
