@@ -2,37 +2,13 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
-#include <cstdlib>
+#include "runtime_folder.h"
 
 namespace plombix {
-namespace {
 
-// Creates `path` with mode 0700 when missing; accepts an existing folder
-// only when it belongs to us, so another user cannot plant lock files.
-bool EnsurePrivateFolder(const std::string& path) {
-  if (::mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) return false;
-  struct stat st {};
-  if (::lstat(path.c_str(), &st) != 0) return false;
-  return S_ISDIR(st.st_mode) && st.st_uid == ::getuid();
-}
-
-}  // namespace
-
-std::string InstanceLock::RuntimeFolder() {
-  std::string folder;
-  if (const char* dir = std::getenv("PLOMBIX_RUNTIME_DIR"); dir && *dir) {
-    folder = dir;
-  } else if (const char* xdg = std::getenv("XDG_RUNTIME_DIR"); xdg && *xdg) {
-    folder = std::string(xdg) + "/vora-plombix";
-  } else {
-    folder = "/tmp/vora-plombix-" + std::to_string(::getuid());
-  }
-  return EnsurePrivateFolder(folder) ? folder : std::string();
-}
+std::string InstanceLock::RuntimeFolder() { return standin::RuntimeFolder().path; }
 
 InstanceLock::~InstanceLock() { Release(); }
 

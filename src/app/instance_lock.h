@@ -7,8 +7,9 @@
 // copies started together never share a number and a crashed copy frees its
 // number at once.
 //
-// Runtime folder: $PLOMBIX_RUNTIME_DIR, else $XDG_RUNTIME_DIR/vora-plombix,
-// else /tmp/vora-plombix-<uid>; created with mode 0700.
+// The lock files live in the per-user runtime folder that the stand-in
+// runtime also uses (runtime_folder.h): $PLOMBIX_RUNTIME_DIR, else
+// $XDG_RUNTIME_DIR/vora-plombix, else /tmp/vora-plombix-<uid>, mode 0700.
 #pragma once
 
 #include <string>
@@ -32,7 +33,7 @@ class InstanceLock {
   int index() const { return index_; }
 
   // The runtime folder, created 0700 when missing; empty when it cannot be
-  // made or is not ours.
+  // made or is not safely ours.
   static std::string RuntimeFolder();
 
  private:
