@@ -83,6 +83,13 @@ void PlayerCore::ReconfigureOutput() {
   RenderAndSend();
 
   if (!output.initialized() || !output.CreateSender(instanceNumber)) return;
+  if (fadeStepsLeft != 0 && output.framesAllocated()) {
+    // A fade is due, so the composition was not copied out: the frame to
+    // send still holds the old format's pixels. Send what the fade starts
+    // from (the new background) rather than a frame laid out for another size.
+    previousPicture.PlaceInto(PlaceCopy, output.FlipToFreeFrame(), output.outputWidth,
+                              output.outputHeight);
+  }
   output.SendCurrent();
   presentFrame(output.current(), false);
 }

@@ -134,6 +134,20 @@ TEST_F(DialogTest, FadeAt25pSendsTwelveBlendedFramesIntoTheFreeFrame) {
   EXPECT_NE(LampOf(dlg), 134);  // red or amber again
 }
 
+TEST_F(DialogTest, ResolutionChangeWhileFadingSendsTheNewBackgroundNotAStaleFrame) {
+  CNDIPlombixDlg& dlg = OpenAndStart();
+  const std::string picture = WritePicture("wide.png", 320, 180, QColor(10, 20, 30));
+  ASSERT_TRUE(dlg.OnDropFiles({QString::fromStdString(picture)}));
+  qobject_cast<CColButton*>(dlg.control(1021))->click();  // Fade
+  dlg.core.ChooseResolution(32776);                       // 640 x 360: re-shows, a fade is due
+  ASSERT_NE(dlg.core.fadeStepsLeft, 0);
+  const FakeNdiCall sent = FrameSends(Calls()).back();
+  EXPECT_EQ(sent.frame.xres, 640);
+  const PictureBuffer& background = dlg.core.backgroundPicture;
+  ASSERT_EQ(background.width, 640);
+  EXPECT_EQ(sent.pixelHash, FakeNdiHash(background.pixelData.get(), 640 * 4, 360, 640 * 4));
+}
+
 TEST_F(DialogTest, EveryResolutionSetsSizeAspectAndOutputLine) {
   CNDIPlombixDlg& dlg = OpenAndStart();
   auto* button = qobject_cast<QToolButton*>(dlg.control(1002));
