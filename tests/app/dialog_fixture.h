@@ -4,7 +4,10 @@
 // box, a scripted game controller, and a few picture files.
 #pragma once
 
+#include <QAction>
 #include <QApplication>
+#include <QMenu>
+#include <QToolButton>
 #include <QImage>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
@@ -39,6 +42,21 @@ class RecordingPrompter final : public Prompter {
   std::vector<RecordedBox> boxes;
   bool answer = true;  // OK
 };
+
+// The entry with `text` in the menu of menu button `buttonId`, submenus
+// included; null when there is none.
+inline QAction* MenuAction(CNDIPlombixDlg& dlg, int buttonId, const QString& text) {
+  auto* button = qobject_cast<QToolButton*>(dlg.control(buttonId));
+  QList<QMenu*> menus{button->menu()};
+  while (!menus.isEmpty()) {
+    QMenu* menu = menus.takeFirst();
+    for (QAction* action : menu->actions()) {
+      if (action->menu()) menus.push_back(action->menu());
+      if (action->text() == text) return action;
+    }
+  }
+  return nullptr;
+}
 
 inline NdiRuntime FakeRuntime() {
   std::string reason;

@@ -22,19 +22,6 @@ namespace {
 
 int LampOf(CNDIPlombixDlg& dlg) { return qobject_cast<PictureLabel*>(dlg.control(1014))->bitmapId(); }
 
-QAction* MenuAction(CNDIPlombixDlg& dlg, int buttonId, const QString& text) {
-  auto* button = qobject_cast<QToolButton*>(dlg.control(buttonId));
-  QList<QMenu*> menus{button->menu()};
-  while (!menus.isEmpty()) {
-    QMenu* menu = menus.takeFirst();
-    for (QAction* action : menu->actions()) {
-      if (action->menu()) menus.push_back(action->menu());
-      if (action->text() == text) return action;
-    }
-  }
-  return nullptr;
-}
-
 TEST_F(DialogTest, IdleOutputSendsNothingWithoutReceivers) {
   CNDIPlombixDlg& dlg = OpenAndStart();
   const size_t sends = FrameSends(Calls()).size();

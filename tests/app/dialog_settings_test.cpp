@@ -18,19 +18,6 @@
 namespace plombix::testing {
 namespace {
 
-QAction* MenuAction(CNDIPlombixDlg& dlg, int buttonId, const QString& text) {
-  auto* button = qobject_cast<QToolButton*>(dlg.control(buttonId));
-  QList<QMenu*> menus{button->menu()};
-  while (!menus.isEmpty()) {
-    QMenu* menu = menus.takeFirst();
-    for (QAction* action : menu->actions()) {
-      if (action->menu()) menus.push_back(action->menu());
-      if (action->text() == text) return action;
-    }
-  }
-  return nullptr;
-}
-
 QString Caption(CNDIPlombixDlg& dlg, int id) {
   return qobject_cast<QAbstractButton*>(dlg.control(id))->text();
 }
