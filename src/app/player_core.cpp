@@ -97,20 +97,20 @@ void PlayerCore::ReconfigureOutput() {
 void PlayerCore::RenderAndSend() {
   const int w = output.outputWidth;
   const int h = output.outputHeight;
+  // Without a fade the composition goes straight on air: into the frame not
+  // in flight, copied out row by row as it is composed.
+  const bool direct = fadeStepsLeft == 0;
+  uint8_t* frame = direct && output.framesAllocated() ? output.FlipToFreeFrame() : nullptr;
   ComposeFrame(composedPicture, backgroundPicture, mainPicture,
-               config_.live.overlayOn ? &overlayPicture : nullptr, w, h);
+               config_.live.overlayOn ? &overlayPicture : nullptr, w, h, frame);
 
-  if (fadeStepsLeft != 0) {
+  if (!direct) {
     view_.setLamp(Lamp::Green);
     view_.startTimer(TIMER_FADE, kFadePeriodMs);
     return;
   }
 
-  if (output.framesAllocated()) {
-    uint8_t* frame = output.FlipToFreeFrame();
-    composedPicture.PlaceInto(PlaceCopy, frame, w, h);
-    output.SendCurrent();
-  }
+  if (frame) output.SendCurrent();
   if (composedPicture.usable()) {
     view_.loadPreview(composedPicture.pixelData.get(), w, h, w * 4, kFourCCRGBA,
                       output.aspectRatio());

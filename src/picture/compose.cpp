@@ -10,7 +10,9 @@
 // picture is blended over the background row straight into the frame row
 // (the background copied where the picture does not reach), and the overlay
 // over that row while it is still in the cache. That reads each source once
-// and writes the frame once instead of passing over it three times.
+// and writes the frame once instead of passing over it three times; the
+// copy into the output frame, when asked for, takes each row from the cache
+// too.
 #include "compose.h"
 
 #include <algorithm>
@@ -31,7 +33,7 @@ int64_t FrameBytes(int frameWidth, int frameHeight) {
 
 void ComposeFrame(PictureBuffer& composed, const PictureBuffer& background,
                   const PictureBuffer& picture, const PictureBuffer* overlay, int frameWidth,
-                  int frameHeight) {
+                  int frameHeight, uint8_t* copyInto) {
   const int64_t frameBytes = FrameBytes(frameWidth, frameHeight);
   const bool inPlace = background.state == 1 && background.pixelData && composed.pixelData &&
                        background.byteCount > 0 && composed.byteCount == background.byteCount &&
@@ -42,9 +44,11 @@ void ComposeFrame(PictureBuffer& composed, const PictureBuffer& background,
     // (or none) leaves composed smaller than the frame, and placing into it
     // would write past its end.
     (void)composed.CopyFrom(background);
-    if (!composed.pixelData || int64_t(composed.byteCount) != frameBytes) return;
-    picture.PlaceInto(PlaceBlend, composed.pixelData.get(), frameWidth, frameHeight);
-    if (overlay) overlay->PlaceInto(PlaceBlend, composed.pixelData.get(), frameWidth, frameHeight);
+    if (composed.pixelData && int64_t(composed.byteCount) == frameBytes) {
+      picture.PlaceInto(PlaceBlend, composed.pixelData.get(), frameWidth, frameHeight);
+      if (overlay) overlay->PlaceInto(PlaceBlend, composed.pixelData.get(), frameWidth, frameHeight);
+    }
+    if (copyInto) composed.PlaceInto(PlaceCopy, copyInto, frameWidth, frameHeight);
     return;
   }
 
@@ -79,6 +83,9 @@ void ComposeFrame(PictureBuffer& composed, const PictureBuffer& background,
     if (overlay)
       PlaceRows(PlaceBlend, overlay->pixelData.get(), overlay->width, top, out, frameWidth, row,
                 row + 1);
+    // composed has exactly the frame's size here, so its PlaceCopy is a
+    // straight copy of each row.
+    if (copyInto) std::memcpy(copyInto + size_t(row) * rowBytes, out, rowBytes);
   }
 }
 
