@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "kernel_test_support.h"
+#include "picture_test_support.h"
 #include "scale_rules.h"
 
 namespace plombix {

@@ -7,7 +7,7 @@
 #include <random>
 #include <vector>
 
-#include "kernel_test_support.h"
+#include "picture_test_support.h"
 
 namespace plombix {
 namespace {

@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <tuple>
 
 #include "picture_buffer.h"
 #include "picture_test_support.h"
@@ -14,16 +15,14 @@ namespace {
 
 using testing::PixelAt;
 
-// Gives `picture` width x height usable pixels, pixel i = 0xAARRGGBB with
-// every byte derived from i.
+// Gives `picture` width x height usable pixels whose bytes all differ.
 void Fill(PictureBuffer& picture, int width, int height, uint32_t seed = 1) {
-  picture.byteCount = width * height * 4;
-  picture.pixelData.reset(new uint8_t[size_t(picture.byteCount)]);
-  for (int i = 0; i < picture.byteCount; ++i) picture.pixelData[size_t(i)] = uint8_t(i * 7 + seed * 13);
-  picture.width = width;
-  picture.height = height;
-  picture.bitsPerPixel = 32;
-  picture.state = 1;
+  testing::MakePicture(picture, width, height,
+                       [&](int x, int y) { return uint32_t(x) * 0x01030507u + uint32_t(y) * 0x0B0D1113u + seed; });
+}
+
+std::vector<uint8_t> Bytes(const PictureBuffer& p) {
+  return std::vector<uint8_t>(p.pixelData.get(), p.pixelData.get() + p.byteCount);
 }
 
 TEST(PictureBuffer, StartsEmptyWithAnUntouchedInitialBuffer) {
@@ -34,43 +33,39 @@ TEST(PictureBuffer, StartsEmptyWithAnUntouchedInitialBuffer) {
   EXPECT_FALSE(p.usable());
 }
 
-TEST(PictureBuffer, RangeTableMatchesPublishedValues) {
+TEST(PictureBuffer, RangeTableMatchesPublishedValuesAndTheExactExpansion) {
   const PictureBuffer p;
-  const std::pair<int, int> published[] = {{0, 0},     {15, 0},    {16, 0},    {17, 1},
-                                           {126, 128}, {200, 214}, {234, 253}, {235, 255},
-                                           {236, 255}, {255, 255}};
-  for (auto [in, out] : published) EXPECT_EQ(p.rangeTable[size_t(in)], out) << "input " << in;
-}
-
-TEST(PictureBuffer, RangeTableEqualsTheFloorOfTheExactExpansion) {
-  // Reference in floating point: floor((i - 16) x 255 / 219), clamped.
-  const PictureBuffer p;
+  for (auto [in, out] : {std::pair{0, 0}, {15, 0}, {16, 0}, {17, 1}, {126, 128}, {200, 214}, {234, 253},
+                         {235, 255}, {236, 255}, {255, 255}})
+    EXPECT_EQ(p.rangeTable[size_t(in)], out) << "input " << in;
+  // Every entry: floor((i - 16) x 255 / 219) in floating point, clamped.
   for (int i = 0; i < 256; ++i) {
-    const double exact = (i - 16) * 255.0 / 219.0;
-    const int expected = i < 16 ? 0 : i > 235 ? 255 : int(std::floor(exact + 1e-9));
+    const int expected = i < 16 ? 0 : i > 235 ? 255 : int(std::floor((i - 16) * 255.0 / 219.0 + 1e-9));
     EXPECT_EQ(p.rangeTable[size_t(i)], expected) << "input " << i;
   }
 }
 
-TEST(PictureBuffer, ApplyRangeTableMapsAllFourBytes) {
+TEST(PictureBuffer, AdjustmentsReachEveryPixelAndNothingWithoutPixels) {
   PictureBuffer p;
-  Fill(p, 2, 1);
+  Fill(p, 5, 3);
   const uint8_t first[] = {16, 126, 235, 255};  // blue, green, red, alpha
   const uint8_t second[] = {0, 17, 200, 128};
   std::memcpy(p.pixelData.get(), first, 4);
   std::memcpy(p.pixelData.get() + 4, second, 4);
+  std::vector<uint8_t> before = Bytes(p);
   p.ApplyRangeTable();
   EXPECT_EQ(PixelAt(p, 0, 0), 0xFFFF8000u);  // (0, 128, 255, 255)
   // Alpha goes through the table too: 128 -> floor(112 x 255 / 219) = 130.
   EXPECT_EQ(PixelAt(p, 1, 0), 0x82D60100u);  // (0, 1, 214, 130)
-}
+  EXPECT_EQ(p.pixelData[59], p.rangeTable[before[59]]);  // the last byte
+  before = Bytes(p);
+  p.SetAlpha(0xC3);
+  for (int i = 0; i < p.byteCount; ++i) ASSERT_EQ(p.pixelData[size_t(i)], i % 4 == 3 ? 0xC3 : before[size_t(i)]) << i;
 
-TEST(PictureBuffer, AdjustmentsWithoutPixelsDoNothing) {
   PictureBuffer fresh;  // byteCount 0, initial buffer present
   fresh.SetAlpha(255);
   fresh.ApplyRangeTable();
   EXPECT_EQ(fresh.byteCount, 0);
-
   PictureBuffer noBuffer;
   noBuffer.pixelData.reset();
   noBuffer.byteCount = 16;  // inconsistent on purpose: no buffer wins
@@ -79,106 +74,62 @@ TEST(PictureBuffer, AdjustmentsWithoutPixelsDoNothing) {
   EXPECT_EQ(noBuffer.pixelData, nullptr);
 }
 
-TEST(PictureBuffer, SetAlphaChangesOnlyTheFourthByte) {
-  PictureBuffer p;
-  Fill(p, 5, 3);
-  std::vector<uint8_t> before(p.pixelData.get(), p.pixelData.get() + p.byteCount);
-  for (int alpha : {0, 128, 255}) {
-    p.SetAlpha(uint8_t(alpha));
-    for (int i = 0; i < p.byteCount; ++i) {
-      const uint8_t expected = i % 4 == 3 ? uint8_t(alpha) : before[size_t(i)];
-      ASSERT_EQ(p.pixelData[size_t(i)], expected) << "byte " << i << " alpha " << alpha;
-    }
-  }
-}
-
-TEST(PictureBuffer, CopyFromReusesTheBufferWhenByteCountsMatch) {
+TEST(PictureBuffer, CopyFromCopiesPixelsAndSizesOnlyAndReusesAnEqualBuffer) {
   PictureBuffer source, copy;
   Fill(source, 6, 4, 3);
+  source.fileName = "a.png";
+  source.filePath = "/x/a.png";
+  source.sourceWidth = 300;
+  source.sourceBitsPerPixel = 24;
+  source.resourceId = 140;
+  source.marginLeft = 5;
   Fill(copy, 4, 6, 9);  // same byte count, other shape
+  copy.marginTop = 9;
   const uint8_t* buffer = copy.pixelData.get();
   const uint64_t allocations = AllocationCount();
   ASSERT_TRUE(copy.CopyFrom(source));
   EXPECT_EQ(AllocationCount(), allocations);
   EXPECT_EQ(copy.pixelData.get(), buffer);
-  EXPECT_EQ(copy.width, 6);
-  EXPECT_EQ(copy.height, 4);
-  EXPECT_EQ(copy.byteCount, 96);
-  EXPECT_EQ(0, std::memcmp(copy.pixelData.get(), source.pixelData.get(), 96));
-}
-
-TEST(PictureBuffer, CopyFromCopiesPixelsButNotNamesMarginsOrSources) {
-  PictureBuffer source, copy;
-  Fill(source, 3, 3);
-  source.fileName = "a.png";
-  source.filePath = "/x/a.png";
-  source.sourceWidth = 300;
-  source.sourceHeight = 200;
-  source.sourceBitsPerPixel = 24;
-  source.resourceId = 140;
-  source.marginLeft = 5;
-  copy.marginTop = 9;
-  ASSERT_TRUE(copy.CopyFrom(source));
-  EXPECT_EQ(copy.state, 1);
-  EXPECT_EQ(copy.bitsPerPixel, 32);
-  EXPECT_TRUE(copy.fileName.empty());
-  EXPECT_TRUE(copy.filePath.empty());
-  EXPECT_EQ(copy.sourceWidth, 0);
-  EXPECT_EQ(copy.sourceBitsPerPixel, 0);
-  EXPECT_EQ(copy.resourceId, 0);
-  EXPECT_EQ(copy.marginLeft, 0);
+  EXPECT_EQ(std::tuple(copy.width, copy.height, copy.byteCount, copy.bitsPerPixel, copy.state),
+            std::tuple(6, 4, 96, 32, 1));
+  EXPECT_EQ(Bytes(copy), Bytes(source));
+  // Not copied: names, source sizes, resource id, margins.
+  EXPECT_TRUE(copy.fileName.empty() && copy.filePath.empty());
+  EXPECT_EQ(copy.sourceWidth + copy.sourceBitsPerPixel + copy.resourceId + copy.marginLeft, 0);
   EXPECT_EQ(copy.marginTop, 9);
-  EXPECT_TRUE(copy.usable());
+  // Onto itself: the pixels stay.
+  EXPECT_TRUE(copy.CopyFrom(copy));
+  EXPECT_EQ(Bytes(copy), Bytes(source));
 }
 
-TEST(PictureBuffer, CopyFromAnUnusablePictureFailsAndChangesNothing) {
-  PictureBuffer source, copy;
+TEST(PictureBuffer, CopyFromFailuresLeaveTheStatedStates) {
+  // An unusable source (state 0): fails, nothing changes.
+  PictureBuffer empty, copy;
   Fill(copy, 2, 2);
   const uint8_t* buffer = copy.pixelData.get();
-  EXPECT_FALSE(copy.CopyFrom(source));  // state 0
+  EXPECT_FALSE(copy.CopyFrom(empty));
   EXPECT_EQ(copy.pixelData.get(), buffer);
-  EXPECT_EQ(copy.width, 2);
-  EXPECT_EQ(copy.byteCount, 16);
-  EXPECT_EQ(copy.state, 1);
-}
-
-TEST(PictureBuffer, CopyFromFailsCleanlyWhenTheBufferCannotBeAllocated) {
-  PictureBuffer source, copy;
+  EXPECT_EQ(std::tuple(copy.width, copy.byteCount, copy.state), std::tuple(2, 16, 1));
+  // A source whose load failed (state 1, byteCount 0): succeeds without
+  // touching memory and leaves a picture that placement skips.
+  PictureBuffer failedLoad;
+  failedLoad.state = 1;
+  failedLoad.pixelData.reset();
+  EXPECT_TRUE(copy.CopyFrom(failedLoad));
+  EXPECT_EQ(copy.byteCount, 0);
+  EXPECT_FALSE(copy.usable());
+  // No memory for the buffer: sizes 0, state unchanged; the next copy works.
+  PictureBuffer source;
   Fill(source, 8, 8);
   Fill(copy, 2, 2);
   copy.state = 0;
   InjectAllocationFailures(0, 1);
   EXPECT_FALSE(copy.CopyFrom(source));
   InjectAllocationFailures(0, 0);
-  EXPECT_EQ(copy.width, 0);
-  EXPECT_EQ(copy.height, 0);
-  EXPECT_EQ(copy.byteCount, 0);
-  EXPECT_EQ(copy.bitsPerPixel, 0);
-  EXPECT_EQ(copy.state, 0);
-  EXPECT_FALSE(copy.usable());
-  // The next copy allocates again and succeeds.
+  EXPECT_EQ(std::tuple(copy.width, copy.height, copy.byteCount, copy.bitsPerPixel, copy.state),
+            std::tuple(0, 0, 0, 0, 0));
   EXPECT_TRUE(copy.CopyFrom(source));
-  EXPECT_EQ(PixelAt(copy, 7, 7), PixelAt(source, 7, 7));
-}
-
-TEST(PictureBuffer, CopyFromAPictureWhoseLoadFailedGivesAnEmptyUsableState) {
-  // A failed load leaves state 1 with byteCount 0; copying it must not
-  // touch memory and leaves a picture that placement skips.
-  PictureBuffer source, copy;
-  Fill(copy, 4, 4);
-  source.state = 1;
-  source.pixelData.reset();
-  EXPECT_TRUE(copy.CopyFrom(source));
-  EXPECT_EQ(copy.byteCount, 0);
-  EXPECT_FALSE(copy.usable());
-}
-
-TEST(PictureBuffer, CopyFromItselfKeepsThePixels) {
-  PictureBuffer p;
-  Fill(p, 3, 2);
-  const uint32_t before = PixelAt(p, 2, 1);
-  EXPECT_TRUE(p.CopyFrom(p));
-  EXPECT_EQ(PixelAt(p, 2, 1), before);
+  EXPECT_EQ(Bytes(copy), Bytes(source));
 }
 
 TEST(PictureBuffer, EmptyLeavesASmallBufferAndNothingUsable) {
@@ -189,8 +140,7 @@ TEST(PictureBuffer, EmptyLeavesASmallBufferAndNothingUsable) {
   p.decodedImage = std::make_shared<SourceBitmap>();
   p.Empty();
   EXPECT_EQ(p.state, 0);
-  EXPECT_EQ(p.width + p.height + p.byteCount + p.bitsPerPixel, 0);
-  EXPECT_EQ(p.sourceWidth + p.sourceBitsPerPixel, 0);
+  EXPECT_EQ(p.width + p.height + p.byteCount + p.bitsPerPixel + p.sourceWidth + p.sourceBitsPerPixel, 0);
   EXPECT_FALSE(p.decodedImage);  // a probed file does not stay in memory
   EXPECT_NE(p.pixelData, nullptr);
   p.SetAlpha(1);  // harmless on an emptied picture

@@ -1,46 +1,17 @@
 #include "picture_test_support.h"
 
-#include <QDir>
 #include <QImageWriter>
 
-#include <cstdio>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <random>
 
+#include "simd_level.h"
+
 namespace plombix::testing {
-
-TempDir::TempDir() {
-  std::string pattern = (std::filesystem::temp_directory_path() / "plombix-picture-XXXXXX").string();
-  if (char* made = ::mkdtemp(pattern.data())) path_ = made;
-}
-
-TempDir::~TempDir() {
-  if (path_.empty()) return;
-  std::error_code ignored;
-  // Give back any permissions a test took away so that removal works.
-  for (const auto& entry : std::filesystem::recursive_directory_iterator(path_, ignored))
-    std::filesystem::permissions(entry.path(), std::filesystem::perms::owner_all,
-                                 std::filesystem::perm_options::add, ignored);
-  std::filesystem::remove_all(path_, ignored);
-}
 
 bool WriteImage(const QImage& image, const std::string& path, const char* format, int quality) {
   QImageWriter writer(QString::fromStdString(path), format);
   if (quality >= 0) writer.setQuality(quality);
   return writer.write(image);
-}
-
-bool WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
-  return bool(out);
-}
-
-std::vector<uint8_t> ReadBytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
 }
 
 namespace {
@@ -190,15 +161,6 @@ std::vector<uint8_t> MakeBmp(int width, int height, int bitCount, const std::vec
   return out;
 }
 
-uint32_t PixelAt(const uint8_t* pixels, int width, int x, int y) {
-  const uint8_t* p = pixels + (size_t(y) * size_t(width) + size_t(x)) * 4;
-  return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-}
-
-uint32_t PixelAt(const PictureBuffer& picture, int x, int y) {
-  return PixelAt(picture.pixelData.get(), picture.width, x, y);
-}
-
 QImage RandomImage(int width, int height, QImage::Format format, uint32_t seed) {
   QImage image(width, height, QImage::Format_ARGB32);
   std::mt19937 random(seed);
@@ -207,6 +169,65 @@ QImage RandomImage(int width, int height, QImage::Format format, uint32_t seed) 
     for (int x = 0; x < width; ++x) row[x] = random();
   }
   return format == QImage::Format_ARGB32 ? image : image.convertToFormat(format);
+}
+
+std::vector<uint8_t> RandomBytes(size_t n, uint32_t seed) {
+  std::vector<uint8_t> v(n);
+  uint64_t state = 0x9E3779B97F4A7C15ull ^ seed;
+  for (auto& b : v) {
+    state = state * 6364136223846793005ull + 1442695040888963407ull;
+    b = uint8_t(state >> 56);
+  }
+  return v;
+}
+
+void MakePicture(PictureBuffer& picture, int width, int height, const std::function<uint32_t(int, int)>& pixel) {
+  picture.width = width;
+  picture.height = height;
+  picture.byteCount = width * height * 4;
+  picture.bitsPerPixel = 32;
+  picture.state = 1;
+  picture.pixelData.reset(new uint8_t[size_t(picture.byteCount)]);
+  for (int y = 0; y < height; ++y)
+    for (int x = 0; x < width; ++x) {
+      const uint32_t v = pixel(x, y);
+      std::memcpy(picture.pixelData.get() + (size_t(y) * size_t(width) + size_t(x)) * 4, &v, 4);
+    }
+}
+
+void ForEachSimdLevel(const std::function<void()>& check) {
+  const SimdLevel before = CurrentSimdLevel();
+  for (int l = 0; l <= int(BestSimdLevel()); ++l) {
+    SCOPED_TRACE("SIMD level " + std::to_string(int(SetSimdLevel(SimdLevel(l)))));
+    check();
+  }
+  SetSimdLevel(before);
+}
+
+uint32_t ReferenceBlendPixel(uint32_t frame, uint32_t picture) {
+  const uint32_t a = picture >> 24, b = 255 - a;
+  uint32_t out = 0;
+  for (int c = 0; c < 3; ++c) {
+    const uint32_t d = (frame >> (8 * c)) & 0xFF, s = (picture >> (8 * c)) & 0xFF;
+    out |= ((d * b + s * a) / 255) << (8 * c);
+  }
+  return out | (255 - ((255 - (frame >> 24)) * b) / 255) << 24;
+}
+
+void ReferencePlace(std::vector<uint32_t>& frame, int fw, int fh, const PictureBuffer& p, int mode) {
+  const int dx = (fw - p.width) / 2, dy = (fh - p.height) / 2;
+  auto shown = [](int f, int d, int size, int pictureSize, int before, int after) {
+    if (f - d < 0 || f - d >= pictureSize) return false;
+    return d >= 0 || (f >= std::max(before, 0) && f < size - std::max(after, 0));
+  };
+  for (int y = 0; y < fh; ++y)
+    for (int x = 0; x < fw; ++x)
+      if (shown(x, dx, fw, p.width, p.marginLeft, p.marginRight) &&
+          shown(y, dy, fh, p.height, p.marginTop, p.marginBottom)) {
+        uint32_t& to = frame[size_t(y) * size_t(fw) + size_t(x)];
+        const uint32_t from = PixelAt(p, x - dx, y - dy);
+        to = mode == 2 ? from : ReferenceBlendPixel(to, from);
+      }
 }
 
 }  // namespace plombix::testing

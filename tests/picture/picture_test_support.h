@@ -1,36 +1,25 @@
-// Helpers of the picture-core tests: a temporary folder, image files
-// written by Qt or put together byte by byte, and pixel access.
+// Helpers of the picture tests: image files written by Qt or put together
+// byte by byte, pictures built by hand, pixel access, fixed-seed random
+// data, the kernels' SIMD levels and plain references of the blend and the
+// placement.
 #pragma once
 
 #include <QImage>
+#include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "picture_buffer.h"
+#include "temp_dir.h"
 
 namespace plombix::testing {
 
-// A fresh folder under the system's temporary folder, removed with its
-// contents when the object goes.
-class TempDir {
- public:
-  TempDir();
-  ~TempDir();
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  const std::string& path() const { return path_; }
-  std::string file(const std::string& name) const { return path_ + "/" + name; }
-
- private:
-  std::string path_;
-};
-
 // Writes `image` with Qt's writer for `format` ("png", "jpg", "bmp", ...).
 bool WriteImage(const QImage& image, const std::string& path, const char* format, int quality = -1);
-bool WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes);
-std::vector<uint8_t> ReadBytes(const std::string& path);
 
 // A GIF with a global palette (at most 256 entries) and one image of
 // palette indices, row by row; `transparent` >= 0 marks that index
@@ -41,8 +30,7 @@ std::vector<uint8_t> MakeGif(int width, int height, const std::vector<uint32_t>&
 
 // The first bytes of a PNG (signature and IHDR chunk with a correct CRC)
 // announcing width x height, 8-bit RGBA, followed by `tail`.
-std::vector<uint8_t> MakePngHeader(uint32_t width, uint32_t height,
-                                   const std::vector<uint8_t>& tail = {});
+std::vector<uint8_t> MakePngHeader(uint32_t width, uint32_t height, const std::vector<uint8_t>& tail = {});
 
 // A BMP with a 40-byte info header, `bitCount` 16 (5-5-5), 24 or 32 bits a
 // pixel, pixels given as 0xRRGGBB, bottom-up as BMP stores them. With
@@ -51,12 +39,39 @@ std::vector<uint8_t> MakePngHeader(uint32_t width, uint32_t height,
 std::vector<uint8_t> MakeBmp(int width, int height, int bitCount, const std::vector<uint32_t>& rgb,
                              int claimWidth = 0, int claimHeight = 0);
 
-// Pixel (x, y) of a picture's buffer as 0xAARRGGBB (bytes B, G, R, A).
-uint32_t PixelAt(const PictureBuffer& picture, int x, int y);
-uint32_t PixelAt(const uint8_t* pixels, int width, int x, int y);
-
-// A test image with distinct colours and alphas: pixel (x, y) of colour
-// 0xAARRGGBB from a fixed-seed generator.
+// A test image with distinct colours and alphas from a fixed-seed generator.
 QImage RandomImage(int width, int height, QImage::Format format, uint32_t seed);
+
+// Pseudo-random bytes from a fixed seed (a 64-bit LCG, fast enough for
+// whole frames in unoptimised sanitizer builds).
+std::vector<uint8_t> RandomBytes(size_t n, uint32_t seed);
+
+// Makes `picture` a usable width x height picture whose pixel (x, y) is
+// pixel(x, y) (0xAARRGGBB), as the loaders would leave it.
+void MakePicture(PictureBuffer& picture, int width, int height, const std::function<uint32_t(int, int)>& pixel);
+
+// Pixel (x, y) as 0xAARRGGBB (bytes B, G, R, A).
+inline uint32_t PixelAt(const uint8_t* pixels, int width, int x, int y) {
+  uint32_t v;
+  std::memcpy(&v, pixels + (size_t(y) * size_t(width) + size_t(x)) * 4, 4);
+  return v;
+}
+inline uint32_t PixelAt(const PictureBuffer& picture, int x, int y) {
+  return PixelAt(picture.pixelData.get(), picture.width, x, y);
+}
+
+// Runs `check` once per SIMD level up to the best one, restoring the level.
+void ForEachSimdLevel(const std::function<void()>& check);
+
+// The blend of one picture pixel over one frame pixel (0xAARRGGBB values),
+// written out with the compiler's own division by 255.
+uint32_t ReferenceBlendPixel(uint32_t frame, uint32_t picture);
+
+// Placement worked out per frame pixel rather than per span: frame pixel
+// (x, y) shows picture pixel (x - d_x, y - d_y) when that exists and, in a
+// dimension where the picture is cut (d < 0), lies between the margins
+// (negative margins counting as 0). Copies (mode 2) or blends it into
+// `frame`, fw x fh pixels.
+void ReferencePlace(std::vector<uint32_t>& frame, int fw, int fh, const PictureBuffer& p, int mode);
 
 }  // namespace plombix::testing

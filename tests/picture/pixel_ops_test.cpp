@@ -6,9 +6,11 @@
 
 #include <array>
 #include <cstdint>
+#include <random>
 #include <vector>
 
-#include "kernel_test_support.h"
+#include "picture_test_support.h"
+#include "simd_level.h"
 
 namespace plombix {
 namespace {
