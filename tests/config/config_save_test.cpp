@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <tuple>
 #include <functional>
 
 #include "config_file.h"
@@ -56,16 +57,11 @@ TEST(SaveConfigFile, WritesTheDocumentedLayoutOf2364Bytes) {
   ASSERT_EQ(f.size(), 2364u);
   EXPECT_EQ(std::string(f.begin(), f.begin() + 8), "QLVPLMX1");
   // Block at 8: fillColour1 little-endian, scalingMode at block offset 24,
-  // the slideshow record at 32..39, reserved 40..51 as zeros.
-  EXPECT_EQ(f[8], 0xC3);
-  EXPECT_EQ(f[9], 0xB2);
-  EXPECT_EQ(f[10], 0xA1);
-  EXPECT_EQ(f[11], 0x00);
-  EXPECT_EQ(f[8 + 24], 2);
-  EXPECT_EQ(f[8 + 29], 1);
-  const uint8_t show[8] = {2, 5, 3, 9, 1, 0, 1, 17};
-  EXPECT_EQ(0, std::memcmp(&f[8 + 32], show, 8));
-  for (int i = 48; i < 60; ++i) EXPECT_EQ(f[i], 0) << "reserved byte at file offset " << i;
+  // useLast at 29, the slideshow record at 32..39, reserved 40..51 as zeros.
+  EXPECT_EQ(std::vector<uint8_t>(f.begin() + 8, f.begin() + 12), (std::vector<uint8_t>{0xC3, 0xB2, 0xA1, 0}));
+  EXPECT_EQ(std::tuple(f[8 + 24], f[8 + 29]), std::tuple(2, 1));
+  EXPECT_EQ(std::vector<uint8_t>(f.begin() + 40, f.begin() + 60),
+            (std::vector<uint8_t>{2, 5, 3, 9, 1, 0, 1, 17, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
   // Paths at 60, 828, 1596, each 768 bytes, in the order image, overlay, slideshow.
   const auto image = Utf16Le("/p/a.png");
   EXPECT_TRUE(std::equal(image.begin(), image.end(), f.begin() + 60));
@@ -77,7 +73,7 @@ TEST(SaveConfigFile, WritesTheDocumentedLayoutOf2364Bytes) {
   EXPECT_TRUE(std::equal(slides.begin(), slides.end(), f.begin() + 1596));
 }
 
-TEST(SaveConfigFile, ReplacesTheOldFileAndLeavesNothingElseBehind) {
+TEST(SaveConfigFile, ReplacesTheOldFileKeepingItsPermissionsAndFollowsASymbolicLink) {
   TempDir dir;
   WriteBytes(dir.file("last.plq"), std::vector<uint8_t>(5000, 0xAB));
   ASSERT_EQ(::chmod(dir.file("last.plq").c_str(), 0640), 0);
@@ -86,16 +82,12 @@ TEST(SaveConfigFile, ReplacesTheOldFileAndLeavesNothingElseBehind) {
   EXPECT_EQ(dir.entries(), std::vector<std::string>{"last.plq"});
   struct stat st {};
   ASSERT_EQ(::stat(dir.file("last.plq").c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 0777, 0640u) << "the old file's permissions are kept";
-}
-
-TEST(SaveConfigFile, FollowsASymbolicLinkAndKeepsIt) {
-  TempDir dir;
+  EXPECT_EQ(st.st_mode & 0777, 0640u);
+  // Through a link: the link stays and its target gets the file.
   WriteBytes(dir.file("real.plq"), {1, 2, 3});
-  ASSERT_EQ(::symlink(dir.file("real.plq").c_str(), dir.file("last.plq").c_str()), 0);
-  ASSERT_TRUE(Save(dir.file("last.plq"), SampleInputs()).ok());
-  struct stat st {};
-  ASSERT_EQ(::lstat(dir.file("last.plq").c_str(), &st), 0);
+  ASSERT_EQ(::symlink(dir.file("real.plq").c_str(), dir.file("link.plq").c_str()), 0);
+  ASSERT_TRUE(Save(dir.file("link.plq"), SampleInputs()).ok());
+  ASSERT_EQ(::lstat(dir.file("link.plq").c_str(), &st), 0);
   EXPECT_TRUE(S_ISLNK(st.st_mode));
   EXPECT_EQ(ReadBytes(dir.file("real.plq")).size(), 2364u);
 }

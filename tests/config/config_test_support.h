@@ -1,81 +1,29 @@
-// Shared helpers of the config tests: a scratch directory, whole-file
-// reads and writes, and a ConfigHost that records every call in order.
+// Shared helpers of the config tests: a ConfigHost that records every call
+// in order (the scratch folder and file access are in temp_dir.h).
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
 #include "config_file.h"
+#include "temp_dir.h"
 
 namespace plombix::testing {
-
-class TempDir {
- public:
-  TempDir() {
-    std::string tmpl = (std::filesystem::temp_directory_path() / "plombix-config-XXXXXX").string();
-    if (::mkdtemp(tmpl.data()) == nullptr) ADD_FAILURE() << "mkdtemp failed";
-    path_ = tmpl;
-  }
-  ~TempDir() {
-    std::error_code ec;
-    std::filesystem::permissions(path_, std::filesystem::perms::owner_all, ec);
-    std::filesystem::remove_all(path_, ec);
-  }
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-
-  std::string file(const std::string& name) const { return (path_ / name).string(); }
-  const std::filesystem::path& path() const { return path_; }
-
-  // Names in the directory, sorted.
-  std::vector<std::string> entries() const {
-    std::vector<std::string> names;
-    for (const auto& e : std::filesystem::directory_iterator(path_)) names.push_back(e.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-  }
-
- private:
-  std::filesystem::path path_;
-};
-
-// Writes a fresh file (the old one is removed first rather than truncated,
-// which on some file systems forces a flush to disk on close).
-inline void WriteBytes(const std::string& file, const std::vector<uint8_t>& bytes) {
-  std::error_code ec;
-  std::filesystem::remove(file, ec);
-  std::ofstream out(file, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-}
-
-inline std::vector<uint8_t> ReadBytes(const std::string& file) {
-  std::ifstream in(file, std::ios::binary);
-  return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 // Records every host call as one line, in order.
 class RecordingConfigHost : public ConfigHost {
  public:
   std::vector<std::string> calls;
 
-  std::vector<std::string> messages() const {
+  // The calls that start with `prefix`, in order.
+  std::vector<std::string> starting(const std::string& prefix) const {
     std::vector<std::string> out;
-    for (const auto& c : calls) {
-      if (c.rfind("message:", 0) == 0) out.push_back(c);
-    }
+    for (const auto& c : calls)
+      if (c.rfind(prefix, 0) == 0) out.push_back(c);
     return out;
-  }
-  bool called(const std::string& prefix) const {
-    for (const auto& c : calls) {
-      if (c.rfind(prefix, 0) == 0) return true;
-    }
-    return false;
   }
 
   void showMessage(std::string_view text, std::string_view title) override {

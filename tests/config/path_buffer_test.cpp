@@ -8,20 +8,17 @@
 namespace plombix {
 namespace {
 
-std::u16string units(const PathBuffer& p) { return std::u16string(p.view()); }
-
-TEST(PathBuffer, StoresAPathOfAtMost383UnitsAndNeverCutsALongerOne) {
-  struct Row {
-    const char* name;
-    std::size_t length;
+TEST(PathBuffer, StoresAPathOfAtMost383UnitsOrTheCallersLimitAndNeverCutsALongerOne) {
+  const struct {
+    std::size_t length, limit;
     bool fits;
-  } rows[] = {{"empty", 0, true}, {"383 units", 383, true}, {"384 units", 384, false}, {"500 units", 500, false}};
+  } rows[] = {{0, 384, true}, {383, 384, true}, {384, 384, false}, {500, 384, false}, {259, 260, true}, {260, 260, false}};
   for (const auto& row : rows) {
     PathBuffer p;
     ASSERT_TRUE(p.assign("/previous/picture.png"));
     const std::string path(row.length, 'a');
-    EXPECT_EQ(p.assign(path), row.fits) << row.name;
-    EXPECT_EQ(p.toUtf8(), row.fits ? path : std::string()) << row.name;
+    EXPECT_EQ(p.assign(path, row.limit), row.fits) << row.length;
+    EXPECT_EQ(p.toUtf8(), row.fits ? path : std::string()) << row.length;
   }
 }
 
@@ -40,57 +37,32 @@ TEST(PathBuffer, CountsUtf16UnitsNotBytes) {
   EXPECT_EQ(p.toUtf8(), accents);
 }
 
-TEST(PathBuffer, AShorterPathLeavesTheLongerOnesTail) {
-  PathBuffer p;
-  ASSERT_TRUE(p.assign("/abcdefgh"));
-  ASSERT_TRUE(p.assign("/xy"));
-  EXPECT_EQ(p.toUtf8(), "/xy");
-  const auto& u = p.units();
-  EXPECT_EQ(u[3], 0);    // terminator
-  EXPECT_EQ(u[4], u'd'); // the old path's units stay behind it
-  EXPECT_EQ(u[8], u'h');
-  EXPECT_EQ(u[9], 0);
-}
-
-TEST(PathBuffer, CallerLimitStoresEmptyInsteadOfCutting) {
-  PathBuffer p;
-  EXPECT_TRUE(p.assign(std::string(259, 'x'), 260));  // 259 + terminator fits in 260
-  EXPECT_FALSE(p.assign(std::string(260, 'x'), 260));
-  EXPECT_TRUE(p.empty());
-}
-
-TEST(PathBuffer, ABufferWithoutTerminatorReadsEmptyAndIsNotOverrun) {
-  PathBuffer p;
-  p.units().fill(u'z');
-  EXPECT_TRUE(p.view().empty());
-  EXPECT_EQ(p.toUtf8(), "");
-  // Terminator in the very last unit: a 383-unit path.
-  p.units()[383] = 0;
-  EXPECT_EQ(p.toUtf8(), std::string(383, 'z'));
-}
-
-TEST(PathBuffer, FileFormIsLittleEndianWithTheTail) {
+TEST(PathBuffer, AShorterPathLeavesTheLongerOnesTailAlsoInTheFileForm) {
   PathBuffer p;
   ASSERT_TRUE(p.assign("/long-name"));
   ASSERT_TRUE(p.assign("\xC3\xA9"));  // U+00E9
+  EXPECT_EQ(p.toUtf8(), "\xC3\xA9");
+  EXPECT_EQ(std::u16string(p.units().data(), 11), std::u16string(u"\u00E9\0ong-name\0", 11));
   std::array<uint8_t, 768> bytes{};
   p.encode(bytes);
-  EXPECT_EQ(bytes[0], 0xE9);
-  EXPECT_EQ(bytes[1], 0x00);
-  EXPECT_EQ(bytes[2], 0x00);  // terminator
-  EXPECT_EQ(bytes[4], 'o');   // tail of "/long-name": unit 2 is 'o'
+  // Little-endian: E9 00, the terminator 00 00, then the tail ('o' at 4).
+  EXPECT_EQ(std::vector<uint8_t>(bytes.begin(), bytes.begin() + 6), (std::vector<uint8_t>{0xE9, 0, 0, 0, 'o', 0}));
   PathBuffer back;
   back.overwriteBytes(bytes);
   EXPECT_EQ(back, p);
 }
 
-TEST(PathBuffer, PartialOverwriteKeepsTheRestIncludingHalfAUnit) {
+TEST(PathBuffer, PartialOverwriteAndMissingTerminatorStayInsideTheBuffer) {
   PathBuffer p;
   ASSERT_TRUE(p.assign("ABCD"));
   const uint8_t in[3] = {'x', 0, 'y'};  // unit 0 := 'x', low byte of unit 1 := 'y'
   p.overwriteBytes(in);
-  EXPECT_EQ(units(p), u"xyCD");
-  // 'B' is 0x0042; its high byte 0x00 stays, so unit 1 reads 0x0079.
+  EXPECT_EQ(std::u16string(p.view()), u"xyCD");  // 'B' (0x0042) keeps its high byte 0x00
+  p.units().fill(u'z');  // no terminator: reads empty
+  EXPECT_TRUE(p.view().empty());
+  EXPECT_EQ(p.toUtf8(), "");
+  p.units()[383] = 0;  // terminator in the very last unit: a 383-unit path
+  EXPECT_EQ(p.toUtf8(), std::string(383, 'z'));
 }
 
 TEST(PathConversion, RoundTripsTable) {

@@ -10,26 +10,17 @@ namespace plombix {
 namespace {
 
 TEST(ViewerConfig, DefaultsAreTheStartUpValues) {
-  const ViewerConfig c;
-  EXPECT_EQ(c.fillColour1, 0xFF203080u);
-  EXPECT_EQ(c.fillColour2, 0xFF000000u);
-  EXPECT_EQ(c.resolutionId, 32772u);
-  EXPECT_EQ(c.frameRateId, 32777u);
-  EXPECT_EQ(c.backgroundId, 32790u);
-  EXPECT_EQ(c.scalingMode, 1);
-  EXPECT_EQ(c.slideshow.durationSecs, 2);
-  // Every other byte of the block is 0: check through the file form, where
-  // the expected bytes are written out by hand.
-  std::array<uint8_t, 52> bytes{};
-  EncodeViewerConfig(c, bytes);
-  std::array<uint8_t, 52> expected{};
-  const uint8_t head[20] = {0x80, 0x30, 0x20, 0xFF,  0x00, 0x00, 0x00, 0xFF,
-                            0x04, 0x80, 0x00, 0x00,  // 32772 = 0x8004
-                            0x09, 0x80, 0x00, 0x00,  // 32777 = 0x8009
-                            0x16, 0x80, 0x00, 0x00}; // 32790 = 0x8016
+  // Every field through the file form, the expected bytes written out by
+  // hand: colours 0xFF203080 and 0xFF000000, ids 32772 (0x8004), 32777
+  // (0x8009) and 32790 (0x8016), scalingMode 1 at 24, durationSecs 2 at 39,
+  // every other byte 0.
+  std::array<uint8_t, 52> bytes{}, expected{};
+  EncodeViewerConfig(ViewerConfig{}, bytes);
+  const uint8_t head[20] = {0x80, 0x30, 0x20, 0xFF, 0x00, 0x00, 0x00, 0xFF, 0x04, 0x80,
+                            0x00, 0x00, 0x09, 0x80, 0x00, 0x00, 0x16, 0x80, 0x00, 0x00};
   std::copy(std::begin(head), std::end(head), expected.begin());
-  expected[24] = 1;  // scalingMode
-  expected[39] = 2;  // durationSecs
+  expected[24] = 1;
+  expected[39] = 2;
   EXPECT_EQ(bytes, expected);
 }
 
@@ -73,17 +64,11 @@ TEST(ViewerConfig, DecodeGivesBackWhatEncodeWrote) {
   }
 }
 
-TEST(ConfigFileName, FirstCopyUsesLastPlqOthersTheirNumberPlusOne) {
-  EXPECT_EQ(ConfigFileName(0), "last.plq");
-  EXPECT_EQ(ConfigFileName(1), "last2.plq");  // the second running copy
-  EXPECT_EQ(ConfigFileName(7), "last8.plq");
-}
-
-TEST(ConfigFileName, ANameOverFifteenCharactersIsNeverCut) {
+TEST(ConfigFileName, FirstCopyUsesLastPlqOthersTheirNumberPlusOneNeverCut) {
   // "last" + 7 digits + ".plq" = 15 characters: the longest that fits.
-  EXPECT_EQ(ConfigFileName(999998), "last999999.plq");
-  EXPECT_EQ(ConfigFileName(9999998), "last9999999.plq");
-  EXPECT_EQ(ConfigFileName(99999999), "");  // 16 characters: no name
+  for (const auto& [n, name] : {std::pair{0, "last.plq"}, {1, "last2.plq"}, {7, "last8.plq"},
+                                {9999998, "last9999999.plq"}, {99999999, ""}})
+    EXPECT_EQ(ConfigFileName(n), name) << n;
 }
 
 }  // namespace
