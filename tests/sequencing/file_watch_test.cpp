@@ -10,6 +10,7 @@
 
 #include "file_watch.h"
 #include "recording_hosts.h"
+#include "temp_dir.h"
 
 namespace plombix {
 namespace {
@@ -63,116 +64,56 @@ TEST(ToggleWatch, CaptionsAndMirrorsTheSwitch) {
   EXPECT_TRUE(watch.on());
 }
 
-TEST(PollWatchedFile, FirstPollOnlyRecordsThenAChangeReShows) {
-  Watch w;
-  w.times.times["/p/a.png"] = 0x0000000100000005ULL;
-  w.watch.PollWatchedFile("/p/a.png");
-  EXPECT_TRUE(w.host.calls.empty());
-  EXPECT_EQ(w.watch.lastSeen(), 5u);
-  w.watch.PollWatchedFile("/p/a.png");  // unchanged
-  EXPECT_TRUE(w.host.calls.empty());
-  w.times.times["/p/a.png"] = 0x0000000100000009ULL;
-  w.watch.PollWatchedFile("/p/a.png");
-  EXPECT_EQ(w.host.calls, (Calls{"show:/p/a.png"}));
-  EXPECT_EQ(w.watch.lastSeen(), 9u);
-}
-
-TEST(PollWatchedFile, TwoTouchesWithinOnePeriodGiveOneReShow) {
-  Watch w;
-  w.times.times["/p/a.png"] = 100;
-  w.watch.PollWatchedFile("/p/a.png");
-  w.times.times["/p/a.png"] = 200;  // first touch
-  w.times.times["/p/a.png"] = 300;  // second touch before the next poll
-  w.watch.PollWatchedFile("/p/a.png");
-  w.watch.PollWatchedFile("/p/a.png");
-  EXPECT_EQ(w.host.calls, (Calls{"show:/p/a.png"}));
-}
-
-TEST(PollWatchedFile, AChangeOfOnlyTheHigh32BitsGoesUnnoticed) {
-  Watch w;
-  w.times.times["/p/a.png"] = 0x0000000100000007ULL;
-  w.watch.PollWatchedFile("/p/a.png");
-  w.times.times["/p/a.png"] = 0x0000000200000007ULL;
-  w.watch.PollWatchedFile("/p/a.png");
-  EXPECT_TRUE(w.host.calls.empty());
-}
-
-TEST(PollWatchedFile, LowBitsZeroCountAsNothingSeen) {
-  Watch w;
-  w.times.times["/p/a.png"] = 0x0000000300000000ULL;
-  w.watch.PollWatchedFile("/p/a.png");
-  EXPECT_EQ(w.watch.lastSeen(), 0u);
-  w.times.times["/p/a.png"] = 0x0000000300000001ULL;
-  w.watch.PollWatchedFile("/p/a.png");  // treated as the first poll
-  EXPECT_TRUE(w.host.calls.empty());
-  EXPECT_EQ(w.watch.lastSeen(), 1u);
-}
-
-TEST(PollWatchedFile, VanishedFileIsSkippedAndKeepsTheLastTime) {
-  Watch w;
-  w.times.times["/p/a.png"] = 50;
-  w.watch.PollWatchedFile("/p/a.png");
-  w.times.times.erase("/p/a.png");
-  w.watch.PollWatchedFile("/p/a.png");
-  EXPECT_EQ(w.watch.lastSeen(), 50u);
-  w.times.times["/p/a.png"] = 50;  // back unchanged: nothing
-  w.watch.PollWatchedFile("/p/a.png");
-  EXPECT_TRUE(w.host.calls.empty());
-  w.times.times["/p/a.png"] = 60;  // back rewritten: re-shown
-  w.watch.PollWatchedFile("/p/a.png");
-  EXPECT_EQ(w.host.calls, (Calls{"show:/p/a.png"}));
-}
-
-TEST(PollWatchedFile, OffOrEmptyNameOpensNothing) {
-  FakeTimes times;
-  RecordingWatchHost host;
-  FileWatch watch(times, host);
-  times.times["/p/a.png"] = 1;
-  watch.PollWatchedFile("/p/a.png");  // off
-  uint8_t on = 0;
-  watch.ToggleWatch(on);
-  watch.PollWatchedFile("");
-  EXPECT_TRUE(times.asked.empty());
-}
-
-TEST(PollWatchedFile, AChangeMadeWhileOffIsPickedUpAfterSwitchingOn) {
-  Watch w;
-  w.times.times["/p/a.png"] = 10;
-  w.watch.PollWatchedFile("/p/a.png");
-  w.watch.ToggleWatch(w.watchOn);  // off
-  w.times.times["/p/a.png"] = 20;
-  w.watch.PollWatchedFile("/p/a.png");
-  w.watch.ToggleWatch(w.watchOn);  // on again
-  w.host.calls.clear();
-  w.watch.PollWatchedFile("/p/a.png");
-  EXPECT_EQ(w.host.calls, (Calls{"show:/p/a.png"}));
-}
-
-TEST(PollWatchedFile, ANewFileIsShownOnceBecauseTheSeenTimeBelongsToTheOldOne) {
-  Watch w;
-  w.times.times["/p/a.png"] = 10;
-  w.times.times["/p/b.png"] = 99;
-  w.watch.PollWatchedFile("/p/a.png");
-  w.watch.PollWatchedFile("/p/b.png");
-  w.watch.PollWatchedFile("/p/b.png");
-  EXPECT_EQ(w.host.calls, (Calls{"show:/p/b.png"}));
+// Scripts on a watch switched on: 't' sets a path's time, 'g' removes the
+// file, 'w' toggles the watch, 'p' polls a path.
+TEST(PollWatchedFile, ScriptsOfTouchesAndPolls) {
+  struct Op {
+    char kind;
+    const char* path;
+    uint64_t time = 0;
+  };
+  const struct {
+    const char* name;
+    std::vector<Op> ops;
+    Calls calls;
+    uint32_t lastSeen;
+    size_t lookups;  // times asked for
+  } rows[] = {
+      {"first poll only records, unchanged does nothing, a change re-shows",
+       {{'t', "a", 0x100000005}, {'p', "a"}, {'p', "a"}, {'t', "a", 0x100000009}, {'p', "a"}}, {"show:a"}, 9, 3},
+      {"two touches within one period give one re-show",
+       {{'t', "a", 100}, {'p', "a"}, {'t', "a", 200}, {'t', "a", 300}, {'p', "a"}, {'p', "a"}}, {"show:a"}, 300, 3},
+      {"a change of only the high 32 bits goes unnoticed",
+       {{'t', "a", 0x100000007}, {'p', "a"}, {'t', "a", 0x200000007}, {'p', "a"}}, {}, 7, 2},
+      {"low bits zero count as nothing seen: the next poll is a first one",
+       {{'t', "a", 0x300000000}, {'p', "a"}, {'t', "a", 0x300000001}, {'p', "a"}}, {}, 1, 2},
+      {"a vanished file is skipped and keeps the last time; back unchanged nothing, rewritten re-shown",
+       {{'t', "a", 50}, {'p', "a"}, {'g', "a"}, {'p', "a"}, {'t', "a", 50}, {'p', "a"}, {'t', "a", 60}, {'p', "a"}},
+       {"show:a"}, 60, 4},
+      {"a change made while off is picked up after switching on",
+       {{'t', "a", 10}, {'p', "a"}, {'w', ""}, {'t', "a", 20}, {'p', "a"}, {'w', ""}, {'p', "a"}},
+       {"button:Watch state 3", "button:Watching state 2", "show:a"}, 20, 2},
+      {"a new file is shown once: the seen time belongs to the old one",
+       {{'t', "a", 10}, {'t', "b", 99}, {'p', "a"}, {'p', "b"}, {'p', "b"}}, {"show:b"}, 99, 3},
+      {"off or an empty name opens nothing",
+       {{'t', "a", 1}, {'w', ""}, {'p', "a"}, {'w', ""}, {'p', ""}}, {"button:Watch state 3", "button:Watching state 2"},
+       0, 0},
+  };
+  for (const auto& row : rows) {
+    Watch w;
+    for (const Op& op : row.ops) {
+      if (op.kind == 't') w.times.times[op.path] = op.time;
+      if (op.kind == 'g') w.times.times.erase(op.path);
+      if (op.kind == 'w') w.watch.ToggleWatch(w.watchOn);
+      if (op.kind == 'p') w.watch.PollWatchedFile(op.path);
+    }
+    EXPECT_EQ(w.host.calls, row.calls) << row.name;
+    EXPECT_EQ(w.watch.lastSeen(), row.lastSeen) << row.name;
+    EXPECT_EQ(w.times.asked.size(), row.lookups) << row.name;
+  }
 }
 
 // ---- Real files ---------------------------------------------------------------
-
-class RealDir {
- public:
-  RealDir() {
-    std::string t = (std::filesystem::temp_directory_path() / "plombix-watch-XXXXXX").string();
-    EXPECT_NE(::mkdtemp(t.data()), nullptr);
-    path_ = t;
-  }
-  ~RealDir() { std::filesystem::remove_all(path_); }
-  std::string file(const char* name) const { return (path_ / name).string(); }
-
- private:
-  std::filesystem::path path_;
-};
 
 void SetMtime(const std::string& path, int64_t sec, long nsec) {
   const struct timespec times[2] = {{0, UTIME_OMIT}, {static_cast<time_t>(sec), nsec}};
@@ -180,7 +121,7 @@ void SetMtime(const std::string& path, int64_t sec, long nsec) {
 }
 
 TEST(StatFileTimeSource, ReadsTheExactModificationTime) {
-  RealDir dir;
+  testing::TempDir dir;
   const auto f = dir.file("a.png");
   std::ofstream(f) << "x";
   SetMtime(f, 1700000000, 123456789);
@@ -195,7 +136,7 @@ TEST(StatFileTimeSource, ReadsTheExactModificationTime) {
 }
 
 TEST(FileWatchOnRealFiles, RewriteReShowsButAHigh32BitChangeDoesNot) {
-  RealDir dir;
+  testing::TempDir dir;
   const auto f = dir.file("a.png");
   std::ofstream(f) << "x";
   StatFileTimeSource source;

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include <functional>
-#include <map>
+#include <string>
+#include <utility>
 
 #include "gamepad.h"
 #include "recording_hosts.h"
@@ -16,8 +16,7 @@ using testing::RecordingGamepadHost;
 using testing::ScriptedGamepadSource;
 using Steps = std::vector<StepAction>;
 
-// A controller on user index 0, found at window creation, then driven tick
-// by tick: `script[t]` is the button word held from tick t on.
+// A controller on user index 0, found at window creation.
 struct Pad {
   ScriptedGamepadSource source;
   RecordingGamepadHost host;
@@ -29,103 +28,63 @@ struct Pad {
     pad.DetectAtStartup();
     host.calls.clear();
   }
-  // Runs ticks 0..ticks-1; before tick t the script's entry for t (if any)
-  // is applied.
-  void run(int ticks, const std::map<int, std::function<void()>>& script) {
-    for (int t = 0; t < ticks; ++t) {
-      if (auto it = script.find(t); it != script.end()) it->second();
-      pad.PollGamepad();
-    }
-  }
-  std::function<void()> hold(uint16_t buttons) {
-    return [this, buttons] { source.setButtons(0, buttons); };
-  }
 };
 
-TEST(PollGamepad, HoldingAForThreeSecondsGivesOneNext) {
-  Pad p;
-  p.run(60, {{0, p.hold(kPadA)}});
-  EXPECT_EQ(p.host.steps, (Steps{StepNext}));
-  // Also while other inputs keep making new packets (a stick moving every
-  // tick): the held flag, not the hold-off, keeps A from acting again.
-  Pad busy;
-  std::map<int, std::function<void()>> script{{0, busy.hold(kPadA)}};
-  for (int t = 1; t < 60; ++t) script[t] = [&busy] { busy.source.move(0); };
-  busy.run(60, script);
-  EXPECT_EQ(busy.host.steps, (Steps{StepNext}));
-}
-
-TEST(PollGamepad, FiveTapsWithinNineHundredMillisecondsGiveOneNext) {
-  Pad p;
-  std::map<int, std::function<void()>> script;
-  for (int tap = 0; tap < 5; ++tap) {
-    script[tap * 4] = p.hold(kPadA);       // ticks 0, 4, 8, 12, 16 (800 ms)
-    script[tap * 4 + 2] = p.hold(0);
-  }
-  p.run(40, script);
-  EXPECT_EQ(p.host.steps, (Steps{StepNext}));
-}
-
-TEST(PollGamepad, ARePressOneSecondAfterTheFirstGivesASecondNext) {
-  Pad p;
-  p.run(40, {{0, p.hold(kPadA)}, {5, p.hold(0)}, {20, p.hold(kPadA)}});
-  EXPECT_EQ(p.host.steps, (Steps{StepNext, StepNext}));
-}
-
-TEST(PollGamepad, HoldOffEndsExactlyEighteenTicksAfterThePress) {
-  // The counter is set to 18 at tick 0 and counts down at the end of every
-  // tick from that one on: 17 after tick 0, ..., 0 after tick 17.
-  Pad early;
-  early.run(30, {{0, early.hold(kPadA)}, {2, early.hold(0)}, {17, early.hold(kPadA)}});
-  EXPECT_EQ(early.host.steps, (Steps{StepNext}));
-  Pad onTime;
-  onTime.run(30, {{0, onTime.hold(kPadA)}, {2, onTime.hold(0)}, {18, onTime.hold(kPadA)}});
-  EXPECT_EQ(onTime.host.steps, (Steps{StepNext, StepNext}));
-}
-
-TEST(PollGamepad, ButtonsPressedTogetherActInBitOrder) {
-  Pad p;
-  p.run(2, {{0, p.hold(kPadB | kPadA)}});
-  EXPECT_EQ(p.host.steps, (Steps{StepNext, StepPrevious}));  // A is bit 12, B bit 13
-  Pad all;
-  all.run(2, {{0, all.hold(kPadY | kPadX | kPadB | kPadA | kPadStart)}});
-  EXPECT_EQ(all.host.steps, (Steps{StepFirst, StepNext, StepPrevious, StepFirst, StepLast}));
-}
-
-TEST(PollGamepad, StartAndXBothGiveFirstAndYGivesLast) {
+// Button scripts on a controller polled every 50 ms tick. `events` maps a
+// tick to the buttons held from it on; kMove is an analogue input that
+// changes no button but makes a new packet.
+TEST(PollGamepad, HoldOffAndHeldButtonsGiveOneStepAPress) {
+  constexpr int kMove = -1;
   const struct {
     const char* name;
-    uint16_t button;
+    int ticks;
+    bool moveEveryTick;
+    std::vector<std::pair<int, int>> events;  // tick, buttons (or kMove)
     Steps steps;
-  } rows[] = {{"START", kPadStart, {StepFirst}}, {"X", kPadX, {StepFirst}}, {"Y", kPadY, {StepLast}},
-              {"B", kPadB, {StepPrevious}},     {"BACK", 0x0020, {}},        {"DPAD UP", 0x0001, {}},
-              {"shoulder", 0x0100, {}}};
+  } rows[] = {
+      {"A held three seconds: one Next", 60, false, {{0, kPadA}}, {StepNext}},
+      {"A held while a stick moves every tick: the held flag stops it", 60, true, {{0, kPadA}}, {StepNext}},
+      // Ticks 0, 4, 8, 12, 16 (800 ms).
+      {"five taps within 900 ms: one Next", 40, false,
+       {{0, kPadA}, {2, 0}, {4, kPadA}, {6, 0}, {8, kPadA}, {10, 0}, {12, kPadA}, {14, 0}, {16, kPadA}, {18, 0}},
+       {StepNext}},
+      {"A again a second after the first: a second Next", 40, false, {{0, kPadA}, {5, 0}, {20, kPadA}}, {StepNext, StepNext}},
+      // The hold-off is set to 18 at tick 0 and counts down at the end of
+      // every tick from that one on: 17 after tick 0, ..., 0 after tick 17.
+      {"pressed again at tick 17: inside the hold-off", 30, false, {{0, kPadA}, {2, 0}, {17, kPadA}}, {StepNext}},
+      {"pressed again at tick 18: acts", 30, false, {{0, kPadA}, {2, 0}, {18, kPadA}}, {StepNext, StepNext}},
+      // Pressed again inside the hold-off and kept down: nothing while no
+      // new packet arrives; a stick moved at tick 40 makes a packet that
+      // finds A down and not held. Another button is such an input too.
+      {"re-press inside the hold-off acts on the first later packet", 60, false,
+       {{0, kPadA}, {5, 0}, {10, kPadA}, {40, kMove}}, {StepNext, StepNext}},
+      {"re-press inside the hold-off, then B", 60, false, {{0, kPadA}, {5, 0}, {10, kPadA}, {40, kPadA | kPadB}},
+       {StepNext, StepNext, StepPrevious}},
+      {"pressed together act in bit order (A bit 12, B bit 13)", 2, false, {{0, kPadB | kPadA}}, {StepNext, StepPrevious}},
+      {"all five together", 2, false, {{0, kPadY | kPadX | kPadB | kPadA | kPadStart}},
+       {StepFirst, StepNext, StepPrevious, StepFirst, StepLast}},
+      {"START gives First", 3, false, {{0, kPadStart}}, {StepFirst}},
+      {"X gives First", 3, false, {{0, kPadX}}, {StepFirst}},
+      {"Y gives Last", 3, false, {{0, kPadY}}, {StepLast}},
+      {"B gives Previous", 3, false, {{0, kPadB}}, {StepPrevious}},
+      {"BACK, DPAD UP and a shoulder give nothing", 3, false, {{0, 0x0020 | 0x0001 | 0x0100}}, {}},
+  };
   for (const auto& row : rows) {
     Pad p;
-    p.run(3, {{0, p.hold(row.button)}});
+    for (int t = 0; t < row.ticks; ++t) {
+      for (const auto& [tick, buttons] : row.events)
+        if (tick == t) buttons == kMove ? p.source.move(0) : p.source.setButtons(0, uint16_t(buttons));
+      if (row.moveEveryTick && t > 0) p.source.move(0);
+      p.pad.PollGamepad();
+    }
     EXPECT_EQ(p.host.steps, row.steps) << row.name;
   }
-}
-
-TEST(PollGamepad, ARePressWithinTheHoldOffActsOnTheFirstLaterPacketAfterIt) {
-  Pad p;
-  // Pressed again at tick 10 (inside the hold-off) and kept down: nothing,
-  // however long, while no new packet arrives. A stick moved at tick 40
-  // makes a packet that finds A down and not held: the second Next.
-  p.run(60, {{0, p.hold(kPadA)}, {5, p.hold(0)}, {10, p.hold(kPadA)}, {40, [&] { p.source.move(0); }}});
-  EXPECT_EQ(p.host.steps, (Steps{StepNext, StepNext}));
-  // Another button is also such an input: B at tick 40 acts after A.
-  Pad q;
-  q.run(60, {{0, q.hold(kPadA)}, {5, q.hold(0)}, {10, q.hold(kPadA)}, {40, q.hold(kPadA | kPadB)}});
-  EXPECT_EQ(q.host.steps, (Steps{StepNext, StepNext, StepPrevious}));
-}
-
-TEST(PollGamepad, PacketsThatAreNotNewerAreNotProcessed) {
+  // A first packet numbered 0 is not newer than "none processed".
   ScriptedGamepadSource source;
   RecordingGamepadHost host;
   uint8_t present = 0;
   Gamepad pad(source, host, present);
-  source.plug(0, 0);  // packet number 0: not newer than "none processed"
+  source.plug(0, 0);
   pad.DetectAtStartup();
   pad.PollGamepad();
   EXPECT_TRUE(host.steps.empty());
@@ -153,36 +112,30 @@ TEST(DetectGamepad, FirstDetectionTriesIndexZeroOnlyThenTheLoadScansAllFour) {
   EXPECT_EQ(host.calls, (Calls{"timer:50"}));  // polling starts, caption unchanged
 }
 
-TEST(FindGamepad, FindsIndexTwoAndCaptionsIt) {
-  ScriptedGamepadSource source;
-  RecordingGamepadHost host;
-  uint8_t present = 0;
-  Gamepad pad(source, host, present);
-  source.plug(2);
-  pad.DetectAtStartup();
-  pad.FindGamepad();
-  EXPECT_EQ(present, 1);
-  EXPECT_EQ(host.calls, (Calls{"caption:GamePad found", "timer:50"}));
-  source.unplug(2);
-  host.calls.clear();
-  pad.FindGamepad();
-  EXPECT_EQ(present, 0);
-  EXPECT_EQ(host.calls, (Calls{"timer:stop", "caption:Find GamePad"}));
+TEST(FindGamepad, FindsAnyIndexAndCaptionsItAtStartUpIndexZeroOnly) {
+  for (int index : {0, 2}) {
+    ScriptedGamepadSource source;
+    RecordingGamepadHost host;
+    uint8_t present = 0;
+    Gamepad pad(source, host, present);
+    source.plug(index);
+    pad.DetectAtStartup();
+    if (index != 0) pad.FindGamepad();
+    EXPECT_EQ(present, 1) << index;
+    EXPECT_EQ(host.calls, (Calls{"caption:GamePad found", "timer:50"})) << index;
+    source.unplug(index);
+    host.calls.clear();
+    pad.FindGamepad();
+    EXPECT_EQ(present, 0) << index;
+    EXPECT_EQ(host.calls, (Calls{"timer:stop", "caption:Find GamePad"})) << index;
+  }
 }
 
-TEST(DetectAtStartup, AControllerOnIndexZeroIsFoundAndCaptioned) {
-  ScriptedGamepadSource source;
-  RecordingGamepadHost host;
-  uint8_t present = 0;
-  Gamepad pad(source, host, present);
-  source.plug(0);
-  pad.DetectAtStartup();
-  EXPECT_EQ(present, 1);
-  EXPECT_EQ(host.calls, (Calls{"caption:GamePad found", "timer:50"}));
-}
-
-TEST(PollGamepad, UnpluggingStopsThePollAndResetsTheCaption) {
+TEST(PollGamepad, EachTickQueriesTwiceAndUnpluggingStopsThePollAndResetsTheCaption) {
   Pad p;
+  p.source.queries.clear();
+  p.pad.PollGamepad();
+  EXPECT_EQ(p.source.queries, (std::vector<int>{0, 0}));
   p.source.setButtons(0, kPadA);
   p.source.unplug(0);
   p.pad.PollGamepad();
@@ -190,13 +143,6 @@ TEST(PollGamepad, UnpluggingStopsThePollAndResetsTheCaption) {
   EXPECT_EQ(p.present, 0);
   EXPECT_TRUE(p.host.steps.empty());
   EXPECT_EQ(p.pad.controllerIndex(), -1);
-}
-
-TEST(PollGamepad, EachTickQueriesTheControllerTwice) {
-  Pad p;
-  p.source.queries.clear();
-  p.pad.PollGamepad();
-  EXPECT_EQ(p.source.queries, (std::vector<int>{0, 0}));
 }
 
 TEST(StepControls, KeysAndButtonsMapToTheirActions) {

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "recording_hosts.h"
 #include "slideshow.h"
 
@@ -29,50 +31,46 @@ struct Fixture {
   static std::string name(int n) { return "/s/shot" + std::to_string(n) + ".jpg"; }
 };
 
-TEST(StepSequence, NextSkipsAGapAndStopsOnTheBoundEvenIfItFails) {
-  // Start 1, end 5, files 3 and 5 missing.
-  Fixture f(1, 2, 1, 5, {1, 2, 4});
-  f.show.StepSequence(StepNext);
-  EXPECT_EQ(f.state.currentNumber, 4);
-  EXPECT_EQ(f.host.calls, (Calls{"show:/s/shot3.jpg (fails)", "show:/s/shot4.jpg", "caption:S/Show 4"}));
-  EXPECT_EQ(f.currentFileName, "/s/shot4.jpg");
-
-  f.host.calls.clear();
-  f.show.StepSequence(StepNext);
-  EXPECT_EQ(f.state.currentNumber, 5);
-  EXPECT_EQ(f.host.onAir, "/s/shot4.jpg");  // the picture stays at 4
-  EXPECT_EQ(f.host.calls, (Calls{"show:/s/shot5.jpg (fails)", "caption:S/Show 5"}));
-
-  f.host.calls.clear();
-  f.show.StepSequence(StepNext);  // at the end: nothing at all
-  EXPECT_TRUE(f.host.calls.empty());
-}
-
-TEST(StepSequence, PreviousSkipsDownToTheStart) {
-  Fixture f(1, 5, 1, 5, {2});
-  f.show.StepSequence(StepPrevious);
-  EXPECT_EQ(f.state.currentNumber, 2);
-  EXPECT_EQ(f.host.calls, (Calls{"show:/s/shot4.jpg (fails)", "show:/s/shot3.jpg (fails)",
-                                 "show:/s/shot2.jpg", "caption:S/Show 2"}));
-  f.host.calls.clear();
-  f.show.StepSequence(StepPrevious);
-  EXPECT_EQ(f.state.currentNumber, 1);
-  EXPECT_EQ(f.host.calls, (Calls{"show:/s/shot1.jpg (fails)", "caption:S/Show 1"}));
-}
-
-TEST(StepSequence, LastOnAMissingFileSetsTheNumberButNotThePicture) {
-  Fixture f(1, 2, 1, 5, {2});
-  f.show.StepSequence(StepLast);
-  EXPECT_EQ(f.state.currentNumber, 5);
-  EXPECT_EQ(f.host.calls, (Calls{"show:/s/shot5.jpg (fails)", "caption:S/Show 5"}));
-  EXPECT_EQ(f.host.onAir, "");
-}
-
-TEST(StepSequence, FirstTriesItsOneFile) {
-  Fixture f(2, 4, 1, 5, {1});
-  f.show.StepSequence(StepFirst);
-  EXPECT_EQ(f.state.currentNumber, 1);
-  EXPECT_EQ(f.host.calls, (Calls{"show:/s/shot1.jpg", "caption:S/Show 1"}));
+// Steps by hand and automatic advances over shot1..shot5 (or 3..5), each
+// row one call after the other on the same slideshow: every file is tried
+// in turn and the number stops on the bound even when its file fails.
+TEST(StepSequence, StepsSkipMissingFilesAndStopOnTheBounds) {
+  const int kAdvance = -1;
+  const struct {
+    const char* name;
+    uint8_t mode, current, start, end;
+    std::initializer_list<int> present;
+    const char* onAir;  // the picture on air at the end: the last file that loaded
+    std::vector<std::tuple<int, uint8_t, Calls>> steps;  // action, number after, calls
+  } rows[] = {
+      {"next skips a gap, then stops on the end even if it fails, then nothing", 1, 2, 1, 5, {1, 2, 4}, "4",
+       {{StepNext, 4, {"show:/s/shot3.jpg (fails)", "show:/s/shot4.jpg", "caption:S/Show 4"}},
+        {StepNext, 5, {"show:/s/shot5.jpg (fails)", "caption:S/Show 5"}},
+        {StepNext, 5, {}}}},
+      {"previous skips down to the start", 1, 5, 1, 5, {2}, "2",
+       {{StepPrevious, 2, {"show:/s/shot4.jpg (fails)", "show:/s/shot3.jpg (fails)", "show:/s/shot2.jpg",
+                           "caption:S/Show 2"}},
+        {StepPrevious, 1, {"show:/s/shot1.jpg (fails)", "caption:S/Show 1"}}}},
+      {"last on a missing file sets the number only", 1, 2, 1, 5, {2}, "",
+       {{StepLast, 5, {"show:/s/shot5.jpg (fails)", "caption:S/Show 5"}}}},
+      {"first tries its one file", 2, 4, 1, 5, {1}, "1", {{StepFirst, 1, {"show:/s/shot1.jpg", "caption:S/Show 1"}}}},
+      {"advance wraps from the end to the start once, then runs as next", 2, 5, 3, 5, {}, "",
+       {{kAdvance, 3, {"show:/s/shot3.jpg (fails)", "caption:S/Show 3"}},
+        {kAdvance, 5, {"show:/s/shot4.jpg (fails)", "show:/s/shot5.jpg (fails)", "caption:S/Show 5"}}}},
+      {"advance with start equal to end does nothing", 2, 4, 4, 4, {4}, "", {{kAdvance, 4, {}}}},
+      {"advance with the mode off does nothing", 0, 1, 1, 5, {2}, "", {{kAdvance, 1, {}}}},
+  };
+  for (const auto& row : rows) {
+    Fixture f(row.mode, row.current, row.start, row.end, row.present);
+    for (const auto& [action, number, calls] : row.steps) {
+      f.host.calls.clear();
+      if (action == kAdvance) f.show.AdvanceSlideshow();
+      else f.show.StepSequence(action);
+      EXPECT_EQ(f.state.currentNumber, number) << row.name;
+      EXPECT_EQ(f.host.calls, calls) << row.name;
+    }
+    EXPECT_EQ(f.host.onAir, *row.onAir ? "/s/shot" + std::string(row.onAir) + ".jpg" : "") << row.name;
+  }
 }
 
 TEST(StepSequence, NothingHappensWhenTheNumberCannotMoveOrTheModeIsOff) {
@@ -94,26 +92,6 @@ TEST(StepSequence, NothingHappensWhenTheNumberCannotMoveOrTheModeIsOff) {
     EXPECT_TRUE(f.host.calls.empty()) << row.name;
     EXPECT_EQ(f.state.currentNumber, row.current) << row.name;
   }
-}
-
-TEST(AdvanceSlideshow, WrapsFromTheEndToTheStartOnce) {
-  Fixture f(2, 5, 3, 5, {});  // nothing loads: the wrap still tries only the start
-  f.show.AdvanceSlideshow();
-  EXPECT_EQ(f.state.currentNumber, 3);
-  EXPECT_EQ(f.host.calls, (Calls{"show:/s/shot3.jpg (fails)", "caption:S/Show 3"}));
-  f.host.calls.clear();
-  f.show.AdvanceSlideshow();  // below the end: as Next, skipping to the end
-  EXPECT_EQ(f.state.currentNumber, 5);
-  EXPECT_EQ(f.host.calls, (Calls{"show:/s/shot4.jpg (fails)", "show:/s/shot5.jpg (fails)", "caption:S/Show 5"}));
-}
-
-TEST(AdvanceSlideshow, StartEqualToEndOrModeOffDoesNothing) {
-  Fixture same(2, 4, 4, 4, {4});
-  same.show.AdvanceSlideshow();
-  EXPECT_TRUE(same.host.calls.empty());
-  Fixture off(0, 1, 1, 5, {2});
-  off.show.AdvanceSlideshow();
-  EXPECT_TRUE(off.host.calls.empty());
 }
 
 TEST(RefreshSlideshowButton, CaptionColourAndTimerByMode) {
