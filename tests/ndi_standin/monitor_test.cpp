@@ -92,14 +92,12 @@ TEST_F(Monitor, HelpAndBadArguments) {
 }
 
 TEST_F(Monitor, ListsSourcesOneALine) {
-  NDIlib_send_instance_t a = create("Monitor A");
-  NDIlib_send_instance_t b = create("Monitor B");
+  create("Monitor A");
+  create("Monitor B");
   const RunResult r = run("--list --wait 100");
   EXPECT_EQ(r.exitCode, kExitOk) << r.err;
   EXPECT_EQ(r.out, "Monitor A\thttp://127.0.0.1:" + std::to_string(portOf("Monitor A")) +
                        "/\nMonitor B\thttp://127.0.0.1:" + std::to_string(portOf("Monitor B")) + "/\n");
-  ndi().sendDestroy(a);
-  ndi().sendDestroy(b);
 }
 
 TEST_F(Monitor, SavesFramesAsPngAndReportsTally) {
@@ -139,7 +137,6 @@ TEST_F(Monitor, SavesFramesAsPngAndReportsTally) {
     ASSERT_EQ(rgba[i], uint8_t(bgra[i + 2])) << i;
     ASSERT_EQ(rgba[i + 3], uint8_t(bgra[i + 3])) << i;
   }
-  ndi().sendDestroy(s);
 }
 
 TEST_F(Monitor, FailuresHaveTheirOwnExitCodes) {
@@ -166,7 +163,7 @@ TEST_F(Monitor, FailuresHaveTheirOwnExitCodes) {
     return run("'Monitor quiet' --frames 2 --out '" + folder_ + "/z' --timeout 20000");
   });
   ASSERT_TRUE(Eventually([&] { return std::filesystem::exists(folder_ + "/z/frame-0001.png"); }, 10000));
-  ndi().sendDestroy(s);
+  destroy(s);
   const RunResult lost = monitor.get();
   EXPECT_EQ(lost.exitCode, kExitLost);
   EXPECT_NE(lost.err.find("lost the connection to 'Monitor quiet'"), std::string::npos) << lost.err;

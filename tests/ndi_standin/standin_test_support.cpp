@@ -105,14 +105,14 @@ RawResponse RawExchange(int port, const std::string& request) {
   return ParseResponse(all);
 }
 
-RawResponse RawGet(int port, const std::string& path) {
-  return RawExchange(port, "GET " + path + " HTTP/1.1\r\nHost: t\r\nConnection: close\r\n\r\n");
+std::string GetRequest(const std::string& path) {
+  return "GET " + path + " HTTP/1.1\r\nHost: t\r\nConnection: close\r\n\r\n";
 }
-
-RawResponse RawPost(int port, const std::string& path) {
-  return RawExchange(port, "POST " + path +
-                               " HTTP/1.1\r\nHost: t\r\nConnection: close\r\nContent-Length: 0\r\n\r\n");
+std::string PostRequest(const std::string& path) {
+  return "POST " + path + " HTTP/1.1\r\nHost: t\r\nConnection: close\r\nContent-Length: 0\r\n\r\n";
 }
+RawResponse RawGet(int port, const std::string& path) { return RawExchange(port, GetRequest(path)); }
+RawResponse RawPost(int port, const std::string& path) { return RawExchange(port, PostRequest(path)); }
 
 RawStream::~RawStream() { close(); }
 
@@ -173,10 +173,9 @@ bool RawStream::readSome(size_t n) {
 
 std::string TestFrame::packed() const {
   std::string out;
-  const int rowBytes = frame.xres * 4;
+  const int rowBytes = frame.xres * 4, stride = frame.line_stride_in_bytes ? frame.line_stride_in_bytes : rowBytes;
   for (int y = 0; y < frame.yres; ++y)
-    out.append(reinterpret_cast<const char*>(bytes.data()) + size_t(y) * size_t(frame.line_stride_in_bytes),
-               size_t(rowBytes));
+    out.append(reinterpret_cast<const char*>(bytes.data()) + size_t(y) * size_t(stride), size_t(rowBytes));
   return out;
 }
 
@@ -211,6 +210,8 @@ void StandInTest::SetUp() {
 }
 
 void StandInTest::TearDown() {
+  for (NDIlib_send_instance_t s : senders_) ndi().sendDestroy(s);
+  senders_.clear();
   ::unsetenv("PLOMBIX_RUNTIME_DIR");
   std::error_code ignored;
   std::filesystem::remove_all(folder_, ignored);
@@ -218,7 +219,20 @@ void StandInTest::TearDown() {
 
 NDIlib_send_instance_t StandInTest::create(const std::string& name) {
   const NDIlib_send_create_t settings{name.c_str(), nullptr, true, false};
-  return ndi().sendCreate(&settings);
+  NDIlib_send_instance_t s = ndi().sendCreate(&settings);
+  if (s != nullptr) senders_.push_back(s);
+  return s;
+}
+
+void StandInTest::destroy(NDIlib_send_instance_t sender) {
+  std::erase(senders_, sender);
+  ndi().sendDestroy(sender);
+}
+
+std::pair<NDIlib_send_instance_t, int> StandInTest::open(const std::string& name) {
+  NDIlib_send_instance_t s = create(name);
+  if (s == nullptr) ADD_FAILURE() << "no sender named " << name;
+  return {s, portOf(name)};
 }
 
 int StandInTest::portOf(const std::string& name) {

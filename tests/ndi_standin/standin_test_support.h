@@ -10,6 +10,7 @@
 #include <functional>
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "ndi_runtime.h"
@@ -33,6 +34,9 @@ struct RawResponse {
 // -1 if refused.
 int RawConnect(int port);
 bool RawSendAll(int fd, const std::string& bytes);
+// Requests with "Connection: close" (a POST with an empty body).
+std::string GetRequest(const std::string& path);
+std::string PostRequest(const std::string& path);
 // Sends `request` verbatim, reads to the close.
 RawResponse RawExchange(int port, const std::string& request);
 RawResponse RawGet(int port, const std::string& path);
@@ -66,20 +70,28 @@ class RawStream {
 struct TestFrame {
   std::vector<uint8_t> bytes;
   NDIlib_video_frame_v2_t frame{};
-  std::string packed() const;  // the rows without padding
+  std::string packed() const;  // the rows without padding (stride 0: packed rows)
 };
 TestFrame MakeFrame(int width, int height, int strideBytes, NdiFourCC fourcc, uint32_t seed);
 
-// Per-test runtime folder and runtime, and helpers around one sender.
+// Per-test runtime folder and runtime, and helpers around senders.
 class StandInTest : public ::testing::Test {
  protected:
   void SetUp() override;
   void TearDown() override;
+  // A sender named `name` (null when refused); every sender made here and
+  // not destroyed through destroy() is destroyed after the test.
   NDIlib_send_instance_t create(const std::string& name);
+  void destroy(NDIlib_send_instance_t sender);
+  // A sender that must come up, and its port.
+  std::pair<NDIlib_send_instance_t, int> open(const std::string& name);
   // Port of the live source `name`, found through the runtime's discovery.
   int portOf(const std::string& name);
   const plombix::NdiRuntime& ndi() { return Runtime(); }
   std::string folder_;
+
+ private:
+  std::vector<NDIlib_send_instance_t> senders_;
 };
 
 }  // namespace standin_test

@@ -16,15 +16,11 @@
 #include "http_client.h"
 #include "png_encode.h"
 #include "runtime_folder.h"
+#include "temp_dir.h"
 
 using namespace plombix::standin;
 
 namespace {
-
-std::string tempDir() {
-  char pattern[] = "/tmp/plombix-units-XXXXXX";
-  return ::mkdtemp(pattern) ? pattern : "";
-}
 
 void writeFile(const std::string& path, const std::string& text) {
   std::ofstream(path, std::ios::binary) << text;
@@ -33,8 +29,8 @@ void writeFile(const std::string& path, const std::string& text) {
 }  // namespace
 
 TEST(RuntimeFolder, CreatesAPrivateFolderAndRefusesUnsafeOnes) {
-  const std::string root = tempDir();
-  ASSERT_FALSE(root.empty());
+  const plombix::testing::TempDir dir;
+  const std::string& root = dir.path();
   const FolderResult made = EnsurePrivateFolder(root + "/new/");
   ASSERT_TRUE(made.ok()) << made.error;
   EXPECT_EQ(made.path, root + "/new");
@@ -52,11 +48,11 @@ TEST(RuntimeFolder, CreatesAPrivateFolderAndRefusesUnsafeOnes) {
   EXPECT_FALSE(EnsurePrivateFolder(root + "/file").ok());
   EXPECT_FALSE(EnsurePrivateFolder(root + "/missing/deeper").ok());
   EXPECT_FALSE(EnsurePrivateFolder("").ok());
-  std::filesystem::remove_all(root);
 }
 
 TEST(RuntimeFolder, FollowsTheEnvironmentInOrder) {
-  const std::string root = tempDir();
+  const plombix::testing::TempDir dir;
+  const std::string& root = dir.path();
   ::setenv("PLOMBIX_RUNTIME_DIR", (root + "/forced").c_str(), 1);
   ::setenv("XDG_RUNTIME_DIR", root.c_str(), 1);
   EXPECT_EQ(RuntimeFolder().path, root + "/forced");
@@ -66,7 +62,6 @@ TEST(RuntimeFolder, FollowsTheEnvironmentInOrder) {
   ::setenv("XDG_RUNTIME_DIR", (root + "/absent").c_str(), 1);
   EXPECT_EQ(RuntimeFolder().path, "/tmp/vora-plombix-" + std::to_string(::geteuid()));
   ::unsetenv("XDG_RUNTIME_DIR");
-  std::filesystem::remove_all(root);
 }
 
 TEST(Discovery, EntriesParseOnlyWhenComplete) {
@@ -99,7 +94,8 @@ TEST(Discovery, EntriesParseOnlyWhenComplete) {
 }
 
 TEST(Discovery, ListSkipsDeadAndCorruptEntries) {
-  const std::string dir = tempDir();
+  const plombix::testing::TempDir temp;
+  const std::string& dir = temp.path();
   std::string error;
   ASSERT_EQ(ClaimSource(dir, "Live one", "http://127.0.0.1:6000/", &error), ClaimResult::Claimed) << error;
   // A process that has ended: a child that exited and was reaped.
@@ -129,7 +125,6 @@ TEST(Discovery, ListSkipsDeadAndCorruptEntries) {
   ReleaseSource(dir, "Live one", "http://127.0.0.1:6000/");
   ReleaseSource(dir, "Dead one", "http://127.0.0.1:6003/");
   EXPECT_TRUE(ListSources(dir).empty());
-  std::filesystem::remove_all(dir);
 }
 
 TEST(Discovery, FileNamesAreSafeAndDistinct) {
