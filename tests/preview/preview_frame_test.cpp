@@ -39,9 +39,7 @@ TEST(PreviewFrame, SetupAllocatesOnceAndSetsTheTwoRatios) {
   PreviewFrame p;
   EXPECT_EQ(p.pixels(), nullptr);
   ASSERT_TRUE(p.Setup());
-  EXPECT_EQ(p.boxAspect, k16x9);
-  EXPECT_EQ(p.portraitAspect, k9x16);
-  EXPECT_FLOAT_EQ(p.boxAspect, 1.7777778f);
+  EXPECT_EQ(std::pair(p.boxAspect, p.portraitAspect), std::pair(k16x9, k9x16));
   const uint8_t* first = p.pixels();
   ASSERT_TRUE(p.Setup());
   EXPECT_EQ(p.pixels(), first);
@@ -94,43 +92,30 @@ TEST(PreviewFrame, AspectTrackingSetsNeedsClearOnlyWhenThePlacementChanges) {
   PreviewFrame p;
   ASSERT_TRUE(p.Setup());
   const std::vector<uint32_t> f = CodedFrame(16, 9);
-  auto load = [&](float aspect) { p.LoadFrame(Bytes(f), 16, 9, 64, kBgra, aspect); };
-  auto paint = [&] { p.needsClear = 0; };
-
-  load(k16x9);  // first frame 16:9: nothing to clear
-  EXPECT_EQ(p.aspectState, Aspect16x9);
-  EXPECT_EQ(p.needsClear, 0);
-  load(k4x3);
-  EXPECT_EQ(p.needsClear, 1);
-  EXPECT_EQ(p.aspectState, AspectOther);
-  EXPECT_EQ(p.lastAspect, k4x3);
-  paint();
-  load(k4x3);  // the same ratio again: nothing new
-  EXPECT_EQ(p.needsClear, 0);
-  load(k9x16);
-  EXPECT_EQ(p.needsClear, 1);
-  EXPECT_EQ(p.aspectState, Aspect9x16);
-  paint();
-  load(k9x16);
-  EXPECT_EQ(p.needsClear, 0);
-  load(k16x9);  // the picture covers the bars: the flag is left as it is
-  EXPECT_EQ(p.aspectState, Aspect16x9);
-  EXPECT_EQ(p.needsClear, 0);
-  load(k4x3);
-  load(k16x9);
-  EXPECT_EQ(p.needsClear, 1);
-  EXPECT_EQ(p.lastAspect, k4x3);
-
-  for (int i = 0; i < 4; ++i) {  // two other ratios in turn: set on every change
-    paint();
-    load(i % 2 ? 2.0f : k4x3);
-    EXPECT_EQ(p.needsClear, 1) << i;
+  // Each row loads a frame of `aspect`, after a paint (which lowers the
+  // flag) when `painted`.
+  const struct {
+    float aspect;
+    bool painted;
+    int needsClear, state;
+  } rows[] = {
+      {k16x9, false, 0, Aspect16x9},  // the first frame 16:9: nothing to clear
+      {k4x3, false, 1, AspectOther},   {k4x3, true, 0, AspectOther},   // the same ratio again: nothing new
+      {k9x16, false, 1, Aspect9x16},   {k9x16, true, 0, Aspect9x16},
+      {k16x9, false, 0, Aspect16x9},  // the picture covers the bars: the flag is left as it is
+      {k4x3, false, 1, AspectOther},   {k16x9, false, 1, Aspect16x9},  // ...also when it was up
+      {2.0f, true, 1, AspectOther},    {k4x3, true, 1, AspectOther},   // two other ratios in turn
+      {2.0f, true, 1, AspectOther},    {0.0f, true, 1, AspectOther},   // ratio 0 is an ordinary other ratio
+  };
+  float lastOther = 0;  // lastAspect: the last ratio that was neither 16:9 nor 9:16
+  for (size_t i = 0; i < std::size(rows); ++i) {
+    if (rows[i].painted) p.needsClear = 0;
+    p.LoadFrame(Bytes(f), 16, 9, 64, kBgra, rows[i].aspect);
+    if (rows[i].state == AspectOther) lastOther = rows[i].aspect;
+    EXPECT_EQ(p.needsClear, rows[i].needsClear) << "row " << i;
+    EXPECT_EQ(p.aspectState, rows[i].state) << "row " << i;
+    EXPECT_EQ(p.lastAspect, lastOther) << "row " << i;
   }
-  paint();
-  load(0.0f);  // ratio 0 is an ordinary other ratio
-  EXPECT_EQ(p.aspectState, AspectOther);
-  EXPECT_EQ(p.lastAspect, 0.0f);
-  EXPECT_EQ(p.needsClear, 1);
 }
 
 // Everything LoadFrame may change.
