@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <tuple>
 
 #include "picture_buffer.h"
 #include "picture_test_support.h"
@@ -11,13 +12,9 @@ namespace plombix::testing {
 namespace {
 
 void ExpectSamePicture(const PictureBuffer& a, const PictureBuffer& b, const char* what) {
-  EXPECT_EQ(a.width, b.width) << what;
-  EXPECT_EQ(a.height, b.height) << what;
-  EXPECT_EQ(a.byteCount, b.byteCount) << what;
-  EXPECT_EQ(a.state, b.state) << what;
-  EXPECT_EQ(a.sourceWidth, b.sourceWidth) << what;
-  EXPECT_EQ(a.sourceBitsPerPixel, b.sourceBitsPerPixel) << what;
-  EXPECT_EQ(a.fileName, b.fileName) << what;
+  EXPECT_EQ(Sizes(a), Sizes(b)) << what;
+  EXPECT_EQ(std::tuple(a.sourceWidth, a.sourceBitsPerPixel, a.fileName),
+            std::tuple(b.sourceWidth, b.sourceBitsPerPixel, b.fileName)) << what;
   ASSERT_EQ(a.byteCount, b.byteCount);
   EXPECT_EQ(std::memcmp(a.pixelData.get(), b.pixelData.get(), size_t(a.byteCount)), 0) << what;
 }

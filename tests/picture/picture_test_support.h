@@ -11,6 +11,7 @@
 #include <cstring>
 #include <functional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "picture_buffer.h"
@@ -58,6 +59,12 @@ inline uint32_t PixelAt(const uint8_t* pixels, int width, int x, int y) {
 }
 inline uint32_t PixelAt(const PictureBuffer& picture, int x, int y) {
   return PixelAt(picture.pixelData.get(), picture.width, x, y);
+}
+
+// width, height, byteCount, bitsPerPixel, state: the sizes every load,
+// copy and rescale sets together.
+inline std::tuple<int, int, int, int, int> Sizes(const PictureBuffer& p) {
+  return {p.width, p.height, p.byteCount, p.bitsPerPixel, p.state};
 }
 
 // Runs `check` once per SIMD level up to the best one, restoring the level.

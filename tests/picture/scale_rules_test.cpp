@@ -3,20 +3,22 @@
 // otherwise) and against hand-worked values.
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "scale_rules.h"
 
 namespace plombix {
 namespace {
 
-struct ShownCase {
-  const char* name;
-  int mode, W, H, outW, outH, sidesPx, topBottomPx;
-  bool resample;
-  int width, height;
-};
+std::tuple<bool, int, int> Fields(const TargetSize& t) { return {t.resample, t.width, t.height}; }
 
 TEST(ScaleRules, ShownPictureTargetsMatchPublishedFigures) {
-  const ShownCase cases[] = {
+  const struct {
+    const char* name;
+    int mode, W, H, outW, outH, sidesPx, topBottomPx;
+    bool resample;
+    int width, height;
+  } cases[] = {
       {"contain 4000x3000", ScaleContain, 4000, 3000, 1920, 1080, 0, 0, true, 1440, 1080},
       {"crop-fill 4000x3000", ScaleCropFill, 4000, 3000, 1920, 1080, 0, 0, true, 1920, 1440},
       // 1080 x 0.5625 = 607.5, truncated.
@@ -39,33 +41,20 @@ TEST(ScaleRules, ShownPictureTargetsMatchPublishedFigures) {
       {"contain landscape in portrait", ScaleContain, 1920, 1080, 1080, 1920, 0, 0, true, 1080, 607},
       {"crop-fill landscape in portrait", ScaleCropFill, 1920, 1080, 1080, 1920, 0, 0, true, 3413, 1920},
   };
-  for (const ShownCase& c : cases) {
-    SCOPED_TRACE(c.name);
-    const TargetSize t =
-        ShownPictureTarget(c.mode, c.W, c.H, c.outW, c.outH, c.sidesPx, c.topBottomPx);
-    EXPECT_EQ(t.resample, c.resample);
-    EXPECT_EQ(t.width, c.width);
-    EXPECT_EQ(t.height, c.height);
+  for (const auto& c : cases) {
+    EXPECT_EQ(Fields(ShownPictureTarget(c.mode, c.W, c.H, c.outW, c.outH, c.sidesPx, c.topBottomPx)),
+              std::tuple(c.resample, c.width, c.height))
+        << c.name;
   }
-}
-
-TEST(ScaleRules, CropFillWithHugeBordersGivesATargetThatFailsTheRescale) {
   // Sides 99 % of 1920 (950 px each): area 20 x 1080; a portrait picture
-  // takes the second branch, 1080 x 0.1 - 1900 < 0.
+  // takes the second branch, 1080 x 0.1 - 1900 < 0: a target the rescale
+  // refuses.
   const TargetSize t = ShownPictureTarget(ScaleCropFill, 100, 1000, 1920, 1080, 950, 0);
-  EXPECT_TRUE(t.resample);
-  EXPECT_LE(t.width, 0);
-  EXPECT_EQ(t.height, 1080);
-}
-
-TEST(ScaleRules, ZeroSizedAreaDoesNotMisbehave) {
+  EXPECT_TRUE(t.resample && t.width <= 0 && t.height == 1080);
   // Top/bottom borders eating the whole height: the ratio is infinite; the
   // result must still be an int (0 here), never undefined.
-  const TargetSize t = ShownPictureTarget(ScaleContain, 1920, 1080, 1920, 1080, 0, 540);
-  EXPECT_TRUE(t.resample);
-  EXPECT_EQ(t.height, 0);
-  const TargetSize empty = ShownPictureTarget(ScaleContain, 0, 0, 1920, 1080, 0, 0);
-  EXPECT_FALSE(empty.resample);
+  EXPECT_EQ(ShownPictureTarget(ScaleContain, 1920, 1080, 1920, 1080, 0, 540).height, 0);
+  EXPECT_FALSE(ShownPictureTarget(ScaleContain, 0, 0, 1920, 1080, 0, 0).resample);
 }
 
 TEST(ScaleRules, OverlayTargetsCoverOrFitTheWholeOutput) {
@@ -85,13 +74,8 @@ TEST(ScaleRules, OverlayTargetsCoverOrFitTheWholeOutput) {
       {"equal ratio", ScaleCropFill, 3840, 2160, true, 1920, 1080},
       {"none", ScaleNone, 3840, 2160, false, 3840, 2160},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    const TargetSize t = OverlayTarget(c.mode, c.W, c.H, 1920, 1080);
-    EXPECT_EQ(t.resample, c.resample);
-    EXPECT_EQ(t.width, c.width);
-    EXPECT_EQ(t.height, c.height);
-  }
+  for (const Case& c : cases)
+    EXPECT_EQ(Fields(OverlayTarget(c.mode, c.W, c.H, 1920, 1080)), std::tuple(c.resample, c.width, c.height)) << c.name;
 }
 
 TEST(ScaleRules, ShownTargetEqualsOverlayTargetWithoutBorders) {
@@ -100,10 +84,8 @@ TEST(ScaleRules, ShownTargetEqualsOverlayTargetWithoutBorders) {
   for (int mode : {ScaleContain, ScaleCropFill})
     for (int W = 1; W <= 5000; W += 373)
       for (int H = 1; H <= 5000; H += 419) {
-        const TargetSize a = ShownPictureTarget(mode, W, H, 1920, 1080, 0, 0);
-        const TargetSize b = OverlayTarget(mode, W, H, 1920, 1080);
-        ASSERT_EQ(a.width, b.width) << mode << " " << W << "x" << H;
-        ASSERT_EQ(a.height, b.height) << mode << " " << W << "x" << H;
+        ASSERT_EQ(Fields(ShownPictureTarget(mode, W, H, 1920, 1080, 0, 0)), Fields(OverlayTarget(mode, W, H, 1920, 1080)))
+            << mode << " " << W << "x" << H;
       }
 }
 
@@ -125,21 +107,17 @@ TEST(ScaleRules, BordersFollowThePercentagesOfBothSides) {
       {"zero percent", true, 0, 0, false, 1920, 1080, 0, 0},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
     const BorderSizes b = ComputeBorders(c.use, c.sidesPct, c.topBottomPct, c.equal, c.outW, c.outH);
-    EXPECT_EQ(b.sidesPx, c.sidesPx);
-    EXPECT_EQ(b.topBottomPx, c.topBottomPx);
+    EXPECT_EQ(std::pair(b.sidesPx, b.topBottomPx), std::pair(c.sidesPx, c.topBottomPx)) << c.name;
   }
 }
 
 TEST(ScaleRules, FadeStepsAreHalfTheWholeFrameRate) {
-  EXPECT_EQ(FadeStepCount(true, 25, 1), 12);
-  EXPECT_EQ(FadeStepCount(true, 30000, 1001), 14);
-  EXPECT_EQ(FadeStepCount(true, 30, 1), 15);
-  EXPECT_EQ(FadeStepCount(true, 50, 1), 25);
-  EXPECT_EQ(FadeStepCount(true, 60, 1), 30);
-  EXPECT_EQ(FadeStepCount(false, 60, 1), 0);
-  EXPECT_EQ(FadeStepCount(true, 60, 0), 0);  // a broken rate never divides by zero
+  // 30000/1001 = 29 whole frames: 14 steps; fade off or a broken rate (no
+  // division by zero): none.
+  for (auto [on, n, d, steps] : {std::tuple{true, 25, 1, 12}, {true, 30000, 1001, 14}, {true, 30, 1, 15},
+                                 {true, 50, 1, 25}, {true, 60, 1, 30}, {false, 60, 1, 0}, {true, 60, 0, 0}})
+    EXPECT_EQ(FadeStepCount(on, n, d), steps) << n << "/" << d;
 }
 
 }  // namespace
