@@ -26,7 +26,8 @@ std::vector<uint8_t> MakeFile(const ViewerConfig& block, const char* image, cons
   EncodeViewerConfig(block, std::span<uint8_t, 52>(f.data() + 8, 52));
   const char* paths[3] = {image, overlay, slideshow};
   for (std::size_t i = 0; i < 3; ++i)
-    for (std::size_t at = 60 + 768 * i; *paths[i]; ++paths[i], at += 2) f[at] = static_cast<uint8_t>(*paths[i]);
+    for (std::size_t at = 60 + 768 * i; *paths[i]; ++paths[i], at += 2)
+      f[at] = static_cast<uint8_t>(*paths[i]);
   return f;
 }
 
@@ -74,11 +75,13 @@ TEST(LoadConfigFile, SavedFileComesBackFieldForFieldAndPathForPath) {
   TempDir dir;
   ConfigState saved;
   ViewerConfig& b = saved.live;
-  b = {0x00112233, 0x00445566, 32796, 32782, 32789, 10, 20, 1, 1, 0, 1, 1, 1, 1, 1, 1, 1, {1, 4, 2, 8, 2, 1, 1, 30}, {}};
+  b = {0x00112233, 0x00445566, 32796, 32782, 32789, 10, 20, 1, 1, 0, 1, 1, 1, 1, 1, 1, 1,
+       {1, 4, 2, 8, 2, 1, 1, 30}, {}};
   ASSERT_TRUE(saved.imagePath.assign("/img/caf\xC3\xA9.png"));
   ASSERT_TRUE(saved.overlayPath.assign("/img/logo.png"));
   ASSERT_TRUE(saved.slideshowPath.assign("/shots/shot02.jpg"));
-  ASSERT_TRUE(SaveConfigFile(dir.file("last.plq"), b, saved.imagePath, saved.overlayPath, saved.slideshowPath).ok());
+  ASSERT_TRUE(
+      SaveConfigFile(dir.file("last.plq"), b, saved.imagePath, saved.overlayPath, saved.slideshowPath).ok());
   EXPECT_EQ(ReadBytes(dir.file("last.plq")).size(), 2364u);
 
   const Loaded r = LoadPath(dir.file("last.plq"));
@@ -178,7 +181,8 @@ TEST(LoadConfigFile, UseLastOffRestoresThePathsOnlyUnlessForced) {
 TEST(ApplyStagedConfig, EveryDifferingFieldTakesEffectInOrder) {
   ConfigState state;
   ViewerConfig& s = state.staging;
-  s = {0x00010203, 0x00040506, 32771, 32782, 32786, 5, 6, 1, 1, 0, 1, 1, 1, 1, 1, 1, 1, {1, 0, 0, 0, 0, 0, 1, 2}, {}};
+  s = {0x00010203, 0x00040506, 32771, 32782, 32786, 5, 6, 1, 1, 0, 1, 1, 1, 1, 1, 1, 1,
+       {1, 0, 0, 0, 0, 0, 1, 2}, {}};
   s.reserved.fill(0x99);  // reserved bytes of the file never reach the live block
   RecordingConfigHost host;
   ApplyStagedConfig(state, host);
@@ -226,8 +230,8 @@ TEST(LoadConfigFile, UnlistedIdIsKeptAndSavedBackUnchanged) {
 }
 
 TEST(LoadConfigFile, DurationIsClampedToTwoThrough240) {
-  for (const auto& [stored, loaded] : {std::pair<uint8_t, uint8_t>{0, 2}, {1, 2}, {2, 2}, {100, 100}, {240, 240},
-                                       {241, 240}, {255, 240}}) {
+  for (const auto& [stored, loaded] :
+       {std::pair<uint8_t, uint8_t>{0, 2}, {1, 2}, {2, 2}, {100, 100}, {240, 240}, {241, 240}, {255, 240}}) {
     const Loaded r = Load(MakeFile(UsedBlock({0, 0, 0, 0, 0, 0, 0, stored}), "", "", ""));
     EXPECT_EQ(r.state.live.slideshow.durationSecs, loaded) << "stored " << int(stored);
   }

@@ -12,7 +12,8 @@ TEST(PathBuffer, StoresAPathOfAtMost383UnitsOrTheCallersLimitAndNeverCutsALonger
   const struct {
     std::size_t length, limit;
     bool fits;
-  } rows[] = {{0, 384, true}, {383, 384, true}, {384, 384, false}, {500, 384, false}, {259, 260, true}, {260, 260, false}};
+  } rows[] = {{0, 384, true},    {383, 384, true}, {384, 384, false},
+              {500, 384, false}, {259, 260, true}, {260, 260, false}};
   for (const auto& row : rows) {
     PathBuffer p;
     ASSERT_TRUE(p.assign("/previous/picture.png"));
@@ -46,7 +47,8 @@ TEST(PathBuffer, AShorterPathLeavesTheLongerOnesTailAlsoInTheFileForm) {
   std::array<uint8_t, 768> bytes{};
   p.encode(bytes);
   // Little-endian: E9 00, the terminator 00 00, then the tail ('o' at 4).
-  EXPECT_EQ(std::vector<uint8_t>(bytes.begin(), bytes.begin() + 6), (std::vector<uint8_t>{0xE9, 0, 0, 0, 'o', 0}));
+  EXPECT_EQ(std::vector<uint8_t>(bytes.begin(), bytes.begin() + 6),
+            (std::vector<uint8_t>{0xE9, 0, 0, 0, 'o', 0}));
   PathBuffer back;
   back.overwriteBytes(bytes);
   EXPECT_EQ(back, p);

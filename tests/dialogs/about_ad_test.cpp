@@ -15,8 +15,11 @@ namespace plombix {
 namespace {
 
 TEST(AboutText, NdiVersionIsTheLastBlankSeparatedWord) {
-  for (const auto& [in, out] : {std::pair{"NDI SDK LINUX 18:00:58 Dec 21 2018 3.8.0", "3.8.0"}, {"5.6.1", "5.6.1"},
-                                {"NDI-6.0.0-beta", "NDI-6.0.0-beta"}, {"", ""}, {"NDI 5.6.1 ", "5.6.1"},
+  for (const auto& [in, out] : {std::pair{"NDI SDK LINUX 18:00:58 Dec 21 2018 3.8.0", "3.8.0"},
+                                {"5.6.1", "5.6.1"},
+                                {"NDI-6.0.0-beta", "NDI-6.0.0-beta"},
+                                {"", ""},
+                                {"NDI 5.6.1 ", "5.6.1"},
                                 {"   ", ""}}) {
     EXPECT_EQ(NdiVersionPart(in), QString::fromUtf8(out)) << in;
   }
@@ -29,7 +32,8 @@ TEST(AboutText, ProductAndCompanyLines) {
   EXPECT_EQ(AboutProductLine(QString(), "5.6.1"), QStringLiteral("NDI\u00ae Plombix, v, NDI v5.6.1, x64"));
   EXPECT_EQ(AboutProductLine(QString(), nullptr), QStringLiteral("NDI\u00ae Plombix, v, NDI v, x64"));
   // Place markers inside the inputs are shown, not substituted.
-  EXPECT_EQ(AboutProductLine(QStringLiteral("%2"), "%1"), QStringLiteral("NDI\u00ae Plombix, v%2, NDI v%1, x64"));
+  EXPECT_EQ(AboutProductLine(QStringLiteral("%2"), "%1"),
+            QStringLiteral("NDI\u00ae Plombix, v%2, NDI v%1, x64"));
   EXPECT_EQ(AboutCompanyLine(QStringLiteral("Dec-2026")), QStringLiteral("Voracraft Ltd, Dec-2026"));
 }
 
@@ -40,7 +44,8 @@ TEST(AboutDialog, FillsItsTextsAndClosesOnOk) {
   about.releaseDate = QStringLiteral("Dec-2026");
   about.ndiVersionText = "NDI SDK LINUX 18:00:58 Dec 21 2018 3.8.0";
   EXPECT_TRUE(about.OnInitDialog());
-  EXPECT_EQ(about.controls().as<QLabel>(1022)->text(), QStringLiteral("NDI\u00ae Plombix, v1.0.3.0, NDI v3.8.0, x64"));
+  EXPECT_EQ(about.controls().as<QLabel>(1022)->text(),
+            QStringLiteral("NDI\u00ae Plombix, v1.0.3.0, NDI v3.8.0, x64"));
   EXPECT_EQ(about.controls().as<QLabel>(1023)->text(), QStringLiteral("Voracraft Ltd, Dec-2026"));
   about.show();
   about.controls().as<QPushButton>(1)->click();
@@ -152,7 +157,8 @@ TEST(SupportDialog, LinksOpenTheirAddresses) {
                                 QUrl(QString::fromUtf8(links::kSocialPageUrl)),
                                 QUrl(QString::fromUtf8(links::kVideoChannelUrl))};
   EXPECT_EQ(recorder.opened, expected);
-  for (const QUrl& url : recorder.opened) EXPECT_TRUE(url.host().endsWith(QStringLiteral("voracraft.example")));
+  for (const QUrl& url : recorder.opened)
+    EXPECT_TRUE(url.host().endsWith(QStringLiteral("voracraft.example")));
   EXPECT_EQ(QUrl(QString::fromUtf8(links::kNdiSiteUrl)).host(), QStringLiteral("ndi.video"));
 }
 

@@ -70,7 +70,9 @@ TEST(ColButtonPaint, FaceColourPerStateInsideTheEdge) {
   f.button->colourState = 2;
   const QImage image = f.render();
   // The fill covers (2,2) to (57,27), inside the two-pixel edge.
-  for (const auto& [p, filled] : {std::pair{QPoint(2, 2), true}, {QPoint(57, 27), true}, {QPoint(1, 1), false},
+  for (const auto& [p, filled] : {std::pair{QPoint(2, 2), true},
+                                  {QPoint(57, 27), true},
+                                  {QPoint(1, 1), false},
                                   {QPoint(58, 28), false}})
     EXPECT_EQ(image.pixel(p) == qRgb(184, 252, 184), filled) << p.x() << "," << p.y();
   for (int state = 1; state <= 3; ++state) {

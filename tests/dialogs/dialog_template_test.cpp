@@ -69,8 +69,9 @@ TEST(DialogTemplate, MainWindowSpotChecksAndWholeTableProperties) {
   int plain = 0;
   for (const ControlSpec& c : t.controls) plain += c.id == kNoId;
   EXPECT_EQ(plain, 11);
-  const auto group = std::find_if(t.controls.begin(), t.controls.end(),
-                                  [](const ControlSpec& c) { return std::string(c.text) == "Simple Slideshow"; });
+  const auto group = std::find_if(t.controls.begin(), t.controls.end(), [](const ControlSpec& c) {
+    return std::string(c.text) == "Simple Slideshow";
+  });
   ASSERT_NE(group, t.controls.end());
   EXPECT_EQ(QRect(group->x, group->y, group->w, group->h), QRect(108, 145, 206, 41));
 
@@ -82,10 +83,12 @@ TEST(DialogTemplate, MainWindowSpotChecksAndWholeTableProperties) {
     const DialogTemplate* tmpl;
     int id, widthDu, heightDu;
     size_t ids;
-  } templates[] = {{&t, 102, 321, 228, 47}, {&AboutTemplate(), 100, 227, 44, 3}, {&SupportTemplate(), 122, 441, 266, 9}};
+  } templates[] = {
+      {&t, 102, 321, 228, 47}, {&AboutTemplate(), 100, 227, 44, 3}, {&SupportTemplate(), 122, 441, 266, 9}};
   for (const auto& [tmpl, id, widthDu, heightDu, idCount] : templates) {
     SCOPED_TRACE(id);
-    EXPECT_EQ(std::make_tuple(tmpl->id, tmpl->widthDu, tmpl->heightDu), std::make_tuple(id, widthDu, heightDu));
+    EXPECT_EQ(std::make_tuple(tmpl->id, tmpl->widthDu, tmpl->heightDu),
+              std::make_tuple(id, widthDu, heightDu));
     std::set<int> ids;
     for (const ControlSpec& c : tmpl->controls) {
       EXPECT_TRUE(c.id == kNoId || ids.insert(c.id).second) << "duplicate id " << c.id;
@@ -144,11 +147,13 @@ TEST(NumberReadBack, RangesAndMessages) {
     bool ok;
     int value;
   } rows[] = {
-      {"0", kPercentRange, true, 0},       {"99", kPercentRange, true, 99},   {"100", kPercentRange, false, 0},
-      {"-1", kPercentRange, false, 0},     {"  7 ", kPercentRange, true, 7},  {"+5", kPercentRange, true, 5},
-      {"", kPercentRange, false, 0},       {"12a", kPercentRange, false, 0},  {"1 2", kPercentRange, false, 0},
-      {"99999999999", kPercentRange, false, 0}, {"2", kDurationRange, true, 2},
-      {"240", kDurationRange, true, 240},  {"1", kDurationRange, false, 0},   {"241", kDurationRange, false, 0},
+      {"0", kPercentRange, true, 0},    {"99", kPercentRange, true, 99},
+      {"100", kPercentRange, false, 0}, {"-1", kPercentRange, false, 0},
+      {"  7 ", kPercentRange, true, 7}, {"+5", kPercentRange, true, 5},
+      {"", kPercentRange, false, 0},    {"12a", kPercentRange, false, 0},
+      {"1 2", kPercentRange, false, 0}, {"99999999999", kPercentRange, false, 0},
+      {"2", kDurationRange, true, 2},   {"240", kDurationRange, true, 240},
+      {"1", kDurationRange, false, 0},  {"241", kDurationRange, false, 0},
   };
   for (const auto& r : rows) {
     const NumberReadBack got = ReadNumber(QString::fromUtf8(r.text), r.range);
@@ -187,8 +192,9 @@ TEST(DialogBuilder, MakesTheRightWidgetForEveryControl) {
   // Geometry in pixels from the builder's base units, each value on its own.
   const DialogBaseUnits u = built.baseUnits();
   EXPECT_EQ(built.clientSize(), QSize(MulDiv(321, u.avgCharWidth, 4), MulDiv(228, u.charHeight, 8)));
-  EXPECT_EQ(built.control(1026)->geometry(), QRect(MulDiv(68, u.avgCharWidth, 4), MulDiv(41, u.charHeight, 8),
-                                                   MulDiv(144, u.avgCharWidth, 4), MulDiv(78, u.charHeight, 8)));
+  EXPECT_EQ(built.control(1026)->geometry(),
+            QRect(MulDiv(68, u.avgCharWidth, 4), MulDiv(41, u.charHeight, 8), MulDiv(144, u.avgCharWidth, 4),
+                  MulDiv(78, u.charHeight, 8)));
   EXPECT_EQ(built.as<QLabel>(1051)->text(), QStringLiteral("Drag & Drop images onto the window"));
   EXPECT_TRUE(built.control(1017)->font().underline());
   EXPECT_FALSE(built.control(1049)->font().underline());
@@ -241,7 +247,8 @@ TEST(DialogBuilder, GroupBoxesDoNotCoverTheirControls) {
   QTest::mouseClick(equal, Qt::LeftButton);
   EXPECT_TRUE(equal->isChecked());
   // Also when a table lists the group box after the controls it frames.
-  const ControlSpec late[] = {{7, K::CheckBox, "Inside", 10, 10, 40, 10}, {kNoId, K::GroupBox, "Frame", 5, 2, 60, 30}};
+  const ControlSpec late[] = {{7, K::CheckBox, "Inside", 10, 10, 40, 10},
+                              {kNoId, K::GroupBox, "Frame", 5, 2, 60, 30}};
   QWidget other;
   const BuiltDialog b = BuildDialog(DialogTemplate{1, "", 80, 40, late}, &other);
   other.resize(b.clientSize());
