@@ -40,9 +40,7 @@ FAKE_EXPORT const char* NDIlib_version(void) {
 
 FAKE_EXPORT NDIlib_send_instance_t NDIlib_send_create(const NDIlib_send_create_t* settings) {
   FakeNdiCall c{.function = "NDIlib_send_create"};
-  c.settingsNull = settings == nullptr;
   if (settings) {
-    c.nameNull = settings->p_ndi_name == nullptr;
     if (settings->p_ndi_name) c.name = settings->p_ndi_name;
     c.groupsNull = settings->p_groups == nullptr;
     c.clockVideo = settings->clock_video;
@@ -56,19 +54,11 @@ FAKE_EXPORT NDIlib_send_instance_t NDIlib_send_create(const NDIlib_send_create_t
   FakeSender* sender = fail ? nullptr : new FakeSender{0};
   c.instance = sender;
   record(c);
-  if (sender) {
-    std::lock_guard<std::mutex> lock(state().mutex);
-    ++state().liveSenders;
-  }
   return reinterpret_cast<NDIlib_send_instance_t>(sender);
 }
 
 FAKE_EXPORT void NDIlib_send_destroy(NDIlib_send_instance_t instance) {
   record({.function = "NDIlib_send_destroy", .instance = instance});
-  if (instance) {
-    std::lock_guard<std::mutex> lock(state().mutex);
-    --state().liveSenders;
-  }
   delete reinterpret_cast<FakeSender*>(instance);
 }
 
@@ -121,7 +111,6 @@ FAKE_EXPORT int NDIlib_send_get_no_connections(NDIlib_send_instance_t instance, 
 FAKE_EXPORT void NDIlib_send_add_connection_metadata(NDIlib_send_instance_t instance,
                                                      const NDIlib_metadata_frame_t* metadata) {
   FakeNdiCall c{.function = "NDIlib_send_add_connection_metadata", .instance = instance};
-  c.metadataNull = metadata == nullptr;
   if (metadata) {
     c.metadataLength = metadata->length;
     c.metadataTimecode = metadata->timecode;

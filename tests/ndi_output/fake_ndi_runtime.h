@@ -28,14 +28,11 @@ struct FakeNdiCall {
   void* instance = nullptr;
   uint32_t timeoutMs = 0;
   // send_create
-  bool settingsNull = false;
   std::string name;
-  bool nameNull = false;
   bool groupsNull = false;
   bool clockVideo = false;
   bool clockAudio = false;
   // add_connection_metadata
-  bool metadataNull = false;
   int metadataLength = 0;
   int64_t metadataTimecode = 0;
   std::string metadataText;  // the zero-terminated text p_data points to
@@ -57,7 +54,6 @@ struct FakeNdiState {
   int connections = 0;
   // Internal.
   NDIlib_tally_t reportedTally{false, false};
-  int liveSenders = 0;
 
   void reset() {
     std::lock_guard<std::mutex> lock(mutex);

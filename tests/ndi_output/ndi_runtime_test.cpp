@@ -52,18 +52,20 @@ TEST_F(NdiLoader, ChoosesTheLibraryAndSaysWhyOthersWereSkipped) {
     std::string path;
     std::string skipped;  // the start of the one reason, or empty for none
   } rows[] = {
-      {"the vendor folder wins over the stand-in", PLOMBIX_FAKE_NDI_DIR, "", false, NdiRuntimeKind::Vendor, kFakeLib, ""},
+      {"the vendor folder wins over the stand-in", PLOMBIX_FAKE_NDI_DIR, "", false, NdiRuntimeKind::Vendor,
+       kFakeLib, ""},
       {"a library missing a sender function is skipped", PLOMBIX_FAKE_NDI_MISSING_DIR, "", false,
        NdiRuntimeKind::StandIn, kStandIn, getTally + kMissingLib + "'"},
-      {"receivers skip a library without receive functions", PLOMBIX_FAKE_NDI_DIR, "", true, NdiRuntimeKind::StandIn,
-       kStandIn, "Could not load function 'NDIlib_find_create_v2' from module '" + kFakeLib + "'"},
-      {"the forced path wins over everything", PLOMBIX_FAKE_NDI_DIR, kStandIn, false, NdiRuntimeKind::Forced, kStandIn,
-       ""},
+      {"receivers skip a library without receive functions", PLOMBIX_FAKE_NDI_DIR, "", true,
+       NdiRuntimeKind::StandIn, kStandIn,
+       "Could not load function 'NDIlib_find_create_v2' from module '" + kFakeLib + "'"},
+      {"the forced path wins over everything", PLOMBIX_FAKE_NDI_DIR, kStandIn, false, NdiRuntimeKind::Forced,
+       kStandIn, ""},
       // A forced path that fails is reported and nothing else is used.
       {"forced absent file", PLOMBIX_FAKE_NDI_DIR, "/nonexistent/libx.so", false, NdiRuntimeKind::None, "",
        "Could not open module '/nonexistent/libx.so': "},
-      {"forced library missing a function", PLOMBIX_FAKE_NDI_DIR, kMissingLib, false, NdiRuntimeKind::None, "",
-       getTally + kMissingLib + "'"},
+      {"forced library missing a function", PLOMBIX_FAKE_NDI_DIR, kMissingLib, false, NdiRuntimeKind::None,
+       "", getTally + kMissingLib + "'"},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
@@ -88,7 +90,8 @@ TEST_F(NdiLoader, ChoosesTheLibraryAndSaysWhyOthersWereSkipped) {
   ::setenv("NDI_RUNTIME_DIR_V6", PLOMBIX_FAKE_NDI_DIR, 1);
   EXPECT_STREQ(LoadNdiRuntime(standInFromBuild()).runtime.version(), "Recording fake runtime 9.8.7");
   ::setenv("PLOMBIX_NDI_RUNTIME", kStandIn.c_str(), 1);
-  EXPECT_EQ(std::string(LoadNdiRuntime(standInFromBuild()).runtime.version()).rfind("Vora Plombix stand-in runtime ", 0),
+  EXPECT_EQ(std::string(LoadNdiRuntime(standInFromBuild()).runtime.version())
+                .rfind("Vora Plombix stand-in runtime ", 0),
             0u);
 }
 
@@ -145,9 +148,9 @@ TEST_F(NdiLoader, CallsReachTheLibraryWithEveryValueIntact) {
   for (const FakeNdiCall& c : calls) functions.push_back(c.function);
   EXPECT_EQ(functions, (std::vector<std::string>{
                            "NDIlib_initialize", "NDIlib_send_create", "NDIlib_send_add_connection_metadata",
-                           "NDIlib_send_send_video_async_v2", "NDIlib_send_send_video_async_v2", "NDIlib_send_get_tally",
-                           "NDIlib_send_get_tally", "NDIlib_send_get_no_connections", "NDIlib_send_destroy",
-                           "NDIlib_destroy"}));
+                           "NDIlib_send_send_video_async_v2", "NDIlib_send_send_video_async_v2",
+                           "NDIlib_send_get_tally", "NDIlib_send_get_tally", "NDIlib_send_get_no_connections",
+                           "NDIlib_send_destroy", "NDIlib_destroy"}));
   ASSERT_EQ(calls.size(), 10u);
   EXPECT_EQ(calls[1].name, "Vora Plombix 3");
   EXPECT_TRUE(calls[1].groupsNull && calls[1].clockVideo && !calls[1].clockAudio);
@@ -159,7 +162,8 @@ TEST_F(NdiLoader, CallsReachTheLibraryWithEveryValueIntact) {
   // the pixels are rows 0..11 and 16..27 of the buffer.
   const auto fields = [](const NDIlib_video_frame_v2_t& f) {
     return std::tuple(f.xres, f.yres, f.FourCC, f.frame_rate_N, f.frame_rate_D, f.picture_aspect_ratio,
-                      f.frame_format_type, f.timecode, f.p_data, f.line_stride_in_bytes, f.p_metadata, f.timestamp);
+                      f.frame_format_type, f.timecode, f.p_data, f.line_stride_in_bytes, f.p_metadata,
+                      f.timestamp);
   };
   EXPECT_EQ(fields(calls[3].frame), fields(frame));
   uint32_t aspectBits;
