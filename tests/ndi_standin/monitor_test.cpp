@@ -52,7 +52,8 @@ class Monitor : public StandInTest {
 TEST(MonitorArgs, ParsesTheDocumentedForms) {
   MonitorArgs a;
   std::string error;
-  ASSERT_TRUE(ParseMonitorArgs({"Vora Plombix 1", "--frames", "3", "--out", "d", "--tally", "preview"}, &a, &error));
+  ASSERT_TRUE(
+      ParseMonitorArgs({"Vora Plombix 1", "--frames", "3", "--out", "d", "--tally", "preview"}, &a, &error));
   EXPECT_EQ(a.command, Command::Receive);
   EXPECT_EQ(a.source, "Vora Plombix 1");
   EXPECT_EQ(a.frames, 3);

@@ -7,6 +7,8 @@
 
 #include <cstring>
 #include <future>
+#include <map>
+#include <tuple>
 #include <thread>
 
 #include "standin_test_support.h"
@@ -51,14 +53,12 @@ TEST_F(StandInHttp, FramesArriveByteExactWithTheirFields) {
     const RawResponse r = RawGet(port, "/frame.bgra");
     ASSERT_EQ(r.status, 200) << row.label;
     EXPECT_TRUE(r.body == t.packed()) << row.label;
-    EXPECT_EQ(r.headers.at("x-width"), std::to_string(row.width)) << row.label;
-    EXPECT_EQ(r.headers.at("x-height"), std::to_string(row.height)) << row.label;
-    EXPECT_EQ(r.headers.at("x-fourcc"), row.fourcc == NdiFourCC::BGRA ? "BGRA" : "BGRX") << row.label;
-    EXPECT_EQ(r.headers.at("x-frame-rate-n"), "60000") << row.label;
-    EXPECT_EQ(r.headers.at("x-frame-rate-d"), "1200") << row.label;
+    const std::map<std::string, std::string> fields = {
+        {"x-width", std::to_string(row.width)}, {"x-height", std::to_string(row.height)},
+        {"x-fourcc", row.fourcc == NdiFourCC::BGRA ? "BGRA" : "BGRX"}, {"x-frame-rate-n", "60000"},
+        {"x-frame-rate-d", "1200"}, {"x-frame-format", "1"}, {"x-sequence", std::to_string(seed - 1)}};
+    for (const auto& [name, value] : fields) EXPECT_EQ(r.headers.at(name), value) << row.label << " " << name;
     EXPECT_EQ(std::strtof(r.headers.at("x-aspect").c_str(), nullptr), 4.0f / 3.0f) << row.label;
-    EXPECT_EQ(r.headers.at("x-frame-format"), "1") << row.label;
-    EXPECT_EQ(r.headers.at("x-sequence"), std::to_string(seed - 1)) << row.label;
     // A synthesized timecode is the send time in 100 ns units: after 2020.
     EXPECT_GT(std::stoll(r.headers.at("x-timecode")), 15778368000000000LL) << row.label;
   }
@@ -161,30 +161,29 @@ TEST_F(StandInHttp, TallyChangesAreReportedExactlyOnce) {
   const std::string id2 = two.head().headers.at("x-receiver-id");
   EXPECT_NE(id1, id2);
 
-  struct Step {
+  // The combined tally: program if any receiver says program, preview if any
+  // says preview.
+  const struct {
     const char* label;
     std::string receiver;
     const char* flags;  // program, preview
-    bool changed;
-    bool program, preview;
+    bool changed, program, preview;
     const char* status;
-  };
-  // The combined tally: program if any receiver says program, preview if any
-  // says preview.
-  const Step steps[] = {
+  } steps[] = {
       {"one on preview", id1, "program=0&preview=1", true, false, true, "preview"},
       {"same again", id1, "program=0&preview=1", false, false, true, "preview"},
       {"two on program", id2, "program=1&preview=0", true, true, true, "program"},
       {"one off", id1, "program=0&preview=0", true, true, false, "program"},
       {"two on both", id2, "program=1&preview=1", true, true, true, "program"},
   };
-  for (const Step& step : steps) {
+  for (const auto& step : steps) {
     EXPECT_EQ(RawPost(port, "/tally?receiver=" + step.receiver + "&" + step.flags).status, 204)
         << step.label;
     t = NDIlib_tally_t{};
-    EXPECT_EQ(ndi().sendGetTally(s, &t, 0), step.changed) << step.label;
-    EXPECT_EQ(t.on_program, step.program) << step.label;
-    EXPECT_EQ(t.on_preview, step.preview) << step.label;
+    const bool changed = ndi().sendGetTally(s, &t, 0);
+    EXPECT_EQ(std::tuple(changed, t.on_program, t.on_preview),
+              std::tuple(step.changed, step.program, step.preview))
+        << step.label;
     EXPECT_FALSE(ndi().sendGetTally(s, &t, 0)) << step.label << ": reported twice";
     EXPECT_NE(RawGet(port, "/status").body.find(std::string("\"tally\":\"") + step.status + "\""),
               std::string::npos)
@@ -193,8 +192,7 @@ TEST_F(StandInHttp, TallyChangesAreReportedExactlyOnce) {
   // Closing the stream drops its receiver and its tally.
   two.close();
   ASSERT_TRUE(ndi().sendGetTally(s, &t, 3000));
-  EXPECT_FALSE(t.on_program);
-  EXPECT_FALSE(t.on_preview);
+  EXPECT_FALSE(t.on_program || t.on_preview);
   EXPECT_EQ(RawPost(port, "/tally?receiver=" + id2 + "&program=1&preview=0").status, 404);
 }
 
@@ -298,7 +296,8 @@ TEST_F(StandInHttp, BadRequestsGetClearAnswers) {
       {"status by POST", post("/status"), 405},
       {"DELETE", "DELETE /frame.bgra HTTP/1.1\r\nHost: t\r\nConnection: close\r\n\r\n", 405},
       {"garbage request line", "HELLO\r\n\r\n", -1},
-      {"huge header", "GET /status HTTP/1.1\r\nHost: t\r\nX-Big: " + std::string(100000, 'a') + "\r\n\r\n", -1},
+      {"huge header", "GET /status HTTP/1.1\r\nHost: t\r\nX-Big: " + std::string(100000, 'a') + "\r\n\r\n",
+       -1},
   };
   for (const Row& row : rows) {
     const RawResponse r = RawExchange(port, row.request);
@@ -405,7 +404,8 @@ TEST_F(StandInHttp, SilentClientIsDroppedAfterTheTimeout) {
   const int port = open("Silent").second;
   ::unsetenv("PLOMBIX_NDI_TIMEOUT_S");
   // Nothing at all, half a request, binary junk.
-  for (const std::string& bytes : {std::string(), std::string("GET /sta"), std::string("\x00\x01\xff\r\n\r\n", 7)}) {
+  for (const std::string& bytes :
+       {std::string(), std::string("GET /sta"), std::string("\x00\x01\xff\r\n\r\n", 7)}) {
     const int fd = RawConnect(port);
     ASSERT_GE(fd, 0);
     ASSERT_TRUE(RawSendAll(fd, bytes));

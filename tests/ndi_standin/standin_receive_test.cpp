@@ -84,8 +84,8 @@ TEST_F(StandInReceive, CapturedFramesAreByteExactAndRgbaReceiversGetRedAndBlueSw
   for (const auto& row : rows) {
     SCOPED_TRACE(row.label);
     NDIlib_send_instance_t s = open(row.label).first;
-    NDIlib_recv_instance_t r = connect(ndi(), row.label, nullptr,
-                                       row.rgba ? NdiRecvColorFormat::RGBX_RGBA : NdiRecvColorFormat::BGRX_BGRA);
+    NDIlib_recv_instance_t r = connect(
+        ndi(), row.label, nullptr, row.rgba ? NdiRecvColorFormat::RGBX_RGBA : NdiRecvColorFormat::BGRX_BGRA);
     ASSERT_NE(r, nullptr);
     ASSERT_TRUE(Eventually([&] { return ndi().sendGetNoConnections(s, 0) == 1; }));
     TestFrame t = MakeFrame(row.width, row.height, row.stride, row.fourcc, seed++);

@@ -173,7 +173,8 @@ bool RawStream::readSome(size_t n) {
 
 std::string TestFrame::packed() const {
   std::string out;
-  const int rowBytes = frame.xres * 4, stride = frame.line_stride_in_bytes ? frame.line_stride_in_bytes : rowBytes;
+  const int rowBytes = frame.xres * 4,
+            stride = frame.line_stride_in_bytes ? frame.line_stride_in_bytes : rowBytes;
   for (int y = 0; y < frame.yres; ++y)
     out.append(reinterpret_cast<const char*>(bytes.data()) + size_t(y) * size_t(stride), size_t(rowBytes));
   return out;
@@ -184,7 +185,8 @@ TestFrame MakeFrame(int width, int height, int strideBytes, NdiFourCC fourcc, ui
   t.bytes.assign(size_t(strideBytes) * size_t(height), 0xEE);
   std::mt19937 random(seed);
   for (int y = 0; y < height; ++y)
-    for (int x = 0; x < width * 4; ++x) t.bytes[size_t(y) * size_t(strideBytes) + size_t(x)] = uint8_t(random());
+    for (int x = 0; x < width * 4; ++x)
+      t.bytes[size_t(y) * size_t(strideBytes) + size_t(x)] = uint8_t(random());
   NDIlib_video_frame_v2_t& f = t.frame;
   f.xres = width;
   f.yres = height;
