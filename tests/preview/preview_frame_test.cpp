@@ -60,12 +60,16 @@ TEST(PreviewFrame, SizeRuleCopiesUpTo640WideWholeAndHalvesWiderFrames) {
       {"4096 x 2160", 4096, 2160, 4096, 2048, 1080},
       {"padded rows halved", 650, 40, 700, 325, 20},
       {"padded rows whole", 300, 20, 320, 300, 20},
+      {"800 x 1 halves to no rows: header only", 800, 1, 800, 400, 0},
   };
   PreviewFrame p;
   ASSERT_TRUE(p.Setup());
   for (const auto& row : rows) {
     const std::vector<uint32_t> frame = CodedFrame(row.width, row.height, row.stridePixels);
+    const uint32_t before = ImagePixel(p, 0, 0);
     p.LoadFrame(Bytes(frame), row.width, row.height, row.stridePixels * 4, kBgra, k16x9);
+    EXPECT_TRUE(row.imageHeight > 0 || ImagePixel(p, 0, 0) == before)
+        << "a frame without rows copies nothing";
     ASSERT_EQ(p.header.width, row.imageWidth) << row.name;
     ASSERT_EQ(p.header.height, -row.imageHeight) << row.name;
     ASSERT_EQ(p.header.bitCount, 32) << row.name;
@@ -75,17 +79,6 @@ TEST(PreviewFrame, SizeRuleCopiesUpTo640WideWholeAndHalvesWiderFrames) {
         ASSERT_EQ(ImagePixel(p, x, y), frame[size_t(y * step) * row.stridePixels + x * step])
             << row.name << " at (" << x << ", " << y << ")";
   }
-}
-
-TEST(PreviewFrame, FrameWithoutRowsSetsTheHeaderAndCopiesNothing) {
-  PreviewFrame p;
-  ASSERT_TRUE(p.Setup());
-  const std::vector<uint32_t> first = CodedFrame(8, 8), thin(800, 0x11111111u);
-  p.LoadFrame(Bytes(first), 8, 8, 32, kBgra, k16x9);
-  p.LoadFrame(Bytes(thin), 800, 1, 3200, kBgra, k16x9);  // 400 x 0 after halving
-  EXPECT_EQ(p.header.width, 400);
-  EXPECT_EQ(p.header.height, 0);
-  EXPECT_EQ(ImagePixel(p, 0, 0), first[0]);
 }
 
 TEST(PreviewFrame, AspectTrackingSetsNeedsClearOnlyWhenThePlacementChanges) {
@@ -162,13 +155,9 @@ TEST(PreviewFrame, RefusedFramesChangeNothingAtAll) {
     p.LoadFrame(row.bits, row.w, row.h, 0, kBgra, k4x3);
     EXPECT_EQ(Snapshot(p), before) << row.name;
   }
-}
-
-TEST(PreviewFrame, FramesExactlyFillingTheBufferAreAccepted) {
-  // 640 x 13824 whole and 8192 x 4320 halved are exactly 4096 x 2160
-  // pixels. Stride 0 repeats one frame row, so no huge frame is needed.
-  PreviewFrame p;
-  ASSERT_TRUE(p.Setup());
+  // One row or column fewer: 640 x 13824 whole and 8192 x 4320 halved are
+  // exactly 4096 x 2160 pixels and are taken. Stride 0 repeats one frame
+  // row, so no huge frame is needed.
   const std::vector<uint32_t> row = CodedFrame(8192, 1);
   p.LoadFrame(Bytes(row), 640, 13824, 0, kBgra, k16x9);
   EXPECT_EQ(p.header.height, -13824);

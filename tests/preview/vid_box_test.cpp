@@ -35,7 +35,8 @@ struct BoxFixture {
   void show(int w, int h, QRgb colour, float aspect, uint8_t alpha = 255, bool present = true) {
     std::vector<uint8_t> bytes(size_t(w) * size_t(h) * 4);
     for (size_t i = 0; i < bytes.size(); i += 4) {
-      const uint8_t pixel[4] = {uint8_t(qBlue(colour)), uint8_t(qGreen(colour)), uint8_t(qRed(colour)), alpha};
+      const uint8_t pixel[4] = {uint8_t(qBlue(colour)), uint8_t(qGreen(colour)), uint8_t(qRed(colour)),
+                                alpha};
       std::copy(pixel, pixel + 4, bytes.begin() + long(i));
     }
     box->LoadFrame(bytes.data(), w, h, w * 4, 0x41524742 /* BGRA */, aspect);
@@ -187,7 +188,8 @@ TEST(VidBoxPaint, FourthByteIsIgnored) {
 TEST(VidBoxDrop, LocalPathsReachTheWindowUncut) {
   BoxFixture f;
   QSignalSpy spy(f.box, &VidBox::filesDropped);
-  const QString longPath = QStringLiteral("/media/shows/") + QString(300, u'p') + QStringLiteral("/slide 001 & co.png");
+  const QString longPath =
+      QStringLiteral("/media/shows/") + QString(300, u'p') + QStringLiteral("/slide 001 & co.png");
   QMimeData mime;
   mime.setUrls({QUrl::fromLocalFile(longPath), QUrl(QStringLiteral("https://example.com/x.png")),
                 QUrl::fromLocalFile(QStringLiteral("/tmp/second.png"))});

@@ -46,21 +46,25 @@ TEST(PollGamepad, HoldOffAndHeldButtonsGiveOneStepAPress) {
       {"A held while a stick moves every tick: the held flag stops it", 60, true, {{0, kPadA}}, {StepNext}},
       // Ticks 0, 4, 8, 12, 16 (800 ms).
       {"five taps within 900 ms: one Next", 40, false,
-       {{0, kPadA}, {2, 0}, {4, kPadA}, {6, 0}, {8, kPadA}, {10, 0}, {12, kPadA}, {14, 0}, {16, kPadA}, {18, 0}},
+       {{0, kPadA}, {2, 0}, {4, kPadA}, {6, 0}, {8, kPadA}, {10, 0}, {12, kPadA}, {14, 0}, {16, kPadA},
+        {18, 0}},
        {StepNext}},
-      {"A again a second after the first: a second Next", 40, false, {{0, kPadA}, {5, 0}, {20, kPadA}}, {StepNext, StepNext}},
+      {"A again a second after the first: a second Next", 40, false, {{0, kPadA}, {5, 0}, {20, kPadA}},
+       {StepNext, StepNext}},
       // The hold-off is set to 18 at tick 0 and counts down at the end of
       // every tick from that one on: 17 after tick 0, ..., 0 after tick 17.
-      {"pressed again at tick 17: inside the hold-off", 30, false, {{0, kPadA}, {2, 0}, {17, kPadA}}, {StepNext}},
+      {"pressed again at tick 17: inside the hold-off", 30, false, {{0, kPadA}, {2, 0}, {17, kPadA}},
+       {StepNext}},
       {"pressed again at tick 18: acts", 30, false, {{0, kPadA}, {2, 0}, {18, kPadA}}, {StepNext, StepNext}},
       // Pressed again inside the hold-off and kept down: nothing while no
       // new packet arrives; a stick moved at tick 40 makes a packet that
       // finds A down and not held. Another button is such an input too.
       {"re-press inside the hold-off acts on the first later packet", 60, false,
        {{0, kPadA}, {5, 0}, {10, kPadA}, {40, kMove}}, {StepNext, StepNext}},
-      {"re-press inside the hold-off, then B", 60, false, {{0, kPadA}, {5, 0}, {10, kPadA}, {40, kPadA | kPadB}},
-       {StepNext, StepNext, StepPrevious}},
-      {"pressed together act in bit order (A bit 12, B bit 13)", 2, false, {{0, kPadB | kPadA}}, {StepNext, StepPrevious}},
+      {"re-press inside the hold-off, then B", 60, false,
+       {{0, kPadA}, {5, 0}, {10, kPadA}, {40, kPadA | kPadB}}, {StepNext, StepNext, StepPrevious}},
+      {"pressed together act in bit order (A bit 12, B bit 13)", 2, false, {{0, kPadB | kPadA}},
+       {StepNext, StepPrevious}},
       {"all five together", 2, false, {{0, kPadY | kPadX | kPadB | kPadA | kPadStart}},
        {StepFirst, StepNext, StepPrevious, StepFirst, StepLast}},
       {"START gives First", 3, false, {{0, kPadStart}}, {StepFirst}},
