@@ -56,7 +56,8 @@ TEST(FillBackground, GradientFiguresAt1920x1080) {
     PictureBuffer background;
     Placeholder(background, 1920, 1080);
     ASSERT_EQ(FillBackground(background, row.mode, kFirst, kSecond, kNoGrab), FillResult::Filled);
-    for (const auto& [x, y, blue] : row.points) EXPECT_EQ(PixelAt(background, x, y) & 0xFF, uint32_t(blue)) << x << ", " << y;
+    for (const auto& [x, y, blue] : row.points)
+      EXPECT_EQ(PixelAt(background, x, y) & 0xFF, uint32_t(blue)) << x << ", " << y;
     EXPECT_TRUE(Every(background, [&](int x, int y) { return PixelAt(background, x, y) | 0xFF000000u; }));
   }
   // White at the largest size: the largest sums, no overflow.
@@ -91,7 +92,8 @@ TEST(FillBackground, EachGradientModeUsesItsLayoutAndCorners) {
 }
 
 TEST(FillBackground, PlainModesFillEveryPixelAndOthersLeaveTheBackgroundAlone) {
-  for (const auto& [mode, pixel] : {std::pair{int(BackgroundBlack), 0xFF000000u}, {BackgroundWhite, 0xFFFFFFFFu},
+  for (const auto& [mode, pixel] : {std::pair{int(BackgroundBlack), 0xFF000000u},
+                                    {BackgroundWhite, 0xFFFFFFFFu},
                                     {BackgroundTransparent, 0u}}) {
     PictureBuffer background;
     Placeholder(background, 7, 5);
@@ -140,13 +142,17 @@ TEST(FillBackground, GrabbedModeCopiesOnlyAGrabOfTheOutputSize) {
   const struct {
     const char* name;
     int w, h, state;
-  } rows[] = {{"nothing grabbed", 0, 0, 1}, {"another size", 10, 6, 1}, {"transposed", 6, 8, 1}, {"state 0", 8, 6, 0}};
+  } rows[] = {{"nothing grabbed", 0, 0, 1},
+              {"another size", 10, 6, 1},
+              {"transposed", 6, 8, 1},
+              {"state 0", 8, 6, 0}};
   for (const auto& row : rows) {
     PictureBuffer other;
     if (row.w > 0) MakePicture(other, row.w, row.h, [](int, int) { return 0xFFFFFFFFu; });
     other.state = row.state && row.w > 0;
     Placeholder(background, 8, 6);
-    EXPECT_EQ(FillBackground(background, BackgroundGrabbed, kFirst, kSecond, other), FillResult::Unchanged) << row.name;
+    EXPECT_EQ(FillBackground(background, BackgroundGrabbed, kFirst, kSecond, other), FillResult::Unchanged)
+        << row.name;
     EXPECT_TRUE(Every(background, kPlaceholder)) << row.name;
   }
 }

@@ -43,7 +43,8 @@ TEST(BuiltInBitmaps, EachLoadsAtItsSizeAndThoseStoredWithoutAlphaHaveAZeroFourth
     ASSERT_TRUE(p.resourceBitmap);
     EXPECT_EQ(p.resourceId, b.id);
     EXPECT_EQ(Sizes(p), std::tuple(b.width, b.height, b.width * b.height * 4, 32, 1));
-    EXPECT_EQ(std::tuple(p.sourceWidth, p.sourceHeight, p.resourceBitmap->bitsPerPixel), std::tuple(b.width, b.height, 32));
+    EXPECT_EQ(std::tuple(p.sourceWidth, p.sourceHeight, p.resourceBitmap->bitsPerPixel),
+              std::tuple(b.width, b.height, 32));
     EXPECT_EQ(p.sourceBitsPerPixel, 7);  // not touched
     EXPECT_TRUE(b.withAlpha || FourthBytes(p) == std::set<int>{0});
   }
@@ -53,7 +54,8 @@ TEST(BuiltInBitmaps, EachLoadsAtItsSizeAndThoseStoredWithoutAlphaHaveAZeroFourth
   const std::set<int> alphas = FourthBytes(startup);
   EXPECT_TRUE(alphas.count(0) && *alphas.rbegin() > 200 && alphas.size() > 10u);
   // The compiled-in icons at their sizes.
-  for (int size : kIconSizes) EXPECT_EQ(QImage(QString::fromStdString(IconResourcePath(size))).size(), QSize(size, size));
+  for (int size : kIconSizes)
+    EXPECT_EQ(QImage(QString::fromStdString(IconResourcePath(size))).size(), QSize(size, size));
 }
 
 TEST(BuiltInBitmaps, UnknownIdOrNoMemory) {

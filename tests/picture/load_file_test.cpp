@@ -40,7 +40,8 @@ QImage Flat(int w, int h, QRgb colour, QImage::Format format = QImage::Format_RG
 
 int Distance(uint32_t a, uint32_t b) {
   int worst = 0;
-  for (int s = 0; s < 24; s += 8) worst = std::max(worst, std::abs(int((a >> s) & 255) - int((b >> s) & 255)));
+  for (int s = 0; s < 24; s += 8)
+    worst = std::max(worst, std::abs(int((a >> s) & 255) - int((b >> s) & 255)));
   return worst;
 }
 
@@ -126,14 +127,17 @@ TEST_F(LoadFile, EachStoredFormatGetsItsDepthAndKeepsItsColour) {
   } cases[] = {
       {"png 24-bit", Flat(6, 4, 0xFF204060), "png", 24, 0, 0x204060, 0},
       {"png palette with transparency", Palette6x4(), "png", 8, 0, 0x204060, 0},
-      {"png two colours", Flat(6, 4, 0xFFFFFFFF).convertToFormat(QImage::Format_Mono), "png", 1, 0, 0xFFFFFF, 0},
+      {"png two colours", Flat(6, 4, 0xFFFFFFFF).convertToFormat(QImage::Format_Mono), "png", 1, 0, 0xFFFFFF,
+       0},
       {"png 8-bit grey", grey(QImage::Format_Grayscale8), "png", 8, 0, 0x808080, 0},
       {"jpeg 24-bit", Flat(6, 4, 0xFF3070B0), "jpg", 24, 0, 0x3070B0, 3},
       {"jpeg grey", grey(QImage::Format_Grayscale8), "jpg", 8, 0, 0x808080, 3},
       {"png 16-bit grey", grey(QImage::Format_Grayscale16), "png", 32, 255, 0x808080, 1},
-      {"png 48-bit colour", Flat(6, 4, 0xFF204060).convertToFormat(QImage::Format_RGBX64), "png", 32, 255, 0x204060, 1},
-      {"png 64-bit with alpha", Flat(6, 4, 0x7F204060, QImage::Format_ARGB32).convertToFormat(QImage::Format_RGBA64),
-       "png", 32, 0x7F, 0x204060, 1},
+      {"png 48-bit colour", Flat(6, 4, 0xFF204060).convertToFormat(QImage::Format_RGBX64), "png", 32, 255,
+       0x204060, 1},
+      {"png 64-bit with alpha",
+       Flat(6, 4, 0x7F204060, QImage::Format_ARGB32).convertToFormat(QImage::Format_RGBA64), "png", 32, 0x7F,
+       0x204060, 1},
       {"bmp 24-bit", Flat(6, 4, 0xFF204060), "bmp", 24, 0, 0x204060, 0},
       {"tiff with alpha", Flat(6, 4, 0x40FF8000, QImage::Format_ARGB32), "tiff", 32, 0x40, 0xFF8000, 2},
   };
@@ -154,7 +158,8 @@ TEST_F(LoadFile, GifAndBmpDepthsComeFromTheFileHeader) {
   // A GIF's transparency is lost but the colour kept. Palette: 0 red,
   // 1 green (transparent), 2 blue.
   const std::vector<uint8_t> indices = {0, 1, 2, 1, 0, 2};
-  ASSERT_TRUE(picture.LoadFile(file("clip.gif", testing::MakeGif(3, 2, {0xFF0000, 0x00FF00, 0x0000FF}, indices, 1))));
+  ASSERT_TRUE(
+      picture.LoadFile(file("clip.gif", testing::MakeGif(3, 2, {0xFF0000, 0x00FF00, 0x0000FF}, indices, 1))));
   EXPECT_EQ(picture.sourceBitsPerPixel, 8);
   EXPECT_TRUE(EveryFourthByteIs(picture, 0));
   for (int i = 0; i < 6; ++i)
@@ -166,14 +171,16 @@ TEST_F(LoadFile, GifAndBmpDepthsComeFromTheFileHeader) {
     ASSERT_TRUE(picture.LoadFile(file("b" + std::to_string(bits) + ".bmp", MakeBmp(3, 2, bits, rgb))));
     EXPECT_EQ(picture.sourceBitsPerPixel, bits);
     EXPECT_TRUE(EveryFourthByteIs(picture, uint8_t(fourthByte)));
-    for (int i = 0; i < 6; ++i) EXPECT_LE(Distance(PixelAt(picture, i % 3, i / 3), rgb[size_t(i)]), tolerance) << i;
+    for (int i = 0; i < 6; ++i)
+      EXPECT_LE(Distance(PixelAt(picture, i % 3, i / 3), rgb[size_t(i)]), tolerance) << i;
   }
 }
 
 TEST_F(LoadFile, ExifOrientationIsApplied) {
   const std::string path = dir.file("turned.jpg");
   QImageWriter writer(QString::fromStdString(path), "jpg");
-  if (!writer.supportsOption(QImageIOHandler::ImageTransformation)) GTEST_SKIP() << "this Qt writes no orientation";
+  if (!writer.supportsOption(QImageIOHandler::ImageTransformation))
+    GTEST_SKIP() << "this Qt writes no orientation";
   writer.setTransformation(QImageIOHandler::TransformationRotate90);
   ASSERT_TRUE(writer.write(Flat(4, 2, 0xFFFF0000)));
   ASSERT_TRUE(picture.LoadFile(path));
@@ -181,7 +188,8 @@ TEST_F(LoadFile, ExifOrientationIsApplied) {
 }
 
 TEST_F(LoadFile, LargestAllowedWidthLoadsAndOneMoreOrAHugeHeaderIsRefusedBeforeDecoding) {
-  ASSERT_TRUE(picture.LoadFile(file("wide.png", Flat(PictureBuffer::kMaxDecodeDimension, 1, 0xFF010203), "png")));
+  ASSERT_TRUE(
+      picture.LoadFile(file("wide.png", Flat(PictureBuffer::kMaxDecodeDimension, 1, 0xFF010203), "png")));
   EXPECT_EQ(std::tuple(picture.width, picture.byteCount), std::tuple(16384, 16384 * 4));
   // 20000 x 20000 x 4 would be 1.6 GB; the answer must come from the
   // header (BadSize), before the reader allocates. The IHDR is followed by
@@ -201,7 +209,8 @@ TEST_F(LoadFile, LargestAllowedWidthLoadsAndOneMoreOrAHugeHeaderIsRefusedBeforeD
   };
   for (const auto& row : rows) {
     const DecodeError error = DecodeImageFile(row.path).error;
-    EXPECT_TRUE(error == DecodeError::BadSize || (row.orCorrupt && error == DecodeError::Corrupt)) << row.path;
+    EXPECT_TRUE(error == DecodeError::BadSize || (row.orCorrupt && error == DecodeError::Corrupt))
+        << row.path;
     EXPECT_FALSE(picture.LoadFile(row.path)) << row.path;
     EXPECT_EQ(picture.width, 16384);  // the earlier picture stays
   }
@@ -210,7 +219,8 @@ TEST_F(LoadFile, LargestAllowedWidthLoadsAndOneMoreOrAHugeHeaderIsRefusedBeforeD
 TEST_F(LoadFile, BadFilesFailCleanly) {
   ASSERT_EQ(::mkdir(dir.file("folder.png").c_str(), 0700), 0);
   ASSERT_EQ(::mkfifo(dir.file("pipe.png").c_str(), 0600), 0);  // opening must not block
-  std::vector<uint8_t> png = testing::ReadBytes(file("src.png", RandomImage(8, 8, QImage::Format_ARGB32, 3), "png"));
+  std::vector<uint8_t> png =
+      testing::ReadBytes(file("src.png", RandomImage(8, 8, QImage::Format_ARGB32, 3), "png"));
   ASSERT_GT(png.size(), 60u);
   png[png.size() - 20] ^= 0x5A;  // inside IDAT: the chunk's CRC no longer matches
   const struct {
@@ -278,7 +288,8 @@ TEST_F(LoadFile, AllocationFailuresAfterOrWhileDecoding) {
   InjectAllocationFailures(0, 0);
   EXPECT_EQ(Sizes(picture), std::tuple(0, 0, 0, 0, 1));
   EXPECT_NE(picture.decodedImage, first);
-  EXPECT_EQ(std::tuple(picture.sourceWidth, picture.sourceHeight, picture.sourceBitsPerPixel), std::tuple(10, 6, 24));
+  EXPECT_EQ(std::tuple(picture.sourceWidth, picture.sourceHeight, picture.sourceBitsPerPixel),
+            std::tuple(10, 6, 24));
   EXPECT_FALSE(picture.usable());
   EXPECT_TRUE(picture.ScaleTo(5, 3));
   EXPECT_TRUE(picture.usable());

@@ -17,8 +17,9 @@ using testing::PixelAt;
 
 // Gives `picture` width x height usable pixels whose bytes all differ.
 void Fill(PictureBuffer& picture, int width, int height, uint32_t seed = 1) {
-  testing::MakePicture(picture, width, height,
-                       [&](int x, int y) { return uint32_t(x) * 0x01030507u + uint32_t(y) * 0x0B0D1113u + seed; });
+  testing::MakePicture(picture, width, height, [&](int x, int y) {
+    return uint32_t(x) * 0x01030507u + uint32_t(y) * 0x0B0D1113u + seed;
+  });
 }
 
 std::vector<uint8_t> Bytes(const PictureBuffer& p) {
@@ -60,7 +61,8 @@ TEST(PictureBuffer, AdjustmentsReachEveryPixelAndNothingWithoutPixels) {
   EXPECT_EQ(p.pixelData[59], p.rangeTable[before[59]]);  // the last byte
   before = Bytes(p);
   p.SetAlpha(0xC3);
-  for (int i = 0; i < p.byteCount; ++i) ASSERT_EQ(p.pixelData[size_t(i)], i % 4 == 3 ? 0xC3 : before[size_t(i)]) << i;
+  for (int i = 0; i < p.byteCount; ++i)
+    ASSERT_EQ(p.pixelData[size_t(i)], i % 4 == 3 ? 0xC3 : before[size_t(i)]) << i;
 
   PictureBuffer fresh;  // byteCount 0, initial buffer present
   fresh.SetAlpha(255);

@@ -181,7 +181,8 @@ std::vector<uint8_t> RandomBytes(size_t n, uint32_t seed) {
   return v;
 }
 
-void MakePicture(PictureBuffer& picture, int width, int height, const std::function<uint32_t(int, int)>& pixel) {
+void MakePicture(PictureBuffer& picture, int width, int height,
+                 const std::function<uint32_t(int, int)>& pixel) {
   picture.width = width;
   picture.height = height;
   picture.byteCount = width * height * 4;

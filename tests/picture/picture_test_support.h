@@ -49,7 +49,8 @@ std::vector<uint8_t> RandomBytes(size_t n, uint32_t seed);
 
 // Makes `picture` a usable width x height picture whose pixel (x, y) is
 // pixel(x, y) (0xAARRGGBB), as the loaders would leave it.
-void MakePicture(PictureBuffer& picture, int width, int height, const std::function<uint32_t(int, int)>& pixel);
+void MakePicture(PictureBuffer& picture, int width, int height,
+                 const std::function<uint32_t(int, int)>& pixel);
 
 // Pixel (x, y) as 0xAARRGGBB (bytes B, G, R, A).
 inline uint32_t PixelAt(const uint8_t* pixels, int width, int x, int y) {

@@ -25,7 +25,8 @@ constexpr uint32_t kUntouched = 0x12345678u;
 struct Frame {
   int width, height;
   std::vector<uint32_t> pixels;
-  Frame(int w, int h) : width(w), height(h), pixels(size_t(std::max(w, 0)) * size_t(std::max(h, 0)), kUntouched) {}
+  Frame(int w, int h)
+      : width(w), height(h), pixels(size_t(std::max(w, 0)) * size_t(std::max(h, 0)), kUntouched) {}
   uint8_t* data() { return reinterpret_cast<uint8_t*>(pixels.data()); }
 };
 
@@ -50,7 +51,8 @@ TEST(ComputePlacement, FollowsTheCentringAndCuttingRuleAndPlaceIntoDrawsIt) {
       {"crop and fill inside borders", 1536, 972, 1920, 1080, {96, 96, 54, 54}, {1536, 972, 0, 0, 192, 54}},
       // 1728 x 1332: d_x = 96; d_y = -252/2 = -126, rows min(1080, 1206) - 108 = 972,
       // from picture row 54 + 126 = 180 to frame row 54: rows 180..1151 onto 54..1025.
-      {"cut with borders keeps the strips", 1728, 1332, 1920, 1080, {96, 96, 54, 54}, {1728, 972, 0, 180, 96, 54}},
+      {"cut with borders keeps the strips", 1728, 1332, 1920, 1080, {96, 96, 54, 54},
+       {1728, 972, 0, 180, 96, 54}},
       // One column wider: d_x = -1/2 = 0, so 1920 columns and the last is not drawn.
       {"one pixel wider", 1921, 1080, 1920, 1080, {7, 7, 0, 0}, {1920, 1080, 0, 0, 0, 0}},
       // Three wider: d_x = -3/2 = -1 (toward zero), from picture column 1.
@@ -58,7 +60,8 @@ TEST(ComputePlacement, FollowsTheCentringAndCuttingRuleAndPlaceIntoDrawsIt) {
       {"margins larger than the frame draw nothing", 3000, 2000, 1920, 1080, {1000, 1000, 0, 0}, {}},
       {"margins exactly filling the frame draw nothing", 3000, 1080, 1920, 1080, {960, 960, 0, 0}, {}},
       // Negative margins are taken as 0: the plain centred window.
-      {"negative margins count as zero", 2000, 1200, 1920, 1080, {-50, -50, -9, -9}, {1920, 1080, 40, 60, 0, 0}},
+      {"negative margins count as zero", 2000, 1200, 1920, 1080, {-50, -50, -9, -9},
+       {1920, 1080, 40, 60, 0, 0}},
       {"empty picture", 0, 10, 100, 100, {}, {}},
       {"empty frame", 10, 10, 0, 100, {}, {}},
       {"negative frame", 10, 10, 100, -4, {}, {}},
@@ -84,7 +87,8 @@ TEST(ComputePlacement, FollowsTheCentringAndCuttingRuleAndPlaceIntoDrawsIt) {
     picture.PlaceInto(PlaceBlend, f.data(), f.width, f.height);  // opaque: blending copies
     for (int y = 0; y < f.height; ++y)
       for (int x = 0; x < f.width; ++x) {
-        const bool inside = x >= w.frameX && x < w.frameX + w.columns && y >= w.frameY && y < w.frameY + w.rows;
+        const bool inside =
+            x >= w.frameX && x < w.frameX + w.columns && y >= w.frameY && y < w.frameY + w.rows;
         const uint32_t want = inside ? Coded(x - w.frameX + w.sourceX, y - w.frameY + w.sourceY) : kUntouched;
         ASSERT_EQ(f.pixels[size_t(y) * size_t(f.width) + size_t(x)], want) << x << ", " << y;
       }

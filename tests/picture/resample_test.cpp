@@ -14,7 +14,9 @@ namespace {
 
 using Pixels = std::vector<uint8_t>;
 
-Pixels RandomPixels(int w, int h, uint32_t seed) { return testing::RandomBytes(size_t(w) * size_t(h) * 4, seed); }
+Pixels RandomPixels(int w, int h, uint32_t seed) {
+  return testing::RandomBytes(size_t(w) * size_t(h) * 4, seed);
+}
 
 Pixels Resample(const Pixels& src, int sw, int sh, int tw, int th, ResamplePath path) {
   Resampler r;
@@ -57,7 +59,8 @@ Pixels Model(const Pixels& src, int sw, int sh, int tw, int th) {
     std::vector<std::vector<double>> columns(static_cast<size_t>(sw));
     for (int x = 0; x < sw; ++x) {
       std::vector<double> column(static_cast<size_t>(sh));
-      for (int y = 0; y < sh; ++y) column[size_t(y)] = src[(size_t(y) * size_t(sw) + size_t(x)) * 4 + size_t(c)];
+      for (int y = 0; y < sh; ++y)
+        column[size_t(y)] = src[(size_t(y) * size_t(sw) + size_t(x)) * 4 + size_t(c)];
       columns[size_t(x)] = ModelAxis(column, th);
     }
     for (int y = 0; y < th; ++y) {
@@ -135,10 +138,13 @@ TEST(Resampler, BothPathsFollowTheFloatingPointModel) {
   for (const SizeCase& s : kSizes) {
     SCOPED_TRACE(::testing::Message() << s.sw << "x" << s.sh << "->" << s.tw << "x" << s.th);
     Pixels contrast(size_t(s.sw) * size_t(s.sh) * 4);
-    for (size_t i = 0; i < contrast.size(); ++i) contrast[i] = ((i / 4 % size_t(s.sw) + i / 4 / size_t(s.sw) + i) & 1) ? 255 : 0;
+    for (size_t i = 0; i < contrast.size(); ++i)
+      contrast[i] = ((i / 4 % size_t(s.sw) + i / 4 / size_t(s.sw) + i) & 1) ? 255 : 0;
     for (const Pixels& src : {RandomPixels(s.sw, s.sh, 7), contrast})
       for (ResamplePath path : kPaths)
-        EXPECT_LE(WorstDifference(Resample(src, s.sw, s.sh, s.tw, s.th, path), Model(src, s.sw, s.sh, s.tw, s.th)), 1)
+        EXPECT_LE(
+            WorstDifference(Resample(src, s.sw, s.sh, s.tw, s.th, path), Model(src, s.sw, s.sh, s.tw, s.th)),
+            1)
             << (path == ResamplePath::Fast ? "fast" : "reference");
   }
 }
@@ -146,7 +152,8 @@ TEST(Resampler, BothPathsFollowTheFloatingPointModel) {
 TEST(Resampler, FastPathStaysWithinOneOfTheReference) {
   for (uint32_t seed : {1u, 2u, 3u}) {
     for (const SizeCase& s : kSizes) {
-      SCOPED_TRACE(::testing::Message() << "seed " << seed << " " << s.sw << "x" << s.sh << "->" << s.tw << "x" << s.th);
+      SCOPED_TRACE(::testing::Message()
+                   << "seed " << seed << " " << s.sw << "x" << s.sh << "->" << s.tw << "x" << s.th);
       const Pixels src = RandomPixels(s.sw, s.sh, seed);
       EXPECT_LE(WorstDifference(Resample(src, s.sw, s.sh, s.tw, s.th, ResamplePath::Fast),
                                 Resample(src, s.sw, s.sh, s.tw, s.th, ResamplePath::Reference)),
@@ -205,7 +212,8 @@ TEST(Resampler, AlphaNeverTintsTheColour) {
     const Pixels colour = Resample(opaque, sw, sh, tw, th, path);
     const Pixels alpha = Resample(alphaAsGrey, sw, sh, tw, th, path);
     for (int x = 0; x < tw; ++x) {
-      for (int c = 0; c < 3; ++c) EXPECT_EQ(out[size_t(x) * 4 + size_t(c)], colour[size_t(x) * 4 + size_t(c)]);
+      for (int c = 0; c < 3; ++c)
+        EXPECT_EQ(out[size_t(x) * 4 + size_t(c)], colour[size_t(x) * 4 + size_t(c)]);
       EXPECT_EQ(out[size_t(x) * 4 + 3], alpha[size_t(x) * 4]);
     }
     // The middle pixel straddles the edge: red and blue mix, half opaque;

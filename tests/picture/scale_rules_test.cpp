@@ -75,7 +75,8 @@ TEST(ScaleRules, OverlayTargetsCoverOrFitTheWholeOutput) {
       {"none", ScaleNone, 3840, 2160, false, 3840, 2160},
   };
   for (const Case& c : cases)
-    EXPECT_EQ(Fields(OverlayTarget(c.mode, c.W, c.H, 1920, 1080)), std::tuple(c.resample, c.width, c.height)) << c.name;
+    EXPECT_EQ(Fields(OverlayTarget(c.mode, c.W, c.H, 1920, 1080)), std::tuple(c.resample, c.width, c.height))
+        << c.name;
 }
 
 TEST(ScaleRules, ShownTargetEqualsOverlayTargetWithoutBorders) {
@@ -84,7 +85,8 @@ TEST(ScaleRules, ShownTargetEqualsOverlayTargetWithoutBorders) {
   for (int mode : {ScaleContain, ScaleCropFill})
     for (int W = 1; W <= 5000; W += 373)
       for (int H = 1; H <= 5000; H += 419) {
-        ASSERT_EQ(Fields(ShownPictureTarget(mode, W, H, 1920, 1080, 0, 0)), Fields(OverlayTarget(mode, W, H, 1920, 1080)))
+        ASSERT_EQ(Fields(ShownPictureTarget(mode, W, H, 1920, 1080, 0, 0)),
+                  Fields(OverlayTarget(mode, W, H, 1920, 1080)))
             << mode << " " << W << "x" << H;
       }
 }
