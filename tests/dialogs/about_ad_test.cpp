@@ -162,22 +162,6 @@ TEST(SupportDialog, LinksOpenTheirAddresses) {
   EXPECT_EQ(QUrl(QString::fromUtf8(links::kNdiSiteUrl)).host(), QStringLiteral("ndi.video"));
 }
 
-TEST(SupportDialog, ShowUnderRaisesTheMainWindowAndPlacesItself) {
-  QWidget main;
-  main.setGeometry(100, 400, 500, 400);
-  main.show();
-  const QRect before = main.frameGeometry();
-  AdDialog dialog(&main);
-  dialog.pictureChoice = 5;
-  dialog.ShowUnder(&main);
-  EXPECT_TRUE(dialog.isVisible());
-  EXPECT_EQ(dialog.shownBitmapId(), 191);
-  EXPECT_EQ(main.frameGeometry().topLeft(), before.topLeft() - QPoint(0, 250));
-  const SupportPlacement expected =
-      PlaceSupportWindow(before, dialog.size() + (before.size() - main.size()));
-  EXPECT_EQ(dialog.frameGeometry().topLeft(), expected.supportTopLeft);
-}
-
 }  // namespace
 }  // namespace plombix
 

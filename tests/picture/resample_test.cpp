@@ -162,18 +162,6 @@ TEST(Resampler, FastPathStaysWithinOneOfTheReference) {
   }
 }
 
-TEST(Resampler, FastPathIsChosenForShortFiltersOnly) {
-  Resampler r;
-  ASSERT_TRUE(r.Prepare(6000, 4000, 3840, 2160));
-#if defined(__SSE2__)
-  EXPECT_TRUE(r.fast());
-#endif
-  ASSERT_TRUE(r.Prepare(6000, 4000, 640, 360));  // ~10 taps an axis
-  EXPECT_FALSE(r.fast());
-  ASSERT_TRUE(r.Prepare(6, 4, 3, 2, ResamplePath::Reference));
-  EXPECT_FALSE(r.fast());
-}
-
 TEST(Resampler, UniformStaysExactlyUniformAndSameSizeIsAnExactCopy) {
   for (ResamplePath path : kPaths) {
     for (const SizeCase& s : kSizes)
