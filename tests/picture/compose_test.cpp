@@ -96,7 +96,9 @@ TEST(ComposeFrame, MatchesCopyThenTwoBlendsForRandomPicturesAndMargins) {
       std::vector<uint32_t> copied(want.size(), 0xABABABABu);
       ComposeFrame(composed, background, picture, withOverlay ? &overlay : nullptr, fw, fh,
                    trial % 4 < 2 ? reinterpret_cast<uint8_t*>(copied.data()) : nullptr);
-      if (trial % 4 < 2) ASSERT_EQ(copied, want) << "copy out, trial " << trial;
+      if (trial % 4 < 2) {
+        ASSERT_EQ(copied, want) << "copy out, trial " << trial;
+      }
       ASSERT_EQ(composed.width, fw);
       ASSERT_EQ(composed.height, fh);
       ASSERT_EQ(composed.byteCount, fw * fh * 4);
