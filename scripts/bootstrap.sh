@@ -10,9 +10,9 @@ packages=(
   libsdl2-dev                            # game controllers
   libmicrohttpd-dev                      # HTTP server of the built-in stand-in NDI runtime
   libspng-dev                            # fast PNG encoding of published frames
-  libcurl4-openssl-dev                   # HTTP client of the stand-in's receive side
   libgtest-dev libgmock-dev              # unit tests
   libbenchmark-dev                       # benchmarks
+  dpkg-dev                               # the Debian package (cpack)
   fonts-dejavu-core                      # a font for the window (and for offscreen tests)
 )
 
