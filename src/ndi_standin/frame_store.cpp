@@ -125,12 +125,11 @@ uint64_t FrameStore::submit(const FrameInfo& info, const uint8_t* data, int stri
   }
   pendingData_ = closed_ ? nullptr : data;
   pendingStride_ = strideBytes;
-  if (idleWaiters_ > 0 && pendingData_) {
-    copyPendingLocked(lock);  // notifies when the Frame is published
-  } else {
-    lock.unlock();
-    changed_.notify_all();
-  }
+  // One waiting stream wakes and makes the copy on its own thread; the
+  // others wake when that copy is published. Waking them all at once would
+  // only have them queue for the copy and take the cores from the player.
+  lock.unlock();
+  changed_.notify_one();
   return sequence;
 }
 
@@ -183,10 +182,8 @@ std::shared_ptr<const Frame> FrameStore::latest() {
 std::shared_ptr<const Frame> FrameStore::waitNewer(uint64_t* seenSequence,
                                                    std::chrono::milliseconds timeout) {
   std::unique_lock<std::mutex> lock(mutex_);
-  ++idleWaiters_;
   const bool woken = changed_.wait_for(lock, timeout,
                                        [&] { return closed_ || last_.sequence > *seenSequence; });
-  --idleWaiters_;
   if (!woken) return nullptr;
   if (closed_) return nullptr;
   const uint64_t newest = last_.sequence;

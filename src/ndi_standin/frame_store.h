@@ -3,20 +3,16 @@
 //
 // The buffer of a submitted frame stays the caller's; the store may read it
 // only until the next submit(), flush() or close(). So:
-//   - While nobody receives, submit() records the pointer and the frame's
-//     fields and returns; it copies nothing. A receiver thread that then
-//     wants the frame (latest()) copies the caller's buffer into a Frame of
-//     its own, once, and every receiver shares that copy. A frame superseded
-//     before anyone asked for it is never copied.
-//   - While a stream is idle, waiting for the next frame, submit() copies the
-//     frame itself, one copy, so that stream need not wait for a copying
-//     thread to be scheduled. (Streams still busy with an earlier frame take
-//     the newest when they are done, copying it then if nobody did.)
-//   - Either way a Frame is published only once it is complete: readers that
-//     want it meanwhile wait for the copy. (Letting streams start on a
-//     half-copied frame gains nothing on loopback, where the transfer is the
-//     slow part, and with several streams their sending would slow down the
-//     copy on the player's thread.)
+//   - submit() records the pointer and the frame's fields, wakes the waiting
+//     streams and returns; it copies nothing, so a send costs the player's
+//     thread next to nothing whether or not anyone receives. The first
+//     receiver thread that wants the frame (a woken stream, or latest())
+//     copies the caller's buffer into a Frame of its own, once, and every
+//     receiver shares that copy. A frame superseded before anyone asked for
+//     it is never copied.
+//   - A Frame is published only once it is complete: readers that want it
+//     meanwhile wait for the copy. (Letting streams start on a half-copied
+//     frame gains nothing on loopback, where the transfer is the slow part.)
 //   - submit() waits only while another thread is still copying the
 //     PREVIOUS buffer (that copy must end before the buffer is reused).
 //   - flush() copies a frame nobody has copied yet (a receiver that joins
@@ -136,7 +132,6 @@ class FrameStore {
   int pendingStride_ = 0;
   bool copying_ = false;           // a thread is reading pendingData_
   bool closed_ = false;
-  int idleWaiters_ = 0;            // threads blocked in waitNewer
   std::shared_ptr<const Frame> current_;  // the newest copy
 };
 
