@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstring>
 #include <new>
 #include <utility>
@@ -154,6 +155,24 @@ DecodeResult DecodeDevice(QIODevice& device, const HeaderFacts& facts) {
 
 }  // namespace
 
+const char* DecodeErrorText(DecodeError error) {
+  switch (error) {
+    case DecodeError::None: return "no error";
+    case DecodeError::CannotOpen: return "cannot be read";
+    case DecodeError::NotAnImage: return "not a picture";
+    case DecodeError::BadSize: return "picture size not supported";
+    case DecodeError::Corrupt: return "damaged or incomplete";
+    case DecodeError::BadPalette: return "damaged colour table";
+    case DecodeError::OutOfMemory: return "not enough memory";
+    case DecodeError::UnknownBitmap: return "no such built-in picture";
+    case DecodeError::NotFound: return "file not found";
+    case DecodeError::TooLarge: return "too big to load";
+    case DecodeError::Changed: return "file changed while loading";
+    case DecodeError::Cancelled: return "replaced by a newer picture";
+  }
+  return "cannot be loaded";
+}
+
 DecodeResult DecodeImageFile(const std::string& path) {
   if (path.empty()) return {DecodeError::CannotOpen, nullptr};
   try {
@@ -161,7 +180,7 @@ DecodeResult DecodeImageFile(const std::string& path) {
     // encoding), and O_NONBLOCK keeps a FIFO from blocking the open; only
     // regular files are read.
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-    if (fd < 0) return {DecodeError::CannotOpen, nullptr};
+    if (fd < 0) return {errno == ENOENT ? DecodeError::NotFound : DecodeError::CannotOpen, nullptr};
     struct stat info {};
     if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
       ::close(fd);

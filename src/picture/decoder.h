@@ -34,14 +34,21 @@ namespace plombix {
 
 enum class DecodeError {
   None,
-  CannotOpen,     // missing, unreadable, a directory or not a regular file
+  CannotOpen,     // unreadable, a directory or not a regular file
   NotAnImage,     // empty, or no image reader recognises the content
   BadSize,        // a dimension of 0 or less, or above the limit
   Corrupt,        // recognised but the reader failed (truncated, damaged)
   BadPalette,     // a palette image with no entries or more than 256
   OutOfMemory,    // the pixels could not be allocated
   UnknownBitmap,  // no built-in bitmap has that id
+  NotFound,       // no file at that path
+  TooLarge,       // decoding would exceed the decode budget
+  Changed,        // the file changed while it was being read
+  Cancelled,      // a newer request made this one pointless
 };
+
+// A few words for the operator: why a file could not be shown.
+[[nodiscard]] const char* DecodeErrorText(DecodeError error);
 
 struct DecodeResult {
   DecodeError error = DecodeError::None;

@@ -11,6 +11,7 @@
 
 #include "decoder.h"
 #include "pixel_alloc.h"
+#include "prepare.h"
 #include "pixel_ops.h"
 #include "resample.h"
 
@@ -102,6 +103,23 @@ bool PictureBuffer::LoadFileScaled(const std::string& path,
   if (!FillFromDecoded()) return false;
   if (sourceBitsPerPixel != 32) SetAlpha(255);
   if (size.resample) (void)ScaleTo(size.width, size.height);
+  return true;
+}
+
+bool PictureBuffer::AdoptPrepared(PreparedPicture&& prepared) {
+  fileName = std::move(prepared.fileName);
+  filePath = std::move(prepared.filePath);
+  if (!prepared.ok() || !prepared.pixels) return false;
+  decodedImage.reset();
+  sourceWidth = prepared.sourceWidth;
+  sourceHeight = prepared.sourceHeight;
+  sourceBitsPerPixel = prepared.sourceBitsPerPixel;
+  pixelData = std::move(prepared.pixels);
+  width = prepared.width;
+  height = prepared.height;
+  bitsPerPixel = 32;
+  byteCount = width * height * 4;
+  state = 1;
   return true;
 }
 

@@ -28,6 +28,8 @@
 
 namespace plombix {
 
+struct PreparedPicture;
+
 // Placement modes of PlaceInto. Any value other than PlaceCopy blends.
 enum PlaceMode : int {
   PlaceBlend = 1,
@@ -104,6 +106,12 @@ class PictureBuffer {
   // pixels out before the rescale replaces them. Fails as LoadFile fails.
   [[nodiscard]] bool LoadFileScaled(const std::string& path,
                                     const std::function<TargetSize(int, int)>& target);
+
+  // Takes over a picture prepared off the window's thread (prepare.h): its
+  // names, source sizes and pixels; state 1. The decoded original is not
+  // kept (`decodedImage` is released). A failed preparation changes only
+  // the names, as a failed LoadFile does. Margins are kept.
+  [[nodiscard]] bool AdoptPrepared(PreparedPicture&& prepared);
 
   // Loads built-in bitmap `id` (131-134, 140, 144, 145, 147, 148, 190, 191,
   // 195, 196) as 32-bit pixels. A bitmap stored with 24 bits arrives with a

@@ -228,7 +228,7 @@ TEST_F(LoadFile, BadFilesFailCleanly) {
     std::string path;
     DecodeError error;
   } cases[] = {
-      {"missing", dir.file("missing.png"), DecodeError::CannotOpen},
+      {"missing", dir.file("missing.png"), DecodeError::NotFound},
       {"empty", file("empty.png", {}), DecodeError::NotAnImage},
       {"not an image", file("notes.png", std::vector<uint8_t>(200, 'x')), DecodeError::NotAnImage},
       {"directory", dir.file("folder.png"), DecodeError::CannotOpen},
