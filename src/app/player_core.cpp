@@ -26,7 +26,10 @@ int StartupBitmapFor(int pictureChoice, bool* forceOpaque) {
 }  // namespace
 
 PlayerCore::PlayerCore(const NdiRuntime& runtime, ConfigState& config, PlayerView& view)
-    : output(runtime), config_(config), view_(view) {}
+    : output(runtime),
+      config_(config),
+      view_(view),
+      loader_(std::make_unique<PictureLoader>([this] { view_.loadsReady(); })) {}
 
 PlayerCore::StartError PlayerCore::StartOutput() {
   if (!output.Initialize()) return StartError::NdiUnusable;
@@ -119,39 +122,199 @@ void PlayerCore::RenderAndSend() {
   (void)previousPicture.CopyFrom(composedPicture);
 }
 
-bool PlayerCore::ShowPicture(bool send) {
-  const ViewerConfig& live = config_.live;
-  // Load, make opaque unless the picture has its own alpha, and scale by the
-  // scaling mode inside the borders (one step: see LoadFileScaled).
-  const auto target = [&](int w, int h) {
-    return ShownPictureTarget(live.scalingMode, w, h, output.outputWidth, output.outputHeight,
-                              borderSidesPx, borderTopBottomPx);
-  };
-  if (!mainPicture.LoadFileScaled(config_.currentFileName, target)) return false;
-  splashPending = false;
-  shownWithBorders = live.borderUse;
-  const int loadedWidth = mainPicture.sourceWidth;
-  const int loadedHeight = mainPicture.sourceHeight;
+// --- Loading on the worker ---------------------------------------------------
 
+PlayerCore::Layout PlayerCore::layoutFor(int width, int height) const {
+  const ViewerConfig& live = config_.live;
+  const BorderSizes sizes = ComputeBorders(live.borderUse != 0, live.borderSidesPct,
+                                           live.borderTopBottomPct, live.borderEqual != 0, width,
+                                           height);
+  return Layout{width, height, sizes.sidesPx, sizes.topBottomPx};
+}
+
+PlayerCore::Layout PlayerCore::expectedLayout() const {
+  if (resolutionPending_) return layoutFor(pendingWidth_, pendingHeight_);
+  // The border sizes in force, as UpdateBorders last set them.
+  return Layout{output.outputWidth, output.outputHeight, borderSidesPx, borderTopBottomPx};
+}
+
+PrepareRequest PlayerCore::shownRequest(const std::string& path, const Layout& layout) const {
+  PrepareRequest request;
+  request.path = path;
+  request.role = PictureRole::Shown;
+  request.scalingMode = config_.live.scalingMode;
+  request.outputWidth = layout.width;
+  request.outputHeight = layout.height;
+  request.borderSidesPx = layout.sidesPx;
+  request.borderTopBottomPx = layout.topBottomPx;
+  request.limitedRange = config_.live.limitedRange != 0;
+  return request;
+}
+
+PrepareRequest PlayerCore::overlayRequest(const Layout& layout) const {
+  PrepareRequest request;
+  request.path = config_.overlayName;
+  request.role = PictureRole::Overlay;
+  request.scalingMode = config_.live.scalingMode;
+  request.outputWidth = layout.width;
+  request.outputHeight = layout.height;
+  request.limitedRange = config_.live.limitedRange != 0;
+  return request;
+}
+
+uint64_t PlayerCore::submit(LoadJob job, JobDone done, bool resizes) {
+  if (!loader_) return 0;
+  if (!job.shownCandidates.empty()) {
+    const std::string& path = job.shownCandidates.front().path;
+    const size_t slash = path.rfind('/');
+    view_.showLoading(slash == std::string::npos ? path : path.substr(slash + 1));
+  }
+  const uint64_t ticket = loader_->Submit(std::move(job));
+  pendingJobs_.emplace(ticket, PendingJob{std::move(done), resizes});
+  return ticket;
+}
+
+bool PlayerCore::reloadIfStale(const PictureJobResult& result, JobDone& done) {
+  const auto stale = [this](const PrepareRequest& request) {
+    return request.outputWidth != output.outputWidth || request.outputHeight != output.outputHeight;
+  };
+  const bool shownStale = result.shownStatus == PartStatus::Done &&
+                          stale(result.job.shownCandidates[size_t(result.shownIndex)]);
+  const bool overlayStale = result.overlayStatus == PartStatus::Done && stale(*result.job.overlay);
+  if (!shownStale && !overlayStale) return false;
+  // Prepared for a size the output no longer has: load the same files again
+  // for the present one.
+  const Layout layout = expectedLayout();
+  LoadJob again;
+  if (result.job.overlay) again.overlay = overlayRequest(layout);
+  for (const PrepareRequest& request : result.job.shownCandidates)
+    again.shownCandidates.push_back(shownRequest(request.path, layout));
+  again.checkPaths = result.job.checkPaths;
+  submit(std::move(again), std::move(done));
+  return true;
+}
+
+void PlayerCore::ApplyLoads() {
+  if (!loader_) return;
+  for (PictureJobResult& result : loader_->TakeResults()) {
+    auto it = pendingJobs_.find(result.ticket);
+    if (it == pendingJobs_.end()) continue;
+    PendingJob job = std::move(it->second);
+    pendingJobs_.erase(it);
+    if (!job.resizes && reloadIfStale(result, job.done)) continue;
+    if (job.done) job.done(result);
+  }
+}
+
+void PlayerCore::WaitForLoads() {
+  while (loader_ && busy()) {
+    loader_->WaitIdle();
+    ApplyLoads();
+  }
+}
+
+void PlayerCore::StopLoading() {
+  loader_.reset();
+  pendingJobs_.clear();
+}
+
+PictureOutcome PlayerCore::applyShown(PictureJobResult& result, bool send, bool borderUse) {
+  PictureOutcome outcome;
+  outcome.status = result.shownStatus;
+  if (result.shownStatus == PartStatus::NotAsked || result.shownStatus == PartStatus::Superseded)
+    return outcome;
+  outcome.path = result.shown.filePath;
+  outcome.error = result.shown.error;
+  outcome.index = result.shownIndex;
+  const int loadedWidth = result.shown.sourceWidth;
+  const int loadedHeight = result.shown.sourceHeight;
+  // A failed load still names the file it tried, as LoadFile does.
+  if (!mainPicture.AdoptPrepared(std::move(result.shown))) {
+    outcome.status = PartStatus::Failed;
+    if (!mainPicture.fileName.empty())
+      view_.showLoadFailure(LoadKind::Picture, mainPicture.fileName, DecodeErrorText(outcome.error));
+    lastShowOutcome = outcome;
+    return outcome;
+  }
+  splashPending = false;
+  shownWithBorders = borderUse ? 1 : 0;
+  const ViewerConfig& live = config_.live;
   fadeStepsLeft = FadeStepCount(live.fadeOn, output.frameRateN, output.frameRateD);
   if (fadeStepsLeft != 0) fadeSteps = fadeStepsLeft;
-  if (live.limitedRange) mainPicture.ApplyRangeTable();
+  // The range table was applied with the scaling, on the loader's thread.
   if (send) RenderAndSend();
 
   char from[48];
   std::snprintf(from, sizeof from, "from %d x %d", loadedWidth, loadedHeight);
   view_.setPictureLabels(mainPicture.fileName, from);
-  return true;
+  lastShowOutcome = outcome;
+  return outcome;
 }
 
-bool PlayerCore::LoadOverlay() {
-  const auto target = [&](int w, int h) {
-    return OverlayTarget(config_.live.scalingMode, w, h, output.outputWidth, output.outputHeight);
-  };
-  if (!overlayPicture.LoadFileScaled(config_.overlayName, target)) return false;
+PictureOutcome PlayerCore::applyOverlay(PictureJobResult& result) {
+  PictureOutcome outcome;
+  outcome.status = result.overlayStatus;
+  if (result.overlayStatus == PartStatus::NotAsked ||
+      result.overlayStatus == PartStatus::Superseded)
+    return outcome;
+  outcome.path = result.overlay.filePath;
+  outcome.error = result.overlay.error;
+  if (!overlayPicture.AdoptPrepared(std::move(result.overlay))) {
+    outcome.status = PartStatus::Failed;
+    if (!overlayPicture.fileName.empty())
+      view_.showLoadFailure(LoadKind::Overlay, overlayPicture.fileName,
+                            DecodeErrorText(outcome.error));
+    return outcome;
+  }
   splashPending = false;
-  if (config_.live.limitedRange) overlayPicture.ApplyRangeTable();
-  return true;
+  return outcome;
+}
+
+void PlayerCore::ShowPicture(bool send, PictureDone done) {
+  ShowFirstOf({config_.currentFileName}, send, std::move(done));
+}
+
+void PlayerCore::ShowFirstOf(std::vector<std::string> paths, bool send, PictureDone done) {
+  const Layout layout = expectedLayout();
+  LoadJob job;
+  for (const std::string& path : paths) job.shownCandidates.push_back(shownRequest(path, layout));
+  const bool borderUse = config_.live.borderUse != 0;
+  submit(std::move(job), [this, send, borderUse, done = std::move(done)](PictureJobResult& result) {
+    const PictureOutcome outcome = applyShown(result, send, borderUse);
+    if (done) done(outcome);
+  });
+}
+
+void PlayerCore::LoadOverlay(PictureDone done) {
+  LoadJob job;
+  job.overlay = overlayRequest(expectedLayout());
+  submit(std::move(job), [this, done = std::move(done)](PictureJobResult& result) {
+    const PictureOutcome outcome = applyOverlay(result);
+    if (done) done(outcome);
+  });
+}
+
+void PlayerCore::CheckFiles(std::vector<std::string> paths, std::function<void(PartStatus)> done) {
+  LoadJob job;
+  job.checkPaths = std::move(paths);
+  submit(std::move(job), [done = std::move(done)](PictureJobResult& result) {
+    if (done) done(result.checkStatus);
+  });
+}
+
+void PlayerCore::RestorePictures(
+    std::function<void(const PictureOutcome& overlay, const PictureOutcome& shown)> done) {
+  const Layout layout = expectedLayout();
+  LoadJob job;
+  if (!config_.overlayName.empty()) job.overlay = overlayRequest(layout);
+  if (!config_.currentFileName.empty())
+    job.shownCandidates.push_back(shownRequest(config_.currentFileName, layout));
+  const bool borderUse = config_.live.borderUse != 0;
+  submit(std::move(job), [this, borderUse, done = std::move(done)](PictureJobResult& result) {
+    const PictureOutcome overlay = applyOverlay(result);
+    const PictureOutcome shown = applyShown(result, true, borderUse);
+    if (done) done(overlay, shown);
+  });
 }
 
 void PlayerCore::UpdateBorders(bool use) {
@@ -169,18 +332,39 @@ void PlayerCore::UpdateBorders(bool use) {
 
 const ResolutionEntry* PlayerCore::ChooseResolution(int id) {
   config_.live.resolutionId = uint32_t(id);
-  formatChanging = true;  // the 40 ms tick pauses meanwhile
   const ResolutionEntry* entry = FindResolution(id);
-  if (entry) {
-    output.outputWidth = entry->width;
-    output.outputHeight = entry->height;
-  }
-  (void)LoadOverlay();
-  view_.enableSidesEdit(config_.live.borderEqual == 0);
-  UpdateBorders(config_.live.borderUse != 0);
-  (void)ShowPicture(false);
-  ReconfigureOutput();
-  formatChanging = false;
+  const Layout current = expectedLayout();
+  const int width = entry ? entry->width : current.width;
+  const int height = entry ? entry->height : current.height;
+
+  // The overlay and the picture are loaded again for the new size first;
+  // the output changes when they are ready.
+  const Layout layout = layoutFor(width, height);
+  LoadJob job;
+  if (!config_.overlayName.empty()) job.overlay = overlayRequest(layout);
+  if (!config_.currentFileName.empty())
+    job.shownCandidates.push_back(shownRequest(config_.currentFileName, layout));
+  resolutionPending_ = true;
+  pendingWidth_ = width;
+  pendingHeight_ = height;
+  const bool borderUse = config_.live.borderUse != 0;
+  latestResolutionTicket_ = submit(
+      std::move(job),
+      [this, width, height, borderUse](PictureJobResult& result) {
+        if (result.ticket != latestResolutionTicket_) return;  // a later choice does it
+        resolutionPending_ = false;
+        formatChanging = true;  // the 40 ms tick pauses meanwhile
+        output.outputWidth = width;
+        output.outputHeight = height;
+        (void)applyOverlay(result);
+        view_.enableSidesEdit(config_.live.borderEqual == 0);
+        UpdateBorders(config_.live.borderUse != 0);
+        (void)applyShown(result, false, borderUse);
+        ReconfigureOutput();
+        formatChanging = false;
+      },
+      /*resizes=*/true);
+  if (latestResolutionTicket_ == 0) resolutionPending_ = false;
   return entry;
 }
 
@@ -224,7 +408,7 @@ bool PlayerCore::ToggleFade() {
 
 bool PlayerCore::ToggleRange() {
   config_.live.limitedRange = config_.live.limitedRange ? 0 : 1;
-  (void)ShowPicture(true);
+  ShowPicture(true);
   return config_.live.limitedRange != 0;
 }
 
@@ -237,13 +421,21 @@ void PlayerCore::Grab() {
   view_.setGrabButton("Grab", 3);
 }
 
-bool PlayerCore::GrabOverlay() {
+void PlayerCore::GrabOverlay(std::function<void(bool loaded)> done) {
   config_.overlayPath.copyPathFrom(config_.imagePath);
   config_.overlayName = config_.currentFileName;
   // Without borders the shown picture already has the overlay's size; with
   // borders it was scaled inside them, so the file is loaded again.
-  overlayLoaded = shownWithBorders ? LoadOverlay() : overlayPicture.CopyFrom(mainPicture);
-  return overlayLoaded;
+  if (!shownWithBorders) {
+    overlayLoaded = overlayPicture.CopyFrom(mainPicture);
+    if (done) done(overlayLoaded);
+    return;
+  }
+  LoadOverlay([this, done = std::move(done)](const PictureOutcome& outcome) {
+    if (outcome.status == PartStatus::Superseded) return;
+    overlayLoaded = outcome.shown();
+    if (done) done(overlayLoaded);
+  });
 }
 
 bool PlayerCore::SetOverlayUse(bool checked) {
@@ -269,7 +461,11 @@ void PlayerCore::queryTally(bool reloadPreview) {
   if (reloadPreview) presentFrame(output.current(), true);
 }
 
-void PlayerCore::setBlinkLamp() { view_.setLamp(blinkPhase % 2 == 0 ? Lamp::Red : Lamp::Amber); }
+void PlayerCore::updateLamp() {
+  if (fadeStepsLeft != 0) view_.setLamp(Lamp::Green);
+  else if (connectionCount != 0) view_.setLamp(blinkPhase % 2 == 0 ? Lamp::Red : Lamp::Amber);
+  else view_.setLamp(Lamp::Grey);
+}
 
 void PlayerCore::OnTick() {
   if (formatChanging) return;
@@ -279,9 +475,9 @@ void PlayerCore::OnTick() {
   secondCountdown = kTicksPerSecond;
 
   connectionCount = output.ConnectionCount();
-  if (connectionCount != 0 && fadeStepsLeft == 0) {
-    output.SendCurrent();
-    setBlinkLamp();
+  if (fadeStepsLeft == 0) {
+    if (connectionCount != 0) output.SendCurrent();
+    updateLamp();
   }
   if (--blinkPhase == 0) blinkPhase = 2;
 }
@@ -302,7 +498,7 @@ void PlayerCore::OnFadeTick() {
   --fadeStepsLeft;
   if (!output.framesAllocated()) {
     // Nothing to send into; keep the counters and lamp moving all the same.
-    if (fadeStepsLeft == 0) setBlinkLamp();
+    if (fadeStepsLeft == 0) updateLamp();
     return;
   }
   uint8_t* frame = output.FlipToFreeFrame();
@@ -314,7 +510,7 @@ void PlayerCore::OnFadeTick() {
   output.SendCurrent();
   if (fadeStepsLeft == 0) queryTally(false);
   presentFrame(output.current(), true);
-  if (fadeStepsLeft == 0) setBlinkLamp();
+  if (fadeStepsLeft == 0) updateLamp();
 }
 
 void PlayerCore::DropSplash() {
@@ -324,6 +520,9 @@ void PlayerCore::DropSplash() {
   splashPending = false;
 }
 
-void PlayerCore::Shutdown() { output.Shutdown(); }
+void PlayerCore::Shutdown() {
+  StopLoading();
+  output.Shutdown();
+}
 
 }  // namespace plombix

@@ -11,18 +11,36 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "config_file.h"
 #include "ndi_output.h"
 #include "output_formats.h"
 #include "picture_buffer.h"
+#include "picture_loader.h"
 #include "timer_ids.h"
 
 namespace plombix {
 
 // The activity lamp's four pictures (built-in bitmaps 131..134).
 enum class Lamp { Grey = 131, Red = 132, Amber = 133, Green = 134 };
+
+// Which kind of load a message is about.
+enum class LoadKind { Picture, Overlay };
+
+// How a show or an overlay load ended.
+struct PictureOutcome {
+  PartStatus status = PartStatus::NotAsked;  // Done, Failed or Superseded
+  DecodeError error = DecodeError::None;     // why it failed
+  std::string path;                          // the file shown, or the last one tried
+  int index = -1;                            // which candidate went on air
+  bool shown() const { return status == PartStatus::Done; }
+};
+using PictureDone = std::function<void(const PictureOutcome&)>;
 
 class PlayerView {
  public:
@@ -40,6 +58,14 @@ class PlayerView {
   virtual void setPictureLabels(const std::string& fileName, const std::string& fromText) = 0;
   virtual void setGrabButton(const char* caption, int colourState) = 0;  // 1048
   virtual void enableSidesEdit(bool enabled) = 0;  // 1062 and its labels 1064, 1065
+  // A picture is being loaded (the picture-name label says so).
+  virtual void showLoading(const std::string& fileName) = 0;
+  // A picture or overlay could not be loaded: said in the window, without
+  // a box to dismiss; what is on air stays.
+  virtual void showLoadFailure(LoadKind kind, const std::string& fileName, const char* reason) = 0;
+  // Called on the loader's thread when finished loads wait to be applied:
+  // the window arranges a call of PlayerCore::ApplyLoads on its own thread.
+  virtual void loadsReady() = 0;
 };
 
 // Layout tag of pictures handed to the preview directly ("RGBA"; the bytes
@@ -69,13 +95,39 @@ class PlayerCore {
   void RenderAndSend();
 
   // Loads currentFileName into the main picture, scales it by the scaling
-  // mode inside the borders, sets the fade counters, applies the range
-  // table, sends when `send`, labels. False (nothing else changed) when the
-  // file does not load.
-  bool ShowPicture(bool send);
-  // Loads overlayName into the overlay picture at output scale.
-  bool LoadOverlay();
+  // mode inside the borders and applies the range table on the loader's
+  // thread; when it is ready, on this thread: the fade counters, the send
+  // when `send`, the labels, then `done`. A file that does not load changes
+  // nothing on air: the window says why, and `done` hears it. A newer show
+  // supersedes this one (`done` hears that too).
+  void ShowPicture(bool send, PictureDone done = {});
+  // The same for the first of `paths` that loads (the slideshow's skipping);
+  // currentFileName is left to the caller.
+  void ShowFirstOf(std::vector<std::string> paths, bool send, PictureDone done);
+  // Loads overlayName into the overlay picture at output scale, likewise.
+  void LoadOverlay(PictureDone done = {});
+  // Checks that each of `paths` decodes; `done(status)` with Done, Failed or
+  // Superseded.
+  void CheckFiles(std::vector<std::string> paths, std::function<void(PartStatus)> done);
   void UpdateBorders(bool use);
+
+  // Applies the loads that have finished; the window's thread calls it when
+  // the view hears loadsReady().
+  void ApplyLoads();
+  // The overlay (overlayName) and the shown picture (currentFileName), as
+  // the start-up restore brings them back: one load, the overlay applied
+  // first, then the picture shown and sent; then `done` with both outcomes.
+  // An empty name is not loaded (its outcome is NotAsked).
+  void RestorePictures(std::function<void(const PictureOutcome& overlay, const PictureOutcome& shown)> done);
+
+  // True while a load is queued, running or not yet applied.
+  [[nodiscard]] bool busy() const { return !pendingJobs_.empty(); }
+  // Waits until every load has finished and been applied (tests; the
+  // player itself never waits).
+  void WaitForLoads();
+  // Stops the loader: work in progress is abandoned (waiting at most about
+  // a second for a decoder) and nothing more is applied.
+  void StopLoading();
 
   // --- Operator choices ----------------------------------------------------
   // Each returns the table entry (for the button caption), or null for an
@@ -83,14 +135,19 @@ class PlayerCore {
   const ResolutionEntry* ChooseResolution(int id);
   const FrameRateEntry* ChooseFrameRate(int id);
   const BackgroundEntry* ChooseBackground(int id);
+  // The output size changes at once in the menu; the pictures are loaded
+  // again for the new size first, and the output is reconfigured when they
+  // are ready, so nothing laid out for the old size goes on air.
   // `which` 0: first colour (button 1053), 1: second (1054); rgb 0x00RRGGBB.
   void SetFillColour(int which, uint32_t rgb);
   void SetAlphaOutput(bool noAlpha);
   bool ToggleFade();   // the new fadeOn
   bool ToggleRange();  // the new limitedRange; re-shows the picture
   void Grab();
-  // Turns the shown picture into the overlay; the new overlayLoaded.
-  bool GrabOverlay();
+  // Turns the shown picture into the overlay; `done(overlayLoaded)` follows
+  // (at once, or when the file has loaded again when it was shown inside
+  // borders).
+  void GrabOverlay(std::function<void(bool loaded)> done);
   // The overlay "Use" box was clicked with `checked`; the box's new state.
   bool SetOverlayUse(bool checked);
 
@@ -124,15 +181,51 @@ class PlayerCore {
   bool formatChanging = false;
   bool splashPending = false;
   bool overlayLoaded = false;
+  // How the last show that was not superseded ended.
+  PictureOutcome lastShowOutcome;
 
  private:
+  using JobDone = std::function<void(PictureJobResult&)>;
+
   bool framesMatchOutput() const;
   void presentFrame(const NDIlib_video_frame_v2_t& frame, bool present);
   void queryTally(bool reloadPreview);
-  void setBlinkLamp();
+  // Grey without receivers, green during a fade, else red or amber by phase.
+  void updateLamp();
+
+  // Output size and border sizes that loads are prepared for: those of a
+  // resolution change still loading, else the present ones.
+  struct Layout {
+    int width, height, sidesPx, topBottomPx;
+  };
+  Layout layoutFor(int width, int height) const;
+  Layout expectedLayout() const;
+  PrepareRequest shownRequest(const std::string& path, const Layout& layout) const;
+  PrepareRequest overlayRequest(const Layout& layout) const;
+  // `resizes`: the job belongs to a resolution change, which handles sizes
+  // itself.
+  uint64_t submit(LoadJob job, JobDone done, bool resizes = false);
+  // The steps of a show or overlay load that follow the decoding.
+  PictureOutcome applyShown(PictureJobResult& result, bool send, bool borderUse);
+  PictureOutcome applyOverlay(PictureJobResult& result);
+  // A result prepared for an output size that has changed since is loaded
+  // again for the present one; true when it was.
+  bool reloadIfStale(const PictureJobResult& result, JobDone& done);
+
+  struct PendingJob {
+    JobDone done;
+    bool resizes = false;
+  };
 
   ConfigState& config_;
   PlayerView& view_;
+  std::map<uint64_t, PendingJob> pendingJobs_;
+  uint64_t latestResolutionTicket_ = 0;
+  bool resolutionPending_ = false;
+  int pendingWidth_ = 0, pendingHeight_ = 0;
+  // Last member: destroyed first, so no load is applied into a core that
+  // is going away.
+  std::unique_ptr<PictureLoader> loader_;
 };
 
 }  // namespace plombix

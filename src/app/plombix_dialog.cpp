@@ -71,6 +71,7 @@ CNDIPlombixDlg::CNDIPlombixDlg(Options options, QWidget* parent)
 }
 
 CNDIPlombixDlg::~CNDIPlombixDlg() {
+  core.StopLoading();
   if (qApp) qApp->removeEventFilter(this);
   // The base class hides the window after our members are gone; a field
   // losing the focus then must not reach a handler.
@@ -296,17 +297,21 @@ void CNDIPlombixDlg::restoreTick() {
 }
 
 void CNDIPlombixDlg::RestoreFromConfig() {
-  if (core.LoadOverlay()) {
-    built_.as<QCheckBox>(1066)->setChecked(config.live.overlayOn != 0);
-    core.overlayLoaded = true;
-    setLabel(1068, Q(config.overlayName));
-  } else {
-    config.overlayPath.clear();
-  }
-  if (!core.ShowPicture(true)) config.imagePath.clear();
-  slideshow.CheckRestoredSequence(config.slideshowName);
-  startTimer(TIMER_WATCH, kWatchPeriodMs);
-  slideshow.ResumeAfterRestore();
+  // The overlay and the picture load off the window's thread; the rest of
+  // the restore follows when they are ready, in its order.
+  core.RestorePictures([this](const PictureOutcome& overlay, const PictureOutcome& shown) {
+    if (overlay.shown()) {
+      built_.as<QCheckBox>(1066)->setChecked(config.live.overlayOn != 0);
+      core.overlayLoaded = true;
+      setLabel(1068, Q(config.overlayName));
+    } else if (overlay.status != PartStatus::Superseded) {
+      config.overlayPath.clear();
+    }
+    if (!shown.shown() && shown.status != PartStatus::Superseded) config.imagePath.clear();
+    slideshow.CheckRestoredSequence(config.slideshowName);
+    startTimer(TIMER_WATCH, kWatchPeriodMs);
+    slideshow.ResumeAfterRestore();
+  });
 }
 
 std::string CNDIPlombixDlg::configPath() const {
@@ -323,6 +328,15 @@ void CNDIPlombixDlg::onTimer(int id) {
     case TIMER_FADE: core.OnFadeTick(); break;
     case TIMER_RESTORE: restoreTick(); break;
     case TIMER_WATCH: watch.PollWatchedFile(config.currentFileName); break;
+    case TIMER_WATCH_SETTLE:
+      stopTimer(TIMER_WATCH_SETTLE);
+      watch.OnSettleTick(config.currentFileName);
+      break;
+    case TIMER_NOTICE:
+      stopTimer(TIMER_NOTICE);
+      noticeShowing_ = false;
+      setPictureNameLabel(onAirName_, false);
+      break;
     case TIMER_GAMEPAD: gamepad.PollGamepad(); break;
     case TIMER_SLIDESHOW: slideshow.AdvanceSlideshow(); break;
     default: break;  // not ours
@@ -367,7 +381,7 @@ void CNDIPlombixDlg::ExitConfirmation() {
   if (!prompter_->confirm(QStringLiteral("OK to exit?"), QStringLiteral("Quit Plombix"))) return;
   if (config.live.useLast) showSaveError(SaveConfigFile(configPath(), config.live, config.imagePath,
                                                         config.overlayPath, config.slideshowPath));
-  core.Shutdown();
+  core.Shutdown();  // abandons any picture still loading
   for (QBasicTimer* timer : timers_) timer->stop();
   instanceLock.Release();
   ended = true;
@@ -449,7 +463,8 @@ bool CNDIPlombixDlg::OnDropFiles(const QStringList& paths) {
   // when it fits its field (else it stores it empty, never cut).
   config.imagePath.assign(path);
   config.currentFileName = path;
-  return core.ShowPicture(true);
+  core.ShowPicture(true);
+  return true;
 }
 
 // --- Options menu and More/Less -----------------------------------------------

@@ -90,7 +90,12 @@ class CNDIPlombixDlg : public QDialog,
   // --- Entry points the window's events (and the tests) use ---------------------
   void onTimer(int id);             // every timer tick, by id
   void onStep(int code);            // the step message: 1 next, 2 previous, 3 last, 4 first
-  bool OnDropFiles(const QStringList& paths);  // a drop on the window or the preview
+  // A drop on the window or the preview: true when its first file is being
+  // shown (it goes on air when it has loaded).
+  bool OnDropFiles(const QStringList& paths);
+  // Applies every picture load still under way as soon as it is ready
+  // (tests: the player itself never waits).
+  void waitForLoads() { core.WaitForLoads(); }
   void ExitConfirmation();          // Exit button, Esc, the ninth copy
   void OnSysCommand(int command);   // the Options menu
   void OnMoreLess();
@@ -183,6 +188,12 @@ class CNDIPlombixDlg : public QDialog,
   void setPictureLabels(const std::string& fileName, const std::string& fromText) override;
   void setGrabButton(const char* caption, int colourState) override;
   void enableSidesEdit(bool enabled) override;
+  void showLoading(const std::string& fileName) override;
+  void showLoadFailure(LoadKind kind, const std::string& fileName, const char* reason) override;
+  void loadsReady() override;
+  // The picture-name label (1051): the name on air, "Loading ..." or a
+  // failure notice.
+  void setPictureNameLabel(const QString& text, bool warning);
 
   // ConfigHost
   void showMessage(std::string_view text, std::string_view title) override;
@@ -206,10 +217,11 @@ class CNDIPlombixDlg : public QDialog,
   void setStartNumberCaption(const std::string& text) override;
   void setEndNumberCaption(const std::string& text) override;
 
-  // SlideshowHost (and FileWatchHost's showPicture)
-  bool showPicture(const std::string& path) override;
-  bool probePicture(const std::string& path) override;
-  void emptyProbePicture() override;
+  // SlideshowHost
+  void showSequenceFile(std::vector<std::string> candidates,
+                        std::function<void(int shownIndex)> done) override;
+  void checkSequenceFiles(std::vector<std::string> paths,
+                          std::function<void(bool valid)> done) override;
   void setSlideshowButton(const std::string& caption, int colourState) override;
   void setSlideshowCaption(const std::string& caption) override;
   void setBaseNameLabel(const std::string& text) override;
@@ -217,7 +229,9 @@ class CNDIPlombixDlg : public QDialog,
   void stopSlideshowTimer() override;
 
   // FileWatchHost
+  bool showPicture(const std::string& path) override;
   void setWatchButton(const std::string& caption, int colourState) override;
+  void startSettleTimer(int periodMs) override;
 
   // GamepadHost
   void sendStep(StepAction action) override;
@@ -235,6 +249,8 @@ class CNDIPlombixDlg : public QDialog,
   QHash<int, QBasicTimer*> timers_;
   QHash<int, int> periods_;
   int fullHeight_ = 0;
+  QString onAirName_;       // what the picture-name label shows when nothing else is to say
+  bool noticeShowing_ = false;
   bool shownOnce_ = false;
   bool instanceAcquired_ = false;
 };

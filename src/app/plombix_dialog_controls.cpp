@@ -149,7 +149,9 @@ void CNDIPlombixDlg::onRangeClicked() {
 }
 
 void CNDIPlombixDlg::onGrabOverlayClicked() {
-  if (core.GrabOverlay()) setLabel(1068, Q(config.overlayName));
+  core.GrabOverlay([this](bool loaded) {
+    if (loaded) setLabel(1068, Q(config.overlayName));
+  });
 }
 
 void CNDIPlombixDlg::onOverlayUseClicked() {
@@ -247,8 +249,43 @@ void CNDIPlombixDlg::setTallyState(int tallyState) {
 }
 
 void CNDIPlombixDlg::setPictureLabels(const std::string& fileName, const std::string& fromText) {
-  setLabel(1051, Q(fileName));
+  onAirName_ = Q(fileName);
+  if (noticeShowing_) {
+    // A picture went on air after a failure: its name replaces the notice.
+    stopTimer(TIMER_NOTICE);
+    noticeShowing_ = false;
+  }
+  setPictureNameLabel(onAirName_, false);
   setLabel(1055, Q(fromText));
+}
+
+void CNDIPlombixDlg::setPictureNameLabel(const QString& text, bool warning) {
+  auto* label = built_.as<QLabel>(1051);
+  if (!label) return;
+  label->setText(text);
+  label->setToolTip(text);
+  // The warning colour: dark red on the window's own background.
+  label->setStyleSheet(warning ? QStringLiteral("color: #b00000;") : QString());
+}
+
+void CNDIPlombixDlg::showLoading(const std::string& fileName) {
+  if (noticeShowing_) return;  // the failure stays readable for its few seconds
+  setPictureNameLabel(QStringLiteral("Loading %1\u2026").arg(Q(fileName)), false);
+}
+
+void CNDIPlombixDlg::showLoadFailure(LoadKind kind, const std::string& fileName,
+                                     const char* reason) {
+  const QString text = kind == LoadKind::Overlay
+                           ? QStringLiteral("Cannot load overlay %1: %2")
+                           : QStringLiteral("Cannot show %1: %2");
+  noticeShowing_ = true;
+  setPictureNameLabel(text.arg(Q(fileName), QString::fromUtf8(reason)), true);
+  startTimer(TIMER_NOTICE, kNoticeMs);
+}
+
+void CNDIPlombixDlg::loadsReady() {
+  // On the loader's thread: the results are applied on the window's own.
+  QMetaObject::invokeMethod(this, [this] { core.ApplyLoads(); }, Qt::QueuedConnection);
 }
 
 void CNDIPlombixDlg::setGrabButton(const char* caption, int colourState) {
@@ -333,14 +370,27 @@ void CNDIPlombixDlg::setEndNumberCaption(const std::string& text) {
 
 bool CNDIPlombixDlg::showPicture(const std::string& path) {
   config.currentFileName = path;
-  return core.ShowPicture(true);
+  core.ShowPicture(true);
+  return true;
 }
 
-bool CNDIPlombixDlg::probePicture(const std::string& path) {
-  return core.probePicture.LoadFile(path);
+void CNDIPlombixDlg::showSequenceFile(std::vector<std::string> candidates,
+                                      std::function<void(int shownIndex)> done) {
+  core.ShowFirstOf(std::move(candidates), true, [done = std::move(done)](const PictureOutcome& outcome) {
+    if (outcome.status == PartStatus::Superseded) return;
+    if (done) done(outcome.shown() ? outcome.index : -1);
+  });
 }
 
-void CNDIPlombixDlg::emptyProbePicture() { core.probePicture.Empty(); }
+void CNDIPlombixDlg::checkSequenceFiles(std::vector<std::string> paths,
+                                        std::function<void(bool valid)> done) {
+  core.CheckFiles(std::move(paths), [done = std::move(done)](PartStatus status) {
+    if (status == PartStatus::Superseded) return;
+    if (done) done(status == PartStatus::Done);
+  });
+}
+
+void CNDIPlombixDlg::startSettleTimer(int periodMs) { startTimer(TIMER_WATCH_SETTLE, periodMs); }
 
 void CNDIPlombixDlg::setSlideshowButton(const std::string& caption, int colourState) {
   setColButton(1056, Q(caption), colourState);

@@ -10,8 +10,10 @@ enum TimerId : int {
   TIMER_FADE = 4,       // 10 ms while a cross-fade runs
   TIMER_RESTORE = 5,    // once, 10,000 ms after the start tick
   TIMER_WATCH = 6,      // 2,500 ms: file watch poll
+  TIMER_WATCH_SETTLE = 7,  // once, 500 ms after a watched file changed
   TIMER_GAMEPAD = 8,    // 50 ms: game controller poll
   TIMER_SLIDESHOW = 9,  // durationSecs x 1,000 ms
+  TIMER_NOTICE = 10,    // once: a load failure's notice gives way to the name on air
 };
 
 inline constexpr int kStartDelayMs = 2500;
@@ -20,6 +22,7 @@ inline constexpr int kFadePeriodMs = 10;
 inline constexpr int kRestoreDelayMs = 10000;
 inline constexpr int kWatchPeriodMs = 2500;
 inline constexpr int kGamepadPeriodMs = 50;
+inline constexpr int kNoticeMs = 4000;
 
 // 40 ms ticks to one second.
 inline constexpr int kTicksPerSecond = 25;

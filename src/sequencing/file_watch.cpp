@@ -18,14 +18,14 @@ uint64_t FileTimeFromUnix(int64_t seconds, int64_t nanoseconds) {
          static_cast<uint64_t>(nanoseconds / 100);
 }
 
-std::optional<uint64_t> StatFileTimeSource::lastWriteTime(const std::string& path) {
+std::optional<FileStamp> StatFileTimeSource::stamp(const std::string& path) {
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
   if (fd < 0) return std::nullopt;
   struct stat st {};
   const bool ok = ::fstat(fd, &st) == 0;
   ::close(fd);
   if (!ok) return std::nullopt;
-  return FileTimeFromUnix(st.st_mtim.tv_sec, st.st_mtim.tv_nsec);
+  return FileStamp{FileTimeFromUnix(st.st_mtim.tv_sec, st.st_mtim.tv_nsec), uint64_t(st.st_size)};
 }
 
 void FileWatch::caption() {
@@ -49,11 +49,38 @@ void FileWatch::SetWatch(bool on) {
 
 void FileWatch::PollWatchedFile(const std::string& currentFileName) {
   if (!on_ || currentFileName.empty()) return;
-  const auto time = times_.lastWriteTime(currentFileName);
-  if (!time) return;
-  const auto low = static_cast<uint32_t>(*time);
-  if (lastSeen_ != 0 && lastSeen_ != low) (void)host_.showPicture(currentFileName);
+  const auto stamp = times_.stamp(currentFileName);
+  if (!stamp) return;
+  const auto low = static_cast<uint32_t>(stamp->writeTime);
+  if (lastSeen_ != 0 && lastSeen_ != low) {
+    pending_ = Pending{currentFileName, *stamp};
+    host_.startSettleTimer(kWatchSettleMs);
+  }
   lastSeen_ = low;
+}
+
+void FileWatch::OnSettleTick(const std::string& currentFileName) {
+  if (!pending_) return;
+  if (!on_ || pending_->path != currentFileName) {
+    pending_.reset();
+    return;
+  }
+  const auto stamp = times_.stamp(currentFileName);
+  if (!stamp) {
+    // Gone or unreadable for the moment (being replaced): the next poll
+    // sees it again with a new time.
+    pending_.reset();
+    return;
+  }
+  if (*stamp == pending_->stamp) {
+    pending_.reset();
+    (void)host_.showPicture(currentFileName);
+    return;
+  }
+  // Still being written: wait until it stays the same.
+  pending_->stamp = *stamp;
+  lastSeen_ = static_cast<uint32_t>(stamp->writeTime);
+  host_.startSettleTimer(kWatchSettleMs);
 }
 
 }  // namespace plombix

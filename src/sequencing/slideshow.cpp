@@ -19,18 +19,21 @@ Slideshow::Slideshow(SlideshowState& state, std::string& currentFileName, bool& 
 
 bool Slideshow::SplitNumberedName(std::string_view path) { return plombix::SplitNumberedName(path, split); }
 
-uint8_t Slideshow::ValidateSequence(unsigned skipMask) {
-  state_.sequenceValid = 1;
-  if ((skipMask & kSkipStartFile) == 0) {
-    currentFileName_ = SequenceName(split, state_.numberFormat, state_.startNumber);
-    if (!host_.probePicture(currentFileName_)) state_.sequenceValid = 0;
+void Slideshow::ValidateSequence(unsigned skipMask, std::function<void(bool valid)> then) {
+  std::vector<std::string> paths;
+  if ((skipMask & kSkipStartFile) == 0)
+    paths.push_back(SequenceName(split, state_.numberFormat, state_.startNumber));
+  if ((skipMask & kSkipEndFile) == 0)
+    paths.push_back(SequenceName(split, state_.numberFormat, state_.endNumber));
+  auto finish = [this, then = std::move(then)](bool valid) {
+    state_.sequenceValid = valid ? 1 : 0;
+    if (then) then(valid);
+  };
+  if (paths.empty()) {
+    finish(true);
+    return;
   }
-  if ((skipMask & kSkipEndFile) == 0) {
-    currentFileName_ = SequenceName(split, state_.numberFormat, state_.endNumber);
-    if (!host_.probePicture(currentFileName_)) state_.sequenceValid = 0;
-  }
-  host_.emptyProbePicture();
-  return state_.sequenceValid;
+  host_.checkSequenceFiles(std::move(paths), std::move(finish));
 }
 
 void Slideshow::RefreshSlideshowButton() {
@@ -45,28 +48,35 @@ void Slideshow::RefreshSlideshowButton() {
   }
 }
 
-bool Slideshow::showNumber() {
-  currentFileName_ = SequenceName(split, state_.numberFormat, state_.currentNumber);
-  return host_.showPicture(currentFileName_);
-}
-
 void Slideshow::captionNumber() {
   host_.setSlideshowCaption(SlideshowNumberCaption(state_.numberFormat, state_.currentNumber));
 }
 
-void Slideshow::moveAndSkip(int direction) {
-  const auto canMove = [&] {
-    return direction > 0 ? state_.currentNumber < state_.endNumber
-                         : state_.currentNumber > state_.startNumber;
-  };
-  if (!canMove()) return;
-  state_.currentNumber = static_cast<uint8_t>(state_.currentNumber + direction);
-  bool shown = showNumber();
-  while (!shown && canMove()) {
-    state_.currentNumber = static_cast<uint8_t>(state_.currentNumber + direction);
-    shown = showNumber();
+void Slideshow::showNumbers(int first, int bound, int direction) {
+  std::vector<uint8_t> numbers;
+  std::vector<std::string> names;
+  for (int n = first;; n += direction) {
+    numbers.push_back(static_cast<uint8_t>(n));
+    names.push_back(SequenceName(split, state_.numberFormat, n));
+    if (direction == 0 || n == bound) break;
   }
-  captionNumber();
+  state_.currentNumber = numbers.front();
+  currentFileName_ = names.front();
+  host_.showSequenceFile(names, [this, numbers, names](int shown) {
+    // Files that fail are skipped; when none loads the number stays on the bound.
+    const size_t i = shown >= 0 && size_t(shown) < numbers.size() ? size_t(shown) : numbers.size() - 1;
+    state_.currentNumber = numbers[i];
+    currentFileName_ = names[i];
+    captionNumber();
+  });
+}
+
+void Slideshow::moveAndSkip(int direction) {
+  const bool canMove = direction > 0 ? state_.currentNumber < state_.endNumber
+                                     : state_.currentNumber > state_.startNumber;
+  if (!canMove) return;
+  showNumbers(state_.currentNumber + direction, direction > 0 ? state_.endNumber : state_.startNumber,
+              direction);
 }
 
 void Slideshow::StepSequence(int action) {
@@ -74,18 +84,16 @@ void Slideshow::StepSequence(int action) {
   switch (action) {
     case StepNext: moveAndSkip(+1); return;
     case StepPrevious: moveAndSkip(-1); return;
+    // Last and First try their one file only.
     case StepLast:
-      if (state_.currentNumber >= state_.endNumber) return;
-      state_.currentNumber = state_.endNumber;
-      break;
+      if (state_.currentNumber < state_.endNumber) showNumbers(state_.endNumber, state_.endNumber, 0);
+      return;
     case StepFirst:
-      if (state_.currentNumber <= state_.startNumber) return;
-      state_.currentNumber = state_.startNumber;
-      break;
+      if (state_.currentNumber > state_.startNumber)
+        showNumbers(state_.startNumber, state_.startNumber, 0);
+      return;
     default: return;
   }
-  (void)showNumber();  // Last and First try their one file only
-  captionNumber();
 }
 
 void Slideshow::AdvanceSlideshow() {
@@ -93,9 +101,7 @@ void Slideshow::AdvanceSlideshow() {
   if (state_.currentNumber < state_.endNumber) {
     moveAndSkip(+1);
   } else if (state_.currentNumber > state_.startNumber) {
-    state_.currentNumber = state_.startNumber;
-    (void)showNumber();
-    captionNumber();
+    showNumbers(state_.startNumber, state_.startNumber, 0);  // wraps: one try, no skipping
   }
 }
 
@@ -124,8 +130,9 @@ void Slideshow::OnStartNumber(const std::string& mainPictureFilePath, const Path
   }
   host_.pushControls();
   host_.setStartNumberCaption(StartNumberCaption(state_.numberFormat, state_.startNumber));
-  const bool valid = ValidateSequence(kSkipStartFile) != 0;
-  host_.setBaseNameLabel(valid ? split.prefix : std::string(kInvalidSeqEnd));
+  ValidateSequence(kSkipStartFile, [this, prefix = split.prefix](bool valid) {
+    host_.setBaseNameLabel(valid ? prefix : std::string(kInvalidSeqEnd));
+  });
   slideshowPath.copyPathFrom(imagePath);
 }
 
@@ -133,8 +140,9 @@ void Slideshow::OnEndNumber(const std::string& mainPictureFilePath) {
   (void)SplitNumberedName(mainPictureFilePath);
   state_.endNumber = static_cast<uint8_t>(std::min(split.number, 255));
   host_.setEndNumberCaption(EndNumberCaption(state_.numberFormat, state_.endNumber));
-  const bool valid = ValidateSequence(kSkipEndFile) != 0;
-  host_.setBaseNameLabel(valid ? split.prefix : std::string(kInvalidSeqStart));
+  ValidateSequence(kSkipEndFile, [this, prefix = split.prefix](bool valid) {
+    host_.setBaseNameLabel(valid ? prefix : std::string(kInvalidSeqStart));
+  });
 }
 
 void Slideshow::OnNumberFormatChanged(uint8_t selection) {
@@ -156,8 +164,13 @@ void Slideshow::CaptionAfterLoad() {
 }
 
 void Slideshow::CheckRestoredSequence(const std::string& slideshowName) {
-  const bool valid = SplitNumberedName(slideshowName) && ValidateSequence(0) != 0;
-  host_.setBaseNameLabel(valid ? split.prefix : std::string(kInvalidStartOrEnd));
+  if (!SplitNumberedName(slideshowName)) {
+    host_.setBaseNameLabel(kInvalidStartOrEnd);
+    return;
+  }
+  ValidateSequence(0, [this, prefix = split.prefix](bool valid) {
+    host_.setBaseNameLabel(valid ? prefix : std::string(kInvalidStartOrEnd));
+  });
 }
 
 bool Slideshow::ResumeAfterRestore() {

@@ -12,7 +12,9 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
+#include <vector>
 
 #include "numbered_name.h"
 #include "path_buffer.h"
@@ -25,13 +27,16 @@ class SlideshowHost {
  public:
   virtual ~SlideshowHost() = default;
 
-  // ShowPicture of `path` with sending (currentFileName already holds it);
-  // true when the picture loaded and went on air.
-  virtual bool showPicture(const std::string& path) = 0;
-  // Decodes `path` into the probe picture; true when it decodes.
-  virtual bool probePicture(const std::string& path) = 0;
-  // Empties the probe picture again.
-  virtual void emptyProbePicture() = 0;
+  // Shows the first of `candidates` that loads (ShowPicture with sending),
+  // off the window's thread. `done` follows on the window's thread with the
+  // index of the file that went on air, or -1 when none did; it is not
+  // called when a newer show took over before this one finished.
+  virtual void showSequenceFile(std::vector<std::string> candidates,
+                                std::function<void(int shownIndex)> done) = 0;
+  // Checks that each of `paths` decodes, off the window's thread; `done`
+  // follows with the verdict unless a newer check took over.
+  virtual void checkSequenceFiles(std::vector<std::string> paths,
+                                  std::function<void(bool valid)> done) = 0;
 
   // Slideshow button (1056): caption and colour state (1 by hand, 2
   // automatic, 3 idle), then repaint.
@@ -73,12 +78,12 @@ class Slideshow {
   // SplitNumberedName into `split`.
   bool SplitNumberedName(std::string_view path);
 
-  // Sets sequenceValid to 1, then probes the start file (unless bit 0 of
-  // skipMask) and the end file (unless bit 1), each named by the split into
-  // currentFileName first; a file that fails clears sequenceValid. Empties
-  // the probe picture and returns sequenceValid. currentFileName is left
-  // naming the last file probed.
-  uint8_t ValidateSequence(unsigned skipMask);
+  // Checks the start file (unless bit 0 of skipMask) and the end file
+  // (unless bit 1), named by the split, off the window's thread; then
+  // sequenceValid := whether both decode, and `then(valid)`. Checking never
+  // touches currentFileName: the file on air, the one the watch polls and
+  // the one a re-show loads stay what they were.
+  void ValidateSequence(unsigned skipMask, std::function<void(bool valid)> then);
 
   // Captions and colours the Slideshow button by mode; mode 2 without
   // resumeSlideshow (re)starts the timer, mode 0 stops it.
@@ -131,9 +136,12 @@ class Slideshow {
   bool ResumeAfterRestore();
 
  private:
-  // Writes the sequence name of currentNumber into currentFileName and
-  // shows it.
-  bool showNumber();
+  // Shows the numbers from `first` towards `bound` (by `direction`, or
+  // `first` alone when it is 0), the first whose file loads. currentNumber
+  // and currentFileName name `first` at once, so that a quick further step
+  // goes on from there; when the show ends they name the number that went
+  // on air, or the bound when none did, and the button is captioned.
+  void showNumbers(int first, int bound, int direction);
   // Next (+1) or Previous (-1) with skipping, then the caption.
   void moveAndSkip(int direction);
   void captionNumber();

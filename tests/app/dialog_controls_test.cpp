@@ -131,9 +131,10 @@ TEST_F(DialogTest, CutFadeAndRangeButtonsCaptionTheirState) {
   // A video-range picture (16,16,16) is shown as black after "16-235".
   fake->keepPixels = true;
   const std::string grey = WritePicture("grey.png", 1280, 720, QColor(16, 16, 16));
-  ASSERT_TRUE(dlg.OnDropFiles({QString::fromStdString(grey)}));
+  ASSERT_TRUE(Drop(dlg, {grey}));
   auto* range = qobject_cast<QPushButton*>(dlg.control(1049));
   range->click();
+  dlg.waitForLoads();
   EXPECT_EQ(range->text(), "16-235");
   EXPECT_EQ(dlg.config.live.limitedRange, 1);
   const std::vector<uint8_t> frame = FrameSends(Calls()).back().pixels;
@@ -144,6 +145,7 @@ TEST_F(DialogTest, CutFadeAndRangeButtonsCaptionTheirState) {
   EXPECT_EQ(frame[centre + 2], 0);
   EXPECT_EQ(frame[centre + 3], 255);
   range->click();
+  dlg.waitForLoads();
   EXPECT_EQ(range->text(), "0-255");
   EXPECT_EQ(FrameSends(Calls()).back().pixels[centre], 16);
 }
@@ -181,7 +183,7 @@ TEST_F(DialogTest, GrabWithNothingComposedResetsItsCaption) {
 TEST_F(DialogTest, GrabOverlayCopiesOrReloadsByTheBordersOfTheShownPicture) {
   CNDIPlombixDlg& dlg = OpenAndStart();
   const std::string picture = WritePicture("card.png", 400, 300, QColor(90, 10, 200));
-  ASSERT_TRUE(dlg.OnDropFiles({QString::fromStdString(picture)}));
+  ASSERT_TRUE(Drop(dlg, {picture}));
   ColButton(dlg, 1067)->click();
   EXPECT_TRUE(dlg.core.overlayLoaded);
   EXPECT_EQ(dlg.config.overlayPath.toUtf8(), picture);
@@ -198,9 +200,10 @@ TEST_F(DialogTest, GrabOverlayCopiesOrReloadsByTheBordersOfTheShownPicture) {
   emit topBottom->editingFinished();
   qobject_cast<QCheckBox*>(dlg.control(1020))->click();
   ASSERT_EQ(dlg.config.live.borderUse, 1);
-  ASSERT_TRUE(dlg.OnDropFiles({QString::fromStdString(picture)}));
+  ASSERT_TRUE(Drop(dlg, {picture}));
   EXPECT_EQ(dlg.core.mainPicture.height, 720 - 2 * 36);
   ColButton(dlg, 1067)->click();
+  dlg.waitForLoads();
   EXPECT_EQ(overlay.width, 960);
   EXPECT_EQ(overlay.height, 720);
 }
@@ -267,8 +270,9 @@ TEST_F(DialogTest, KeysAskToExitMoveTheFocusAndStepTheSlideshow) {
   // PgDn steps a numbered series and still reaches the focused field.
   for (int n = 1; n <= 3; ++n) WritePicture("shot" + std::to_string(n) + ".png", 32, 32, Qt::gray);
   const std::string first = dir.path().toStdString() + "/shot1.png";
-  ASSERT_TRUE(dlg.OnDropFiles({QString::fromStdString(first)}));
+  ASSERT_TRUE(Drop(dlg, {first}));
   qobject_cast<QPushButton*>(dlg.control(1058))->click();  // Start number: 1
+  dlg.waitForLoads();
   dlg.config.live.slideshow.endNumber = 3;
   dlg.config.live.slideshow.currentNumber = 1;
   dlg.config.live.slideshow.mode = 1;
@@ -276,6 +280,7 @@ TEST_F(DialogTest, KeysAskToExitMoveTheFocusAndStepTheSlideshow) {
   KeySpy spy;
   sides->installEventFilter(&spy);
   QTest::keyClick(sides, Qt::Key_PageDown);
+  dlg.waitForLoads();
   EXPECT_EQ(dlg.config.live.slideshow.currentNumber, 2);
   EXPECT_EQ(dlg.core.mainPicture.fileName, "shot2.png");
   EXPECT_EQ(spy.keys, std::vector<int>{Qt::Key_PageDown});

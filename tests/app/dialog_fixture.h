@@ -140,6 +140,16 @@ class DialogTest : public ::testing::Test {
 
   std::vector<FakeNdiCall> Calls() { return fake->snapshot(); }
 
+  // A drop of `paths`, waited for until it has loaded: true when its first
+  // file went on air.
+  bool Drop(CNDIPlombixDlg& dlg, std::initializer_list<std::string> paths) {
+    QStringList list;
+    for (const std::string& path : paths) list << QString::fromStdString(path);
+    if (!dlg.OnDropFiles(list)) return false;
+    dlg.waitForLoads();
+    return dlg.core.lastShowOutcome.shown() && dlg.core.lastShowOutcome.path == *paths.begin();
+  }
+
   QTemporaryDir dir;
   std::string runtimeDir;
   std::string settingsDir;

@@ -50,8 +50,8 @@ TEST_F(DialogTest, OneReceiverGetsOneFramePerSecondAndTheLampBlinks) {
   for (int i = 0; i < 25; ++i) dlg.onTimer(TIMER_TICK);
   EXPECT_EQ(LampOf(dlg), 132);
 
-  // The last receiver leaves: no more resends, tally no longer asked, the
-  // lamp keeps its colour.
+  // The last receiver leaves: no more resends, tally no longer asked, and
+  // the lamp goes grey at the next one-second check.
   fake->connections = 0;
   for (int i = 0; i < 25; ++i) dlg.onTimer(TIMER_TICK);
   const size_t queries = CallsOf(Calls(), "NDIlib_send_get_tally").size();
@@ -59,7 +59,7 @@ TEST_F(DialogTest, OneReceiverGetsOneFramePerSecondAndTheLampBlinks) {
   for (int i = 0; i < 50; ++i) dlg.onTimer(TIMER_TICK);
   EXPECT_EQ(FrameSends(Calls()).size(), count);
   EXPECT_EQ(CallsOf(Calls(), "NDIlib_send_get_tally").size(), queries);
-  EXPECT_EQ(LampOf(dlg), 132);
+  EXPECT_EQ(LampOf(dlg), 131);
 }
 
 TEST_F(DialogTest, TallyShowsAsTheBorderOnceReceiversAreCounted) {
@@ -84,13 +84,14 @@ TEST_F(DialogTest, FadeAt25pSendsTwelveBlendedFramesIntoTheFreeFrame) {
   CNDIPlombixDlg& dlg = OpenAndStart();
   fake->keepPixels = true;
   dlg.core.ChooseResolution(32776);  // 640 x 360 keeps the recorded pixels small
+  dlg.waitForLoads();
   qobject_cast<CColButton*>(dlg.control(1021))->click();  // Fade
   ASSERT_EQ(dlg.config.live.fadeOn, 1);
   const std::vector<FakeNdiCall> before = FrameSends(Calls());
   const std::vector<uint8_t> previous = before.back().pixels;  // what is on air
 
   const std::string picture = WritePicture("blue.png", 640, 360, QColor(0, 0, 255));
-  ASSERT_TRUE(dlg.OnDropFiles({QString::fromStdString(picture)}));
+  ASSERT_TRUE(Drop(dlg, {picture}));
   EXPECT_EQ(FrameSends(Calls()).size(), before.size());  // the fade steps send
   EXPECT_EQ(dlg.timerPeriod(TIMER_FADE), 10);
   EXPECT_EQ(LampOf(dlg), 134);  // green
@@ -118,15 +119,16 @@ TEST_F(DialogTest, FadeAt25pSendsTwelveBlendedFramesIntoTheFreeFrame) {
     EXPECT_EQ(first[i], uint8_t((previous[i] * 234 + composed.pixelData[i] * 22) >> 8)) << i;
     EXPECT_EQ(last[i], composed.pixelData[i]) << i;
   }
-  EXPECT_NE(LampOf(dlg), 134);  // red or amber again
+  EXPECT_EQ(LampOf(dlg), 131);  // grey again: no receiver is connected
 }
 
 TEST_F(DialogTest, ResolutionChangeWhileFadingSendsTheNewBackgroundNotAStaleFrame) {
   CNDIPlombixDlg& dlg = OpenAndStart();
   const std::string picture = WritePicture("wide.png", 320, 180, QColor(10, 20, 30));
-  ASSERT_TRUE(dlg.OnDropFiles({QString::fromStdString(picture)}));
+  ASSERT_TRUE(Drop(dlg, {picture}));
   qobject_cast<CColButton*>(dlg.control(1021))->click();  // Fade
   dlg.core.ChooseResolution(32776);                       // 640 x 360: re-shows, a fade is due
+  dlg.waitForLoads();
   ASSERT_NE(dlg.core.fadeStepsLeft, 0);
   const FakeNdiCall sent = FrameSends(Calls()).back();
   EXPECT_EQ(sent.frame.xres, 640);
@@ -142,6 +144,7 @@ TEST_F(DialogTest, EveryResolutionSetsSizeAspectAndOutputLine) {
     QAction* action = MenuAction(dlg, 1002, QString::fromUtf8(entry.menuText));
     ASSERT_NE(action, nullptr) << entry.menuText;
     action->trigger();
+    dlg.waitForLoads();
     const NDIlib_video_frame_v2_t f = FrameSends(Calls()).back().frame;
     EXPECT_EQ(f.xres, entry.width);
     EXPECT_EQ(f.yres, entry.height);
@@ -204,7 +207,7 @@ TEST_F(DialogTest, DroppedPictureIsComposedOverTheGradientAndSent) {
   const std::string first = WritePicture("first.png", 320, 240, QColor(200, 40, 10));
   const std::string second = WritePicture("second.png", 16, 16, Qt::green);
   const size_t before = FrameSends(Calls()).size();
-  ASSERT_TRUE(dlg.OnDropFiles({QString::fromStdString(first), QString::fromStdString(second)}));
+  ASSERT_TRUE(Drop(dlg, {first, second}));
 
   // The same composition made directly with the picture engine: the
   // placeholder at output size under the first gradient, the picture
@@ -228,25 +231,39 @@ TEST_F(DialogTest, DroppedPictureIsComposedOverTheGradientAndSent) {
   EXPECT_FALSE(dlg.core.splashPending);
 }
 
-TEST_F(DialogTest, DropThatDoesNotDecodeLeavesOutputAndPreviewAsTheyWere) {
+// A file that cannot be shown changes nothing on air and says why in the
+// picture-name label, without a box to dismiss; a few seconds later the
+// label names the picture on air again.
+TEST_F(DialogTest, DropThatDoesNotLoadKeepsTheOutputAndSaysWhyInTheWindow) {
   CNDIPlombixDlg& dlg = OpenAndStart();
+  const std::string good = WritePicture("good.png", 64, 36, Qt::red);
+  ASSERT_TRUE(Drop(dlg, {good}));
   const std::string text = dir.path().toStdString() + "/notes.txt";
   QFile file(QString::fromStdString(text));
   ASSERT_TRUE(file.open(QIODevice::WriteOnly));
   file.write("not a picture");
   file.close();
-  const std::string missing = dir.path().toStdString() + "/gone.png";
-  const std::string folder = dir.path().toStdString();
+  const struct {
+    std::string path;
+    const char* label;
+  } rows[] = {{text, "Cannot show notes.txt: not a picture"},
+              {dir.path().toStdString() + "/gone.png", "Cannot show gone.png: file not found"},
+              {dir.path().toStdString() + "/", "Cannot show : cannot be read"}};
 
   const size_t before = FrameSends(Calls()).size();
-  const QString label = qobject_cast<QLabel*>(dlg.control(1051))->text();
-  for (const std::string& bad : {text, missing, folder}) {
-    EXPECT_FALSE(dlg.OnDropFiles({QString::fromStdString(bad)})) << bad;
-    EXPECT_EQ(dlg.config.imagePath.toUtf8(), bad);  // the path is taken all the same
+  auto* label = qobject_cast<QLabel*>(dlg.control(1051));
+  for (const auto& row : rows) {
+    EXPECT_FALSE(Drop(dlg, {row.path})) << row.path;
+    EXPECT_EQ(dlg.config.imagePath.toUtf8(), row.path);  // the path is taken all the same
+    if (row.path.back() != '/') EXPECT_EQ(label->text(), row.label);
+    EXPECT_EQ(dlg.timerPeriod(TIMER_NOTICE), kNoticeMs);
   }
   EXPECT_EQ(FrameSends(Calls()).size(), before);
-  EXPECT_EQ(qobject_cast<QLabel*>(dlg.control(1051))->text(), label);
-  EXPECT_TRUE(prompter.boxes.empty());  // picture failures are silent
+  EXPECT_EQ(dlg.core.mainPicture.width, 1280);  // the good picture, scaled, still there
+  EXPECT_TRUE(prompter.boxes.empty());          // nothing to dismiss
+  dlg.onTimer(TIMER_NOTICE);
+  EXPECT_EQ(label->text(), "good.png");
+  EXPECT_FALSE(dlg.isTimerActive(TIMER_NOTICE));
 }
 
 TEST_F(DialogTest, LongDroppedPathIsShownWholeAndStoredEmptyRatherThanCut) {
@@ -259,7 +276,7 @@ TEST_F(DialogTest, LongDroppedPathIsShownWholeAndStoredEmptyRatherThanCut) {
   const std::string path = deep + "/long.png";
   ASSERT_TRUE(image.save(QString::fromStdString(path)));
 
-  ASSERT_TRUE(dlg.OnDropFiles({QString::fromStdString(path)}));
+  ASSERT_TRUE(Drop(dlg, {path}));
   EXPECT_EQ(dlg.config.currentFileName, path);
   EXPECT_TRUE(dlg.config.imagePath.empty());
   EXPECT_EQ(dlg.core.mainPicture.filePath, path);

@@ -45,7 +45,7 @@ class SettingsTest : public DialogTest {
 TEST_F(SettingsTest, UseLastBringsSettingsAndPictureBackAtTheNextStart) {
   CNDIPlombixDlg& dlg = OpenAndStart();
   const std::string picture = WritePicture("onair.png", 100, 50, Qt::darkCyan);
-  ASSERT_TRUE(dlg.OnDropFiles({QString::fromStdString(picture)}));
+  ASSERT_TRUE(Drop(dlg, {picture}));
   MenuAction(dlg, 1002, QStringLiteral("1920 x 1080"))->trigger();
   MenuAction(dlg, 1003, QStringLiteral("50p"))->trigger();
   MenuAction(dlg, 1052, QStringLiteral("Black"))->trigger();
@@ -70,6 +70,8 @@ TEST_F(SettingsTest, UseLastBringsSettingsAndPictureBackAtTheNextStart) {
   EXPECT_EQ(f.frame_rate_N, 60000);
 
   again.onTimer(TIMER_RESTORE);
+
+  again.waitForLoads();
   EXPECT_EQ(again.core.mainPicture.fileName, "onair.png");
   EXPECT_EQ(again.config.currentFileName, picture);
 }
@@ -77,7 +79,7 @@ TEST_F(SettingsTest, UseLastBringsSettingsAndPictureBackAtTheNextStart) {
 TEST_F(SettingsTest, WithoutUseLastOnlyThePathsComeBackUnlessForced) {
   CNDIPlombixDlg& dlg = OpenAndStart();
   const std::string picture = WritePicture("kept.png", 64, 36, Qt::yellow);
-  ASSERT_TRUE(dlg.OnDropFiles({QString::fromStdString(picture)}));
+  ASSERT_TRUE(Drop(dlg, {picture}));
   MenuAction(dlg, 1003, QStringLiteral("30p"))->trigger();
   dlg.OnSysCommand(IDM_SAVECONFIG);  // useLast is 0 in the file
 
@@ -121,11 +123,14 @@ TEST_F(SettingsTest, AutomaticSlideshowAdvancesAndWraps) {
   slideshowButton->click();  // locked until the restore tick
   EXPECT_EQ(dlg.config.live.slideshow.mode, 0);
   dlg.onTimer(TIMER_RESTORE);
+  dlg.waitForLoads();
 
-  ASSERT_TRUE(dlg.OnDropFiles({QString::fromStdString(base + "3.png")}));
+  ASSERT_TRUE(Drop(dlg, {base + "3.png"}));
   qobject_cast<QPushButton*>(dlg.control(1059))->click();  // End number: 3
-  ASSERT_TRUE(dlg.OnDropFiles({QString::fromStdString(base + "1.png")}));
+  dlg.waitForLoads();
+  ASSERT_TRUE(Drop(dlg, {base + "1.png"}));
   qobject_cast<QPushButton*>(dlg.control(1058))->click();  // Start number: 1
+  dlg.waitForLoads();
   EXPECT_EQ(Caption(dlg, 1058), "Start at:- 1");
   EXPECT_EQ(Caption(dlg, 1059), "End at:- 3");
   EXPECT_EQ(qobject_cast<QLabel*>(dlg.control(1069))->text(), QString::fromStdString(base));
@@ -140,6 +145,7 @@ TEST_F(SettingsTest, AutomaticSlideshowAdvancesAndWraps) {
   const std::vector<std::string> expected = {"shot2.png", "shot3.png", "shot1.png", "shot2.png"};
   for (const std::string& name : expected) {
     dlg.onTimer(TIMER_SLIDESHOW);
+    dlg.waitForLoads();
     EXPECT_EQ(dlg.core.mainPicture.fileName, name);
   }
   EXPECT_EQ(slideshowButton->text(), "S/Show 2");
@@ -153,10 +159,13 @@ TEST_F(SettingsTest, SavedAutomaticSlideshowResumesAtItsStartAfterTheRestore) {
   CNDIPlombixDlg& dlg = OpenAndStart();
   const std::string base = WriteSeries(4);
   dlg.onTimer(TIMER_RESTORE);
-  ASSERT_TRUE(dlg.OnDropFiles({QString::fromStdString(base + "4.png")}));
+  dlg.waitForLoads();
+  ASSERT_TRUE(Drop(dlg, {base + "4.png"}));
   qobject_cast<QPushButton*>(dlg.control(1059))->click();
-  ASSERT_TRUE(dlg.OnDropFiles({QString::fromStdString(base + "2.png")}));
+  dlg.waitForLoads();
+  ASSERT_TRUE(Drop(dlg, {base + "2.png"}));
   qobject_cast<QPushButton*>(dlg.control(1058))->click();
+  dlg.waitForLoads();
   ASSERT_EQ(dlg.config.live.slideshow.sequenceValid, 1);
   dlg.config.live.slideshow.currentNumber = 3;
   dlg.config.live.slideshow.mode = 2;
@@ -168,6 +177,7 @@ TEST_F(SettingsTest, SavedAutomaticSlideshowResumesAtItsStartAfterTheRestore) {
   EXPECT_EQ(again.config.live.slideshow.currentNumber, 4);  // so that the first advance wraps
   EXPECT_FALSE(again.isTimerActive(TIMER_SLIDESHOW));
   again.onTimer(TIMER_RESTORE);
+  again.waitForLoads();
   EXPECT_EQ(again.core.mainPicture.fileName, "shot2.png");
   EXPECT_EQ(again.timerPeriod(TIMER_SLIDESHOW), 2000);
   EXPECT_EQ(qobject_cast<QLabel*>(again.control(1069))->text(), QString::fromStdString(base));
@@ -176,9 +186,10 @@ TEST_F(SettingsTest, SavedAutomaticSlideshowResumesAtItsStartAfterTheRestore) {
 TEST_F(SettingsTest, WatchReshowsARewrittenPictureAndSurvivesItsRemoval) {
   CNDIPlombixDlg& dlg = OpenAndStart();
   dlg.onTimer(TIMER_RESTORE);
+  dlg.waitForLoads();
   const std::string picture = WritePicture("live.png", 64, 36, Qt::red);
   SetWriteTime(picture, 1'000'000);
-  ASSERT_TRUE(dlg.OnDropFiles({QString::fromStdString(picture)}));
+  ASSERT_TRUE(Drop(dlg, {picture}));
   qobject_cast<CColButton*>(dlg.control(1000))->click();
   EXPECT_EQ(Caption(dlg, 1000), "Watching");
   EXPECT_EQ(dlg.timerPeriod(TIMER_WATCH), 2500);
@@ -189,7 +200,11 @@ TEST_F(SettingsTest, WatchReshowsARewrittenPictureAndSurvivesItsRemoval) {
 
   WritePicture("live.png", 64, 36, Qt::blue);
   SetWriteTime(picture, 1'000'100);
-  dlg.onTimer(TIMER_WATCH);
+  dlg.onTimer(TIMER_WATCH);  // seen: shown once it stays the same for 500 ms
+  EXPECT_EQ(dlg.timerPeriod(TIMER_WATCH_SETTLE), 500);
+  EXPECT_EQ(FrameSends(Calls()).size(), sends);
+  dlg.onTimer(TIMER_WATCH_SETTLE);
+  dlg.waitForLoads();
   ASSERT_EQ(FrameSends(Calls()).size(), sends + 1);
   const PictureBuffer& main = dlg.core.mainPicture;
   EXPECT_EQ(main.pixelData[0], 255);  // blue now
@@ -204,6 +219,8 @@ TEST_F(SettingsTest, WatchReshowsARewrittenPictureAndSurvivesItsRemoval) {
   broken.close();
   SetWriteTime(picture, 1'000'200);
   dlg.onTimer(TIMER_WATCH);
+  dlg.onTimer(TIMER_WATCH_SETTLE);
+  dlg.waitForLoads();
   EXPECT_EQ(FrameSends(Calls()).size(), sends + 1);
   EXPECT_EQ(main.pixelData[0], 255);
 }
@@ -217,24 +234,31 @@ TEST_F(SettingsTest, GameControllerStepsTheSlideshowAndUnpluggingStopsThePoll) {
 
   const std::string base = WriteSeries(3);
   dlg.onTimer(TIMER_RESTORE);
-  ASSERT_TRUE(dlg.OnDropFiles({QString::fromStdString(base + "3.png")}));
+  dlg.waitForLoads();
+  ASSERT_TRUE(Drop(dlg, {base + "3.png"}));
   qobject_cast<QPushButton*>(dlg.control(1059))->click();
-  ASSERT_TRUE(dlg.OnDropFiles({QString::fromStdString(base + "1.png")}));
+  dlg.waitForLoads();
+  ASSERT_TRUE(Drop(dlg, {base + "1.png"}));
   qobject_cast<QPushButton*>(dlg.control(1058))->click();
+  dlg.waitForLoads();
   dlg.config.live.slideshow.currentNumber = 1;
   qobject_cast<CColButton*>(dlg.control(1056))->click();  // by hand
 
   pad.setButtons(0, 0x1000);  // A
   for (int tick = 0; tick < 60; ++tick) dlg.onTimer(TIMER_GAMEPAD);  // held for 3 s
+  dlg.waitForLoads();
   EXPECT_EQ(dlg.core.mainPicture.fileName, "shot2.png");
   pad.setButtons(0, 0);
   dlg.onTimer(TIMER_GAMEPAD);
+  dlg.waitForLoads();
   pad.setButtons(0, 0x8000);  // Y: last
   dlg.onTimer(TIMER_GAMEPAD);
+  dlg.waitForLoads();
   EXPECT_EQ(dlg.core.mainPicture.fileName, "shot3.png");
 
   pad.unplug(0);
   dlg.onTimer(TIMER_GAMEPAD);
+  dlg.waitForLoads();
   EXPECT_FALSE(dlg.isTimerActive(TIMER_GAMEPAD));
   EXPECT_EQ(Caption(dlg, 1060), "Find GamePad");
   EXPECT_EQ(dlg.config.live.slideshow.gamepadPresent, 0);

@@ -77,6 +77,7 @@ TEST(DialogStandIn, StalledReceiverNeverHoldsUpDropsAndFades) {
     const QString path = dir.path() + QStringLiteral("/pic%1.png").arg(i);
     ASSERT_TRUE(image.save(path));
     ASSERT_TRUE(dlg.OnDropFiles({path}));
+    dlg.waitForLoads();
     while (dlg.isTimerActive(TIMER_FADE)) dlg.onTimer(TIMER_FADE);
     framesSent += 12;
   }

@@ -134,7 +134,7 @@ TEST_F(DialogTest, UnusableRuntimeIsReportedAndTheWindowStaysUsable) {
 
   // A drop still works on what exists and sends nothing.
   const std::string picture = WritePicture("red.png", 64, 48, Qt::red);
-  dlg.OnDropFiles({QString::fromStdString(picture)});
+  Drop(dlg, {picture});
   EXPECT_TRUE(FrameSends(Calls()).empty());
   // Grab with nothing composed on air just resets its caption... and exit
   // still asks and releases only what exists.
@@ -162,6 +162,7 @@ TEST_F(DialogTest, RestoreTickTakesTheStartUpPictureOffTheAir) {
   CNDIPlombixDlg& dlg = OpenAndStart();
   const size_t sendsBefore = FrameSends(Calls()).size();
   dlg.onTimer(TIMER_RESTORE);
+  dlg.waitForLoads();
 
   EXPECT_FALSE(dlg.core.splashPending);
   EXPECT_FALSE(dlg.isTimerActive(TIMER_RESTORE));

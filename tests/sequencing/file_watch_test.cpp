@@ -18,12 +18,12 @@ namespace {
 using testing::Calls;
 using testing::RecordingWatchHost;
 
-// Times a test sets by hand; a path without a time is missing.
+// Stamps a test sets by hand; a path without one is missing.
 class FakeTimes : public FileTimeSource {
  public:
-  std::map<std::string, uint64_t> times;
+  std::map<std::string, FileStamp> times;
   std::vector<std::string> asked;
-  std::optional<uint64_t> lastWriteTime(const std::string& path) override {
+  std::optional<FileStamp> stamp(const std::string& path) override {
     asked.push_back(path);
     const auto it = times.find(path);
     if (it == times.end()) return std::nullopt;
@@ -65,8 +65,9 @@ TEST(ToggleWatch, CaptionsAndMirrorsTheSwitch) {
   EXPECT_TRUE(watch.on());
 }
 
-// Scripts on a watch switched on: 't' sets a path's time, 'g' removes the
-// file, 'w' toggles the watch, 'p' polls a path.
+// Scripts on a watch switched on: 't' sets a path's time, 's' its size, 'g'
+// removes the file, 'w' toggles the watch, 'p' polls a path, 'x' runs the
+// settle check with a path as the current file.
 TEST(PollWatchedFile, ScriptsOfTouchesAndPolls) {
   struct Op {
     char kind;
@@ -80,35 +81,45 @@ TEST(PollWatchedFile, ScriptsOfTouchesAndPolls) {
     uint32_t lastSeen;
     size_t lookups;  // times asked for
   } rows[] = {
-      {"first poll only records, unchanged does nothing, a change re-shows",
-       {{'t', "a", 0x100000005}, {'p', "a"}, {'p', "a"}, {'t', "a", 0x100000009}, {'p', "a"}},
-       {"show:a"}, 9, 3},
+      {"first poll only records, unchanged does nothing, a change re-shows once settled",
+       {{'t', "a", 0x100000005}, {'p', "a"}, {'p', "a"}, {'t', "a", 0x100000009}, {'p', "a"}, {'x', "a"}},
+       {"settle:500", "show:a"}, 9, 4},
       {"two touches within one period give one re-show",
-       {{'t', "a", 100}, {'p', "a"}, {'t', "a", 200}, {'t', "a", 300}, {'p', "a"}, {'p', "a"}},
-       {"show:a"}, 300, 3},
+       {{'t', "a", 100}, {'p', "a"}, {'t', "a", 200}, {'t', "a", 300}, {'p', "a"}, {'x', "a"}, {'p', "a"}},
+       {"settle:500", "show:a"}, 300, 4},
+      {"a file still being written is shown only when it stays the same",
+       {{'t', "a", 10}, {'p', "a"}, {'t', "a", 20}, {'s', "a", 5}, {'p', "a"}, {'t', "a", 30},
+        {'s', "a", 9}, {'x', "a"}, {'x', "a"}},
+       {"settle:500", "settle:500", "show:a"}, 30, 4},
+      {"a settle check after the current file changed shows nothing",
+       {{'t', "a", 1}, {'p', "a"}, {'t', "a", 2}, {'p', "a"}, {'x', "b"}, {'x', "a"}},
+       {"settle:500"}, 2, 2},
       {"a change of only the high 32 bits goes unnoticed",
        {{'t', "a", 0x100000007}, {'p', "a"}, {'t', "a", 0x200000007}, {'p', "a"}}, {}, 7, 2},
       {"low bits zero count as nothing seen: the next poll is a first one",
        {{'t', "a", 0x300000000}, {'p', "a"}, {'t', "a", 0x300000001}, {'p', "a"}}, {}, 1, 2},
       {"a vanished file is skipped and keeps its time; back unchanged nothing, rewritten re-shown",
        {{'t', "a", 50}, {'p', "a"}, {'g', "a"}, {'p', "a"}, {'t', "a", 50}, {'p', "a"}, {'t', "a", 60},
-        {'p', "a"}},
-       {"show:a"}, 60, 4},
+        {'p', "a"}, {'x', "a"}},
+       {"settle:500", "show:a"}, 60, 5},
       {"a change made while off is picked up after switching on",
-       {{'t', "a", 10}, {'p', "a"}, {'w', ""}, {'t', "a", 20}, {'p', "a"}, {'w', ""}, {'p', "a"}},
-       {"button:Watch state 3", "button:Watching state 2", "show:a"}, 20, 2},
+       {{'t', "a", 10}, {'p', "a"}, {'w', ""}, {'t', "a", 20}, {'p', "a"}, {'w', ""}, {'p', "a"}, {'x', "a"}},
+       {"button:Watch state 3", "button:Watching state 2", "settle:500", "show:a"}, 20, 3},
       {"a new file is shown once: the seen time belongs to the old one",
-       {{'t', "a", 10}, {'t', "b", 99}, {'p', "a"}, {'p', "b"}, {'p', "b"}}, {"show:b"}, 99, 3},
+       {{'t', "a", 10}, {'t', "b", 99}, {'p', "a"}, {'p', "b"}, {'x', "b"}, {'p', "b"}},
+       {"settle:500", "show:b"}, 99, 4},
       {"off or an empty name opens nothing", {{'t', "a", 1}, {'w', ""}, {'p', "a"}, {'w', ""}, {'p', ""}},
        {"button:Watch state 3", "button:Watching state 2"}, 0, 0},
   };
   for (const auto& row : rows) {
     Watch w;
     for (const Op& op : row.ops) {
-      if (op.kind == 't') w.times.times[op.path] = op.time;
+      if (op.kind == 't') w.times.times[op.path].writeTime = op.time;
+      if (op.kind == 's') w.times.times[op.path].size = op.time;
       if (op.kind == 'g') w.times.times.erase(op.path);
       if (op.kind == 'w') w.watch.ToggleWatch(w.watchOn);
       if (op.kind == 'p') w.watch.PollWatchedFile(op.path);
+      if (op.kind == 'x') w.watch.OnSettleTick(op.path);
     }
     EXPECT_EQ(w.host.calls, row.calls) << row.name;
     EXPECT_EQ(w.watch.lastSeen(), row.lastSeen) << row.name;
@@ -123,19 +134,20 @@ void SetMtime(const std::string& path, int64_t sec, long nsec) {
   ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
 }
 
-TEST(StatFileTimeSource, ReadsTheExactModificationTime) {
+TEST(StatFileTimeSource, ReadsTheExactModificationTimeAndSize) {
   testing::TempDir dir;
   const auto f = dir.file("a.png");
-  std::ofstream(f) << "x";
+  std::ofstream(f) << "xyz";
   SetMtime(f, 1700000000, 123456789);
   StatFileTimeSource source;
-  const auto t = source.lastWriteTime(f);
+  const auto t = source.stamp(f);
   ASSERT_TRUE(t.has_value());
   // (1,700,000,000 + 11,644,473,600) x 10^7 + 1,234,567 (123,456,789 ns div 100)
-  EXPECT_EQ(*t, 133444736001234567ULL);
-  EXPECT_FALSE(source.lastWriteTime(dir.file("missing.png")).has_value());
+  EXPECT_EQ(t->writeTime, 133444736001234567ULL);
+  EXPECT_EQ(t->size, 3u);
+  EXPECT_FALSE(source.stamp(dir.file("missing.png")).has_value());
   ASSERT_EQ(::mkfifo(dir.file("pipe").c_str(), 0644), 0);
-  EXPECT_TRUE(source.lastWriteTime(dir.file("pipe")).has_value());  // opened without blocking
+  EXPECT_TRUE(source.stamp(dir.file("pipe")).has_value());  // opened without blocking
 }
 
 }  // namespace

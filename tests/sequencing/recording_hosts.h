@@ -20,18 +20,30 @@ class RecordingSlideshowHost : public SlideshowHost {
   Calls calls;
   std::string onAir;  // the last picture shown successfully
 
-  bool showPicture(const std::string& path) override {
-    const bool ok = loadable.count(path) != 0;
-    calls.push_back("show:" + path + (ok ? "" : " (fails)"));
-    if (ok) onAir = path;
-    return ok;
+  // Loads finish at once here, in the order the window's loader keeps.
+  void showSequenceFile(std::vector<std::string> candidates,
+                        std::function<void(int shownIndex)> done) override {
+    for (size_t i = 0; i < candidates.size(); ++i) {
+      const bool ok = loadable.count(candidates[i]) != 0;
+      calls.push_back("show:" + candidates[i] + (ok ? "" : " (fails)"));
+      if (ok) {
+        onAir = candidates[i];
+        done(int(i));
+        return;
+      }
+    }
+    done(-1);
   }
-  bool probePicture(const std::string& path) override {
-    const bool ok = loadable.count(path) != 0;
-    calls.push_back("probe:" + path + (ok ? "" : " (fails)"));
-    return ok;
+  void checkSequenceFiles(std::vector<std::string> paths,
+                          std::function<void(bool valid)> done) override {
+    bool valid = true;
+    for (const std::string& path : paths) {
+      const bool ok = loadable.count(path) != 0;
+      calls.push_back("probe:" + path + (ok ? "" : " (fails)"));
+      valid = valid && ok;
+    }
+    done(valid);
   }
-  void emptyProbePicture() override { calls.push_back("emptyProbe"); }
   void setSlideshowButton(const std::string& caption, int colourState) override {
     calls.push_back("button:" + caption + " state " + std::to_string(colourState));
   }
@@ -54,6 +66,7 @@ class RecordingWatchHost : public FileWatchHost {
   void setWatchButton(const std::string& caption, int colourState) override {
     calls.push_back("button:" + caption + " state " + std::to_string(colourState));
   }
+  void startSettleTimer(int periodMs) override { calls.push_back("settle:" + std::to_string(periodMs)); }
 };
 
 class RecordingGamepadHost : public GamepadHost {

@@ -145,13 +145,14 @@ TEST(StartNumber, ThreeDigitsPickFormat001AndValidateTheEndFile) {
   ControlsFixture f;
   f.state.endNumber = 12;
   f.host.loadable = {"/s/shot012.jpg"};
+  f.currentFileName = "/s/shown.png";
   f.show.OnStartNumber("/s/shot007.jpg", f.imagePath, f.slideshowPath);
   EXPECT_EQ(f.state.startNumber, 7);
   EXPECT_EQ(f.state.numberFormat, 2);
   EXPECT_EQ(f.host.calls, (Calls{"pushControls", "start:Start at:- 007", "probe:/s/shot012.jpg",
-                                 "emptyProbe", "label:/s/shot"}));
+                                 "label:/s/shot"}));
   EXPECT_EQ(f.state.sequenceValid, 1);
-  EXPECT_EQ(f.currentFileName, "/s/shot012.jpg");  // left at the last file validated
+  EXPECT_EQ(f.currentFileName, "/s/shown.png");  // checking never changes the file on air
   EXPECT_EQ(f.slideshowPath.toUtf8(), "/s/dropped.png");  // copied from imagePath
 }
 
@@ -185,7 +186,7 @@ TEST(StartNumber, NoTrailingNumberGivesStartZeroAndInvalidSeqEnd) {
   f.show.OnStartNumber("/s/shot.jpg", f.imagePath, f.slideshowPath);
   EXPECT_EQ(f.state.startNumber, 0);
   EXPECT_EQ(f.host.calls.back(), "label:Invalid seq end");
-  EXPECT_EQ(f.currentFileName, "/s/shot4.jpg");  // the end file was tried under the prefix
+  EXPECT_EQ(f.host.calls.end()[-2], "probe:/s/shot4.jpg (fails)");  // the end file under the prefix
   // ...unless that end file decodes.
   ControlsFixture g;
   g.state.endNumber = 4;
@@ -201,7 +202,7 @@ TEST(EndNumber, CapsTheNumberCaptionsAndValidatesTheStartFileOnly) {
   f.show.OnEndNumber("/s/shot1234.jpg");
   EXPECT_EQ(f.state.endNumber, 255);  // 1234 capped
   EXPECT_EQ(f.state.numberFormat, 1);  // untouched
-  EXPECT_EQ(f.host.calls, (Calls{"end:End at:- 255", "probe:/s/shot03.jpg (fails)", "emptyProbe",
+  EXPECT_EQ(f.host.calls, (Calls{"end:End at:- 255", "probe:/s/shot03.jpg (fails)",
                                  "label:Invalid seq start"}));
   EXPECT_EQ(f.slideshowPath.toUtf8(), "/old/slides.png");  // untouched
 }
@@ -241,15 +242,18 @@ TEST(SlideshowPeriodMs, IsDurationTimesAThousandNeverZero) {
   EXPECT_EQ(SlideshowPeriodMs(255), 240000);
 }
 
-TEST(ValidateSequence, ProbesStartThenEndAndLeavesTheLastNameBehind) {
+TEST(ValidateSequence, ChecksStartThenEndAndLeavesTheCurrentFileAlone) {
   Fixture f(0, 0, 2, 8, {2});
-  EXPECT_EQ(f.show.ValidateSequence(0), 0);
-  EXPECT_EQ(f.host.calls, (Calls{"probe:/s/shot2.jpg", "probe:/s/shot8.jpg (fails)", "emptyProbe"}));
-  EXPECT_EQ(f.currentFileName, "/s/shot8.jpg");
-  f.host.calls.clear();
   f.currentFileName = "/shown.png";
-  EXPECT_EQ(f.show.ValidateSequence(kSkipStartFile | kSkipEndFile), 1);
-  EXPECT_EQ(f.host.calls, (Calls{"emptyProbe"}));
+  std::vector<bool> verdicts;
+  f.show.ValidateSequence(0, [&](bool valid) { verdicts.push_back(valid); });
+  EXPECT_EQ(f.host.calls, (Calls{"probe:/s/shot2.jpg", "probe:/s/shot8.jpg (fails)"}));
+  EXPECT_EQ(f.state.sequenceValid, 0);
+  f.host.calls.clear();
+  f.show.ValidateSequence(kSkipStartFile | kSkipEndFile, [&](bool valid) { verdicts.push_back(valid); });
+  EXPECT_TRUE(f.host.calls.empty());
+  EXPECT_EQ(f.state.sequenceValid, 1);
+  EXPECT_EQ(verdicts, (std::vector<bool>{false, true}));
   EXPECT_EQ(f.currentFileName, "/shown.png");
 }
 
