@@ -169,7 +169,13 @@ uint64_t PlayerCore::submit(LoadJob job, JobDone done, bool resizes) {
     const size_t slash = path.rfind('/');
     view_.showLoading(slash == std::string::npos ? path : path.substr(slash + 1));
   }
+  const bool overlay = job.overlay.has_value();
+  const bool shown = !job.shownCandidates.empty();
+  const bool check = !job.checkPaths.empty();
   const uint64_t ticket = loader_->Submit(std::move(job));
+  if (overlay) latestOverlayTicket_ = ticket;
+  if (shown) latestShownTicket_ = ticket;
+  if (check) latestCheckTicket_ = ticket;
   pendingJobs_.emplace(ticket, PendingJob{std::move(done), resizes});
   return ticket;
 }
@@ -201,6 +207,13 @@ void PlayerCore::ApplyLoads() {
     if (it == pendingJobs_.end()) continue;
     PendingJob job = std::move(it->second);
     pendingJobs_.erase(it);
+    // Finished, but asked for again since: stale.
+    if (result.ticket < latestShownTicket_ && result.shownStatus != PartStatus::NotAsked)
+      result.shownStatus = PartStatus::Superseded;
+    if (result.ticket < latestOverlayTicket_ && result.overlayStatus != PartStatus::NotAsked)
+      result.overlayStatus = PartStatus::Superseded;
+    if (result.ticket < latestCheckTicket_ && result.checkStatus != PartStatus::NotAsked)
+      result.checkStatus = PartStatus::Superseded;
     if (!job.resizes && reloadIfStale(result, job.done)) continue;
     if (job.done) job.done(result);
   }

@@ -221,6 +221,11 @@ class PlayerCore {
   PlayerView& view_;
   std::map<uint64_t, PendingJob> pendingJobs_;
   uint64_t latestResolutionTicket_ = 0;
+  // The newest job asking for each part: an older result is stale even when
+  // it finished before the newer job was asked for, and never goes on air.
+  uint64_t latestShownTicket_ = 0;
+  uint64_t latestOverlayTicket_ = 0;
+  uint64_t latestCheckTicket_ = 0;
   bool resolutionPending_ = false;
   int pendingWidth_ = 0, pendingHeight_ = 0;
   // Last member: destroyed first, so no load is applied into a core that

@@ -1,6 +1,7 @@
 // Settings across restarts, the slideshow, the file watch and the game
 // controller, driven through the main window.
 #include <QAction>
+#include <QBuffer>
 #include <QFile>
 #include <QFileInfo>
 #include <QLabel>
@@ -223,6 +224,107 @@ TEST_F(SettingsTest, WatchReshowsARewrittenPictureAndSurvivesItsRemoval) {
   dlg.waitForLoads();
   EXPECT_EQ(FrameSends(Calls()).size(), sends + 1);
   EXPECT_EQ(main.pixelData[0], 255);
+}
+
+// Start number and End number check the sequence's files; neither the
+// picture on air nor the file that the watch and the range button use may
+// change by it.
+TEST_F(SettingsTest, CheckingASequenceNeverChangesWhatIsOnAir) {
+  CNDIPlombixDlg& dlg = OpenAndStart();
+  const std::string base = WriteSeries(5);
+  SetWriteTime(base + "1.png", 1'000'000);
+  SetWriteTime(base + "5.png", 2'000'000);
+  dlg.onTimer(TIMER_RESTORE);
+  dlg.waitForLoads();
+  ASSERT_TRUE(Drop(dlg, {base + "5.png"}));
+  qobject_cast<QPushButton*>(dlg.control(1059))->click();  // End number: 5
+  dlg.waitForLoads();
+  ASSERT_TRUE(Drop(dlg, {base + "1.png"}));
+  qobject_cast<CColButton*>(dlg.control(1000))->click();  // Watch
+  dlg.onTimer(TIMER_WATCH);                                // records shot1's time
+  qobject_cast<QPushButton*>(dlg.control(1058))->click();  // Start number: 1
+  dlg.waitForLoads();
+  EXPECT_EQ(qobject_cast<QLabel*>(dlg.control(1069))->text(), QString::fromStdString(base));
+  const size_t sends = FrameSends(Calls()).size();
+  for (int poll = 0; poll < 3; ++poll) {
+    dlg.onTimer(TIMER_WATCH);
+    if (dlg.isTimerActive(TIMER_WATCH_SETTLE)) dlg.onTimer(TIMER_WATCH_SETTLE);
+    dlg.waitForLoads();
+  }
+  EXPECT_EQ(FrameSends(Calls()).size(), sends);
+  EXPECT_EQ(dlg.core.mainPicture.fileName, "shot1.png");
+  EXPECT_EQ(dlg.config.currentFileName, base + "1.png");
+  qobject_cast<QPushButton*>(dlg.control(1049))->click();  // 16-235 re-shows the same file
+  dlg.waitForLoads();
+  EXPECT_EQ(dlg.core.mainPicture.fileName, "shot1.png");
+}
+
+// Three quick steps: only the third picture reaches the output.
+TEST_F(SettingsTest, QuickStepsPutOnlyTheNewestPictureOnAir) {
+  CNDIPlombixDlg& dlg = OpenAndStart();
+  const std::string base = WriteSeries(4);
+  dlg.onTimer(TIMER_RESTORE);
+  dlg.waitForLoads();
+  ASSERT_TRUE(Drop(dlg, {base + "4.png"}));
+  qobject_cast<QPushButton*>(dlg.control(1059))->click();
+  ASSERT_TRUE(Drop(dlg, {base + "1.png"}));
+  qobject_cast<QPushButton*>(dlg.control(1058))->click();
+  dlg.waitForLoads();
+  dlg.config.live.slideshow.currentNumber = 1;
+  qobject_cast<CColButton*>(dlg.control(1056))->click();  // by hand
+  fake->keepPixels = true;
+  const size_t sends = FrameSends(Calls()).size();
+  for (int i = 0; i < 3; ++i) dlg.onStep(StepNext);
+  EXPECT_TRUE(dlg.core.busy());
+  EXPECT_EQ(qobject_cast<QLabel*>(dlg.control(1051))->text(), QString::fromUtf8("Loading shot4.png\u2026"));
+  dlg.waitForLoads();
+  EXPECT_FALSE(dlg.core.busy());
+  const std::vector<FakeNdiCall> after = FrameSends(Calls());
+  ASSERT_EQ(after.size(), sends + 1);
+  EXPECT_EQ(dlg.core.mainPicture.fileName, "shot4.png");
+  EXPECT_EQ(dlg.config.live.slideshow.currentNumber, 4);
+  EXPECT_EQ(qobject_cast<QLabel*>(dlg.control(1051))->text(), "shot4.png");
+  const size_t centre = (size_t(360) * 1280 + 640) * 4;
+  EXPECT_EQ(after.back().pixels[centre], 80);  // shot4's grey (4 x 20)
+}
+
+// A watched file rewritten in two halves a poll apart: the half is refused
+// (it does not decode whole), the whole goes on air.
+TEST_F(SettingsTest, HalfWrittenWatchedFileNeverReachesTheOutput) {
+  CNDIPlombixDlg& dlg = OpenAndStart();
+  dlg.onTimer(TIMER_RESTORE);
+  dlg.waitForLoads();
+  const std::string picture = WritePicture("live.png", 320, 180, Qt::red);
+  SetWriteTime(picture, 1'000'000);
+  ASSERT_TRUE(Drop(dlg, {picture}));
+  qobject_cast<CColButton*>(dlg.control(1000))->click();
+  dlg.onTimer(TIMER_WATCH);
+
+  QImage blue(320, 180, QImage::Format_RGB32);
+  blue.fill(Qt::blue);
+  QByteArray whole;
+  QBuffer buffer(&whole);
+  ASSERT_TRUE(buffer.open(QIODevice::WriteOnly));
+  ASSERT_TRUE(blue.save(&buffer, "PNG"));
+  const size_t sends = FrameSends(Calls()).size();
+  const auto write = [&](qsizetype bytes, time_t seconds) {
+    QFile file(QString::fromStdString(picture));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(whole.left(bytes));
+    file.close();
+    SetWriteTime(picture, seconds);
+    dlg.onTimer(TIMER_WATCH);
+    ASSERT_TRUE(dlg.isTimerActive(TIMER_WATCH_SETTLE));
+    dlg.onTimer(TIMER_WATCH_SETTLE);
+    dlg.waitForLoads();
+  };
+  write(whole.size() * 6 / 10, 1'000'100);
+  EXPECT_EQ(FrameSends(Calls()).size(), sends);
+  EXPECT_EQ(dlg.core.mainPicture.pixelData[2], 255);  // still red
+  EXPECT_TRUE(qobject_cast<QLabel*>(dlg.control(1051))->text().startsWith("Cannot show live.png"));
+  write(whole.size(), 1'000'200);
+  EXPECT_EQ(FrameSends(Calls()).size(), sends + 1);
+  EXPECT_EQ(dlg.core.mainPicture.pixelData[0], 255);  // blue
 }
 
 TEST_F(SettingsTest, GameControllerStepsTheSlideshowAndUnpluggingStopsThePoll) {
