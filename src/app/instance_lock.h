@@ -25,12 +25,21 @@ class InstanceLock {
   InstanceLock(const InstanceLock&) = delete;
   InstanceLock& operator=(const InstanceLock&) = delete;
 
-  // Takes the lowest free number. False when all eight are taken or the
-  // runtime folder cannot be used; `index()` is then -1.
-  [[nodiscard]] bool Acquire();
+  enum class Result {
+    Acquired,        // index() is this copy's number
+    AllTaken,        // eight copies run already
+    FolderUnusable,  // no usable folder for the lock files: error() says why
+  };
+
+  // Takes the lowest free number. When all eight are taken or the runtime
+  // folder cannot be used, `index()` is -1.
+  [[nodiscard]] Result TryAcquire();
+  [[nodiscard]] bool Acquire() { return TryAcquire() == Result::Acquired; }
   void Release();
 
   int index() const { return index_; }
+  // Why the folder could not be used (naming it), after FolderUnusable.
+  const std::string& error() const { return error_; }
 
   // The runtime folder, created 0700 when missing; empty when it cannot be
   // made or is not safely ours.
@@ -39,6 +48,7 @@ class InstanceLock {
  private:
   int fd_ = -1;
   int index_ = -1;
+  std::string error_;
 };
 
 }  // namespace plombix

@@ -1,13 +1,49 @@
 // The player's entry point: the application object runs the one main window
 // modally for the life of the process.
 #include <QApplication>
+#include <QSocketNotifier>
 #include <QStringList>
 
+#include <fcntl.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <csignal>
 #include <cstdio>
+#include <memory>
 
 #include "ndi_runtime.h"
+#include "picture_loader.h"
 #include "plombix_dialog.h"
 #include "prompter.h"
+
+namespace {
+
+// SIGTERM, SIGINT and SIGHUP end the player as a confirmed Exit does. The
+// handler only writes the signal's number into a pipe that the window's
+// thread watches; a second signal while that is under way ends the process
+// at once.
+int gSignalPipe[2] = {-1, -1};
+volatile std::sig_atomic_t gSignalsSeen = 0;
+
+void OnEndSignal(int signo) {
+  if (gSignalsSeen++ != 0) ::_exit(128 + signo);
+  const char byte = char(signo);
+  (void)!::write(gSignalPipe[1], &byte, 1);
+}
+
+bool InstallEndSignals() {
+  if (::pipe2(gSignalPipe, O_CLOEXEC | O_NONBLOCK) != 0) return false;
+  struct sigaction action {};
+  action.sa_handler = OnEndSignal;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESTART;
+  for (int signo : {SIGTERM, SIGINT, SIGHUP})
+    if (::sigaction(signo, &action, nullptr) != 0) return false;
+  return true;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
@@ -28,6 +64,24 @@ int main(int argc, char** argv) {
   options.commandLine = QApplication::arguments().mid(1).join(QLatin1Char(' '));
   options.runtime = load.runtime;
   plombix::CNDIPlombixDlg dialog(std::move(options));
+  std::unique_ptr<QSocketNotifier> endSignals;
+  if (InstallEndSignals()) {
+    endSignals = std::make_unique<QSocketNotifier>(gSignalPipe[0], QSocketNotifier::Read);
+    QObject::connect(endSignals.get(), &QSocketNotifier::activated, &dialog, [&dialog] {
+      char byte = 0;
+      while (::read(gSignalPipe[0], &byte, 1) > 0) {
+      }
+      dialog.EndWithoutQuestion();
+    });
+  } else {
+    std::perror("plombix: cannot watch for end signals");
+  }
   dialog.exec();
+  // A decoder that could not be stopped in time is still at work on its
+  // own thread: leave without tearing the libraries down under it.
+  if (plombix::PictureLoader::abandoned()) {
+    std::fflush(nullptr);
+    ::_exit(0);
+  }
   return 0;
 }

@@ -117,7 +117,8 @@ void CNDIPlombixDlg::initDialog() {
   // The number is taken at once: the lock is atomic, so copies started
   // together never share one. It shows from the start tick on.
   instanceNumber = 0;
-  instanceAcquired_ = instanceLock.Acquire();
+  lockResult_ = instanceLock.TryAcquire();
+  instanceAcquired_ = lockResult_ == InstanceLock::Result::Acquired;
 
   core.secondCountdown = kTicksPerSecond;
   core.blinkPhase = 2;
@@ -266,6 +267,15 @@ void CNDIPlombixDlg::LabelStepButtons() {
 }
 
 void CNDIPlombixDlg::startTick() {
+  if (lockResult_ == InstanceLock::Result::FolderUnusable) {
+    // Not eight copies: no folder to take a number in at all. Say which and
+    // why, and leave (this copy has no number and no settings file).
+    prompter_->message(QString::fromStdString(instanceLock.error()) +
+                           QStringLiteral(".\nVora Plombix cannot start."),
+                       QString());
+    shutDown(false);
+    return;
+  }
   if (!instanceAcquired_) {
     // Eight copies run already: this one can only leave.
     ExitConfirmation();
@@ -379,14 +389,36 @@ void CNDIPlombixDlg::onStep(int code) {
 void CNDIPlombixDlg::ExitConfirmation() {
   if (ended) return;
   if (!prompter_->confirm(QStringLiteral("OK to exit?"), QStringLiteral("Quit Plombix"))) return;
-  if (config.live.useLast) showSaveError(SaveConfigFile(configPath(), config.live, config.imagePath,
-                                                        config.overlayPath, config.slideshowPath));
+  shutDown(config.live.useLast != 0);
+}
+
+void CNDIPlombixDlg::EndWithoutQuestion() {
+  if (ended) return;
+  shutDown(config.live.useLast != 0);
+}
+
+void CNDIPlombixDlg::shutDown(bool save) {
+  if (save) (void)saveSettings();
   core.Shutdown();  // abandons any picture still loading
   for (QBasicTimer* timer : timers_) timer->stop();
   instanceLock.Release();
   ended = true;
   if (supportDialog_) supportDialog_->hide();
   done(QDialog::Rejected);
+}
+
+bool CNDIPlombixDlg::saveSettings() {
+  if (!instanceAcquired_) {
+    // The settings files all belong to the copies that hold their numbers.
+    prompter_->message(QStringLiteral("This copy has no settings file of its own: eight copies are "
+                                      "running. The settings were not saved."),
+                       QString::fromUtf8(kSaveFileTitle));
+    return false;
+  }
+  const SaveResult result = SaveConfigFile(configPath(), config.live, config.imagePath,
+                                           config.overlayPath, config.slideshowPath);
+  showSaveError(result);
+  return result.ok();
 }
 
 void CNDIPlombixDlg::closeEvent(QCloseEvent* event) {
@@ -410,7 +442,12 @@ void CNDIPlombixDlg::showEvent(QShowEvent* event) {
 }
 
 bool CNDIPlombixDlg::eventFilter(QObject* watched, QEvent* event) {
-  if (event->type() != QEvent::KeyPress || !IsInside(this, watched)) return false;
+  const QEvent::Type type = event->type();
+  if ((type == QEvent::DragEnter || type == QEvent::DragMove || type == QEvent::Drop) &&
+      IsInside(this, watched)) {
+    return filterDrop(static_cast<QDropEvent*>(event));
+  }
+  if (type != QEvent::KeyPress || !IsInside(this, watched)) return false;
   // A key the focused control ignores travels on to its parents; the key
   // map looks at it once, where it is first delivered: the focused control,
   // or the window itself when nothing inside it has the focus.
@@ -444,8 +481,24 @@ void CNDIPlombixDlg::contextMenuEvent(QContextMenuEvent* event) {
   optionsMenu_->popup(event->globalPos());
 }
 
+bool CNDIPlombixDlg::filterDrop(QDropEvent* event) {
+  // Every control of the window takes files the same way, the number
+  // fields and the preview included (a field would otherwise take a drag
+  // that also carries text as text). Nothing is taken after a failed start.
+  const QStringList paths = LocalDropPaths(event->mimeData()->urls());
+  if (paths.isEmpty()) return false;  // plain text: the control's own business
+  if (startupFailed) {
+    event->ignore();
+    return true;
+  }
+  event->setDropAction(Qt::CopyAction);
+  event->accept();
+  if (event->type() == QEvent::Drop) OnDropFiles(paths);
+  return true;
+}
+
 void CNDIPlombixDlg::dragEnterEvent(QDragEnterEvent* event) {
-  if (event->mimeData()->hasUrls()) event->acceptProposedAction();
+  if (!startupFailed && event->mimeData()->hasUrls()) event->acceptProposedAction();
 }
 
 void CNDIPlombixDlg::dropEvent(QDropEvent* event) {
@@ -456,7 +509,7 @@ void CNDIPlombixDlg::dropEvent(QDropEvent* event) {
 }
 
 bool CNDIPlombixDlg::OnDropFiles(const QStringList& paths) {
-  if (paths.isEmpty()) return false;
+  if (paths.isEmpty() || startupFailed) return false;
   (void)readControls();
   const std::string path = S(paths.first());
   // The whole path is shown and watched; the settings file keeps it only
@@ -498,15 +551,10 @@ void CNDIPlombixDlg::OnSysCommand(int command) {
       action->setChecked(!action->isChecked());
       config.live.useImage = action->isChecked() ? 1 : 0;
       break;
-    case IDM_SAVECONFIG: {
-      const SaveResult result = SaveConfigFile(configPath(), config.live, config.imagePath,
-                                               config.overlayPath, config.slideshowPath);
-      if (result.ok())
+    case IDM_SAVECONFIG:
+      if (saveSettings())
         prompter_->message(QString::fromUtf8(kConfigSavedOk), QString::fromUtf8(kSaveFileTitle));
-      else
-        showSaveError(result);
       break;
-    }
     case IDM_HELP: links::OpenLink(links::kOnlineHelpUrl); break;
     default: break;
   }

@@ -97,6 +97,10 @@ class CNDIPlombixDlg : public QDialog,
   // (tests: the player itself never waits).
   void waitForLoads() { core.WaitForLoads(); }
   void ExitConfirmation();          // Exit button, Esc, the ninth copy
+  // Ends the player as a confirmed exit does, without the question: the
+  // settings saved when "Use Last" is on (and this copy has a file), the
+  // sender destroyed, the lock released. SIGTERM, SIGINT and SIGHUP.
+  void EndWithoutQuestion();
   void OnSysCommand(int command);   // the Options menu
   void OnMoreLess();
   bool isTimerActive(int id) const;
@@ -137,6 +141,8 @@ class CNDIPlombixDlg : public QDialog,
   void contextMenuEvent(QContextMenuEvent* event) override;
   void dragEnterEvent(QDragEnterEvent* event) override;
   void dropEvent(QDropEvent* event) override;
+  // A drag or drop on any control of the window; true when it was handled.
+  bool filterDrop(QDropEvent* event);
 
  private:
   // Start-up stages.
@@ -173,6 +179,10 @@ class CNDIPlombixDlg : public QDialog,
   void setSidesEnabled(bool enabled);
   QString saveConfigNow();
   void showSaveError(SaveResult result);
+  // Saves the settings to this copy's file; a copy without a number (the
+  // ninth) has no file and says so instead. True when saved.
+  bool saveSettings();
+  void shutDown(bool save);
   void setTopmost(bool on);
   std::string configPath() const;
 
@@ -253,6 +263,7 @@ class CNDIPlombixDlg : public QDialog,
   bool noticeShowing_ = false;
   bool shownOnce_ = false;
   bool instanceAcquired_ = false;
+  InstanceLock::Result lockResult_ = InstanceLock::Result::AllTaken;
 };
 
 }  // namespace plombix

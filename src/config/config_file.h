@@ -69,7 +69,8 @@ struct ConfigState {
 
 enum class SaveError {
   None,
-  CannotOpen,      // the new file could not be created: no message
+  CannotOpen,      // the file could not be created or written at all:
+                   //   "Problem initiating file save"
   Magic,           // "Problem initiating file save"
   Block,           // "Problem occurred - config data not saved"
   ImagePath,       // "Problem occurred - image path not saved"
@@ -84,8 +85,9 @@ struct SaveResult {
   [[nodiscard]] bool ok() const { return error == SaveError::None; }
 };
 
-// The text to show for a failed save (title kSaveFileTitle); nullptr when
-// nothing is to be shown (success, or a file that could not be opened).
+// The text to show for a failed save (title kSaveFileTitle); nullptr for
+// success. A file that cannot be created or written at all reads "Problem
+// initiating file save", as a full disk does.
 [[nodiscard]] const char* SaveErrorText(SaveError error);
 
 // Writes magic, block and the three paths (image, overlay, slideshow) to

@@ -112,6 +112,7 @@ LoadResult LoadConfigFile(const std::string& fileName, bool forceLast, ConfigSta
   state.staging = DecodeViewerConfig(
       std::span<const uint8_t, kViewerConfigBytes>(buf.data() + kBlockOffset, kViewerConfigBytes));
   ViewerConfig& staged = state.staging;
+  BringIntoControlRange(staged);
 
   PathBuffer* const paths[3] = {&state.imagePath, &state.overlayPath, &state.slideshowPath};
   bool whole[3] = {};

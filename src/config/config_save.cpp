@@ -119,8 +119,11 @@ SaveResult saveInPlace(const std::string& target, const ViewerConfig& block, con
 
 const char* SaveErrorText(SaveError error) {
   switch (error) {
-    case SaveError::None:
-    case SaveError::CannotOpen: return nullptr;
+    case SaveError::None: return nullptr;
+    // A file that cannot be created or written at all (read-only file or
+    // file system, a folder that refuses it) is as much a failure as a full
+    // disk: said the same way.
+    case SaveError::CannotOpen:
     case SaveError::Magic: return "Problem initiating file save";
     case SaveError::Block: return "Problem occurred - config data not saved";
     case SaveError::ImagePath: return "Problem occurred - image path not saved";

@@ -2,6 +2,8 @@
 // checked in viewer_config.h.
 #include "viewer_config.h"
 
+#include <algorithm>
+
 #include <cstring>
 
 namespace plombix {
@@ -70,6 +72,15 @@ ViewerConfig DecodeViewerConfig(std::span<const uint8_t, kViewerConfigBytes> in)
   s.durationSecs = p[39];
   std::memcpy(b.reserved.data(), p + 40, 12);
   return b;
+}
+
+void BringIntoControlRange(ViewerConfig& block) {
+  block.borderSidesPct = std::min<uint8_t>(block.borderSidesPct, 99);
+  block.borderTopBottomPct = std::min<uint8_t>(block.borderTopBottomPct, 99);
+  if (block.scalingMode > 2) block.scalingMode = 1;
+  SlideshowState& show = block.slideshow;
+  show.numberFormat = std::min<uint8_t>(show.numberFormat, 2);
+  if (show.startNumber > show.endNumber) show.sequenceValid = 0;
 }
 
 }  // namespace plombix

@@ -1,15 +1,19 @@
 // The main window's controls, menus and keys: each does what the operator
 // expects, with the exact captions.
 #include <QAction>
+#include <QApplication>
 #include <QCheckBox>
+#include <QDropEvent>
 #include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMimeData>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTest>
 #include <QToolButton>
+#include <QUrl>
 
 #include "ccol_button.h"
 #include "colour_picker_button.h"
@@ -317,6 +321,38 @@ TEST_F(DialogTest, OptionsMenuTogglesAndSaves) {
   EXPECT_EQ(texts, (QStringList{"No alpha output", "Always on top", "Use Last", "Use Image",
                                 "Save config now", "", "Open online help (ReadMe file)",
                                 "&About NDI Plombix..."}));
+}
+
+}  // namespace
+}  // namespace plombix::testing
+
+namespace plombix::testing {
+namespace {
+
+// A file dragged onto any control is shown, even where the drag also
+// carries text that a number field would otherwise take.
+TEST_F(DialogTest, FileDroppedOnANumberFieldIsShown) {
+  CNDIPlombixDlg& dlg = OpenAndStart();
+  const std::string picture = WritePicture("field.png", 32, 18, Qt::green);
+  for (int id : {1062, 1063, 1074, 1026}) {
+    QMimeData data;
+    data.setUrls({QUrl::fromLocalFile(QString::fromStdString(picture))});
+    data.setText(QString::fromStdString("file://" + picture));
+    QWidget* target = dlg.control(id);
+    const QString before = id == 1026 ? QString() : qobject_cast<QLineEdit*>(target)->text();
+    QDragEnterEvent enter(QPoint(2, 2), Qt::CopyAction | Qt::MoveAction, &data, Qt::LeftButton,
+                          Qt::NoModifier);
+    QApplication::sendEvent(target, &enter);
+    EXPECT_TRUE(enter.isAccepted()) << id;
+    QDropEvent drop(QPointF(2, 2), Qt::CopyAction | Qt::MoveAction, &data, Qt::LeftButton,
+                    Qt::NoModifier);
+    QApplication::sendEvent(target, &drop);
+    dlg.waitForLoads();
+    EXPECT_EQ(dlg.core.lastShowOutcome.path, picture) << id;
+    EXPECT_TRUE(dlg.core.lastShowOutcome.shown()) << id;
+    if (id != 1026) EXPECT_EQ(qobject_cast<QLineEdit*>(target)->text(), before) << id;
+    dlg.core.lastShowOutcome = {};
+  }
 }
 
 }  // namespace

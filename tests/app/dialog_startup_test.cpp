@@ -1,14 +1,19 @@
 // Start-up, instance numbers, the restore tick and shutdown of the main
 // window, against the recording fake NDI runtime.
+#include <QDir>
+#include <QDragEnterEvent>
+#include <QFile>
 #include <QLabel>
-
-#include "ad_dialog.h"
+#include <QMimeData>
+#include <QUrl>
 
 #include <cstring>
 
+#include "ad_dialog.h"
 #include "dialog_fixture.h"
 #include "ndi_output.h"
 #include "qt_test_app.h"
+#include "vid_box.h"
 
 namespace plombix::testing {
 namespace {
@@ -111,6 +116,44 @@ TEST_F(DialogTest, NinthCopyAsksToExitAndNeverPublishes) {
   EXPECT_TRUE(FrameSends(Calls()).empty());
 }
 
+// The ninth copy has no number and so no settings file: saving says so and
+// never writes another copy's file.
+TEST_F(DialogTest, NinthCopyKeptOpenNeverWritesASettingsFile) {
+  std::array<InstanceLock, 8> running;
+  for (InstanceLock& lock : running) ASSERT_TRUE(lock.Acquire());
+  prompter.answer = false;
+  CNDIPlombixDlg& dlg = OpenAndStart();
+  prompter.boxes.clear();
+  dlg.OnSysCommand(IDM_SAVECONFIG);
+  dlg.OnSysCommand(IDM_USELAST);
+  prompter.answer = true;
+  dlg.ExitConfirmation();
+  ASSERT_EQ(prompter.boxes.size(), 3u);  // save refused, exit question, save refused
+  for (size_t i : {0u, 2u}) {
+    EXPECT_TRUE(prompter.boxes[i].text.startsWith("This copy has no settings file")) << i;
+    EXPECT_EQ(prompter.boxes[i].title, "Save File");
+  }
+  EXPECT_TRUE(dlg.ended);
+  EXPECT_TRUE(QDir(QString::fromStdString(settingsDir)).isEmpty());
+}
+
+// A folder for the copies' locks that cannot be used is not "eight copies":
+// the window says which folder and why, and ends without the exit question.
+TEST_F(DialogTest, UnusableLockFolderIsNamedAndTheCopyEnds) {
+  const std::string file = dir.path().toStdString() + "/not-a-folder";
+  QFile plain(QString::fromStdString(file));
+  ASSERT_TRUE(plain.open(QIODevice::WriteOnly));
+  plain.close();
+  ::setenv("PLOMBIX_RUNTIME_DIR", file.c_str(), 1);
+  CNDIPlombixDlg& dlg = OpenAndStart();
+  ASSERT_EQ(prompter.boxes.size(), 1u);
+  EXPECT_FALSE(prompter.boxes[0].confirm);
+  EXPECT_TRUE(prompter.boxes[0].text.contains(QString::fromStdString(file)));
+  EXPECT_TRUE(prompter.boxes[0].text.contains("not a directory"));
+  EXPECT_TRUE(dlg.ended);
+  EXPECT_TRUE(CallsOf(Calls(), "NDIlib_send_create").empty());
+}
+
 TEST_F(DialogTest, ForceLastIsTheWholeCommandLineInAnyCase) {
   const struct {
     const char* commandLine;
@@ -132,9 +175,16 @@ TEST_F(DialogTest, UnusableRuntimeIsReportedAndTheWindowStaysUsable) {
   EXPECT_TRUE(dlg.startupFailed);
   EXPECT_FALSE(dlg.isTimerActive(TIMER_START));
 
-  // A drop still works on what exists and sends nothing.
+  // Nothing takes a drop after a failed start, the preview included.
   const std::string picture = WritePicture("red.png", 64, 48, Qt::red);
-  Drop(dlg, {picture});
+  EXPECT_FALSE(Drop(dlg, {picture}));
+  EXPECT_FALSE(dlg.core.busy());
+  EXPECT_NE(dlg.core.mainPicture.filePath, picture);
+  QMimeData files;
+  files.setUrls({QUrl::fromLocalFile(QString::fromStdString(picture))});
+  QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &files, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(dlg.vidBox(), &enter);
+  EXPECT_FALSE(enter.isAccepted());
   EXPECT_TRUE(FrameSends(Calls()).empty());
   // Grab with nothing composed on air just resets its caption... and exit
   // still asks and releases only what exists.

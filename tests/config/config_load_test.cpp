@@ -237,6 +237,30 @@ TEST(LoadConfigFile, DurationIsClampedToTwoThrough240) {
   }
 }
 
+// Values no control can produce come into range on loading and are saved
+// back that way; in-range values are kept as they are.
+TEST(LoadConfigFile, ValuesNoControlCanProduceAreBroughtIntoRangeAndSavedSo) {
+  const struct {
+    const char* name;
+    int offset;        // in the block
+    uint8_t stored, loaded;
+  } rows[] = {
+      {"sides 100", 20, 100, 99},        {"sides 255", 20, 255, 99},   {"sides 99", 20, 99, 99},
+      {"top/bottom 200", 21, 200, 99},   {"scaling 3", 24, 3, 1},      {"scaling 255", 24, 255, 1},
+      {"scaling 2", 24, 2, 2},           {"number format 3", 36, 3, 2}, {"number format 2", 36, 2, 2},
+  };
+  for (const auto& row : rows) {
+    auto file = MakeFile(UsedBlock(), "", "", "");
+    file[size_t(8 + row.offset)] = row.stored;
+    const Loaded r = Load(file);
+    TempDir dir;
+    ASSERT_TRUE(SaveConfigFile(dir.file("back.plq"), r.state.live, r.state.imagePath,
+                               r.state.overlayPath, r.state.slideshowPath)
+                    .ok());
+    EXPECT_EQ(ReadBytes(dir.file("back.plq"))[size_t(8 + row.offset)], row.loaded) << row.name;
+  }
+}
+
 TEST(LoadConfigFile, FileEndingInsideAPathKeepsWhatArrivedAndCountsAsMissing) {
   ViewerConfig b = UsedBlock();
   b.useImage = 1;
@@ -279,7 +303,7 @@ TEST(LoadConfigFile, SlideshowFixUps) {
   } rows[] = {
       {"automatic without a valid sequence is off", {2, 5, 3, 9, 0, 0, 0, 2}, 0, 5, false},
       {"automatic resumes at the end number", {2, 5, 3, 9, 0, 0, 1, 2}, 2, 9, true},
-      {"end 0 with start 3 keeps the number", {2, 5, 3, 0, 0, 0, 1, 2}, 2, 5, true},
+      {"start above end is an invalid sequence: off", {2, 5, 3, 0, 0, 0, 1, 2}, 0, 5, false},
       {"start 0 takes the end number 0", {2, 5, 0, 0, 0, 0, 1, 2}, 2, 0, true},
       {"by hand keeps its number", {1, 5, 3, 9, 0, 0, 1, 2}, 1, 5, false},
       {"a mode never written is off", {7, 5, 3, 9, 0, 0, 1, 2}, 0, 5, false},

@@ -92,7 +92,7 @@ TEST(SaveConfigFile, ReplacesTheOldFileKeepingItsPermissionsAndFollowsASymbolicL
   EXPECT_EQ(ReadBytes(dir.file("real.plq")).size(), 2364u);
 }
 
-TEST(SaveConfigFile, AFileThatCannotBeCreatedFailsWithoutAMessage) {
+TEST(SaveConfigFile, AFileThatCannotBeCreatedFailsAndSaysSo) {
   TempDir dir;
   ASSERT_EQ(::mkdir(dir.file("a-directory.plq").c_str(), 0755), 0);
   const struct {
@@ -106,7 +106,7 @@ TEST(SaveConfigFile, AFileThatCannotBeCreatedFailsWithoutAMessage) {
   for (const auto& row : rows) {
     const auto r = Save(row.file, SampleInputs());
     EXPECT_EQ(r.error, SaveError::CannotOpen) << row.name;
-    EXPECT_EQ(SaveErrorText(r.error), nullptr) << row.name;
+    EXPECT_STREQ(SaveErrorText(r.error), "Problem initiating file save") << row.name;
   }
   EXPECT_EQ(dir.entries(), std::vector<std::string>{"a-directory.plq"});
 }
