@@ -2,6 +2,7 @@
 
 #include <QAbstractButton>
 #include <QAction>
+#include <QActionGroup>
 #include <QApplication>
 #include <QButtonGroup>
 #include <QCheckBox>
@@ -16,6 +17,7 @@
 #include <QMenuBar>
 #include <QMimeData>
 #include <QPushButton>
+#include <QScreen>
 #include <QTimerEvent>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -195,23 +197,30 @@ void CNDIPlombixDlg::buildMenus() {
   auto addMenu = [this](int buttonId, auto entries, auto handler, QMenu* submenu = nullptr) {
     auto* button = built_.as<QToolButton>(buttonId);
     auto* menu = new QMenu(button);
+    // The entry in force carries a tick; a stored id that no entry has
+    // ticks none.
+    auto* group = new QActionGroup(menu);
+    group->setExclusionPolicy(QActionGroup::ExclusionPolicy::ExclusiveOptional);
     for (const auto& entry : entries) {
       QMenu* into = menu;
+      const char* text = nullptr;
       if constexpr (requires { entry.inGradientSubmenu; }) {
         if (!entry.menuText) continue;
         if (entry.inGradientSubmenu) {
           if (!submenu) submenu = menu->addMenu(QStringLiteral("Graduated Fill"));
           into = submenu;
         }
-        QAction* action = into->addAction(QString::fromUtf8(entry.menuText));
-        connect(action, &QAction::triggered, this, [this, handler, id = entry.id] { (this->*handler)(id); });
+        text = entry.menuText;
       } else if constexpr (requires { entry.menuText; }) {
-        QAction* action = into->addAction(QString::fromUtf8(entry.menuText));
-        connect(action, &QAction::triggered, this, [this, handler, id = entry.id] { (this->*handler)(id); });
+        text = entry.menuText;
       } else {
-        QAction* action = into->addAction(QString::fromUtf8(entry.text));
-        connect(action, &QAction::triggered, this, [this, handler, id = entry.id] { (this->*handler)(id); });
+        text = entry.text;
       }
+      QAction* action = into->addAction(QString::fromUtf8(text));
+      action->setCheckable(true);
+      group->addAction(action);
+      menuActions_[buttonId].insert(entry.id, action);
+      connect(action, &QAction::triggered, this, [this, handler, id = entry.id] { (this->*handler)(id); });
     }
     button->setMenu(menu);
     button->setPopupMode(QToolButton::InstantPopup);
@@ -219,6 +228,7 @@ void CNDIPlombixDlg::buildMenus() {
   addMenu(1002, ResolutionEntries(), &CNDIPlombixDlg::onResolutionChosen);
   addMenu(1003, FrameRateEntries(), &CNDIPlombixDlg::onFrameRateChosen);
   addMenu(1052, BackgroundEntries(), &CNDIPlombixDlg::onBackgroundChosen);
+  tickMenus();
 
   optionsMenu_ = menuBar_->addMenu(QStringLiteral("&Options"));
   auto add = [this](int command, const char* text, bool checkable) {
@@ -239,6 +249,16 @@ void CNDIPlombixDlg::buildMenus() {
   optionsMenu_->addSeparator();
   add(IDM_HELP, "Open online help (ReadMe file)", false);
   add(IDM_ABOUTBOX, "&About NDI Plombix...", false);
+}
+
+void CNDIPlombixDlg::tickMenus() {
+  const auto tick = [this](int buttonId, uint32_t id) {
+    const QHash<int, QAction*>& actions = menuActions_[buttonId];
+    for (auto it = actions.cbegin(); it != actions.cend(); ++it) it.value()->setChecked(it.key() == int(id));
+  };
+  tick(1002, config.live.resolutionId);
+  tick(1003, config.live.frameRateId);
+  tick(1052, config.live.backgroundId);
 }
 
 void CNDIPlombixDlg::LabelStepButtons() {
@@ -435,6 +455,13 @@ void CNDIPlombixDlg::showEvent(QShowEvent* event) {
   QDialog::showEvent(event);
   if (shownOnce_) return;
   shownOnce_ = true;
+  // Copies side by side: each opens in its own place beside the first, so
+  // that every copy's face can be seen.
+  if (instanceLock.index() > 0) {
+    QRect area;
+    if (const QScreen* screen = this->screen()) area = screen->availableGeometry();
+    move(CopyWindowPosition(instanceLock.index(), frameGeometry(), area));
+  }
   if (supportDialogPending && supportDialog_) {
     supportDialog_->ShowUnder(this);
     supportDialogPending = false;

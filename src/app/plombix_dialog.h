@@ -15,6 +15,8 @@
 #include <QBasicTimer>
 #include <QDialog>
 #include <QHash>
+#include <QPoint>
+#include <QRect>
 #include <QString>
 #include <QStringList>
 
@@ -37,6 +39,12 @@ class QMenu;
 class QMenuBar;
 
 namespace plombix {
+
+// Where copy `index` (0..7) of the player opens: the first where the desktop
+// puts it (`first`, its frame), the others in the cells around it (right,
+// left, below, above, then the corners), each a frame's size plus a small gap
+// away, kept inside `area` (the screen's free area; ignored when empty).
+QPoint CopyWindowPosition(int index, const QRect& first, const QRect& area);
 
 class AdDialog;
 class CColButton;
@@ -153,6 +161,8 @@ class CNDIPlombixDlg : public QDialog,
   void restoreTick();
   void RestoreFromConfig();
   void LabelStepButtons();
+  // Ticks the Resolution, Framerate and Background entries in force.
+  void tickMenus();
 
   // Control handlers.
   void wireControls();
@@ -256,6 +266,7 @@ class CNDIPlombixDlg : public QDialog,
   VidBox* vidBox_ = nullptr;
   AdDialog* supportDialog_ = nullptr;
   QHash<int, QAction*> actions_;
+  QHash<int, QHash<int, QAction*>> menuActions_;  // menu button id -> command id -> entry
   QHash<int, QBasicTimer*> timers_;
   QHash<int, int> periods_;
   int fullHeight_ = 0;

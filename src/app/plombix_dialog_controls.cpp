@@ -8,6 +8,8 @@
 #include <QPushButton>
 #include <QToolButton>
 
+#include <algorithm>
+
 #include "ccol_button.h"
 #include "colour_picker_button.h"
 #include "links.h"
@@ -28,6 +30,21 @@ QColor ColourOf(uint32_t value) {
 }
 
 }  // namespace
+
+QPoint CopyWindowPosition(int index, const QRect& first, const QRect& area) {
+  // Cells around the first copy's window, in the order the copies take them.
+  static constexpr int kCells[8][2] = {{0, 0}, {1, 0},  {-1, 0}, {0, 1},
+                                       {0, -1}, {1, 1}, {-1, 1}, {1, -1}};
+  constexpr int kGapPx = 8;
+  const int cell = index >= 0 && index < 8 ? index : 0;
+  QPoint at(first.x() + kCells[cell][0] * (first.width() + kGapPx),
+            first.y() + kCells[cell][1] * (first.height() + kGapPx));
+  if (!area.isEmpty()) {
+    at.setX(std::clamp(at.x(), area.left(), std::max(area.left(), area.right() + 1 - first.width())));
+    at.setY(std::clamp(at.y(), area.top(), std::max(area.top(), area.bottom() + 1 - first.height())));
+  }
+  return at;
+}
 
 void CNDIPlombixDlg::wireControls() {
   auto click = [this](int id, auto handler) {
@@ -94,18 +111,21 @@ void CNDIPlombixDlg::wireControls() {
 void CNDIPlombixDlg::onResolutionChosen(int id) {
   if (const ResolutionEntry* entry = core.ChooseResolution(id))
     built_.as<QToolButton>(1002)->setText(QString::fromUtf8(entry->caption));
+  tickMenus();
 }
 
 void CNDIPlombixDlg::onFrameRateChosen(int id) {
   if (const FrameRateEntry* entry = FindFrameRate(id))
     built_.as<QToolButton>(1003)->setText(QString::fromUtf8(entry->text));
   core.ChooseFrameRate(id);
+  tickMenus();
 }
 
 void CNDIPlombixDlg::onBackgroundChosen(int id) {
   if (const BackgroundEntry* entry = FindBackground(id))
     built_.as<QToolButton>(1052)->setText(QString::fromUtf8(entry->caption));
   core.ChooseBackground(id);
+  tickMenus();
 }
 
 void CNDIPlombixDlg::onScalingClicked(int index) {
@@ -354,7 +374,10 @@ void CNDIPlombixDlg::onBackgroundId(uint32_t id) {
   if (const BackgroundEntry* entry = FindBackground(int(id))) core.backgroundMode = entry->backgroundMode;
 }
 
-void CNDIPlombixDlg::pushControls() { pushControlsToWidgets(); }
+void CNDIPlombixDlg::pushControls() {
+  pushControlsToWidgets();
+  tickMenus();  // a loaded configuration's output choices
+}
 void CNDIPlombixDlg::updateBorders(bool use) { core.UpdateBorders(use); }
 void CNDIPlombixDlg::refreshSlideshowButton() { slideshow.RefreshSlideshowButton(); }
 

@@ -329,6 +329,47 @@ TEST_F(DialogTest, OptionsMenuTogglesAndSaves) {
 namespace plombix::testing {
 namespace {
 
+// The three menus tick the entry in force: defaults at start, each choice.
+TEST_F(DialogTest, MenusTickTheEntryInForce) {
+  CNDIPlombixDlg& dlg = OpenAndStart();
+  const auto ticked = [&](int buttonId) {
+    QStringList texts;
+    QList<QMenu*> menus{qobject_cast<QToolButton*>(dlg.control(buttonId))->menu()};
+    while (!menus.isEmpty())
+      for (QAction* action : menus.takeFirst()->actions()) {
+        if (action->menu()) menus.push_back(action->menu());
+        if (action->isChecked()) texts << action->text();
+      }
+    return texts;
+  };
+  EXPECT_EQ(ticked(1002), QStringList{"1280 x 720"});
+  EXPECT_EQ(ticked(1003), QStringList{"25p"});
+  EXPECT_EQ(ticked(1052), QStringList{"v1 Vertical Grad"});
+  MenuAction(dlg, 1002, "1920 x 1080")->trigger();
+  MenuAction(dlg, 1003, "50p")->trigger();
+  MenuAction(dlg, 1052, "None")->trigger();
+  dlg.waitForLoads();
+  EXPECT_EQ(ticked(1002), QStringList{"1920 x 1080"});
+  EXPECT_EQ(ticked(1003), QStringList{"50p"});
+  EXPECT_EQ(ticked(1052), QStringList{"None"});
+}
+
+TEST(CopyWindowPosition, CopiesTakeTheCellsAroundTheFirstInsideTheScreen) {
+  const QRect first(600, 400, 500, 300);
+  const QRect screen(0, 0, 1920, 1080);
+  const struct {
+    int index;
+    QPoint at;
+  } rows[] = {
+      {0, {600, 400}},  {1, {1108, 400}}, {2, {92, 400}},  {3, {600, 708}},
+      {4, {600, 92}},   {5, {1108, 708}}, {6, {92, 708}},  {7, {1108, 92}},
+  };
+  for (const auto& row : rows) EXPECT_EQ(CopyWindowPosition(row.index, first, screen), row.at) << row.index;
+  // Kept inside a small screen: right and bottom edges clamp.
+  EXPECT_EQ(CopyWindowPosition(5, first, QRect(0, 0, 1280, 800)), QPoint(780, 500));
+  EXPECT_EQ(CopyWindowPosition(2, QRect(50, 40, 500, 300), screen), QPoint(0, 40));
+}
+
 // A file dragged onto any control is shown, even where the drag also
 // carries text that a number field would otherwise take.
 TEST_F(DialogTest, FileDroppedOnANumberFieldIsShown) {
