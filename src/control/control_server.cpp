@@ -520,6 +520,10 @@ std::unique_ptr<ControlServer> ControlServer::Start(const ControlSettings& setti
     if (error) *error = settings.reason.empty() ? "turned off" : settings.reason;
     return nullptr;
   }
+  if (!post) {
+    if (error) *error = "no way to reach the window's thread";
+    return nullptr;
+  }
   std::unique_ptr<ControlServer> server(new ControlServer());
   server->core_ = std::make_shared<Core>(settings, host, std::move(post), limits);
   if (!server->core_->start(error)) {
