@@ -10,6 +10,7 @@
 #include <condition_variable>
 #include <cstring>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <thread>
 #include <utility>
@@ -342,10 +343,12 @@ MHD_Result ControlServer::Core::onRequest(MHD_Connection* connection, const char
   }
 
   const ExchangeHolder ex = *static_cast<ExchangeHolder*>(*context);
+  std::optional<Answer> back;
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (ex->answered) return Queue(connection, ex->answer);  // back from the window
+    if (ex->answered) back = ex->answer;
   }
+  if (back) return Queue(connection, *back);  // resumed with the window's answer
   if (*uploadSize > 0) {
     if (!ex->tooLarge && ex->body.size() + *uploadSize <= limits_.maxBodyBytes) {
       ex->body.append(uploadData, *uploadSize);
