@@ -129,7 +129,8 @@ class ControlHost {
   virtual void loadOverlay(const std::string& path, HostCompletion done) = 0;
 
   // The rest act at once, as the window's controls do.
-  virtual HostOutcome step(Step step) = 0;  // the four step buttons
+  // The four step buttons; NotPossibleNow while the slideshow is off.
+  virtual HostOutcome step(Step step) = 0;
   virtual HostOutcome setOutput(const OutputChange& change) = 0;
   virtual HostOutcome setBackground(const BackgroundChange& change) = 0;
   virtual HostOutcome setScaling(Scaling mode) = 0;

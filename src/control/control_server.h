@@ -50,7 +50,11 @@ struct ControlLimits {
 class ControlServer {
  public:
   // Runs `task` on the window's thread later (a queued call), never before
-  // returning. Dropping a task (a window that is gone) is allowed.
+  // returning. Dropping a task (a window that is gone) is allowed. In a Qt
+  // window:
+  //   [this](std::function<void()> task) {
+  //     QMetaObject::invokeMethod(this, std::move(task), Qt::QueuedConnection);
+  //   }
   using Post = std::function<void(std::function<void()> task)>;
 
   // Starts serving `settings` (which must be enabled). `host` must outlive
