@@ -1,0 +1,49 @@
+// The player's command line: plombix [/force_last] [FILE], plus --help and
+// --version. Window-free: main() reads it before there is any window.
+//
+// Rules:
+//  - "/force_last" (any letter case) applies a loaded configuration even
+//    when its "Use Last" flag is off. forceLast is set when the arguments
+//    other than FILE, joined with single spaces and lower-cased, are exactly
+//    "/force_last". Without a FILE that is the whole command line compared
+//    as before; with one, `plombix /force_last photo.jpg` keeps forceLast
+//    too, since the file is not a switch.
+//  - FILE is the first argument that is not an option; it is shown after
+//    start-up as if dropped then. A relative FILE is taken from
+//    `currentFolder`. Later non-option arguments are reported and ignored.
+//  - "--help" / "-h" and "--version" print to stdout and end the program
+//    before any window opens; help wins when both are given.
+//  - "--" ends the options: everything after it is a file name.
+//  - Any other argument that starts with "-", or a "/" switch (a "/" and a
+//    name without a further "/", such as "/force_lst"), is an unknown option:
+//    reported on stderr and ignored. So a FILE right in the root folder is
+//    written "//photo.jpg" or after "--"; every other absolute path has a
+//    second "/" and is a file.
+//
+// Qt takes options of its own out of argv when QApplication is built
+// ("-platform offscreen", "-style ..."). Call ParseCommandLine on the raw
+// argv only to decide --help/--version before building QApplication, and on
+// QApplication::arguments() for the rest (FILE, forceLast, messages).
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace plombix {
+
+struct CommandLine {
+  enum class Action { Run, PrintHelp, PrintVersion };
+  Action action = Action::Run;
+  bool forceLast = false;
+  std::string file;                   // absolute; empty when none was given
+  std::vector<std::string> messages;  // one line each, for stderr
+};
+
+// `arguments` without the program's name.
+CommandLine ParseCommandLine(const std::vector<std::string>& arguments, const std::string& currentFolder);
+
+// The texts printed for --help and --version ("Vora Plombix 1.0.3.0").
+std::string HelpText();
+std::string VersionText(const std::string& version);
+
+}  // namespace plombix

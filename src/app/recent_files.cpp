@@ -1,0 +1,150 @@
+#include "recent_files.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+namespace plombix {
+namespace {
+
+constexpr char kHeader[] = "vora-plombix recent 1";
+
+bool Fail(std::string* error, std::string text) {
+  if (error) *error = std::move(text);
+  return false;
+}
+
+bool IsStorable(const std::string& path) {
+  if (path.empty() || path[0] != '/') return false;
+  return std::none_of(path.begin(), path.end(),
+                      [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; });
+}
+
+// mkdir -p for the folders above `file`, private to the user.
+bool MakeParents(const std::string& file, std::string* error) {
+  for (size_t slash = file.find('/', 1); slash != std::string::npos; slash = file.find('/', slash + 1)) {
+    const std::string dir = file.substr(0, slash);
+    if (::mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST)
+      return Fail(error, "cannot create " + dir + ": " + std::strerror(errno));
+  }
+  return true;
+}
+
+bool WriteAll(int fd, const std::string& bytes) {
+  size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    done += size_t(n);
+  }
+  return true;
+}
+
+}  // namespace
+
+std::string RecentFiles::DefaultPath(int copyNumber) {
+  if (copyNumber < 1 || copyNumber > 8) return {};
+  std::string base;
+  const char* xdg = std::getenv("XDG_CONFIG_HOME");
+  const char* home = std::getenv("HOME");
+  // A relative XDG_CONFIG_HOME is to be ignored.
+  if (xdg && xdg[0] == '/') base = xdg;
+  else if (home && home[0] == '/') base = std::string(home) + "/.config";
+  else return {};
+  return base + "/vora-plombix/recent-" + std::to_string(copyNumber) + ".txt";
+}
+
+bool RecentFiles::add(const std::string& path) {
+  if (!IsStorable(path)) return false;
+  remove(path);
+  entries_.insert(entries_.begin(), path);
+  if (entries_.size() > kMaxEntries) entries_.resize(kMaxEntries);
+  return true;
+}
+
+void RecentFiles::remove(const std::string& path) {
+  entries_.erase(std::remove(entries_.begin(), entries_.end(), path), entries_.end());
+}
+
+std::string RecentFiles::Serialize(const std::vector<std::string>& entries) {
+  std::string text = std::string(kHeader) + "\n";
+  for (const std::string& e : entries) text += e + "\n";
+  return text;
+}
+
+bool RecentFiles::Parse(const std::string& text, std::vector<std::string>* entries) {
+  std::vector<std::string> lines;
+  size_t start = 0;
+  while (start < text.size()) {
+    const size_t end = text.find('\n', start);
+    if (end == std::string::npos) return false;  // cut short: the last line has no end
+    lines.push_back(text.substr(start, end - start));
+    start = end + 1;
+  }
+  if (lines.empty() || lines[0] != kHeader || lines.size() - 1 > kMaxEntries) return false;
+  std::vector<std::string> read(lines.begin() + 1, lines.end());
+  for (size_t i = 0; i < read.size(); ++i) {
+    if (!IsStorable(read[i])) return false;
+    if (std::find(read.begin(), read.begin() + long(i), read[i]) != read.begin() + long(i)) return false;
+  }
+  *entries = std::move(read);
+  return true;
+}
+
+bool RecentFiles::load(std::string* error) {
+  entries_.clear();
+  if (filePath_.empty()) return true;
+  const int fd = ::open(filePath_.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) {
+    if (errno == ENOENT) return true;
+    return Fail(error, "cannot read " + filePath_ + ": " + std::strerror(errno));
+  }
+  struct stat st {};
+  std::string text;
+  bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && size_t(st.st_size) <= kMaxFileBytes;
+  if (ok) {
+    char buffer[4096];
+    for (;;) {
+      const ssize_t n = ::read(fd, buffer, sizeof buffer);
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) ok = false;
+      if (n <= 0) break;
+      text.append(buffer, size_t(n));
+      if (text.size() > kMaxFileBytes) {
+        ok = false;
+        break;
+      }
+    }
+  }
+  ::close(fd);
+  if (!ok || !Parse(text, &entries_)) {
+    entries_.clear();
+    return Fail(error, "ignored a damaged list of recent pictures: " + filePath_);
+  }
+  return true;
+}
+
+bool RecentFiles::save(std::string* error) const {
+  if (filePath_.empty()) return Fail(error, "this copy keeps no list of recent pictures");
+  if (!MakeParents(filePath_, error)) return false;
+  std::string temp = filePath_ + ".XXXXXX";
+  const int fd = ::mkstemp(temp.data());
+  if (fd < 0) return Fail(error, "cannot write " + filePath_ + ": " + std::strerror(errno));
+  const bool written = WriteAll(fd, Serialize(entries_)) && ::fsync(fd) == 0;
+  const int writeErrno = errno;
+  ::close(fd);
+  if (!written || ::rename(temp.c_str(), filePath_.c_str()) != 0) {
+    const int why = written ? errno : writeErrno;
+    ::unlink(temp.c_str());
+    return Fail(error, "cannot write " + filePath_ + ": " + std::strerror(why));
+  }
+  return true;
+}
+
+}  // namespace plombix

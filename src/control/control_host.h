@@ -1,0 +1,144 @@
+// ControlHost: what the remote-control API asks of the player's window, and
+// the plain snapshot of its state that GET /api/v1/state reports.
+//
+// The window implements this interface; the server (control_server.h) calls
+// it only on the window's thread, through the post hook the window gives the
+// server, and never waits for it on that thread. Every operation goes through
+// the same handlers as the window's own controls, so the window, the settings
+// file and the output stay consistent whichever way a command came.
+//
+// Values arrive checked: texts are already mapped to the enums and numbers
+// below (resolution and frame rate as the menu entries' figures), paths are
+// absolute, at most kMaxPathBytes long and free of NUL bytes. A path may
+// still name anything at all (a directory, a FIFO, a device, a file that
+// vanished): the window must find that out without blocking its thread (no
+// open() of a FIFO on it) and answer NotFound or DoesNotDecode.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+
+namespace plombix::control {
+
+inline constexpr size_t kMaxPathBytes = 4095;
+
+enum class Background { Black, White, Grad1, Grad2, Grad3, Grad4, Grad5, Grad6, Grabbed, Transparent };
+enum class Scaling { None, Contain, Fill };
+enum class Range { Full, Video };  // "0-255" / "16-235"
+enum class Transition { Cut, Fade };
+enum class SlideshowMode { Off, Manual, Auto };
+enum class Tally { None, Program, Preview };
+enum class Step { Next, Previous, First, Last };
+
+// A colour as 0xRRGGBB (no alpha).
+using Rgb = uint32_t;
+
+struct OutputState {
+  int width = 0;
+  int height = 0;
+  int frameRateN = 0;
+  int frameRateD = 1;
+  bool alpha = true;  // false while "No alpha output" is ticked
+};
+
+struct PictureState {
+  std::string path;  // the file on air
+  int width = 0;     // its decoded size
+  int height = 0;
+};
+
+struct OverlayState {
+  std::string path;  // empty: none chosen
+  bool use = false;
+};
+
+struct SlideshowStateView {
+  SlideshowMode mode = SlideshowMode::Off;
+  int start = 0;
+  int end = 0;
+  int current = 0;
+  int numberFormat = 0;  // 0, 1, 2: zero-padded width 1, 2, 3 ("1", "01", "001")
+  int durationSecs = 2;
+};
+
+// Every field of GET /api/v1/state.
+struct ControlState {
+  int instance = 0;        // the copy's number, 1..8 (0: none)
+  std::string source;      // the published source name
+  OutputState output;
+  Background background = Background::Grad1;
+  std::array<Rgb, 2> colours{0x203080, 0x000000};  // the graduated fills' two colours
+  Scaling scaling = Scaling::Contain;
+  Range range = Range::Full;
+  Transition transition = Transition::Cut;
+  bool watch = false;
+  std::optional<PictureState> picture;  // nullopt: no picture of the operator's on air
+  OverlayState overlay;
+  SlideshowStateView slideshow;
+  int receivers = 0;
+  Tally tally = Tally::None;
+  bool busy = false;  // a picture is being loaded
+};
+
+// How an operation ended. `reason` is the operator's words for a failure
+// ("Cannot show NAME: reason" or the like); it becomes the error text.
+struct HostOutcome {
+  enum class Kind {
+    Done,            // applied; for a show: the picture is on air
+    NotFound,        // no such file
+    DoesNotDecode,   // not a picture that can be shown (damaged, a directory, ...)
+    NotPossibleNow,  // refused in the present state (output failed, slideshow off, ...)
+  };
+  Kind kind = Kind::Done;
+  std::string reason;
+
+  static HostOutcome done() { return {}; }
+  bool ok() const { return kind == Kind::Done; }
+};
+
+// Called once, on the window's thread, when an asynchronous operation ends.
+// Dropping it uncalled answers the client "not possible now".
+using HostCompletion = std::function<void(HostOutcome)>;
+
+// A change of output format; absent members stay as they are.
+struct OutputChange {
+  std::optional<std::pair<int, int>> size;       // width, height: a Resolution menu entry
+  std::optional<std::pair<int, int>> frameRate;  // N, D: a Framerate menu entry
+  std::optional<bool> alpha;                     // false: "No alpha output" ticked
+};
+
+struct BackgroundChange {
+  std::optional<Background> mode;
+  std::optional<std::array<Rgb, 2>> colours;
+};
+
+class ControlHost {
+ public:
+  virtual ~ControlHost() = default;
+
+  virtual ControlState state() const = 0;
+
+  // Shows a file as a drop does. Completes when it is on air (Done) or has
+  // failed (nothing on air changed). A later show may supersede it; the
+  // superseded one then completes NotPossibleNow.
+  virtual void show(const std::string& path, HostCompletion done) = 0;
+  // Loads the overlay picture from a file; completes as show() does.
+  virtual void loadOverlay(const std::string& path, HostCompletion done) = 0;
+
+  // The rest act at once, as the window's controls do.
+  // The four step buttons; NotPossibleNow while the slideshow is off.
+  virtual HostOutcome step(Step step) = 0;
+  virtual HostOutcome setOutput(const OutputChange& change) = 0;
+  virtual HostOutcome setBackground(const BackgroundChange& change) = 0;
+  virtual HostOutcome setScaling(Scaling mode) = 0;
+  virtual HostOutcome setTransition(Transition mode) = 0;
+  virtual HostOutcome setRange(Range mode) = 0;
+  virtual HostOutcome setWatch(bool on) = 0;
+  virtual HostOutcome grab() = 0;
+  virtual HostOutcome setOverlayUse(bool use) = 0;
+};
+
+}  // namespace plombix::control

@@ -1,0 +1,85 @@
+// ControlServer: a copy's remote-control API over HTTP (api_request.h lists
+// the endpoints, control_settings.h the address, port and token rules).
+//
+// Why libmicrohttpd and not Qt's HTTP server: the server must never let a
+// client hold up the window, and must bound what a client can cost. Qt's
+// server (6.4 on Debian 12) runs its handlers on the window's thread and
+// offers no limit on header size, body size, connections or request time;
+// libmicrohttpd (already used by the stand-in runtime) does the network work
+// on its own thread, caps connections in total and per address, bounds the
+// memory of a request's head, drops idle connections, and can park a request
+// (MHD_suspend_connection) until the window's answer arrives and then
+// finish it (MHD_resume_connection) -- so one thread serves every client
+// and no thread ever waits on the window or the window on a client.
+//
+// Threads: the server's own thread reads requests, checks them, answers
+// what needs no window (errors, the web page) and hands each command to the
+// window's thread through `post`. There the command calls ControlHost; the
+// answer (with the new state) goes back to the server's thread, which sends
+// it. A watchdog thread enforces the deadlines below.
+//
+// Limits (ControlLimits): the request line and headers must arrive within
+// headDeadline of the connection's start (or of the previous answer on a
+// kept-alive connection), the whole request within requestDeadline, however
+// slowly it trickles in; a head larger than maxHeadBytes is refused by the
+// library, a body larger than maxBodyBytes is 413. A window that does not
+// answer within hostDeadline gets the client a 503.
+#pragma once
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "control_host.h"
+#include "control_settings.h"
+
+namespace plombix::control {
+
+struct ControlLimits {
+  unsigned maxConnections = 32;
+  unsigned maxConnectionsPerAddress = 16;
+  size_t maxHeadBytes = 32 * 1024;  // libmicrohttpd's memory for one connection
+  size_t maxBodyBytes = 16 * 1024;  // far above any command (a path is at most 4 KiB)
+  std::chrono::milliseconds headDeadline{5000};
+  std::chrono::milliseconds requestDeadline{10000};
+  unsigned idleTimeoutSeconds = 10;  // nothing sent or received for this long
+  std::chrono::milliseconds hostDeadline{30000};
+};
+
+class ControlServer {
+ public:
+  // Runs `task` on the window's thread later (a queued call), never before
+  // returning. Dropping a task (a window that is gone) is allowed. In a Qt
+  // window:
+  //   [this](std::function<void()> task) {
+  //     QMetaObject::invokeMethod(this, std::move(task), Qt::QueuedConnection);
+  //   }
+  using Post = std::function<void(std::function<void()> task)>;
+
+  // Starts serving `settings` (which must be enabled). `host` must outlive
+  // the server; it is called only from tasks given to `post`. Null on
+  // failure with `*error` saying why (for example the port is taken).
+  static std::unique_ptr<ControlServer> Start(const ControlSettings& settings, ControlHost& host,
+                                              Post post, std::string* error,
+                                              const ControlLimits& limits = {});
+
+  // Stops serving: requests still waiting for the window are answered 503,
+  // every connection closed, the port free on return. Tasks already posted
+  // then do nothing. Call it on the window's thread.
+  ~ControlServer();
+
+  ControlServer(const ControlServer&) = delete;
+  ControlServer& operator=(const ControlServer&) = delete;
+
+  int port() const;
+  std::string url() const;  // "http://127.0.0.1:5981/"
+
+  class Core;
+
+ private:
+  ControlServer() = default;
+  std::shared_ptr<Core> core_;
+};
+
+}  // namespace plombix::control

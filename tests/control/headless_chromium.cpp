@@ -1,0 +1,265 @@
+#include "headless_chromium.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <QByteArray>
+#include <QJsonArray>
+#include <QJsonDocument>
+
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
+#include <vector>
+
+namespace plombix::testing {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+bool IsExecutable(const std::string& path) { return !path.empty() && ::access(path.c_str(), X_OK) == 0; }
+
+bool WriteAll(int fd, const std::string& bytes) {
+  size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    done += size_t(n);
+  }
+  return true;
+}
+
+}  // namespace
+
+std::string HeadlessChromium::Executable() {
+  if (const char* forced = std::getenv("PLOMBIX_CHROMIUM"); forced && *forced)
+    return IsExecutable(forced) ? forced : std::string();
+  const char* path = std::getenv("PATH");
+  std::stringstream folders(path && *path ? path : "/usr/bin:/bin");
+  std::string folder;
+  while (std::getline(folders, folder, ':')) {
+    for (const char* name : {"chromium", "chromium-browser"}) {
+      const std::string candidate = folder + "/" + name;
+      if (IsExecutable(candidate)) return candidate;
+    }
+  }
+  return {};
+}
+
+HeadlessChromium::~HeadlessChromium() { stop(); }
+
+bool HeadlessChromium::start(std::string* error) {
+  const std::string exe = Executable();
+  if (exe.empty()) {
+    *error = "no chromium found (set PLOMBIX_CHROMIUM or install chromium)";
+    return false;
+  }
+  std::string pattern = (std::filesystem::temp_directory_path() / "plombix-chromium-XXXXXX").string();
+  if (!::mkdtemp(pattern.data())) {
+    *error = "no temporary folder";
+    return false;
+  }
+  profile_ = pattern;
+  // A browser that dies must fail the next command, not end the tests.
+  ::signal(SIGPIPE, SIG_IGN);
+  int toPipe[2], fromPipe[2];
+  if (::pipe2(toPipe, O_CLOEXEC) != 0 || ::pipe2(fromPipe, O_CLOEXEC) != 0) {
+    *error = "pipe failed";
+    return false;
+  }
+  const std::vector<std::string> args = {
+      exe, "--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
+      "--disable-background-networking", "--disable-component-update", "--disable-sync",
+      "--disable-dev-shm-usage", "--no-default-browser-check", "--remote-debugging-pipe",
+      "--user-data-dir=" + profile_, "about:blank"};
+  const std::string logPath = profile_ + "/browser.log";
+  pid_ = ::fork();
+  if (pid_ == 0) {
+    ::setpgid(0, 0);
+    // The pipe ends where the browser expects them: commands in on 3, answers out on 4.
+    const int in = ::dup(toPipe[0]);
+    const int out = ::dup(fromPipe[1]);
+    ::dup2(in, 3);
+    ::dup2(out, 4);
+    const int log = ::open(logPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (log >= 0) {
+      ::dup2(log, 1);
+      ::dup2(log, 2);
+    }
+    std::vector<char*> argv;
+    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    ::execv(exe.c_str(), argv.data());
+    ::_exit(127);
+  }
+  if (pid_ > 0) ::setpgid(pid_, pid_);  // as the child does: whichever runs first
+  ::close(toPipe[0]);
+  ::close(fromPipe[1]);
+  toBrowser_ = toPipe[1];
+  fromBrowser_ = fromPipe[0];
+  if (pid_ < 0) {
+    *error = "fork failed";
+    return false;
+  }
+  // The browser is up when it answers.
+  if (!command("Browser.getVersion", {}, false, error, 30000)) {
+    *error = "chromium did not answer: " + *error + "\n" + log();
+    return false;
+  }
+  return true;
+}
+
+bool HeadlessChromium::open(const std::string& url, std::string* error, int width, int height) {
+  const auto target = command("Target.createTarget", {{"url", "about:blank"}}, false, error);
+  if (!target) return false;
+  const auto attached = command(
+      "Target.attachToTarget", {{"targetId", target->value("targetId")}, {"flatten", true}}, false, error);
+  if (!attached) return false;
+  sessionId_ = attached->value("sessionId").toString().toStdString();
+  if (!command("Emulation.setDeviceMetricsOverride",
+               {{"width", width}, {"height", height}, {"deviceScaleFactor", 1}, {"mobile", false}}, true,
+               error))
+    return false;
+  const auto navigated = command("Page.navigate", {{"url", QString::fromStdString(url)}}, true, error);
+  if (!navigated) return false;
+  if (navigated->contains("errorText")) {
+    *error = "cannot open " + url + ": " + navigated->value("errorText").toString().toStdString();
+    return false;
+  }
+  return true;
+}
+
+std::optional<QJsonValue> HeadlessChromium::evaluate(const std::string& expression, std::string* error) {
+  std::string why;
+  const auto result = command("Runtime.evaluate",
+                              {{"expression", QString::fromStdString(expression)},
+                               {"returnByValue", true},
+                               {"awaitPromise", true}},
+                              true, &why);
+  if (!result) {
+    if (error) *error = why;
+    return std::nullopt;
+  }
+  if (result->contains("exceptionDetails")) {
+    if (error)
+      *error = QJsonDocument(result->value("exceptionDetails").toObject()).toJson().toStdString();
+    return std::nullopt;
+  }
+  return result->value("result").toObject().value("value");
+}
+
+bool HeadlessChromium::waitFor(const std::string& expression, int timeoutMs) {
+  const auto end = Clock::now() + std::chrono::milliseconds(timeoutMs);
+  while (Clock::now() < end) {
+    const auto v = evaluate("Boolean(" + expression + ")");
+    if (v && v->toBool()) return true;
+    if (pid_ < 0) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  return false;
+}
+
+bool HeadlessChromium::click(const std::string& selector) {
+  const QString quoted = QString::fromUtf8(QJsonDocument(QJsonArray{QString::fromStdString(selector)})
+                                               .toJson(QJsonDocument::Compact))
+                             .mid(1)
+                             .chopped(1);
+  const auto v = evaluate("(() => { const e = document.querySelector(" + quoted.toStdString() +
+                          "); if (!e) return false; e.click(); return true; })()");
+  return v && v->toBool();
+}
+
+bool HeadlessChromium::screenshot(const std::string& pngPath, std::string* error) {
+  const auto shot = command("Page.captureScreenshot", {{"format", "png"}}, true, error);
+  if (!shot) return false;
+  const QByteArray png = QByteArray::fromBase64(shot->value("data").toString().toLatin1());
+  std::ofstream out(pngPath, std::ios::binary | std::ios::trunc);
+  out.write(png.constData(), png.size());
+  if (!out) {
+    *error = "cannot write " + pngPath;
+    return false;
+  }
+  return true;
+}
+
+std::string HeadlessChromium::log() const {
+  if (profile_.empty()) return {};
+  std::ifstream in(profile_ + "/browser.log");
+  std::string text((std::istreambuf_iterator<char>(in)), {});
+  return text.size() > 4000 ? text.substr(text.size() - 4000) : text;
+}
+
+std::optional<QJsonObject> HeadlessChromium::command(const std::string& method, const QJsonObject& params,
+                                                     bool inPage, std::string* error, int timeoutMs) {
+  if (pid_ < 0 || toBrowser_ < 0) {
+    *error = "the browser is not running";
+    return std::nullopt;
+  }
+  const int id = nextId_++;
+  QJsonObject message{{"id", id}, {"method", QString::fromStdString(method)}, {"params", params}};
+  if (inPage) message.insert("sessionId", QString::fromStdString(sessionId_));
+  if (!WriteAll(toBrowser_, QJsonDocument(message).toJson(QJsonDocument::Compact).toStdString() + '\0')) {
+    *error = "the browser went away";
+    return std::nullopt;
+  }
+  const auto end = Clock::now() + std::chrono::milliseconds(timeoutMs);
+  for (;;) {
+    // Answers and events come in order; events (no id) are not needed here.
+    for (size_t zero; (zero = buffer_.find('\0')) != std::string::npos;) {
+      const QJsonObject reply =
+          QJsonDocument::fromJson(QByteArray::fromStdString(buffer_.substr(0, zero))).object();
+      buffer_.erase(0, zero + 1);
+      if (reply.value("id").toInt(-1) != id) continue;
+      if (reply.contains("error")) {
+        *error = method + ": " + reply.value("error").toObject().value("message").toString().toStdString();
+        return std::nullopt;
+      }
+      return reply.value("result").toObject();
+    }
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now()).count();
+    if (left <= 0) {
+      *error = method + ": no answer in time";
+      return std::nullopt;
+    }
+    pollfd p{fromBrowser_, POLLIN, 0};
+    if (::poll(&p, 1, int(left)) <= 0) continue;
+    char chunk[65536];
+    const ssize_t n = ::read(fromBrowser_, chunk, sizeof chunk);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      *error = method + ": the browser went away";
+      return std::nullopt;
+    }
+    buffer_.append(chunk, size_t(n));
+  }
+}
+
+void HeadlessChromium::stop() {
+  if (pid_ > 0) {
+    std::string ignored;
+    if (toBrowser_ >= 0) (void)command("Browser.close", {}, false, &ignored, 2000);
+    // The whole group: the browser's helper processes go with it.
+    ::kill(-pid_, SIGKILL);
+    ::waitpid(pid_, nullptr, 0);
+    pid_ = -1;
+  }
+  if (toBrowser_ >= 0) ::close(toBrowser_);
+  if (fromBrowser_ >= 0) ::close(fromBrowser_);
+  toBrowser_ = fromBrowser_ = -1;
+  if (!profile_.empty()) {
+    std::error_code ec;
+    std::filesystem::remove_all(profile_, ec);
+    profile_.clear();
+  }
+}
+
+}  // namespace plombix::testing
