@@ -143,13 +143,20 @@ void PictureLoader::Shared::run() {
     PictureJobResult result = runJob(queued);
     {
       std::lock_guard lock(mutex);
-      running.reset();
       if (stop) break;
       inbox.push_back(std::move(result));
     }
+    {
+      std::lock_guard wakeLock(wakeMutex);
+      if (wake) wake();
+    }
+    // Idle only once the owner has been told: a waiter then finds the
+    // result and the call behind it.
+    {
+      std::lock_guard lock(mutex);
+      running.reset();
+    }
     changed.notify_all();
-    std::lock_guard wakeLock(wakeMutex);
-    if (wake) wake();
   }
   std::lock_guard lock(mutex);
   exited = true;
