@@ -48,16 +48,12 @@ CommandLine ParseCommandLine(const std::vector<std::string>& arguments, const st
   if (help) result.action = CommandLine::Action::PrintHelp;
   else if (version) result.action = CommandLine::Action::PrintVersion;
 
-  // The whole-command-line comparison, with FILE left out of it.
-  std::string rest;
-  bool first = true;
-  for (size_t i = 0; i < arguments.size(); ++i) {
-    if (int(i) == fileIndex) continue;
-    if (!first) rest += ' ';
-    rest += arguments[i];
-    first = false;
-  }
-  result.forceLast = Lower(rest) == "/force_last";
+  // The whole command line, FILE included, compared as the switch has
+  // always been: `plombix /force_last photo.jpg` shows the file but does not
+  // force the settings.
+  std::string whole;
+  for (size_t i = 0; i < arguments.size(); ++i) whole += (i ? " " : "") + arguments[i];
+  result.forceLast = Lower(whole) == "/force_last";
   if (fileIndex >= 0) result.file = Absolute(arguments[size_t(fileIndex)], currentFolder);
   return result;
 }

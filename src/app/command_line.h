@@ -3,11 +3,10 @@
 //
 // Rules:
 //  - "/force_last" (any letter case) applies a loaded configuration even
-//    when its "Use Last" flag is off. forceLast is set when the arguments
-//    other than FILE, joined with single spaces and lower-cased, are exactly
-//    "/force_last". Without a FILE that is the whole command line compared
-//    as before; with one, `plombix /force_last photo.jpg` keeps forceLast
-//    too, since the file is not a switch.
+//    when its "Use Last" flag is off. forceLast is set when the whole
+//    command line (the arguments joined with single spaces, lower-cased) is
+//    exactly "/force_last", as it always was: with a FILE beside it the file
+//    is shown but the switch does not apply.
 //  - FILE is the first argument that is not an option; it is shown after
 //    start-up as if dropped then. A relative FILE is taken from
 //    `currentFolder`. Later non-option arguments are reported and ignored.

@@ -10,8 +10,12 @@
 
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <memory>
+#include <string>
+#include <vector>
 
+#include "command_line.h"
 #include "ndi_runtime.h"
 #include "picture_loader.h"
 #include "plombix_dialog.h"
@@ -43,9 +47,28 @@ bool InstallEndSignals() {
   return true;
 }
 
+std::string CurrentFolder() {
+  std::string folder(4096, '\0');
+  if (!::getcwd(folder.data(), folder.size())) return {};
+  folder.resize(std::strlen(folder.c_str()));
+  return folder;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  // --help and --version answer before any window (or display) is needed.
+  const plombix::CommandLine early =
+      plombix::ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc), CurrentFolder());
+  if (early.action == plombix::CommandLine::Action::PrintHelp) {
+    std::fputs(plombix::HelpText().c_str(), stdout);
+    return 0;
+  }
+  if (early.action == plombix::CommandLine::Action::PrintVersion) {
+    std::fputs(plombix::VersionText(PLOMBIX_VERSION_TEXT).c_str(), stdout);
+    return 0;
+  }
+
   QApplication app(argc, argv);
   QApplication::setApplicationName(QString::fromUtf8(plombix::kApplicationName));
   QApplication::setOrganizationName(QStringLiteral("Voracraft"));
@@ -60,8 +83,16 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "plombix: no NDI runtime: %s\n", load.error.c_str());
   }
 
+  // Qt has taken its own options (-platform, -style, ...) out by now.
+  const QStringList arguments = QApplication::arguments().mid(1);
+  std::vector<std::string> texts;
+  for (const QString& argument : arguments) texts.push_back(argument.toStdString());
+  const plombix::CommandLine commandLine = plombix::ParseCommandLine(texts, CurrentFolder());
+  for (const std::string& line : commandLine.messages) std::fprintf(stderr, "%s\n", line.c_str());
+
   plombix::CNDIPlombixDlg::Options options;
-  options.commandLine = QApplication::arguments().mid(1).join(QLatin1Char(' '));
+  options.commandLine = arguments.join(QLatin1Char(' '));
+  options.startFile = commandLine.file;
   options.runtime = load.runtime;
   plombix::CNDIPlombixDlg dialog(std::move(options));
   std::unique_ptr<QSocketNotifier> endSignals;

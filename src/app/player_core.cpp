@@ -250,6 +250,7 @@ PictureOutcome PlayerCore::applyShown(PictureJobResult& result, bool send, bool 
     return outcome;
   }
   splashPending = false;
+  onAirPath = outcome.path;
   shownWithBorders = borderUse ? 1 : 0;
   const ViewerConfig& live = config_.live;
   fadeStepsLeft = FadeStepCount(live.fadeOn, output.frameRateN, output.frameRateD);

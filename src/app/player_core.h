@@ -183,6 +183,9 @@ class PlayerCore {
   bool overlayLoaded = false;
   // How the last show that was not superseded ended.
   PictureOutcome lastShowOutcome;
+  // The file of the picture on air; empty while none of the operator's is
+  // (the start-up picture, or after it left).
+  std::string onAirPath;
 
  private:
   using JobDone = std::function<void(PictureJobResult&)>;

@@ -10,6 +10,7 @@
 #include <QContextMenuEvent>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QFileInfo>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -20,8 +21,13 @@
 #include <QScreen>
 #include <QTimerEvent>
 #include <QToolButton>
+#include <QFileDialog>
+#include <QImageReader>
+#include <QKeySequence>
+#include <QThreadPool>
 #include <QVBoxLayout>
 
+#include <cstdio>
 #include <cstdlib>
 #include <ctime>
 
@@ -29,6 +35,8 @@
 #include "about_dialog.h"
 #include "ccol_button.h"
 #include "colour_picker_button.h"
+#include "control_bridge.h"
+#include "control_server.h"
 #include "links.h"
 #include "picture_label.h"
 #include "sdl_gamepad_source.h"
@@ -73,6 +81,7 @@ CNDIPlombixDlg::CNDIPlombixDlg(Options options, QWidget* parent)
 }
 
 CNDIPlombixDlg::~CNDIPlombixDlg() {
+  controlServer_.reset();  // on the window's thread: clients still waiting get an answer
   core.StopLoading();
   if (qApp) qApp->removeEventFilter(this);
   // The base class hides the window after our members are gone; a field
@@ -231,6 +240,18 @@ void CNDIPlombixDlg::buildMenus() {
   tickMenus();
 
   optionsMenu_ = menuBar_->addMenu(QStringLiteral("&Options"));
+  // Ways to put a picture on air besides a drop; the system-menu items
+  // follow in their own order.
+  QAction* open = optionsMenu_->addAction(QStringLiteral("Open picture\u2026"), this,
+                                          [this] { OpenPicture(); });
+  open->setShortcut(QKeySequence::Open);
+  open->setShortcutContext(Qt::WindowShortcut);
+  addAction(open);  // Ctrl+O works without opening the menu
+  optionsMenu_->addAction(QStringLiteral("Open overlay\u2026"), this, [this] { OpenOverlay(); });
+  recentMenu_ = optionsMenu_->addMenu(QStringLiteral("Recent pictures"));
+  connect(recentMenu_, &QMenu::aboutToShow, this, [this] { fillRecentMenu(); });
+  fillRecentMenu();
+  optionsMenu_->addSeparator();
   auto add = [this](int command, const char* text, bool checkable) {
     QAction* action = optionsMenu_->addAction(QString::fromUtf8(text));
     action->setCheckable(checkable);
@@ -315,6 +336,10 @@ void CNDIPlombixDlg::startTick() {
   }
 
   core.StartPublishing(instanceNumber);
+  recent_ = RecentFiles(options_->recentFile.empty() ? RecentFiles::DefaultPath(instanceNumber + 1)
+                                                     : options_->recentFile);
+  (void)recent_.load();  // a missing or damaged list is an empty one
+  startRemoteControl();
   startTimer(TIMER_RESTORE, kRestoreDelayMs);
   stopTimer(TIMER_START);
   startTimer(TIMER_TICK, kTickPeriodMs);
@@ -327,9 +352,17 @@ void CNDIPlombixDlg::restoreTick() {
 }
 
 void CNDIPlombixDlg::RestoreFromConfig() {
+  // A file named on the command line is shown in place of the restored
+  // picture, as if it had been dropped now.
+  const bool fromCommandLine = !options_->startFile.empty();
+  if (fromCommandLine) {
+    config.imagePath.assign(options_->startFile);
+    config.currentFileName = options_->startFile;
+  }
   // The overlay and the picture load off the window's thread; the rest of
   // the restore follows when they are ready, in its order.
-  core.RestorePictures([this](const PictureOutcome& overlay, const PictureOutcome& shown) {
+  core.RestorePictures([this, fromCommandLine](const PictureOutcome& overlay,
+                                               const PictureOutcome& shown) {
     if (overlay.shown()) {
       built_.as<QCheckBox>(1066)->setChecked(config.live.overlayOn != 0);
       core.overlayLoaded = true;
@@ -337,7 +370,11 @@ void CNDIPlombixDlg::RestoreFromConfig() {
     } else if (overlay.status != PartStatus::Superseded) {
       config.overlayPath.clear();
     }
-    if (!shown.shown() && shown.status != PartStatus::Superseded) config.imagePath.clear();
+    if (shown.shown()) {
+      if (fromCommandLine) rememberShown(shown.path);
+    } else if (shown.status != PartStatus::Superseded && !fromCommandLine) {
+      config.imagePath.clear();
+    }
     slideshow.CheckRestoredSequence(config.slideshowName);
     startTimer(TIMER_WATCH, kWatchPeriodMs);
     slideshow.ResumeAfterRestore();
@@ -418,6 +455,7 @@ void CNDIPlombixDlg::EndWithoutQuestion() {
 }
 
 void CNDIPlombixDlg::shutDown(bool save) {
+  controlServer_.reset();  // clients still waiting hear that the player ends
   if (save) (void)saveSettings();
   core.Shutdown();  // abandons any picture still loading
   for (QBasicTimer* timer : timers_) timer->stop();
@@ -538,13 +576,108 @@ void CNDIPlombixDlg::dropEvent(QDropEvent* event) {
 bool CNDIPlombixDlg::OnDropFiles(const QStringList& paths) {
   if (paths.isEmpty() || startupFailed) return false;
   (void)readControls();
-  const std::string path = S(paths.first());
+  ShowFile(S(paths.first()));
+  return true;
+}
+
+void CNDIPlombixDlg::ShowFile(const std::string& path, PictureDone done) {
+  if (startupFailed) return;
   // The whole path is shown and watched; the settings file keeps it only
   // when it fits its field (else it stores it empty, never cut).
   config.imagePath.assign(path);
   config.currentFileName = path;
-  core.ShowPicture(true);
-  return true;
+  core.ShowPicture(true, [this, done = std::move(done)](const PictureOutcome& outcome) {
+    if (outcome.shown()) rememberShown(outcome.path);
+    if (done) done(outcome);
+  });
+}
+
+void CNDIPlombixDlg::LoadOverlayFile(const std::string& path, PictureDone done) {
+  if (startupFailed) return;
+  config.overlayPath.assign(path);
+  config.overlayName = path;
+  core.LoadOverlay([this, done = std::move(done)](const PictureOutcome& outcome) {
+    if (outcome.status != PartStatus::Superseded) {
+      core.overlayLoaded = outcome.shown();
+      if (core.overlayLoaded) setLabel(1068, Q(config.overlayName));
+    }
+    if (done) done(outcome);
+  });
+}
+
+QString CNDIPlombixDlg::askForFile(const QString& caption) {
+  // Start in the folder of the last picture; offer the formats the decoder reads.
+  QString folder;
+  const std::string last = config.currentFileName.empty() ? config.imagePath.toUtf8()
+                                                          : config.currentFileName;
+  if (!last.empty()) folder = QFileInfo(Q(last)).absolutePath();
+  QStringList patterns;
+  for (const QByteArray& format : QImageReader::supportedImageFormats())
+    patterns << QStringLiteral("*.") + QString::fromLatin1(format);
+  const QString filter = QStringLiteral("Pictures (%1);;All files (*)").arg(patterns.join(' '));
+  if (options_->chooseFile) return options_->chooseFile(this, caption, folder, filter);
+  return QFileDialog::getOpenFileName(this, caption, folder, filter);
+}
+
+void CNDIPlombixDlg::OpenPicture() {
+  if (startupFailed) return;
+  const QString file = askForFile(QStringLiteral("Open picture"));
+  if (!file.isEmpty()) OnDropFiles({file});
+}
+
+void CNDIPlombixDlg::OpenOverlay() {
+  if (startupFailed) return;
+  const QString file = askForFile(QStringLiteral("Open overlay"));
+  if (!file.isEmpty()) LoadOverlayFile(S(file));
+}
+
+void CNDIPlombixDlg::rememberShown(const std::string& path) {
+  if (!recent_.add(path) || recent_.filePath().empty()) return;
+  if (!recentSaver_) {
+    recentSaver_ = new QThreadPool(this);
+    recentSaver_->setMaxThreadCount(1);  // saves in the order they were made
+  }
+  recentSaver_->start([list = recent_] { (void)list.save(); });
+}
+
+void CNDIPlombixDlg::fillRecentMenu() {
+  recentMenu_->clear();
+  for (const std::string& path : recent_.entries()) {
+    recentMenu_->addAction(Q(path), this, [this, path] { OnDropFiles({Q(path)}); });
+  }
+  recentMenu_->setEnabled(!recent_.entries().empty());
+}
+
+void CNDIPlombixDlg::startRemoteControl() {
+  const control::ControlSettings settings =
+      options_->control ? *options_->control : control::ControlSettingsFromEnvironment(instanceNumber + 1);
+  if (!settings.enabled) {
+    if (!settings.reason.empty())
+      std::fprintf(stderr, "plombix: remote control off: %s\n", settings.reason.c_str());
+    return;
+  }
+  bridge_ = std::make_unique<ControlBridge>(*this);
+  std::string error;
+  controlServer_ = control::ControlServer::Start(
+      settings, *bridge_,
+      [this](std::function<void()> task) {
+        QMetaObject::invokeMethod(this, std::move(task), Qt::QueuedConnection);
+      },
+      &error);
+  if (!controlServer_) {
+    std::fprintf(stderr, "plombix: remote control off: %s\n", error.c_str());
+    return;
+  }
+  std::fprintf(stderr, "plombix: remote control at %s\n", controlServer_->url().c_str());
+}
+
+std::string CNDIPlombixDlg::controlUrl() const {
+  return controlServer_ ? controlServer_->url() : std::string();
+}
+
+std::string CNDIPlombixDlg::sourceName() const {
+  if (!instanceAcquired_ || !core.output.initialized()) return {};
+  return "Vora Plombix " + std::to_string(instanceNumber + 1);
 }
 
 // --- Options menu and More/Less -----------------------------------------------

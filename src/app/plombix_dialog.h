@@ -20,10 +20,13 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "config_file.h"
+#include "control_settings.h"
 #include "dialog_template.h"
 #include "file_watch.h"
 #include "gamepad.h"
@@ -31,12 +34,14 @@
 #include "ndi_runtime.h"
 #include "player_core.h"
 #include "prompter.h"
+#include "recent_files.h"
 #include "slideshow.h"
 #include "timer_ids.h"
 
 class QAction;
 class QMenu;
 class QMenuBar;
+class QThreadPool;
 
 namespace plombix {
 
@@ -48,7 +53,11 @@ QPoint CopyWindowPosition(int index, const QRect& first, const QRect& area);
 
 class AdDialog;
 class CColButton;
+class ControlBridge;
 class VidBox;
+namespace control {
+class ControlServer;
+}
 
 // Commands of the Options menu (the window's system menu elsewhere).
 enum OptionsCommand : int {
@@ -90,6 +99,14 @@ class CNDIPlombixDlg : public QDialog,
     int pictureChoice = -1;          // 0..9; -1: random
     bool supportWindow = true;       // show the support window at first showing
     std::string configDir;           // prefix of the settings file name ("" = working dir)
+    std::string startFile;           // shown after the start-up period, as if dropped then
+    // The remote-control API: nullopt takes it from the environment at the
+    // start tick; tests give their own (port 0: any free port).
+    std::optional<control::ControlSettings> control;
+    // Asks for a file to open (caption, start folder, filter); an empty
+    // answer is a cancel. Null: Qt's file dialog.
+    std::function<QString(QWidget*, const QString&, const QString&, const QString&)> chooseFile;
+    std::string recentFile;          // the recent-pictures list ("" = the user's config folder)
   };
 
   explicit CNDIPlombixDlg(Options options, QWidget* parent = nullptr);
@@ -104,12 +121,26 @@ class CNDIPlombixDlg : public QDialog,
   // Applies every picture load still under way as soon as it is ready
   // (tests: the player itself never waits).
   void waitForLoads() { core.WaitForLoads(); }
+  // Shows a file exactly as a drop does; `done` hears how it ended.
+  void ShowFile(const std::string& path, PictureDone done = {});
+  // Makes a file the overlay (as Grab Overlay does with the shown picture):
+  // loaded at output scale; `done` hears how it ended.
+  void LoadOverlayFile(const std::string& path, PictureDone done = {});
+  // "Open picture..." and "Open overlay..." of the Options menu.
+  void OpenPicture();
+  void OpenOverlay();
+  // The published source's name ("Vora Plombix 1"); empty before the start
+  // tick.
+  std::string sourceName() const;
+  // The remote-control API's address, empty while it is off.
+  std::string controlUrl() const;
+  const RecentFiles& recentFiles() const { return recent_; }
   void ExitConfirmation();          // Exit button, Esc, the ninth copy
   // Ends the player as a confirmed exit does, without the question: the
   // settings saved when "Use Last" is on (and this copy has a file), the
   // sender destroyed, the lock released. SIGTERM, SIGINT and SIGHUP.
   void EndWithoutQuestion();
-  void OnSysCommand(int command);   // the Options menu
+  void OnSysCommand(int command);   // the Options menu (its commands from the system menu)
   void OnMoreLess();
   bool isTimerActive(int id) const;
   int timerPeriod(int id) const;    // 0 when not running
@@ -163,6 +194,10 @@ class CNDIPlombixDlg : public QDialog,
   void LabelStepButtons();
   // Ticks the Resolution, Framerate and Background entries in force.
   void tickMenus();
+  void fillRecentMenu();
+  void rememberShown(const std::string& path);
+  void startRemoteControl();
+  QString askForFile(const QString& caption);
 
   // Control handlers.
   void wireControls();
@@ -179,6 +214,8 @@ class CNDIPlombixDlg : public QDialog,
   void onRangeClicked();
   void onGrabOverlayClicked();
   void onOverlayUseClicked();
+  // A colour set from outside the colour button (which = 0: 1053, 1: 1054).
+  void pickColour(int which, uint32_t rgb);
 
   // Settings <-> controls.
   bool readControls();  // false (after the range message) on a bad number
@@ -269,11 +306,17 @@ class CNDIPlombixDlg : public QDialog,
   QHash<int, QHash<int, QAction*>> menuActions_;  // menu button id -> command id -> entry
   QHash<int, QBasicTimer*> timers_;
   QHash<int, int> periods_;
+  QMenu* recentMenu_ = nullptr;
+  RecentFiles recent_;
+  QThreadPool* recentSaver_ = nullptr;  // writes the recent list off the window's thread, in order
+  std::unique_ptr<ControlBridge> bridge_;
+  std::unique_ptr<control::ControlServer> controlServer_;
   int fullHeight_ = 0;
   QString onAirName_;       // what the picture-name label shows when nothing else is to say
   bool noticeShowing_ = false;
   bool shownOnce_ = false;
   bool instanceAcquired_ = false;
+  friend class ControlBridge;
   InstanceLock::Result lockResult_ = InstanceLock::Result::AllTaken;
 };
 

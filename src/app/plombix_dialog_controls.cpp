@@ -174,6 +174,11 @@ void CNDIPlombixDlg::onGrabOverlayClicked() {
   });
 }
 
+void CNDIPlombixDlg::pickColour(int which, uint32_t rgb) {
+  built_.as<ColourPickerButton>(which == 0 ? 1053 : 1054)->setColour(ColourOf(rgb));
+  core.SetFillColour(which, rgb);
+}
+
 void CNDIPlombixDlg::onOverlayUseClicked() {
   auto* box = built_.as<QCheckBox>(1066);
   box->setChecked(core.SetOverlayUse(box->isChecked()));

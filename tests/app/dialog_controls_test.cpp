@@ -318,7 +318,10 @@ TEST_F(DialogTest, OptionsMenuTogglesAndSaves) {
     for (QAction* a : dlg.optionsMenu()->actions()) out << a->text();
     return out;
   }();
-  EXPECT_EQ(texts, (QStringList{"No alpha output", "Always on top", "Use Last", "Use Image",
+  // The ways to open a picture first, then the system menu's items in order.
+  EXPECT_EQ(texts, (QStringList{QString::fromUtf8("Open picture\u2026"),
+                                QString::fromUtf8("Open overlay\u2026"), "Recent pictures", "",
+                                "No alpha output", "Always on top", "Use Last", "Use Image",
                                 "Save config now", "", "Open online help (ReadMe file)",
                                 "&About NDI Plombix..."}));
 }

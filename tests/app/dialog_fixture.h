@@ -113,6 +113,13 @@ class DialogTest : public ::testing::Test {
     options.supportWindow = false;
     options.configDir = settingsDir;
     options.commandLine = commandLine;
+    options.control = control::ControlSettings{};  // off unless a test turns it on
+    options.recentFile = dir.path().toStdString() + "/recent.txt";
+    options.chooseFile = [this](QWidget*, const QString& caption, const QString& folder,
+                                const QString& filter) {
+      chooserCalls.push_back({caption, folder, filter});
+      return chosenFile;
+    };
     return options;
   }
 
@@ -149,6 +156,12 @@ class DialogTest : public ::testing::Test {
     dlg.waitForLoads();
     return dlg.core.lastShowOutcome.shown() && dlg.core.lastShowOutcome.path == *paths.begin();
   }
+
+  struct ChooserCall {
+    QString caption, folder, filter;
+  };
+  std::vector<ChooserCall> chooserCalls;  // what the file dialog was asked
+  QString chosenFile;                     // its answer ("" = cancel)
 
   QTemporaryDir dir;
   std::string runtimeDir;
