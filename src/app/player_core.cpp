@@ -164,7 +164,7 @@ PrepareRequest PlayerCore::overlayRequest(const Layout& layout) const {
 
 uint64_t PlayerCore::submit(LoadJob job, JobDone done, bool resizes) {
   if (!loader_) return 0;
-  if (!job.shownCandidates.empty()) {
+  if (!job.shownCandidates.empty() && !job.shownCandidates.front().path.empty()) {
     const std::string& path = job.shownCandidates.front().path;
     const size_t slash = path.rfind('/');
     view_.showLoading(slash == std::string::npos ? path : path.substr(slash + 1));

@@ -113,7 +113,8 @@ class DialogTest : public ::testing::Test {
     options.supportWindow = false;
     options.configDir = settingsDir;
     options.commandLine = commandLine;
-    options.control = control::ControlSettings{};  // off unless a test turns it on
+    options.control = remote;  // off unless a test turns it on
+    options.startFile = startFile;
     options.recentFile = dir.path().toStdString() + "/recent.txt";
     options.chooseFile = [this](QWidget*, const QString& caption, const QString& folder,
                                 const QString& filter) {
@@ -162,6 +163,8 @@ class DialogTest : public ::testing::Test {
   };
   std::vector<ChooserCall> chooserCalls;  // what the file dialog was asked
   QString chosenFile;                     // its answer ("" = cancel)
+  control::ControlSettings remote;        // the remote-control API (off)
+  std::string startFile;                  // the command line's FILE
 
   QTemporaryDir dir;
   std::string runtimeDir;
