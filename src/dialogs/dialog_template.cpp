@@ -92,18 +92,12 @@ DialogBaseUnits FitBaseUnits(DialogBaseUnits start, std::span<const ControlNeed>
 
 namespace {
 
-QStyleOptionButton ButtonOption(const QWidget& widget, const QString& text, int height) {
-  QStyleOptionButton option;
-  option.initFrom(&widget);
-  option.text = text;
-  option.rect = QRect(0, 0, 1000, height);
-  return option;
-}
-
 // The pixels beside the contents rectangle `element` of a button-like
 // widget: its width minus that of the contents, for a wide trial rectangle.
 int ButtonDecorationWidth(const QWidget& widget, QStyle::SubElement element, int height) {
-  const QStyleOptionButton option = ButtonOption(widget, QString(), height);
+  QStyleOptionButton option;
+  option.initFrom(&widget);
+  option.rect = QRect(0, 0, 1000, height);
   const QRect contents = widget.style()->subElementRect(element, &option, &widget);
   return option.rect.width() - contents.width();
 }
