@@ -140,6 +140,7 @@ void CNDIPlombixDlg::initDialog() {
 
   fullHeight_ = height();
   setFixedHeight(fullHeight_ * 2 / 3);
+  built_.setFolded(true);
   expanded = false;
 
   gamepad.DetectAtStartup();
@@ -735,10 +736,12 @@ void CNDIPlombixDlg::OnMoreLess() {
   const int current = height();
   if (expanded) {
     setFixedHeight(current * 2 / 3);
+    built_.setFolded(true);
     built_.as<QPushButton>(1061)->setText(QStringLiteral("More"));
     expanded = false;
   } else {
     setFixedHeight(current / 2 * 3);
+    built_.setFolded(false);
     built_.as<QPushButton>(1061)->setText(QStringLiteral("Less"));
     expanded = true;
   }

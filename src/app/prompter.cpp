@@ -2,6 +2,8 @@
 
 #include <QMessageBox>
 
+#include "message_box.h"
+
 namespace plombix {
 namespace {
 
@@ -12,13 +14,15 @@ QString TitleOrName(const QString& title) {
 }  // namespace
 
 void MessageBoxPrompter::message(const QString& text, const QString& title) {
-  QMessageBox::information(parent_, TitleOrName(title), text, QMessageBox::Ok);
+  QMessageBox box(parent_);
+  SetUpMessageBox(box, BoxButtons::Ok, TitleOrName(title), text);
+  box.exec();
 }
 
 bool MessageBoxPrompter::confirm(const QString& text, const QString& title) {
-  return QMessageBox::question(parent_, TitleOrName(title), text,
-                               QMessageBox::Ok | QMessageBox::Cancel,
-                               QMessageBox::Cancel) == QMessageBox::Ok;
+  QMessageBox box(parent_);
+  SetUpMessageBox(box, BoxButtons::OkCancel, TitleOrName(title), text);
+  return box.exec() == QMessageBox::Ok;
 }
 
 }  // namespace plombix

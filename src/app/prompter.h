@@ -21,7 +21,8 @@ class Prompter {
   virtual bool confirm(const QString& text, const QString& title) = 0;
 };
 
-// Real message boxes, modal to `parent`.
+// Real message boxes, modal to `parent`, each at least as wide as a window
+// manager needs to show its title whole (SetUpMessageBox).
 class MessageBoxPrompter final : public Prompter {
  public:
   explicit MessageBoxPrompter(QWidget* parent) : parent_(parent) {}

@@ -72,12 +72,57 @@ constexpr ControlSpec kMainControls[] = {
     {1071, K::ColButton, "B\n\nPgUp", 278, 191, 37, 30, kTwoLine},
 };
 
+// The captions the main window's controls take at run time, each in its
+// widest form (numbers 0..255 at three digits; digits share one width in
+// the dialog font). The picture-name, base-name and overlay-name labels
+// show file names of any length and are left to their tool tips.
+constexpr RunTimeText kMainRunTimeTexts[] = {
+    {1002, "1080 x 1920"},
+    {1002, "4096 x 2160"},
+    {1003, "29.97p"},
+    {1015, "4096 x 2160 - 29.97 fps"},
+    {1015, "1080 x 1920 - 29.97 fps"},
+    {1052, "Grad Fill 1"},
+    {1052, "Set from o/p"},
+    {1052, "Transparent"},
+    {1016, "1:1 pixel sizing"},
+    {1016, "Fill height/width & add borders"},
+    {1016, "Fill screen, crop where needed"},
+    {1055, "from 16384 x 12208"},
+    {1056, "SlideShow"},
+    {1056, "S/Show 255"},
+    {1048, "Grabbed"},
+    {1048, "Grab used"},
+    {1049, "16-235"},
+    {1021, "Fade"},
+    {1000, "Watching"},
+    {1061, "Less"},
+    {1062, "99"},
+    {1063, "99"},
+    {1058, "Start at:- 255"},
+    {1059, "End at:- 255"},
+    {1074, "240"},
+    {1069, "Invalid start or end"},
+    {1069, "Invalid seq start"},
+    {1060, "GamePad found"},
+    {1070, "X\n\nHome"},
+    {1050, "Y\n\nEnd"},
+    {1072, "A  ->\n\nPgDn"},
+    {1071, "<-  B\n\nPgUp"},
+};
+
 // Template 100: the About box, 227 x 44 DU.
 constexpr ControlSpec kAboutControls[] = {
     {kNoId, K::Picture, "", 8, 7, 43, 30, 0, 144},
     {1022, K::Label, "", 58, 8, 162, 8},
     {1023, K::Label, "", 58, 20, 108, 8},
     {1, K::DefaultPushButton, "OK", 170, 25, 50, 14},
+};
+
+// The About box's two lines with a long version on each side.
+constexpr RunTimeText kAboutRunTimeTexts[] = {
+    {1022, "NDI\u00ae Plombix, v1.10.10.10, NDI v6.10.10.10, x64"},
+    {1023, "Voracraft Ltd, Sep-2099"},
 };
 
 // Template 122: the support window, 441 x 266 DU. The picture itself is
@@ -94,8 +139,14 @@ constexpr ControlSpec kSupportControls[] = {
     {2104, K::Label, "", 296, 258, 138, 8},
 };
 
-const DialogTemplate kMainTemplate{102, "Vora  Plombix for NDI\u00ae", 321, 228, kMainControls};
-const DialogTemplate kAboutTemplate{100, "About NDI\u00ae Plombix", 227, 44, kAboutControls};
+// The main window folds in the gap between the More row (down to 136 DU)
+// and the Border size, Simple Slideshow and Overlay groups (from 145 DU).
+constexpr int kMainFoldDu = 140;
+
+const DialogTemplate kMainTemplate{
+    102, "Vora  Plombix for NDI\u00ae", 321, 228, kMainControls, kMainRunTimeTexts, kMainFoldDu};
+const DialogTemplate kAboutTemplate{
+    100, "About NDI\u00ae Plombix", 227, 44, kAboutControls, kAboutRunTimeTexts};
 const DialogTemplate kSupportTemplate{
     122, "How you can support development of this NDI software...", 441, 266, kSupportControls};
 

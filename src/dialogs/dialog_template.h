@@ -3,24 +3,49 @@
 //
 // Dialog units (DU) make a layout follow its font: one horizontal unit is a
 // quarter of the font's average character width, one vertical unit an eighth
-// of its character height. The conversion is done as the desktop platform
-// the layouts were drawn for does it:
+// of its character height. The builder starts from the rule of the desktop
+// platform the layouts were drawn for:
 //
 //   avgCharWidth = (width of "A..Za..z" / 26 + 1) / 2        (integer steps)
 //   charHeight   = ascent + descent of the font               (pixels)
-//   x px = MulDiv(x DU, avgCharWidth, 4)     y px = MulDiv(y DU, charHeight, 8)
+//
+// The layouts were drawn for a narrower font than ours, and for that
+// platform's narrower check boxes and button frames, so with these units
+// alone some captions do not fit their rectangles (the check box "Equal"
+// loses its last letter). The builder therefore raises each unit, per
+// template, to the smallest value at which every text a control shows -- its
+// template text and the captions it takes at run time -- fits that control
+// with the font and style actually used (FitBaseUnits, ControlNeed). Units
+// are kept in sixteenths of a pixel so that a raised unit may lie between
+// whole pixels; the tables stay in dialog units, the one source of the
+// layout. The conversion:
+//
+//   x px = MulDiv(x DU, avgCharWidth, 4 * 16)
+//   y px = MulDiv(y DU, charHeight, 8 * 16)     (both in 1/16 px)
 //
 // where MulDiv(a, b, c) = a * b / c rounded to the nearest integer, halves
 // away from zero. Each of x, y, width and height is converted on its own, so
 // the right edge is x px + width px (not the converted right edge).
-// Worked example: avgCharWidth 6, charHeight 13 (an 8-point dialog font at
-// 96 dpi): the main window's 321 x 228 DU become 482 x 371 px (481.5 and
-// 370.5 rounded up).
+// Worked example: the platform units 6 x 13 px (an 8-point dialog font at
+// 96 dpi) are 96 x 208 sixteenths: the main window's 321 x 228 DU become
+// 482 x 371 px (481.5 and 370.5 rounded up). Raised to 7 1/4 px (116
+// sixteenths) a 28 DU check box is 28 * 116 / 64 = 50.75 -> 51 px wide.
+//
+// What a control needs (ControlNeed, pixels, with the widget's own font and
+// style): labels the advance of their text and one line's height; push
+// buttons the text plus the style's frame and button margin; check boxes and
+// radios the text beside their indicator (the style's contents rectangle);
+// group boxes their title rectangle with the same margin on both sides; menu
+// buttons the text with room for the drop-down arrow on both sides (it stays
+// centred); number edits their widest value inside the edit's frame and
+// margins; state-coloured buttons their text inside the face, two-line ones
+// both lines on either side of the centre. Pictures, colour pickers and the
+// preview show no text.
 //
 // Dialog font: "DejaVu Sans" at 8 points (installed by the bootstrap step on
 // every machine we build on, so layouts and tests come out the same
 // everywhere); when that family is missing Qt substitutes the closest sans
-// face and the layout still scales with whatever font is used.
+// face and the layout still follows whatever font is used.
 //
 // Texts follow the platform's mnemonic rule: "&&" shows a single "&" and a
 // single "&" marks the next letter. Buttons, check boxes, radios, group boxes
@@ -32,8 +57,10 @@
 #include <QHash>
 #include <QList>
 #include <QPixmap>
+#include <QPointer>
 #include <QSize>
 #include <QString>
+#include <QStringList>
 #include <QWidget>
 
 #include <functional>
@@ -70,7 +97,7 @@ enum ControlFlag : unsigned {
   kNotify = 1u << 4,       // picture reports clicks (PictureLabel::clicked)
   kUnderlined = 1u << 5,   // dialog font with underlining (link buttons)
   kTwoLine = 1u << 6,      // CColButton in text mode 3, text "upper\n\nlower"
-  kBorder = 1u << 7,       // sunken border (preview box)
+  kBorder = 1u << 7,       // thin line border drawn by a QFrame (preview box)
 };
 
 struct ControlSpec {
@@ -82,12 +109,24 @@ struct ControlSpec {
   int bitmapId = 0;  // Picture: the built-in bitmap shown
 };
 
+// A text a control takes at run time, as it shows on screen (no mnemonic
+// rule): the widest forms of the captions its owners set, for the fit of the
+// dialog units. Two-line buttons write "upper\n\nlower".
+struct RunTimeText {
+  int id = kNoId;
+  const char* text = "";  // UTF-8
+};
+
 struct DialogTemplate {
   int id = 0;
   const char* caption = "";  // UTF-8
   int widthDu = 0;           // client area in dialog units
   int heightDu = 0;
   std::span<const ControlSpec> controls;
+  std::span<const RunTimeText> runTimeTexts = {};
+  // Folding: while folded, every control whose rectangle starts at or below
+  // this line is hidden (0: the template does not fold).
+  int foldDu = 0;
 };
 
 // Template 102, the main window (every control, the labels and group boxes
@@ -101,9 +140,17 @@ const ControlSpec* FindControl(const DialogTemplate& tmpl, int id);
 
 // --- Dialog units ------------------------------------------------------------
 
+// Base units are counted in sixteenths of a pixel.
+inline constexpr int kUnitSteps = 16;
+
 struct DialogBaseUnits {
-  int avgCharWidth = 0;  // pixels
-  int charHeight = 0;    // pixels
+  int avgCharWidth = 0;  // 1/16 pixels
+  int charHeight = 0;    // 1/16 pixels
+  // Units of whole pixels, as the platform rule gives them.
+  static constexpr DialogBaseUnits Pixels(int avgCharWidthPx, int charHeightPx) {
+    return {avgCharWidthPx * kUnitSteps, charHeightPx * kUnitSteps};
+  }
+  friend bool operator==(const DialogBaseUnits&, const DialogBaseUnits&) = default;
 };
 
 // a * b / c rounded to nearest, halves away from zero; -1 when c is 0 or
@@ -113,10 +160,36 @@ int MulDiv(int a, int b, int c);
 int AverageCharWidth(int widthOf52Letters);
 int DuToPixelsX(int du, DialogBaseUnits units);
 int DuToPixelsY(int du, DialogBaseUnits units);
-// The base units of `font` (see the file comment).
+// The platform's base units of `font` (see the file comment), before any
+// raise.
 DialogBaseUnits BaseUnitsOf(const QFont& font);
 // The dialog font (see the file comment).
 QFont DialogFont();
+
+// --- Fitting the units to the captions ---------------------------------------
+
+// The pixels one control needs for one of its texts.
+struct ControlNeed {
+  int widthDu = 0, heightDu = 0;  // the control's rectangle
+  QSize pixels;                   // what its text needs (0 where nothing)
+};
+
+// The smallest units, each at least the one in `start`, at which every need
+// fits: DuToPixelsX(widthDu) >= pixels.width() and the same vertically. A
+// need that no unit up to four times `start` satisfies (a text in a
+// rectangle 0 DU wide) is left unmet rather than growing the window without
+// bound. Needs of 0 pixels never raise a unit.
+DialogBaseUnits FitBaseUnits(DialogBaseUnits start, std::span<const ControlNeed> needs);
+
+// The pixels `widget`, made for `spec` by the builder, needs to show `text`
+// (as it shows on screen) whole, with its own font and style; see the file
+// comment for each kind.
+QSize NeededPixels(const ControlSpec& spec, const QWidget& widget, const QString& text);
+
+// Every text control `spec` of `tmpl` can show, as it shows on screen: the
+// template text (mnemonic rule applied) and the template's run-time texts
+// for its id. Empty texts are left out.
+QStringList ShownTexts(const DialogTemplate& tmpl, const ControlSpec& spec);
 
 // The text a plain label shows for a platform text: "&&" -> "&", a single
 // "&" dropped (it would only underline the next letter).
@@ -154,7 +227,7 @@ QString RangeMessage(NumberRange range);
 
 struct BuildOptions {
   // Creates the preview box (PreviewBox kind) as a child of `parent`; the
-  // builder sets its geometry. Without it a plain framed placeholder is made
+  // builder sets its geometry. Without it a plain QFrame placeholder is made
   // that the window can replace (see BuiltDialog::replace).
   std::function<QWidget*(QWidget* parent, const ControlSpec& spec)> previewFactory;
   // Sets the dialog font on the parent (its children inherit it). On by
@@ -177,7 +250,16 @@ class BuiltDialog {
   // Every widget made, in table order (labels without id included).
   const QList<QWidget*>& widgets() const { return all_; }
   QSize clientSize() const { return clientSize_; }
+  // The units the layout was built with (raised to fit the captions), and
+  // the platform's units of the dialog font it started from.
   DialogBaseUnits baseUnits() const { return units_; }
+  DialogBaseUnits platformUnits() const { return platformUnits_; }
+  // Folds the dialog (hides every control starting at or below the
+  // template's fold line) or unfolds it (shows again exactly the controls
+  // the fold hid). Nothing happens for a template without a fold line or
+  // when the state does not change.
+  void setFolded(bool folded);
+  bool folded() const { return folded_; }
   // Puts `replacement` (a child of the same parent) where control `id` was,
   // with its geometry, visibility and stacking place, and deletes the old
   // widget. False when `id` is unknown or `replacement` is null.
@@ -190,11 +272,18 @@ class BuiltDialog {
   QList<QWidget*> all_;
   QSize clientSize_;
   DialogBaseUnits units_;
+  DialogBaseUnits platformUnits_;
+  QList<qsizetype> belowFold_;  // indices into all_ the fold line hides
+  QList<QPointer<QWidget>> hiddenByFold_;
+  bool folded_ = false;
 };
 
 // Creates every control of `tmpl` as a child of `parent` in table order (the
-// tab order) and returns the lookup. The parent is not resized: the caller
-// applies clientSize() (fixed or not) itself.
+// tab order), fits the dialog units to the controls' texts (see the file
+// comment), places the controls and returns the lookup. A control made as a
+// QFrame (the placeholder, or what the preview factory made) gets a thin
+// line border when the table asks for one (kBorder). The parent is not
+// resized: the caller applies clientSize() (fixed or not) itself.
 BuiltDialog BuildDialog(const DialogTemplate& tmpl, QWidget* parent,
                         const BuildOptions& options = {});
 

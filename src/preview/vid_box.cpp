@@ -19,15 +19,15 @@ QStringList LocalDropPaths(const QList<QUrl>& urls) {
   return paths;
 }
 
-VidBox::VidBox(QWidget* parent) : QWidget(parent) {
-  // The box paints every pixel itself (from its canvas); Qt must not clear
-  // it first.
+VidBox::VidBox(QWidget* parent) : QFrame(parent) {
+  // The box paints every pixel itself (its frame and, from its canvas, the
+  // client area); Qt must not clear it first.
   setAttribute(Qt::WA_OpaquePaintEvent);
   setAcceptDrops(true);
 }
 
 bool VidBox::Setup() {
-  borderWidth = PreviewFrame::TallyBorderWidth(height());
+  borderWidth = PreviewFrame::TallyBorderWidth(clientRect().height());
   tallyState = TallyNone;
   return frame_.Setup();
 }
@@ -45,8 +45,9 @@ void VidBox::Present() {
 int VidBox::BorderInset(int width) { return width <= 0 ? 0 : (width + 1) / 2; }
 
 void VidBox::drawIntoCanvas() {
-  if (canvas_.size() != size()) {
-    canvas_ = QImage(size(), QImage::Format_RGB32);
+  const QSize client = clientRect().size();
+  if (canvas_.size() != client) {
+    canvas_ = QImage(client, QImage::Format_RGB32);
     canvas_.fill(kBackgroundColour);
   }
   QPainter painter(&canvas_);
@@ -58,7 +59,7 @@ void VidBox::drawIntoCanvas() {
   const int sourceWidth = frame_.header.width;
   const int sourceHeight = frame_.header.height < 0 ? -frame_.header.height : frame_.header.height;
   if (sourceWidth <= 0 || sourceHeight <= 0) return;
-  const PreviewRect dest = frame_.DestinationRect(width(), height());
+  const PreviewRect dest = frame_.DestinationRect(client.width(), client.height());
   if (dest.width <= 0 || dest.height <= 0) return;
 
   // Bytes blue, green, red, ignored fourth byte: RGB32 on a little-endian
@@ -75,16 +76,18 @@ void VidBox::drawIntoCanvas() {
 void VidBox::paintEvent(QPaintEvent* /*event*/) {
   drawIntoCanvas();
   QPainter painter(this);
-  painter.drawImage(0, 0, canvas_);
+  drawFrame(&painter);
+  const QRect client = clientRect();
+  if (client.isEmpty()) return;
+  painter.drawImage(client.topLeft(), canvas_);
   if (tallyState == TallyNone) return;
   const QColor pen = tallyState == TallyPreview ? QColor(0, 255, 0) : QColor(255, 0, 0);
   const int t = BorderInset(borderWidth);
-  const int w = width();
-  const int h = height();
-  painter.fillRect(0, 0, w, t, pen);
-  painter.fillRect(0, h - t, w, t, pen);
-  painter.fillRect(0, 0, t, h, pen);
-  painter.fillRect(w - t, 0, t, h, pen);
+  const int x = client.x(), y = client.y(), w = client.width(), h = client.height();
+  painter.fillRect(x, y, w, t, pen);
+  painter.fillRect(x, y + h - t, w, t, pen);
+  painter.fillRect(x, y, t, h, pen);
+  painter.fillRect(x + w - t, y, t, h, pen);
 }
 
 void VidBox::dragEnterEvent(QDragEnterEvent* event) {

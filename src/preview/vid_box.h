@@ -2,15 +2,21 @@
 // (PreviewFrame) and paints it fitted into the box by its picture aspect
 // ratio, with a red (program) or green (preview) tally border.
 //
-// Painting, in this order:
-//  1. needsClear set: clear it and fill the whole box with RGB(100,100,100).
+// The box is a QFrame: the window's layout table gives it a thin line
+// border (one pixel, the frame's own colour), drawn around the client area
+// on every paint. Everything else happens in the client area inside that
+// border (contentsRect(); the whole widget when it has no frame), whose
+// width and height are the W and H of the fit arithmetic.
+//
+// Painting of the client area, in this order:
+//  1. needsClear set: clear it and fill the whole area with RGB(100,100,100).
 //     Otherwise the bars beside the picture keep what was painted before.
 //  2. After the first Present(): the image stretched smoothly into
 //     PreviewFrame::DestinationRect(width, height) (the box taken as 16:9).
-//  3. Tally other than none: the outline of the box in a pen `borderWidth`
-//     wide centred on the box edge, so its inner half, borderWidth / 2
-//     rounded up, shows inside the box; red for program (also when both are
-//     reported), green for preview.
+//  3. Tally other than none: the outline of the client area in a pen
+//     `borderWidth` wide centred on its edge, so its inner half,
+//     borderWidth / 2 rounded up, shows inside; red for program (also when
+//     both are reported), green for preview.
 // Steps 1 and 2 paint into a canvas the box keeps between paints (that is
 // what lets the bars keep their pixels); the border is drawn over the
 // canvas on every paint and never stays in it, so a border that goes away
@@ -24,8 +30,8 @@
 #include <QImage>
 #include <QList>
 #include <QStringList>
+#include <QFrame>
 #include <QUrl>
-#include <QWidget>
 
 #include <cstdint>
 
@@ -33,13 +39,14 @@
 
 namespace plombix {
 
-class VidBox : public QWidget {
+class VidBox : public QFrame {
   Q_OBJECT
  public:
   explicit VidBox(QWidget* parent = nullptr);
 
-  // Border width from the client height (height / 64, at least 2), tally
-  // none, the preview buffer. False when the buffer could not be allocated
+  // Border width from the client area's height (height / 64, at least 2),
+  // tally none, the preview buffer. Call after the box has its size and
+  // frame. False when the buffer could not be allocated
   // (the box then shows no picture; nothing else fails).
   [[nodiscard]] bool Setup();
 
@@ -58,8 +65,11 @@ class VidBox : public QWidget {
   const PreviewFrame& frame() const { return frame_; }
   bool presented() const { return presented_; }
 
-  // Pixels of the tally border that show inside the box for `borderWidth`.
+  // Pixels of the tally border that show inside the client area for
+  // `borderWidth`.
   static int BorderInset(int borderWidth);
+  // The client area: inside the frame's border.
+  QRect clientRect() const { return contentsRect(); }
 
  signals:
   // Local file paths of a drop on the box, in drop order.

@@ -102,13 +102,25 @@ TEST_F(DialogTest, MoreAndLessFoldTheWindowByTheirArithmetic) {
   const int folded = full * 2 / 3;
   EXPECT_EQ(dlg.height(), folded);
   auto* more = qobject_cast<QPushButton*>(dlg.control(1061));
+  // Folded: the More row shows whole; the lower groups (here the Border
+  // size box's "Equal" and the Simple Slideshow's "Start number") and the
+  // step buttons are hidden whole, never cut.
+  const auto lowerHidden = [&dlg] {
+    int hidden = 0;
+    for (int id : {1019, 1058, 1060, 1070}) hidden += dlg.control(id)->isHidden();
+    return hidden;
+  };
+  EXPECT_LE(more->mapTo(&dlg, QPoint(0, more->height())).y(), dlg.height());
+  EXPECT_EQ(lowerHidden(), 4);
   more->click();
   EXPECT_TRUE(dlg.expanded);
   EXPECT_EQ(more->text(), "Less");
   EXPECT_EQ(dlg.height(), folded / 2 * 3);
+  EXPECT_EQ(lowerHidden(), 0);
   more->click();
   EXPECT_EQ(more->text(), "More");
   EXPECT_EQ(dlg.height(), folded / 2 * 3 * 2 / 3);
+  EXPECT_EQ(lowerHidden(), 4);
 
   // From an odd height, Less then More loses one pixel.
   dlg.setFixedHeight(301);
@@ -256,6 +268,7 @@ TEST_F(DialogTest, EqualTakesTheSidesFieldOutOfPlay) {
 TEST_F(DialogTest, KeysAskToExitMoveTheFocusAndStepTheSlideshow) {
   CNDIPlombixDlg& dlg = OpenAndStart();
   dlg.show();
+  dlg.OnMoreLess();  // unfolded: the Sides field is in the lower third
   QApplication::setActiveWindow(&dlg);
   auto* sides = qobject_cast<QLineEdit*>(dlg.control(1062));
   sides->setFocus();

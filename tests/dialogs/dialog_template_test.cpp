@@ -1,11 +1,19 @@
+#include <QApplication>
 #include <QButtonGroup>
 #include <QCheckBox>
+#include <QFontInfo>
+#include <QFontMetrics>
+#include <QFrame>
+#include <QGroupBox>
 #include <QKeySequence>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSignalSpy>
+#include <QStyle>
+#include <QStyleOptionButton>
+#include <QStyleOptionGroupBox>
 #include <QTest>
 #include <QToolButton>
 #include <gtest/gtest.h>
@@ -15,9 +23,12 @@
 #include <set>
 #include <string>
 #include <tuple>
+#include <utility>
+#include <vector>
 
 #include "ccol_button.h"
 #include "dialog_template.h"
+#include "links.h"
 #include "picture_label.h"
 #include "qt_test_app.h"
 
@@ -104,8 +115,10 @@ TEST(DialogTemplate, MainWindowSpotChecksAndWholeTableProperties) {
 }
 
 TEST(DialogUnits, ConvertLikeThePlatform) {
-  // An 8-point dialog font at 96 dpi has base units 6 x 13.
-  const DialogBaseUnits u{6, 13};
+  // An 8-point dialog font at 96 dpi has base units 6 x 13 px, kept as
+  // 96 x 208 sixteenths.
+  const DialogBaseUnits u = DialogBaseUnits::Pixels(6, 13);
+  EXPECT_EQ(u, (DialogBaseUnits{96, 208}));
   // 321 * 6 / 4 = 481.5 -> 482; 228 * 13 / 8 = 370.5 -> 371 (halves up);
   // 78 * 13 / 8 = 126.75 -> 127; 1 * 13 / 8 = 1.625 -> 2.
   EXPECT_EQ(DuToPixelsX(321, u), 482);
@@ -113,6 +126,10 @@ TEST(DialogUnits, ConvertLikeThePlatform) {
   EXPECT_EQ(DuToPixelsY(78, u), 127);
   EXPECT_EQ(DuToPixelsY(1, u), 2);
   EXPECT_EQ(DuToPixelsX(0, u), 0);
+  // A unit between whole pixels: 7 3/8 px = 118 sixteenths;
+  // 321 * 118 / 64 = 591.84 -> 592; 33 * 118 / 64 = 60.84 -> 61.
+  EXPECT_EQ(DuToPixelsX(321, DialogBaseUnits{118, 208}), 592);
+  EXPECT_EQ(DuToPixelsX(33, DialogBaseUnits{118, 208}), 61);
   // MulDiv rounds halves away from zero on both sides; -1 for a zero divisor
   // or a result outside int, as the platform's does.
   EXPECT_EQ(MulDiv(-7, 6, 4), -11);
@@ -126,8 +143,211 @@ TEST(DialogUnits, ConvertLikeThePlatform) {
   EXPECT_EQ(AverageCharWidth(338), 7);  // 13 -> 14/2 = 7
   // The real dialog font: 5 to 8 pixels a character, 10 to 16 high.
   const DialogBaseUnits font = BaseUnitsOf(DialogFont());
-  EXPECT_TRUE(font.avgCharWidth >= 5 && font.avgCharWidth <= 8) << font.avgCharWidth;
-  EXPECT_TRUE(font.charHeight >= 10 && font.charHeight <= 16) << font.charHeight;
+  EXPECT_TRUE(font.avgCharWidth >= 5 * kUnitSteps && font.avgCharWidth <= 8 * kUnitSteps)
+      << font.avgCharWidth;
+  EXPECT_TRUE(font.charHeight >= 10 * kUnitSteps && font.charHeight <= 16 * kUnitSteps)
+      << font.charHeight;
+}
+
+TEST(DialogUnits, FitRaisesEachUnitToTheSmallestThatFits) {
+  const DialogBaseUnits start = DialogBaseUnits::Pixels(6, 13);  // 96 x 208
+  const struct {
+    const char* name;
+    std::vector<ControlNeed> needs;
+    DialogBaseUnits want;
+  } rows[] = {
+      {"nothing to fit", {}, start},
+      // 28 DU at 6 px is 42 px: already 40 fit.
+      {"met needs keep the start", {{28, 10, QSize(40, 16)}}, start},
+      // 51 px in 28 DU: 28u/64 >= 50.5 -> u >= 115.4 -> 116 (50.75 -> 51);
+      // at 115 it is 50.31 -> 50.
+      {"one wide text", {{28, 10, QSize(51, 0)}}, {116, 208}},
+      // The widest need decides: 61 px in 33 DU needs 118 (60.84 -> 61;
+      // 117 gives 60.33 -> 60).
+      {"the widest decides", {{28, 10, QSize(51, 0)}, {33, 14, QSize(61, 0)}}, {118, 208}},
+      // 14 px in 8 DU: 8u/128 >= 13.5 -> u = 216 (13.5 rounds up to 14).
+      {"a tall text", {{50, 8, QSize(10, 14)}}, {96, 216}},
+      // A text in a rectangle 0 DU wide cannot fit; it raises nothing.
+      {"nothing for zero rectangles", {{0, 0, QSize(30, 30)}}, start},
+      // More than four times the start is never reached: 4 * 96 = 384.
+      {"bounded", {{1, 8, QSize(1000, 0)}}, {384, 208}},
+  };
+  for (const auto& r : rows) EXPECT_EQ(FitBaseUnits(start, r.needs), r.want) << r.name;
+}
+
+// Whether `text` shows whole in `widget` (made for `spec`) at its built size,
+// judged by the rectangle its style or its own painting puts the text in.
+bool TextFits(const ControlSpec& spec, QWidget& widget, const QString& text, std::string* why) {
+  const QFontMetrics fm(widget.font());
+  const QStyle* style = widget.style();
+  const int advance = fm.horizontalAdvance(text);
+  const auto fits = [why](bool ok, int room, int need) {
+    if (!ok && why) *why = "room " + std::to_string(room) + " < " + std::to_string(need);
+    return ok;
+  };
+  QStyleOptionButton button;
+  button.initFrom(&widget);
+  button.text = text;
+  switch (spec.kind) {
+    case K::Label: {
+      const QRect r = widget.contentsRect();
+      return fits(r.width() >= advance, r.width(), advance) &&
+             fits(r.height() >= fm.height(), r.height(), fm.height());
+    }
+    case K::PushButton:
+    case K::DefaultPushButton: {
+      // Centred in the contents, with the style's margin off the frame.
+      const int margin = style->pixelMetric(QStyle::PM_ButtonMargin, nullptr, &widget);
+      const QRect r = style->subElementRect(QStyle::SE_PushButtonContents, &button, &widget);
+      return fits(r.width() >= advance + margin, r.width(), advance + margin) &&
+             fits(r.height() >= fm.height(), r.height(), fm.height());
+    }
+    case K::CheckBox:
+    case K::Radio: {
+      const QRect r = style->subElementRect(
+          spec.kind == K::Radio ? QStyle::SE_RadioButtonContents : QStyle::SE_CheckBoxContents, &button,
+          &widget);
+      return fits(r.width() >= advance, r.width(), advance) &&
+             fits(r.height() >= fm.height(), r.height(), fm.height());
+    }
+    case K::GroupBox: {
+      QStyleOptionGroupBox box;
+      box.initFrom(&widget);
+      box.text = text;
+      box.subControls = QStyle::SC_GroupBoxLabel | QStyle::SC_GroupBoxFrame;
+      box.textAlignment = Qt::AlignLeft;
+      const QRect title = style->subControlRect(QStyle::CC_GroupBox, &box, QStyle::SC_GroupBoxLabel, &widget);
+      return fits(title.width() >= advance, title.width(), advance) &&
+             fits(title.right() < widget.width() - title.left(), widget.width() - title.left(), title.right() + 1);
+    }
+    case K::MenuButton: {
+      // Centred, clear of the drop-down arrow in the right-hand corner.
+      const int arrow = style->pixelMetric(QStyle::PM_MenuButtonIndicator, nullptr, &widget);
+      return fits((widget.width() - advance) / 2 >= arrow, (widget.width() - advance) / 2, arrow);
+    }
+    case K::NumberEdit: {
+      // Qt's line edit keeps 2 px between its frame and the text; the cursor
+      // takes 1 px after it.
+      const int frame = style->pixelMetric(QStyle::PM_DefaultFrameWidth, nullptr, &widget);
+      const int room = widget.width() - 2 * (frame + 2) - 1;
+      return fits(room >= advance, room, advance);
+    }
+    case K::ColButton: {
+      // The button's own text placement keeps the text on its face, and a
+      // pressed button's text, one pixel further, inside its outline.
+      const IntRect face = ColButtonFace({0, 0, widget.width(), widget.height()});
+      const qsizetype split = text.indexOf(QStringLiteral("\n\n"));
+      const QString upper = split < 0 ? text : text.left(split);
+      const QString lower = split < 0 ? QString() : text.mid(split + 2);
+      for (const bool pressed : {false, true}) {
+        std::vector<std::pair<TextOrigin, int>> lines;  // origin, width
+        if (spec.flags & kTwoLine) {
+          lines = {{ColButtonUpperLine(face, fm.horizontalAdvance(upper), fm.height(), pressed),
+                    fm.horizontalAdvance(upper)},
+                   {ColButtonLowerLine(face, fm.horizontalAdvance(lower), fm.height(), pressed),
+                    fm.horizontalAdvance(lower)}};
+        } else {
+          lines = {{ColButtonSingleLine(face, advance, fm.height(), pressed), advance}};
+        }
+        const QRect inside = pressed ? widget.rect().adjusted(1, 1, -1, -1)
+                                     : QRect(face.left, face.top, face.right - face.left,
+                                             face.bottom - face.top);
+        for (const auto& [at, width] : lines) {
+          const QRect ink(at.left, at.top, width, fm.height());
+          if (!fits(inside.contains(ink), inside.width(), width)) return false;
+        }
+      }
+      return true;
+    }
+    case K::Picture:
+    case K::ColourPicker:
+    case K::PreviewBox:
+      return text.isEmpty();
+  }
+  return false;
+}
+
+// Sets every control of `built` (made from `tmpl`) to its rectangle at
+// `units`; true when every text of every control then fits.
+bool EverythingFits(const DialogTemplate& tmpl, const BuiltDialog& built, DialogBaseUnits units,
+                    std::vector<std::string>* failures = nullptr) {
+  bool all = true;
+  for (size_t i = 0; i < tmpl.controls.size(); ++i) {
+    const ControlSpec& c = tmpl.controls[i];
+    QWidget* widget = built.widgets()[qsizetype(i)];
+    widget->setGeometry(DuToPixelsX(c.x, units), DuToPixelsY(c.y, units), DuToPixelsX(c.w, units),
+                        DuToPixelsY(c.h, units));
+    for (const QString& text : ShownTexts(tmpl, c)) {
+      std::string why;
+      if (TextFits(c, *widget, text, &why)) continue;
+      all = false;
+      if (failures) failures->push_back(std::to_string(c.id) + " \"" + text.toStdString() + "\": " + why);
+    }
+  }
+  return all;
+}
+
+TEST(DialogFit, EveryTextOfEveryControlFitsWithTheRealFont) {
+  ASSERT_EQ(QFontInfo(DialogFont()).family(), QStringLiteral("DejaVu Sans"));
+  ASSERT_EQ(QApplication::platformName(), QStringLiteral("offscreen"));
+  const struct {
+    const DialogTemplate* tmpl;
+    const char* name;
+    // The text that needs the widest unit, by hand with DejaVu Sans 8 pt at
+    // 96 dpi (platform units 7 x 13 px = 112 x 208 sixteenths), or null
+    // where the platform units already fit.
+    const char* decisive;
+    DialogBaseUnits want;
+  } rows[] = {
+      // "Grab used" (57 px) on the 33 DU Grab button's face (2 px edges):
+      // 61 px; 33u/64 >= 60.5 -> u = 118 (7 3/8 px). So does the "Use" box,
+      // 22 DU: indicator and spacing 20 px + 21 px = 41 -> 22u/64 >= 40.5
+      // -> 118 (40.56 -> 41). The platform's 112 made "Equal" 49 px.
+      {&MainWindowTemplate(), "main window", "Grab used", {118, 208}},
+      {&AboutTemplate(), "About box", nullptr, {112, 208}},
+      {&SupportTemplate(), "support window", nullptr, {112, 208}},
+  };
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.name);
+    QWidget parent;
+    const BuiltDialog built = BuildDialog(*r.tmpl, &parent);
+    EXPECT_EQ(built.platformUnits(), DialogBaseUnits::Pixels(7, 13));
+    EXPECT_EQ(built.baseUnits(), r.want);
+    // Every control as built: each of its texts fits.
+    std::vector<std::string> failures;
+    for (size_t i = 0; i < r.tmpl->controls.size(); ++i) {
+      const ControlSpec& c = r.tmpl->controls[i];
+      EXPECT_EQ(built.widgets()[qsizetype(i)]->geometry().topLeft(),
+                QPoint(DuToPixelsX(c.x, built.baseUnits()), DuToPixelsY(c.y, built.baseUnits())));
+    }
+    EXPECT_TRUE(EverythingFits(*r.tmpl, built, built.baseUnits(), &failures))
+        << ::testing::PrintToString(failures);
+    // The smallest such unit: one sixteenth less across and something is cut.
+    DialogBaseUnits less = built.baseUnits();
+    --less.avgCharWidth;
+    if (r.decisive) {
+      failures.clear();
+      EXPECT_FALSE(EverythingFits(*r.tmpl, built, less, &failures));
+      EXPECT_TRUE(std::any_of(failures.begin(), failures.end(), [&](const std::string& f) {
+        return f.find(r.decisive) != std::string::npos;
+      })) << ::testing::PrintToString(failures);
+      // With the platform units alone, "Equal" loses its last letter.
+      failures.clear();
+      EXPECT_FALSE(EverythingFits(*r.tmpl, built, built.platformUnits(), &failures));
+      EXPECT_TRUE(std::any_of(failures.begin(), failures.end(), [](const std::string& f) {
+        return f.rfind("1019 \"Equal\"", 0) == 0;
+      })) << ::testing::PrintToString(failures);
+    }
+  }
+  // The texts a control shows: its own (mnemonic rule applied) and the
+  // captions its owners set, in the table's order.
+  const DialogTemplate& main = MainWindowTemplate();
+  EXPECT_EQ(ShownTexts(main, *FindControl(main, 1006)), QStringList{QStringLiteral("Crop & Fill")});
+  EXPECT_EQ(ShownTexts(main, *FindControl(main, 1048)),
+            (QStringList{QStringLiteral("Grab"), QStringLiteral("Grabbed"), QStringLiteral("Grab used")}));
+  EXPECT_EQ(ShownTexts(main, *FindControl(main, 1026)), QStringList{});
+  EXPECT_EQ(ShownTexts(AboutTemplate(), *FindControl(AboutTemplate(), 1023)).value(0),
+            QString::fromUtf8(links::kMakerCompanyLine) + QStringLiteral(", Sep-2099"));
 }
 
 TEST(LabelText, AmpersandsFollowThePlatformRule) {
@@ -191,10 +411,15 @@ TEST(DialogBuilder, MakesTheRightWidgetForEveryControl) {
   EXPECT_EQ(built.as<QToolButton>(1002)->popupMode(), QToolButton::InstantPopup);
   // Geometry in pixels from the builder's base units, each value on its own.
   const DialogBaseUnits u = built.baseUnits();
-  EXPECT_EQ(built.clientSize(), QSize(MulDiv(321, u.avgCharWidth, 4), MulDiv(228, u.charHeight, 8)));
+  EXPECT_EQ(built.clientSize(), QSize(MulDiv(321, u.avgCharWidth, 64), MulDiv(228, u.charHeight, 128)));
   EXPECT_EQ(built.control(1026)->geometry(),
-            QRect(MulDiv(68, u.avgCharWidth, 4), MulDiv(41, u.charHeight, 8), MulDiv(144, u.avgCharWidth, 4),
-                  MulDiv(78, u.charHeight, 8)));
+            QRect(MulDiv(68, u.avgCharWidth, 64), MulDiv(41, u.charHeight, 128),
+                  MulDiv(144, u.avgCharWidth, 64), MulDiv(78, u.charHeight, 128)));
+  // The preview placeholder has the thin border the table asks for; a frame
+  // without kBorder has none.
+  EXPECT_EQ(built.as<QFrame>(1026)->frameStyle(), QFrame::Box | QFrame::Plain);
+  EXPECT_EQ(built.as<QFrame>(1026)->frameWidth(), 1);
+  EXPECT_EQ(built.as<QFrame>(1051)->frameWidth(), 0);
   EXPECT_EQ(built.as<QLabel>(1051)->text(), QStringLiteral("Drag & Drop images onto the window"));
   EXPECT_TRUE(built.control(1017)->font().underline());
   EXPECT_FALSE(built.control(1049)->font().underline());
@@ -229,6 +454,50 @@ TEST(DialogBuilder, RadioGroupsNumberTheirButtonsFromZero) {
   EXPECT_EQ(built.radioGroup(1004)->checkedId(), 1);
   EXPECT_FALSE(built.as<QRadioButton>(1006)->isChecked());
   EXPECT_EQ(built.radioGroup(1007)->checkedId(), 2);
+}
+
+TEST(DialogBuilder, FoldHidesTheLowerGroupsWholeAndUnfoldShowsThemAgain) {
+  const DialogTemplate& t = MainWindowTemplate();
+  // The fold line lies in the gap under the More row: no control straddles
+  // it, and below it are the three lower groups with what they frame, and
+  // the four step buttons beside the Overlay group.
+  ASSERT_EQ(t.foldDu, 140);
+  std::vector<QRect> groups;
+  for (const ControlSpec& c : t.controls) {
+    EXPECT_TRUE(c.y + c.h <= t.foldDu || c.y >= t.foldDu) << c.id << " " << c.text;
+    if (c.kind == K::GroupBox && c.y >= t.foldDu) groups.emplace_back(c.x, c.y, c.w, c.h);
+  }
+  ASSERT_EQ(groups.size(), 3u);  // Border size, Simple Slideshow, Overlay
+  size_t below = 0;
+  for (const ControlSpec& c : t.controls) {
+    if (c.y < t.foldDu) continue;
+    ++below;
+    if (c.kind == K::ColButton && (c.flags & kTwoLine)) continue;
+    EXPECT_TRUE(std::any_of(groups.begin(), groups.end(),
+                            [&](const QRect& g) { return g.contains(QRect(c.x, c.y, c.w, c.h)); }))
+        << c.id << " " << c.text;
+  }
+  EXPECT_EQ(below, 29u);
+
+  QWidget parent;
+  BuiltDialog built = BuildDialog(t, &parent);
+  parent.show();
+  built.control(1060)->hide();  // hidden for a reason of its own
+  for (const bool folded : {true, true, false, false}) {
+    built.setFolded(folded);
+    EXPECT_EQ(built.folded(), folded);
+    for (size_t i = 0; i < t.controls.size(); ++i) {
+      const ControlSpec& c = t.controls[i];
+      const bool hidden = (folded && c.y >= t.foldDu) || c.id == 1060;
+      EXPECT_EQ(built.widgets()[qsizetype(i)]->isHidden(), hidden) << folded << " " << c.id << " " << c.text;
+    }
+  }
+  // A template without a fold line never folds.
+  QWidget about;
+  BuiltDialog a = BuildDialog(AboutTemplate(), &about);
+  a.setFolded(true);
+  EXPECT_FALSE(a.folded());
+  EXPECT_FALSE(a.control(1)->isHidden());
 }
 
 TEST(DialogBuilder, GroupBoxesDoNotCoverTheirControls) {

@@ -21,13 +21,16 @@ constexpr QRgb kGreen = qRgb(0, 255, 0);
 constexpr float k16x9 = 16.0f / 9.0f;
 constexpr float k4x3 = 4.0f / 3.0f;
 
-// A VidBox of the given client size in a window, set up.
+// A VidBox with the window's thin border (as the layout table gives it)
+// around a client area of the given size, in a window, set up. The widget
+// is one pixel larger on every side than the client area.
 struct BoxFixture {
   QWidget window;
   VidBox* box = new VidBox(&window);
-  explicit BoxFixture(QSize size = {320, 180}) {
-    box->setGeometry(QRect(QPoint(0, 0), size));
-    window.resize(size);
+  explicit BoxFixture(QSize client = {320, 180}) {
+    box->setFrameStyle(QFrame::Box | QFrame::Plain);
+    box->setGeometry(QRect(QPoint(0, 0), client + QSize(2, 2)));
+    window.resize(client + QSize(2, 2));
     EXPECT_TRUE(box->Setup());
   }
   // Loads a frame of one colour (bytes blue, green, red, alpha) and, unless
@@ -42,13 +45,25 @@ struct BoxFixture {
     box->LoadFrame(bytes.data(), w, h, w * 4, 0x41524742 /* BGRA */, aspect);
     if (present) box->Present();
   }
-  QImage paint() { return box->grab().toImage().convertToFormat(QImage::Format_RGB32); }
+  // The whole box as painted, frame included.
+  QImage paintWhole() { return box->grab().toImage().convertToFormat(QImage::Format_RGB32); }
+  // Its client area, where the fit arithmetic applies (figures in client
+  // pixels).
+  QImage paint() { return paintWhole().copy(box->clientRect()); }
 };
+
+// The frame colour of a plain box frame: the palette's text colour.
+QRgb FrameColour(const VidBox& box) { return box.palette().color(QPalette::WindowText).rgb(); }
 
 TEST(VidBoxSetup, BorderWidthFromTheClientHeightAndItsInset) {
   BoxFixture f(QSize(227, 128));  // 128 / 64 = 2
+  EXPECT_EQ(f.box->clientRect(), QRect(1, 1, 227, 128));
   EXPECT_EQ(f.box->borderWidth, 2);
   EXPECT_EQ(f.box->tallyState, TallyNone);
+  // The client height counts, not the widget's: a client 640 high gets 10,
+  // a widget 640 high with its frame (client 638) 638 / 64 = 9.
+  for (auto [client, width] : {std::pair{QSize(1138, 640), 10}, {QSize(1136, 638), 9}})
+    EXPECT_EQ(BoxFixture(client).box->borderWidth, width) << client.height();
   // Half the pen shows inside: 2 -> 1, 10 -> 5, odd widths round up.
   for (auto [width, inset] : {std::pair{2, 1}, {10, 5}, {3, 2}, {0, 0}, {-4, 0}})
     EXPECT_EQ(VidBox::BorderInset(width), inset) << width;
@@ -103,7 +118,7 @@ TEST(VidBoxPaint, BarsArePaintedOnlyWhenThePlacementChanged) {
   EXPECT_EQ(image.pixel(160, 90), green);
 }
 
-TEST(VidBoxPaint, TallyBorders) {
+TEST(VidBoxPaint, TallyBordersInsideTheThinFrame) {
   // The window reports "program and preview" as program (1); an unknown
   // value paints like program.
   const QRgb picture = qRgb(10, 20, 30);
@@ -112,6 +127,13 @@ TEST(VidBoxPaint, TallyBorders) {
     BoxFixture f;
     f.show(64, 36, picture, k16x9);
     f.box->tallyState = tally;
+    // The frame: the outermost ring of the 322 x 182 widget, whatever the
+    // tally; everything else is the client area.
+    const QImage whole = f.paintWhole();
+    for (const QPoint p : {QPoint(0, 0), QPoint(321, 0), QPoint(0, 181), QPoint(321, 181), QPoint(160, 0),
+                           QPoint(160, 181), QPoint(0, 90), QPoint(321, 90)})
+      EXPECT_EQ(whole.pixel(p), FrameColour(*f.box)) << tally << " at " << p.x() << "," << p.y();
+    EXPECT_NE(FrameColour(*f.box), picture);
     const QImage image = f.paint();
     // Border width 2: one pixel shows inside, on all four sides.
     for (const QPoint p : {QPoint(0, 0), QPoint(319, 0), QPoint(0, 179), QPoint(319, 179), QPoint(160, 0),

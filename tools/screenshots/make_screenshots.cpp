@@ -42,6 +42,10 @@ int main(int argc, char** argv) {
   dialog.onTimer(plombix::TIMER_START);
   dialog.onTimer(plombix::TIMER_RESTORE);
   dialog.OnDropFiles({picture});
+  // The picture loads on a worker thread; its result is applied on this
+  // one by a queued call.
+  dialog.waitForLoads();
+  QApplication::processEvents();
   dialog.vidBox()->tallyState = plombix::TallyProgram;
   QApplication::processEvents();
   dialog.grab().save(out.filePath("window-folded.png"));
