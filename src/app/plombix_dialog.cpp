@@ -196,6 +196,11 @@ void CNDIPlombixDlg::buildWindow() {
   };
   built_ = BuildDialog(tmpl, content_, build);
   content_->setFixedSize(built_.clientSize());
+  // The preview draws a 16:9 frame over its whole inside; with a font whose
+  // characters run wider than the layout's, its rectangle comes out wider
+  // than 16:9, so it is narrowed (or lowered) to 16:9 about its centre and
+  // pictures keep their proportions.
+  if (vidBox_) vidBox_->setGeometry(SixteenByNineInside(vidBox_->geometry(), vidBox_->frameWidth()));
   setFont(content_->font());
   menuBar_->setFont(content_->font());
 

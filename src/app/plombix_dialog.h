@@ -51,6 +51,10 @@ namespace plombix {
 // away, kept inside `area` (the screen's free area; ignored when empty).
 QPoint CopyWindowPosition(int index, const QRect& first, const QRect& area);
 
+// The largest rectangle centred in `box` whose inside (less a frame of
+// `frameWidth` on each side) is 16:9, the preview's drawing proportion.
+QRect SixteenByNineInside(const QRect& box, int frameWidth);
+
 class AdDialog;
 class CColButton;
 class ControlBridge;

@@ -31,6 +31,22 @@ QColor ColourOf(uint32_t value) {
 
 }  // namespace
 
+QRect SixteenByNineInside(const QRect& box, int frameWidth) {
+  const int innerWidth = box.width() - 2 * frameWidth;
+  const int innerHeight = box.height() - 2 * frameWidth;
+  if (innerWidth <= 0 || innerHeight <= 0) return box;
+  // Widest 16:9 inside: the width the height allows, or the height the
+  // width allows, rounded to the nearest pixel.
+  int width = innerWidth;
+  int height = (innerWidth * 9 + 8) / 16;
+  if (height > innerHeight) {
+    height = innerHeight;
+    width = (innerHeight * 16 + 4) / 9;
+  }
+  return QRect(box.x() + (innerWidth - width) / 2, box.y() + (innerHeight - height) / 2,
+               width + 2 * frameWidth, height + 2 * frameWidth);
+}
+
 QPoint CopyWindowPosition(int index, const QRect& first, const QRect& area) {
   // Cells around the first copy's window, in the order the copies take them.
   static constexpr int kCells[8][2] = {{0, 0}, {1, 0},  {-1, 0}, {0, 1},

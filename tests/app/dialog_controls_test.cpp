@@ -370,6 +370,15 @@ TEST_F(DialogTest, MenusTickTheEntryInForce) {
   EXPECT_EQ(ticked(1052), QStringList{"None"});
 }
 
+TEST(SixteenByNineInside, CentresTheWidest16By9Inside) {
+  // 266 x 127 with a 1-px frame: inside 264 x 125; 125 x 16 / 9 = 222.2 -> 222,
+  // centred 21 px in.
+  EXPECT_EQ(SixteenByNineInside(QRect(100, 50, 266, 127), 1), QRect(121, 50, 224, 127));
+  // Too tall: 160 wide gives 90 rows, centred 15 rows down.
+  EXPECT_EQ(SixteenByNineInside(QRect(0, 0, 160, 120), 0), QRect(0, 15, 160, 90));
+  EXPECT_EQ(SixteenByNineInside(QRect(0, 0, 320, 180), 0), QRect(0, 0, 320, 180));
+}
+
 TEST(CopyWindowPosition, CopiesTakeTheCellsAroundTheFirstInsideTheScreen) {
   const QRect first(600, 400, 500, 300);
   const QRect screen(0, 0, 1920, 1080);

@@ -236,7 +236,7 @@ TEST_F(RemoteTest, CommandLineFileShowsAfterTheStartUp) {
 TEST_F(RemoteTest, WebRemoteStepsTheSlideshowInARealBrowser) {
   if (HeadlessChromium::Executable().empty()) GTEST_SKIP() << "chromium is not installed";
   CNDIPlombixDlg& dlg = OpenRemote();
-  for (int n = 1; n <= 3; ++n) WritePicture("s" + std::to_string(n) + ".png", 32, 18, QColor(n * 60, 0, 0));
+  for (int n = 1; n <= 3; ++n) WritePicture(std::string("s").append(std::to_string(n)).append(".png"), 32, 18, QColor(n * 60, 0, 0));
   const std::string base = dir.path().toStdString() + "/s";
   dlg.onTimer(TIMER_RESTORE);
   dlg.waitForLoads();
