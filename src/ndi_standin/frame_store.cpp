@@ -5,6 +5,7 @@
 #include <new>
 #include <vector>
 
+#include "jpeg_encode.h"
 #include "png_encode.h"
 
 namespace plombix::standin {
@@ -78,6 +79,17 @@ const std::string& Frame::png() const {
       png_.clear();
   });
   return png_;
+}
+
+const std::string& Frame::jpeg(bool* encodedNow) const {
+  if (encodedNow) *encodedNow = false;
+  std::call_once(jpegOnce_, [this, encodedNow] {
+    if (!ok()) return;
+    if (encodedNow) *encodedNow = true;
+    if (!EncodeBgraJpeg(pixels(), info_.width, info_.height, info_.width * 4, kJpegQuality, &jpeg_))
+      jpeg_.clear();
+  });
+  return jpeg_;
 }
 
 bool ValidateFrame(const NDIlib_video_frame_v2_t& frame, FrameInfo* info, int* strideBytes) {

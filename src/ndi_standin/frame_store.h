@@ -68,6 +68,11 @@ class Frame {
   // The frame as PNG (RGBA for BGRA, RGB for BGRX), encoded on first use
   // and kept; empty if encoding failed. Thread-safe.
   const std::string& png() const;
+  // The frame as JPEG (jpeg_encode.h, quality kJpegQuality, alpha dropped),
+  // likewise encoded once, by the first thread that asks, while the others
+  // that ask meanwhile wait for it. `*encodedNow` (optional) tells whether
+  // this call made the encoding.
+  const std::string& jpeg(bool* encodedNow = nullptr) const;
 
  private:
   friend class FrameStore;
@@ -79,6 +84,8 @@ class Frame {
   size_t capacity_ = 0;
   mutable std::once_flag pngOnce_;
   mutable std::string png_;
+  mutable std::once_flag jpegOnce_;
+  mutable std::string jpeg_;
 };
 
 // Checks a frame handed to the send call: size 1..kMaxFrameSide, BGRA or
