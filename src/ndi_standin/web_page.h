@@ -3,7 +3,7 @@
 //
 // The page reads /stream.png with fetch() and draws each part into a canvas,
 // so it knows when the stream ends: it then shows a discreet
-// "reconnecting…" line and tries again after 1 s, then 2 s, then every 5 s
+// "reconnecting…" line and tries again after 1 s, 2 s, 4 s, then every 5 s
 // (never more than once a second), and carries on by itself once the
 // source is back (a source keeps its address across re-creation and
 // restarts). The full page shows the source's name, the frame's size,
