@@ -101,10 +101,10 @@ FolderResult ResolveRuntimeFolder(const RuntimeFolderPlaces& places) {
   return FolderResult{{}, "Cannot use any runtime folder: " + refused, {}};
 }
 
-FolderResult RuntimeFolder() {
+FolderResult RuntimeFolder(FolderNotice notice) {
   FolderResult result = ResolveRuntimeFolder(RuntimeFolderPlacesFromEnvironment());
-  if (!result.notice.empty()) {
-    // Asked for often (every discovery poll): say each fallback once.
+  if (notice == FolderNotice::Print && !result.notice.empty()) {
+    // Say each fallback once, however often the folder is asked for.
     static std::mutex mutex;
     static std::set<std::string> said;
     std::lock_guard<std::mutex> lock(mutex);
@@ -114,8 +114,8 @@ FolderResult RuntimeFolder() {
   return result;
 }
 
-FolderResult RuntimeSubfolder(const std::string& name) {
-  const FolderResult root = RuntimeFolder();
+FolderResult RuntimeSubfolder(const std::string& name, FolderNotice notice) {
+  const FolderResult root = RuntimeFolder(notice);
   if (!root.ok()) return root;
   return EnsurePrivateFolder(root.path + "/" + name);
 }

@@ -41,13 +41,18 @@ RuntimeFolderPlaces RuntimeFolderPlacesFromEnvironment();
 // The first place that can be used, created if needed (see the top).
 [[nodiscard]] FolderResult ResolveRuntimeFolder(const RuntimeFolderPlaces& places);
 
-// ResolveRuntimeFolder of the environment's places. When a fallback serves,
-// its notice is printed on stderr, once per process.
-[[nodiscard]] FolderResult RuntimeFolder();
+enum class FolderNotice {
+  Print,  // a fallback's notice goes to stderr (once per notice and copy of this code)
+  Quiet,  // for code that asks often or runs inside another program (the stand-in runtime)
+};
+
+// ResolveRuntimeFolder of the environment's places.
+[[nodiscard]] FolderResult RuntimeFolder(FolderNotice notice = FolderNotice::Print);
 
 // The folder `name` inside the runtime folder, created if needed and checked
 // like the runtime folder itself.
-[[nodiscard]] FolderResult RuntimeSubfolder(const std::string& name);
+[[nodiscard]] FolderResult RuntimeSubfolder(const std::string& name,
+                                            FolderNotice notice = FolderNotice::Print);
 
 // Creates `path` (one level) with mode 0700 if missing, then checks it as
 // described at the top.

@@ -153,13 +153,15 @@ std::shared_ptr<HttpSource> HttpSource::Open(const std::string& name, std::strin
     if (error) *error = "invalid source name";
     return nullptr;
   }
-  const FolderResult sources = RuntimeSubfolder("sources");
+  // Quiet: the program that loaded the runtime says which folder serves
+  // (the player does when it takes its number).
+  const FolderResult sources = RuntimeSubfolder("sources", FolderNotice::Quiet);
   if (!sources.ok()) {
     if (error) *error = sources.error;
     return nullptr;
   }
   // Without a ports folder the source still comes up, at the first free port.
-  const FolderResult ports = RuntimeSubfolder("ports");
+  const FolderResult ports = RuntimeSubfolder("ports", FolderNotice::Quiet);
   const PortRange range{kFirstPort, kPortCount};
   PortChoice choice{kFirstPort, kPortCount, 0, {}};
   if (ports.ok()) {

@@ -16,7 +16,7 @@ a{color:#8cf}
 #board{background-color:#fff;background-size:32px 32px;background-position:0 0,16px 16px;
 background-image:linear-gradient(45deg,#bbb 25%,transparent 25%,transparent 75%,#bbb 75%),
 linear-gradient(45deg,#bbb 25%,transparent 25%,transparent 75%,#bbb 75%)}
-#picture{display:block;max-width:calc(100vw - 32px);max-height:calc(100vh - 96px)}
+#picture{display:block;max-width:calc(100vw - 32px);max-height:calc(100vh - 120px)}
 #state{margin:6px 0 0;min-height:1.3em;color:#999;font-size:12px}
 body.bare{padding:0;background:transparent;overflow:hidden}
 body.bare #info,body.bare #state{display:none}
