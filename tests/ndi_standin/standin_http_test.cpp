@@ -440,7 +440,8 @@ TEST_F(StandInHttp, SilentAndTricklingClientsAreDroppedStreamsAreNot) {
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
   for (int fd : tricklers)
     if (fd >= 0) ::close(fd);
-  // The stream opened before them all is still there, and the server serves.
+  // The stream opened before them all is still there (it waited for a
+  // frame far longer than the time-out), and the server serves.
   TestFrame f = MakeFrame(16, 8, 64, NdiFourCC::BGRA, 9);
   ndi().sendVideoAsyncV2(s, &f.frame);
   std::map<std::string, std::string> h;
@@ -448,6 +449,20 @@ TEST_F(StandInHttp, SilentAndTricklingClientsAreDroppedStreamsAreNot) {
   ASSERT_TRUE(viewer.next(&h, &body));
   EXPECT_TRUE(body == f.packed());
   EXPECT_EQ(RawGet(port, "/status").status, 200);
+
+  // A stream whose reader stops reading is dropped after the time-out; the
+  // one that reads stays.
+  const int stuck = RawConnect(port);
+  const int small = 4096;
+  ::setsockopt(stuck, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+  ASSERT_TRUE(RawSendAll(stuck, GetRequest("/stream.bgra")));
+  ASSERT_TRUE(Eventually([&] { return ndi().sendGetNoConnections(s, 0) == 2; }));
+  const TestFrame big = MakeFrame(1280, 720, 1280 * 4, NdiFourCC::BGRA, 10);
+  EXPECT_TRUE(Eventually([&] {
+    ndi().sendVideoAsyncV2(s, &big.frame);
+    return viewer.next(&h, &body) && ndi().sendGetNoConnections(s, 0) == 1;
+  }, 8000));
+  ::close(stuck);
 }
 
 TEST_F(StandInHttp, MjpegPartsDecodeToTheFrameEncodedOncePerFrame) {
