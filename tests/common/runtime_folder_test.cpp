@@ -170,15 +170,5 @@ TEST(RuntimeFolder, PlacesComeFromTheEnvironment) {
   }
 }
 
-TEST(RuntimeFolder, SubfolderIsCheckedLikeTheFolder) {
-  const testing::TempDir dir;
-  const EnvGuard env({"PLOMBIX_RUNTIME_DIR"});
-  ::setenv("PLOMBIX_RUNTIME_DIR", dir.file("run").c_str(), 1);
-  EXPECT_EQ(RuntimeSubfolder("sources").path, dir.file("run/sources"));
-  ASSERT_EQ(::symlink("/tmp", dir.file("run/ports").c_str()), 0);
-  EXPECT_EQ(RuntimeSubfolder("ports").error,
-            "Cannot use the runtime folder '" + dir.file("run/ports") + "': a symbolic link");
-}
-
 }  // namespace
 }  // namespace plombix

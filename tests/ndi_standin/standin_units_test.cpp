@@ -9,15 +9,12 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
-#include <turbojpeg.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <random>
-#include <thread>
 #include <tuple>
 
 #include "discovery.h"
@@ -350,20 +347,12 @@ TEST(ListenSocket, PrefersTheRememberedPortAndLeavesOthersTheirs) {
   if (any >= 0) ::close(any);
 }
 
-TEST(JpegEncode, DecodesToThePictureWithinJpegError) {
-  const int w = 67, h = 35, stride = w * 4 + 12;
+TEST(JpegEncode, DecodesToThePictureWithinJpegErrorAndRefusesBadInput) {
+  const int w = 67, h = 35, stride = w * 4 + 12;  // odd sizes, padded rows
   const standin_test::TestFrame t = standin_test::MakeSmoothFrame(w, h, stride, NdiFourCC::BGRA, 120);
   std::string jpeg;
   ASSERT_TRUE(EncodeBgraJpeg(t.bytes.data(), w, h, stride, kJpegQuality, &jpeg));
   EXPECT_EQ(standin_test::JpegMismatch(jpeg, t.packed(), w, h), "");
-  tjhandle decoder = tjInitDecompress();
-  int dw = 0, dh = 0, subsampling = -1, colourspace = -1;
-  ASSERT_EQ(tjDecompressHeader3(decoder, reinterpret_cast<unsigned char*>(jpeg.data()), jpeg.size(), &dw, &dh,
-                                &subsampling, &colourspace),
-            0);
-  tjDestroy(decoder);
-  EXPECT_EQ(subsampling, int(TJSAMP_420));
-
   for (const auto& [label, pixels, width, rowBytes, quality] :
        {std::tuple{"no pixels", (const uint8_t*)nullptr, w, stride, 90},
         std::tuple{"no width", t.bytes.data(), 0, stride, 90},
@@ -373,28 +362,4 @@ TEST(JpegEncode, DecodesToThePictureWithinJpegError) {
     EXPECT_FALSE(EncodeBgraJpeg(pixels, width, h, rowBytes, quality, &jpeg)) << label;
     EXPECT_TRUE(jpeg.empty()) << label;
   }
-}
-
-TEST(FrameStore, AFrameIsEncodedOnceHoweverManyStreamsAskAtOnce) {
-  FrameStore store;
-  const standin_test::TestFrame t = standin_test::MakeSmoothFrame(640, 360, 640 * 4, NdiFourCC::BGRA, 120);
-  FrameInfo info;
-  info.width = 640;
-  info.height = 360;
-  store.submit(info, t.bytes.data(), 640 * 4);
-  const std::shared_ptr<const Frame> frame = store.latest();
-  ASSERT_NE(frame, nullptr);
-  std::atomic<int> encodes{0};
-  std::vector<const std::string*> results(3);
-  std::vector<std::thread> streams;
-  for (int i = 0; i < 3; ++i)
-    streams.emplace_back([&, i] {
-      bool now = false;
-      results[size_t(i)] = &frame->jpeg(&now);
-      encodes += now;
-    });
-  for (std::thread& stream : streams) stream.join();
-  EXPECT_EQ(encodes, 1);
-  EXPECT_FALSE(results[0]->empty());
-  EXPECT_TRUE(results[0] == results[1] && results[1] == results[2]);  // one shared encoding
 }
