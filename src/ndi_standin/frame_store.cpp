@@ -152,6 +152,12 @@ void FrameStore::flush() {
   pendingData_ = nullptr;
 }
 
+void FrameStore::release() {
+  std::unique_lock<std::mutex> lock(mutex_);
+  changed_.wait(lock, [this] { return !copying_; });
+  pendingData_ = nullptr;
+}
+
 void FrameStore::close() {
   std::unique_lock<std::mutex> lock(mutex_);
   changed_.wait(lock, [this] { return !copying_; });

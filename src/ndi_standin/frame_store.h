@@ -17,7 +17,10 @@
 //     PREVIOUS buffer (that copy must end before the buffer is reused).
 //   - flush() copies a frame nobody has copied yet (a receiver that joins
 //     later still gets it) and then forgets the caller's buffer.
-//   - close() waits for a copy in progress and forgets the buffer.
+//   - release() waits for a copy in progress and forgets the caller's
+//     buffer without copying it (the sender is going: its buffer is never
+//     read again; receivers keep the last frame copied).
+//   - close() does what release() does and ends the store.
 // Copies pack the rows (stride = width * 4). Frame buffers are recycled
 // through a small process-wide pool, so that steady sending, and senders
 // re-created after a format change, do not allocate (a fresh large buffer
@@ -108,6 +111,8 @@ class FrameStore {
   uint64_t submit(const FrameInfo& info, const uint8_t* data, int strideBytes);
   // Copies the pending frame if nobody did, then forgets the caller's buffer.
   void flush();
+  // Forgets the caller's buffer (once a copy in progress has ended).
+  void release();
   // Ends the store: waits for a copy in progress, forgets the caller's
   // buffer, wakes every waiter. Later waits return at once.
   void close();

@@ -227,7 +227,7 @@ void HttpSource::beginSender() {
   metadata_.clear();
 }
 
-void HttpSource::endSender() { store_.flush(); }
+void HttpSource::endSender() { store_.release(); }
 
 void HttpSource::send(const NDIlib_video_frame_v2_t* frame) {
   FrameInfo info;

@@ -101,8 +101,9 @@ class HttpSource {
   // --- The sender's side ----------------------------------------------------
   // A new sender takes the source over: its connection metadata starts empty.
   void beginSender();
-  // The sender is gone: a frame nobody copied yet is copied now (viewers
-  // keep it, latecomers get it) and the sender's buffer is let go.
+  // The sender is gone: its buffer is let go, never read again (a copy in
+  // progress ends first). Viewers keep the last frame copied; a frame sent
+  // so shortly before that no stream had copied it is not served.
   void endSender();
   // A frame: recorded, never waited on (see FrameStore). Invalid frames are
   // ignored, but still release the previous buffer. Null: flush.
