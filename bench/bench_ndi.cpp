@@ -217,6 +217,9 @@ void BM_StandinSend(benchmark::State& state) {
   ndi->sendVideoAsyncV2(sender, nullptr);
   streams.clear();
   ndi->sendDestroy(sender);
+  // The source would linger for its grace period and the next run, creating
+  // a sender of the same name, would take it over, frame numbers and all.
+  ndi->destroy();
   state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(a.size()));
 }
 // A fixed count: the untimed part (every reader receiving every frame) is
@@ -256,6 +259,7 @@ void BM_StandinDelivery(benchmark::State& state) {
   ndi->sendVideoAsyncV2(sender, nullptr);
   reader.reset();
   ndi->sendDestroy(sender);
+  ndi->destroy();  // no lingering source for the next run to take over
   state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(a.size()));
 }
 BENCHMARK(BM_StandinDelivery)->Args({1920, 1080})->UseRealTime()->Unit(benchmark::kMillisecond);
