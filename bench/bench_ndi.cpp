@@ -195,7 +195,8 @@ void BM_StandinSend(benchmark::State& state) {
   std::vector<std::unique_ptr<StreamReader>> streams;
   const int port = portOf(*ndi, "Bench send");
   for (int i = 0; i < readers; ++i)
-    streams.push_back(std::make_unique<StreamReader>(port, i < mjpegReaders ? "/stream.mjpg" : "/stream.bgra"));
+    streams.push_back(
+        std::make_unique<StreamReader>(port, i < mjpegReaders ? "/stream.mjpg" : "/stream.bgra"));
   while (ndi->sendGetNoConnections(sender, 100) < readers) {
   }
   // Warm up: the frame pool fills, the streams get going.

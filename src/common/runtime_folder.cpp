@@ -60,7 +60,8 @@ FolderResult EnsurePrivateFolder(const std::string& requested) {
   const std::string path = withoutTrailingSlash(requested);
   const std::string why = problemWith(path);
   if (why.empty()) return FolderResult{path, {}, {}};
-  return FolderResult{{}, "Cannot use the runtime folder " + quoted(path.empty() ? requested : path) + ": " + why, {}};
+  const std::string shown = quoted(path.empty() ? requested : path);
+  return FolderResult{{}, "Cannot use the runtime folder " + shown + ": " + why, {}};
 }
 
 RuntimeFolderPlaces RuntimeFolderPlacesFromEnvironment() {
@@ -97,7 +98,8 @@ FolderResult ResolveRuntimeFolder(const RuntimeFolderPlaces& places) {
     }
     refused += (refused.empty() ? "" : "; ") + quoted(path) + ": " + why;
   }
-  if (candidates.empty()) return FolderResult{{}, "Cannot find a runtime folder (no /tmp, no home folder)", {}};
+  if (candidates.empty())
+    return FolderResult{{}, "Cannot find a runtime folder (no /tmp, no home folder)", {}};
   return FolderResult{{}, "Cannot use any runtime folder: " + refused, {}};
 }
 

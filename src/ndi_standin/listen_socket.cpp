@@ -66,12 +66,15 @@ int OpenListenSocket(const std::string& bindAddress, const PortChoice& choice, i
     urlHost = target.v4.s_addr == htonl(INADDR_ANY) ? "127.0.0.1" : bindAddress;
   } else if (::inet_pton(AF_INET6, bindAddress.c_str(), &target.v6) == 1) {
     target.family = AF_INET6;
-    urlHost = std::memcmp(&target.v6, &in6addr_any, sizeof target.v6) == 0 ? "[::1]" : "[" + bindAddress + "]";
+    const bool any = std::memcmp(&target.v6, &in6addr_any, sizeof target.v6) == 0;
+    urlHost = any ? "[::1]" : "[" + bindAddress + "]";
   } else {
     *error = "PLOMBIX_NDI_BIND is not a numeric IP address: " + bindAddress;
     return -1;
   }
-  const auto inRange = [&](int p) { return p >= choice.firstPort && p < choice.firstPort + choice.portCount; };
+  const auto inRange = [&](int p) {
+    return p >= choice.firstPort && p < choice.firstPort + choice.portCount;
+  };
   std::vector<int> order;
   if (inRange(choice.preferred)) order.push_back(choice.preferred);
   for (int p = choice.firstPort; p < choice.firstPort + choice.portCount; ++p)

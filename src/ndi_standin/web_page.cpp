@@ -123,8 +123,8 @@ constexpr const char* kScript = R"(<script>
     bitmap.close();
     const n = Number(headers["x-frame-rate-n"]), d = Number(headers["x-frame-rate-d"]);
     const rate = d > 0 ? (n / d).toFixed(2) + " fps" : "? fps";
-    formatText.textContent =
-        picture.width + " \u00d7 " + picture.height + " \u00b7 " + rate + " \u00b7 " + (headers["x-fourcc"] || "?");
+    formatText.textContent = picture.width + " \u00d7 " + picture.height + " \u00b7 " + rate +
+                             " \u00b7 " + (headers["x-fourcc"] || "?");
     picture.dataset.sequence = headers["x-sequence"] || "";
   }
 
@@ -147,8 +147,8 @@ constexpr const char* kScript = R"(<script>
       nameText.textContent = status.name;
       document.title = status.name;
       const on = status.tally === "program" || status.tally === "preview" ? status.tally : "";
-      receiversText.textContent = (status.connections === 1 ? "1 receiver" : status.connections + " receivers") +
-                                  (on ? " \u00b7 on " + on : "");
+      const receivers = status.connections === 1 ? "1 receiver" : status.connections + " receivers";
+      receiversText.textContent = receivers + (on ? " \u00b7 on " + on : "");
       frameBox.className = on;
     } catch (e) {
       receiversText.textContent = "\u2013";
@@ -171,10 +171,12 @@ std::string PageHtml(const std::string& sourceName, PageMode mode) {
   return std::string("<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">\n<title>") + name +
          "</title>\n" + kStyle + "</head>\n<body class=\"" + (bare ? "bare" : "full") +
          "\" data-state=\"connecting\">\n<p id=\"info\"><b id=\"name\">" + name +
-         "</b> &middot; <span id=\"format\">no frame yet</span> &middot; <span id=\"receivers\">&ndash;</span>"
+         "</b> &middot; <span id=\"format\">no frame yet</span>"
+         " &middot; <span id=\"receivers\">&ndash;</span>"
          " &middot; <a href=\"/frame.png\">frame.png</a> &middot; <a href=\"/stream.mjpg\">stream.mjpg</a>"
          " &middot; <a href=\"/status\">status</a> &middot; <a href=\"/metadata\">metadata</a></p>\n"
-         "<div id=\"frame\"><div id=\"board\"><canvas id=\"picture\" width=\"0\" height=\"0\"></canvas></div></div>\n"
+         "<div id=\"frame\"><div id=\"board\">"
+         "<canvas id=\"picture\" width=\"0\" height=\"0\"></canvas></div></div>\n"
          "<p id=\"state\"></p>\n" +
          kScript + "</body></html>\n";
 }

@@ -45,7 +45,8 @@ const Spoiler kSpoilers[] = {
      "a symbolic link"},
     {"writable by others", [](const std::string& p, const std::string&) { return folderWithMode(p, 0777); },
      "writable by other users"},
-    {"writable by the group", [](const std::string& p, const std::string&) { return folderWithMode(p, 0770); },
+    {"writable by the group",
+     [](const std::string& p, const std::string&) { return folderWithMode(p, 0770); },
      "writable by other users"},
     {"a file", [](const std::string& p, const std::string&) { return bool(std::ofstream(p) << "x"); },
      "not a directory"},
@@ -112,7 +113,8 @@ TEST(RuntimeFolder, SharedFolderTakenByOthersFallsBackToTheHomeFolder) {
     } else {
       EXPECT_EQ(r.path, places.home);
       EXPECT_TRUE(isPrivateFolder(places.home) && isPrivateFolder(dir.file("home/.local/state")));
-      EXPECT_EQ(r.notice, "using the runtime folder '" + places.home + "' ('" + places.shared + "': " + s.why + ")");
+      EXPECT_EQ(r.notice,
+                "using the runtime folder '" + places.home + "' ('" + places.shared + "': " + s.why + ")");
     }
   }
 }
@@ -129,7 +131,8 @@ TEST(RuntimeFolder, OrderOfPlacesAndNothingUsable) {
   // A forced folder that cannot be used fails: nothing else is tried.
   std::ofstream(dir.file("file")) << "x";
   places.forced = dir.file("file");
-  EXPECT_EQ(ResolveRuntimeFolder(places).error, "Cannot use the runtime folder '" + places.forced + "': not a directory");
+  EXPECT_EQ(ResolveRuntimeFolder(places).error,
+            "Cannot use the runtime folder '" + places.forced + "': not a directory");
   // Every place spoiled: the error names each with its reason.
   places = RuntimeFolderPlaces{};
   places.shared = dir.file("file");
@@ -159,7 +162,8 @@ TEST(RuntimeFolder, PlacesComeFromTheEnvironment) {
   for (const Row& row : rows) {
     SCOPED_TRACE(row.label);
     ::setenv("PLOMBIX_RUNTIME_DIR", row.forced, 1);
-    ::setenv("XDG_RUNTIME_DIR", std::string(row.xdgRuntime) == "TEMP" ? dir.path().c_str() : row.xdgRuntime, 1);
+    const bool temp = std::string(row.xdgRuntime) == "TEMP";
+    ::setenv("XDG_RUNTIME_DIR", temp ? dir.path().c_str() : row.xdgRuntime, 1);
     ::setenv("XDG_STATE_HOME", row.stateHome, 1);
     ::setenv("HOME", row.home, 1);
     const RuntimeFolderPlaces p = RuntimeFolderPlacesFromEnvironment();

@@ -40,7 +40,8 @@ TEST(AboutText, ProductAndCompanyLines) {
 TEST(AboutText, RuntimeAndSourceLines) {
   const QString standIn = QStringLiteral("the built-in stand-in runtime (HTTP, not the NDI wire protocol)");
   EXPECT_EQ(AboutRuntimeLine(standIn, "Vora Plombix stand-in runtime 1.0.3.0"),
-            QStringLiteral("NDI runtime: ") + standIn + QStringLiteral(", Vora Plombix stand-in runtime 1.0.3.0"));
+            QStringLiteral("NDI runtime: ") + standIn +
+                QStringLiteral(", Vora Plombix stand-in runtime 1.0.3.0"));
   EXPECT_EQ(AboutRuntimeLine(QStringLiteral("the vendor's NDI runtime"), " "),
             QStringLiteral("NDI runtime: the vendor's NDI runtime"));
   EXPECT_EQ(AboutRuntimeLine(QString(), "5.6.1"), QStringLiteral("NDI runtime: unknown"));
@@ -64,12 +65,14 @@ TEST(AboutDialog, FillsItsTextsAndClosesOnOk) {
             QStringLiteral("NDI\u00ae Plombix, v1.0.3.0, NDI v3.8.0, x64"));
   EXPECT_EQ(about.controls().as<QLabel>(1023)->text(), QStringLiteral("Voracraft Ltd, Dec-2026"));
   EXPECT_EQ(about.addedLine(kAboutRuntimeLineId)->text(),
-            QStringLiteral("NDI runtime: the vendor's NDI runtime, NDI SDK LINUX 18:00:58 Dec 21 2018 3.8.0"));
+            QStringLiteral("NDI runtime: the vendor's NDI runtime, "
+                           "NDI SDK LINUX 18:00:58 Dec 21 2018 3.8.0"));
   EXPECT_EQ(about.addedLine(kAboutSourceLineId)->text(), QStringLiteral("Source: Vora Plombix 1"));
   EXPECT_EQ(about.addedLine(1022), nullptr);
   // The added lines are whole with the longest texts they show: below the
   // template's controls, inside the box, tall enough for the wrapped text.
-  about.runtimeDescription = QStringLiteral("the built-in stand-in runtime (HTTP, not the NDI wire protocol)");
+  about.runtimeDescription =
+      QStringLiteral("the built-in stand-in runtime (HTTP, not the NDI wire protocol)");
   about.ndiVersionText = "Vora Plombix stand-in runtime 1.0.3.0";
   about.sourceName = QStringLiteral("Vora Plombix 8");
   about.sourceAddress = QStringLiteral("http://[fd12:3456:789a:1::1234]:6160/");

@@ -178,9 +178,9 @@ bool HeadlessBrowser::open(const std::string& url, const std::string& profileDir
 bool HeadlessBrowser::call(const std::string& method, const std::string& params, const std::string& session,
                            std::string* answer, std::string* error) {
   const int id = nextId_++;
+  const std::string sessionField = session.empty() ? "" : ",\"sessionId\":" + jsonQuote(session);
   std::string message = "{\"id\":" + std::to_string(id) + ",\"method\":" + jsonQuote(method) +
-                        ",\"params\":" + params + (session.empty() ? "" : ",\"sessionId\":" + jsonQuote(session)) +
-                        "}";
+                        ",\"params\":" + params + sessionField + "}";
   message += '\0';
   size_t done = 0;
   while (done < message.size()) {
@@ -207,7 +207,8 @@ bool HeadlessBrowser::call(const std::string& method, const std::string& params,
       *answer = std::move(one);
       return true;
     }
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
     pollfd p{fromBrowser_, POLLIN, 0};
     if (left.count() <= 0 || ::poll(&p, 1, int(left.count())) <= 0) {
       *error = method + ": no answer";
@@ -225,8 +226,8 @@ bool HeadlessBrowser::call(const std::string& method, const std::string& params,
 
 std::string HeadlessBrowser::evaluate(const std::string& expression, std::string* error) {
   std::string answer;
-  if (!call("Runtime.evaluate", "{\"expression\":" + jsonQuote(expression) + ",\"returnByValue\":true}", session_,
-            &answer, error))
+  const std::string params = "{\"expression\":" + jsonQuote(expression) + ",\"returnByValue\":true}";
+  if (!call("Runtime.evaluate", params, session_, &answer, error))
     return {};
   return JsonStringField(answer, "value");
 }

@@ -177,7 +177,8 @@ TEST_F(Monitor, FailuresHaveTheirOwnExitCodes) {
 
 TEST_F(Monitor, FollowsTheSourceThroughRecreationAndARestart) {
   NDIlib_send_instance_t s = create("Monitor phoenix");
-  const TestFrame frames[] = {MakeFrame(16, 9, 64, NdiFourCC::BGRA, 1), MakeFrame(32, 18, 128, NdiFourCC::BGRX, 2),
+  const TestFrame frames[] = {MakeFrame(16, 9, 64, NdiFourCC::BGRA, 1),
+                              MakeFrame(32, 18, 128, NdiFourCC::BGRX, 2),
                               MakeFrame(24, 10, 96, NdiFourCC::BGRA, 3)};
   ndi().sendVideoAsyncV2(s, &frames[0].frame);
   const std::string out = folder_ + "/phoenix";

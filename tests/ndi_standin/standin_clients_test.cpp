@@ -39,8 +39,9 @@ constexpr const char* kPageState = R"((() => {
   let pixel = "";
   if (c.width > 0 && c.height > 0)
     pixel = Array.from(c.getContext("2d").getImageData(c.width >> 1, c.height >> 1, 1, 1).data).join(",");
-  return [c.width, c.height, pixel, document.body.dataset.state, document.getElementById("format").textContent,
-          document.getElementById("frame").className, document.getElementById("receivers").textContent].join("|");
+  const text = id => document.getElementById(id).textContent;
+  return [c.width, c.height, pixel, document.body.dataset.state, text("format"),
+          document.getElementById("frame").className, text("receivers")].join("|");
 })())";
 
 std::string programOnPath(const char* name) {
@@ -74,17 +75,15 @@ TEST_F(StandInClients, BrowserPageFollowsFormatChangesAndARestart) {
       return shown.rfind(expected, 0) == 0;
     }, timeoutMs);
   };
-  ASSERT_TRUE(pageShows("64|36|255,0,0,255|live|64 \u00d7 36 \u00b7 29.97 fps \u00b7 BGRA|", 20000)) << shown << error;
+  const std::string redShown = "64|36|255,0,0,255|live|64 \u00d7 36 \u00b7 29.97 fps \u00b7 BGRA|";
+  ASSERT_TRUE(pageShows(redShown, 20000)) << shown << error;
 
   // A second receiver puts the source on program: the page's frame turns red.
   RawStream other;
   ASSERT_TRUE(other.open(port, "/stream.bgra"));
-  ASSERT_EQ(RawPost(port, "/tally?receiver=" + other.head().headers.at("x-receiver-id") + "&program=1&preview=0")
-                .status,
-            204);
-  EXPECT_TRUE(pageShows("64|36|255,0,0,255|live|64 \u00d7 36 \u00b7 29.97 fps \u00b7 BGRA|program|2 receivers \u00b7 on program",
-                        5000))
-      << shown;
+  const std::string id = other.head().headers.at("x-receiver-id");
+  ASSERT_EQ(RawPost(port, "/tally?receiver=" + id + "&program=1&preview=0").status, 204);
+  EXPECT_TRUE(pageShows(redShown + "program|2 receivers \u00b7 on program", 5000)) << shown;
   other.close();
 
   // An output change (size, alpha): the sender is destroyed and created
@@ -124,8 +123,8 @@ TEST_F(StandInClients, BrowserBarePageIsThePictureAloneTransparentWhereTheFrameI
   ndi().sendVideoAsyncV2(s, &frame.frame);
   HeadlessBrowser browser;
   std::string error, shown;
-  ASSERT_TRUE(browser.open("http://127.0.0.1:" + std::to_string(port) + "/?bare=1", folder_ + "/browser", &error))
-      << error;
+  const std::string url = "http://127.0.0.1:" + std::to_string(port) + "/?bare=1";
+  ASSERT_TRUE(browser.open(url, folder_ + "/browser", &error)) << error;
   // The canvas holds the transparent frame; the page around it is
   // transparent too, and nothing but the picture is shown.
   constexpr const char* kBareState = R"((() => {
@@ -156,9 +155,10 @@ TEST_F(StandInClients, FfmpegReadsTheMjpegStream) {
     }
   });
   const std::string out = folder_ + "/frames.bgra";
-  const std::string command = "timeout 60 " + ffmpeg + " -nostdin -hide_banner -loglevel error -i http://127.0.0.1:" +
-                              std::to_string(port) + "/stream.mjpg -frames:v 3 -f rawvideo -pix_fmt bgra '" +
-                              out + "' >'" + folder_ + "/ffmpeg.log' 2>&1";
+  const std::string command = "timeout 60 " + ffmpeg + " -nostdin -hide_banner -loglevel error" +
+                              " -i http://127.0.0.1:" + std::to_string(port) + "/stream.mjpg" +
+                              " -frames:v 3 -f rawvideo -pix_fmt bgra '" + out + "' >'" + folder_ +
+                              "/ffmpeg.log' 2>&1";
   const int status = std::system(command.c_str());
   done = true;
   sender.get();

@@ -157,7 +157,8 @@ TEST_F(StandInReceive, ReceiverFollowsItsSourceThroughRecreationAndRestart) {
   const NDIlib_tally_t program{true, false};
   EXPECT_TRUE(ndi().recvSetTally(r, &program));
   NDIlib_video_frame_v2_t v{};
-  const TestFrame frames[] = {MakeFrame(16, 9, 64, NdiFourCC::BGRA, 1), MakeFrame(32, 18, 128, NdiFourCC::BGRX, 2),
+  const TestFrame frames[] = {MakeFrame(16, 9, 64, NdiFourCC::BGRA, 1),
+                              MakeFrame(32, 18, 128, NdiFourCC::BGRX, 2),
                               MakeFrame(24, 10, 96, NdiFourCC::BGRA, 3)};
   for (int step = 0; step < 3; ++step) {
     SCOPED_TRACE(step);

@@ -325,7 +325,8 @@ TEST(ListenSocket, PrefersTheRememberedPortAndLeavesOthersTheirs) {
     for (int p : row.taken) held.push_back(listenOn(p));
     int port = 0;
     std::string url, error;
-    const int fd = OpenListenSocket("127.0.0.1", PortChoice{b, 3, row.preferred, row.avoid}, &port, &url, &error);
+    const PortChoice choice{b, 3, row.preferred, row.avoid};
+    const int fd = OpenListenSocket("127.0.0.1", choice, &port, &url, &error);
     if (row.expected < 0) {
       EXPECT_EQ(fd, -1) << row.label;
       EXPECT_EQ(error, "no free port from " + std::to_string(b)) << row.label;
