@@ -10,6 +10,7 @@ packages=(
   libsdl2-dev                            # game controllers
   libmicrohttpd-dev                      # HTTP server of the built-in stand-in NDI runtime
   libspng-dev                            # fast PNG encoding of published frames
+  libturbojpeg0-dev                      # JPEG (libjpeg-turbo): decoding pictures, the stand-in's MJPEG streams
   libgtest-dev libgmock-dev              # unit tests
   libbenchmark-dev                       # benchmarks
   dpkg-dev                               # the Debian package (cpack)

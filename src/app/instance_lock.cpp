@@ -11,7 +11,7 @@
 
 namespace plombix {
 
-std::string InstanceLock::RuntimeFolder() { return standin::RuntimeFolder().path; }
+std::string InstanceLock::RuntimeFolder() { return plombix::RuntimeFolder().path; }
 
 InstanceLock::~InstanceLock() { Release(); }
 

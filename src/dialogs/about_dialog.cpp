@@ -3,6 +3,8 @@
 #include <QLabel>
 #include <QPushButton>
 
+#include <algorithm>
+
 #include "links.h"
 
 namespace plombix {
@@ -26,17 +28,70 @@ QString AboutCompanyLine(const QString& releaseDate) {
   return QString::fromUtf8(links::kMakerCompanyLine) + QStringLiteral(", ") + releaseDate;
 }
 
+QString AboutRuntimeLine(const QString& runtimeDescription, const char* ndiVersionText) {
+  if (runtimeDescription.isEmpty()) return QStringLiteral("NDI runtime: unknown");
+  const QString version = ndiVersionText ? QString::fromUtf8(ndiVersionText).trimmed() : QString();
+  return QStringLiteral("NDI runtime: ") + runtimeDescription +
+         (version.isEmpty() ? QString() : QStringLiteral(", ") + version);
+}
+
+QString AboutSourceLine(const QString& sourceName, const QString& sourceAddress) {
+  if (sourceName.isEmpty()) return QStringLiteral("Source: not published");
+  return QStringLiteral("Source: ") + sourceName +
+         (sourceAddress.isEmpty() ? QString() : QStringLiteral(" \u2014 ") + sourceAddress);
+}
+
+namespace {
+
+// The added lines: below the template's controls (its OK button ends at
+// 39 DU), across the box's width less its 8 DU margins, two text lines of
+// 8 DU each, so that the longest texts (the stand-in's description with its
+// version text, about 110 characters; an IPv6 address) wrap instead of
+// being cut; the box grows by what they take.
+constexpr int kAddedLineX = 8;
+constexpr int kAddedLineWidth = 227 - 2 * 8;
+constexpr int kRuntimeLineY = 44;
+constexpr int kRuntimeLineHeight = 16;
+constexpr int kSourceLineY = kRuntimeLineY + kRuntimeLineHeight + 2;
+constexpr int kSourceLineHeight = 16;
+constexpr int kAddedBottom = kSourceLineY + kSourceLineHeight + 6;
+
+QLabel* addLine(QWidget* parent, DialogBaseUnits units, int yDu, int heightDu, int id) {
+  auto* label = new QLabel(parent);
+  label->setObjectName(QStringLiteral("aboutLine%1").arg(id));
+  label->setWordWrap(true);
+  label->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  label->setGeometry(DuToPixelsX(kAddedLineX, units), DuToPixelsY(yDu, units),
+                     DuToPixelsX(kAddedLineWidth, units), DuToPixelsY(heightDu, units));
+  return label;
+}
+
+}  // namespace
+
 CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
   built_ = BuildDialog(AboutTemplate(), this);
   setWindowTitle(QString::fromUtf8(AboutTemplate().caption));
-  setFixedSize(built_.clientSize());
+  const DialogBaseUnits units = built_.baseUnits();
+  runtimeLine_ = addLine(this, units, kRuntimeLineY, kRuntimeLineHeight, kAboutRuntimeLineId);
+  sourceLine_ = addLine(this, units, kSourceLineY, kSourceLineHeight, kAboutSourceLineId);
+  setFixedSize(built_.clientSize().width(),
+               std::max(built_.clientSize().height(), DuToPixelsY(kAddedBottom, units)));
   if (auto* ok = built_.as<QPushButton>(1)) connect(ok, &QPushButton::clicked, this, &QDialog::accept);
+}
+
+QLabel* CAboutDlg::addedLine(int id) const {
+  if (id == kAboutRuntimeLineId) return runtimeLine_;
+  if (id == kAboutSourceLineId) return sourceLine_;
+  return nullptr;
 }
 
 bool CAboutDlg::OnInitDialog() {
   const char* ndi = ndiVersionText.isEmpty() ? nullptr : ndiVersionText.constData();
   if (auto* product = built_.as<QLabel>(1022)) product->setText(AboutProductLine(versionText, ndi));
   if (auto* company = built_.as<QLabel>(1023)) company->setText(AboutCompanyLine(releaseDate));
+  runtimeLine_->setText(AboutRuntimeLine(runtimeDescription, ndi));
+  sourceLine_->setText(AboutSourceLine(sourceName, sourceAddress));
   return true;
 }
 

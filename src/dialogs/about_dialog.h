@@ -1,13 +1,20 @@
 // CAboutDlg: the About box (template 100, "About NDI® Plombix"): the About
 // picture, the product line with the player's and the NDI runtime's version,
-// the maker's company line with the release date, and OK.
+// the maker's company line with the release date, and OK. Below the
+// template's controls the box adds two lines of its own: which NDI runtime
+// serves, named in full with its whole version text (the product line keeps
+// only the version's last word), and where receivers find the source
+// (name and address). Both wrap within the box's width, so nothing is cut.
 //
-// The window hands over `versionText`, `releaseDate` and the NDI runtime's
+// The window hands over `versionText`, `releaseDate`, the NDI runtime's
 // version text (as NDIlib_version returned it; null or empty when the
-// lookup failed) before DoModal().
+// lookup failed), the runtime's description (NdiRuntimeDescription) and the
+// source's name and address (NdiOutput::sourceName / sourceAddress; empty
+// while no source is published) before DoModal().
 #pragma once
 
 #include <QDialog>
+#include <QLabel>
 #include <QString>
 
 #include "dialog_template.h"
@@ -21,6 +28,17 @@ QString NdiVersionPart(const char* ndiVersionText);
 QString AboutProductLine(const QString& versionText, const char* ndiVersionText);
 // "<maker company line>, <releaseDate>".
 QString AboutCompanyLine(const QString& releaseDate);
+// "NDI runtime: <description>, <version text>" (", <version text>" left out
+// when the text is empty or null; "NDI runtime: unknown" without a
+// description).
+QString AboutRuntimeLine(const QString& runtimeDescription, const char* ndiVersionText);
+// "Source: <name> — <address>", "Source: <name>" without an address,
+// "Source: not published" without a name.
+QString AboutSourceLine(const QString& sourceName, const QString& sourceAddress);
+
+// Ids of the two lines the box adds below the template's controls.
+inline constexpr int kAboutRuntimeLineId = 1024;
+inline constexpr int kAboutSourceLineId = 1025;
 
 class CAboutDlg : public QDialog {
   Q_OBJECT
@@ -30,16 +48,24 @@ class CAboutDlg : public QDialog {
   QString versionText;
   QString releaseDate;
   QByteArray ndiVersionText;  // raw text from the runtime; empty when unknown
+  QString runtimeDescription;  // which runtime serves, in full; empty when unknown
+  QString sourceName;          // the published name; empty when none
+  QString sourceAddress;       // where receivers find it; empty when none
 
-  // Fills texts 1022 and 1023 from the fields above. DoModal() calls it.
+  // Fills texts 1022, 1023 and the two added lines from the fields above.
+  // DoModal() calls it.
   bool OnInitDialog();
   // OnInitDialog, then runs the box modally; returns the dialog result.
   int DoModal();
 
   const BuiltDialog& controls() const { return built_; }
+  // The lines the box adds (kAboutRuntimeLineId, kAboutSourceLineId), or null.
+  QLabel* addedLine(int id) const;
 
  private:
   BuiltDialog built_;
+  QLabel* runtimeLine_ = nullptr;
+  QLabel* sourceLine_ = nullptr;
 };
 
 }  // namespace plombix

@@ -97,6 +97,15 @@ bool NdiOutput::CreateSender(int instanceNumber) {
   metadata.timecode = kNdiTimecodeSynthesize;
   metadata.p_data = const_cast<char*>(kNdiProductMetadata);
   runtime_.sendAddConnectionMetadata(ndiSender, &metadata);
+
+  sourceName_ = name;
+  sourceAddress_.clear();
+  if (runtime_.sendGetSourceName) {
+    if (const NDIlib_source_t* published = runtime_.sendGetSourceName(ndiSender)) {
+      if (published->p_ndi_name && *published->p_ndi_name) sourceName_ = published->p_ndi_name;
+      if (published->p_url_address) sourceAddress_ = published->p_url_address;
+    }
+  }
   return true;
 }
 
@@ -104,6 +113,13 @@ void NdiOutput::DestroySender() {
   if (!ndiSender) return;
   runtime_.sendDestroy(ndiSender);
   ndiSender = nullptr;
+  sourceName_.clear();
+  sourceAddress_.clear();
+}
+
+std::string NdiOutput::sourceLocation() const {
+  if (sourceAddress_.empty()) return sourceName_;
+  return sourceName_ + " \u2014 " + sourceAddress_;
 }
 
 uint8_t* NdiOutput::FlipToFreeFrame() {

@@ -68,6 +68,19 @@ class NdiOutput {
   void DestroySender();
   bool hasSender() const { return ndiSender != nullptr; }
 
+  // Where receivers find the source, as the runtime published it (through
+  // NDIlib_send_get_source_name when the runtime has it): the name
+  // ("Vora Plombix 1" with the stand-in; the vendor's runtime may put the
+  // machine's name in front) and the address ("http://127.0.0.1:5961/" with
+  // the stand-in; empty when the runtime gives none). Without that entry
+  // point the name is the one asked for and the address is empty. Both
+  // empty while no sender exists.
+  const std::string& sourceName() const { return sourceName_; }
+  const std::string& sourceAddress() const { return sourceAddress_; }
+  // "<name> — <address>", or the name alone without an address; empty while
+  // no sender exists.
+  std::string sourceLocation() const;
+
   // --- Frames ---------------------------------------------------------------
   NDIlib_video_frame_v2_t ndiFrames[2]{};
   int currentFrame = 0;  // the frame last filled and sent
@@ -100,6 +113,8 @@ class NdiOutput {
   };
   std::unique_ptr<uint8_t, FreeDeleter> buffers_[2];
   size_t touchedBytes_ = 0;  // bytes of each buffer written at least once
+  std::string sourceName_;
+  std::string sourceAddress_;
 };
 
 }  // namespace plombix

@@ -59,6 +59,10 @@ constexpr Entry kReceiveEntries[] = {
     PLOMBIX_NDI_ENTRY(recvSetTally, "NDIlib_recv_set_tally"),
 };
 
+constexpr Entry kOptionalEntries[] = {
+    PLOMBIX_NDI_ENTRY(sendGetSourceName, "NDIlib_send_get_source_name"),
+};
+
 #undef PLOMBIX_NDI_ENTRY
 
 // Resolves every entry of `entries`; on the first missing one sets `*missing`
@@ -149,6 +153,22 @@ const char* NdiRuntimeKindText(NdiRuntimeKind kind) {
   return "none";
 }
 
+std::string NdiRuntimeDescription(NdiRuntimeKind kind, const std::string& path) {
+  const bool standInFile = path.size() >= std::strlen(kStandInFile) &&
+                           path.compare(path.size() - std::strlen(kStandInFile), std::string::npos,
+                                        kStandInFile) == 0;
+  switch (kind) {
+    case NdiRuntimeKind::None: return "no NDI runtime";
+    case NdiRuntimeKind::Vendor: return "the vendor's NDI runtime";
+    case NdiRuntimeKind::StandIn:
+      return "the built-in stand-in runtime (HTTP, not the NDI wire protocol)";
+    case NdiRuntimeKind::Forced:
+      return standInFile ? "the built-in stand-in runtime (HTTP, not the NDI wire protocol)"
+                         : "the NDI runtime named by PLOMBIX_NDI_RUNTIME";
+  }
+  return "no NDI runtime";
+}
+
 std::string NdiExecutableDir() {
   char buffer[PATH_MAX];
   const ssize_t n = ::readlink("/proc/self/exe", buffer, sizeof buffer - 1);
@@ -183,6 +203,7 @@ NdiRuntime LoadNdiRuntimeFile(const std::string& path, NdiRuntimeKind kind,
     ::dlclose(handle);
     return NdiRuntime{};
   }
+  for (const Entry& e : kOptionalEntries) e.store(table, dlsym(handle, e.name));
   // The handle is deliberately kept open for the life of the process.
   table.kind = kind;
   table.path = path;

@@ -20,7 +20,8 @@
 //
 // Sender entry points are always required. Receive entry points are optional
 // (resolved when present, `hasReceive()` tells) unless the options require
-// them, as plombix-monitor does.
+// them, as plombix-monitor does. `NDIlib_send_get_source_name` is optional
+// too (older runtimes lack it): resolved when present, null otherwise.
 //
 // A library that serves is never unloaded: its threads may run until the
 // process ends. The loader does not call `NDIlib_initialize`; the caller does.
@@ -44,6 +45,13 @@ enum class NdiRuntimeKind {
 
 // "none", "vendor", "stand-in", "forced".
 const char* NdiRuntimeKindText(NdiRuntimeKind kind);
+
+// Which runtime serves, in full, for the operator (the About box):
+// "the vendor's NDI runtime", "the built-in stand-in runtime (HTTP, not the
+// NDI wire protocol)", "the NDI runtime named by PLOMBIX_NDI_RUNTIME", or
+// "no NDI runtime". A forced library that is the stand-in (its file name is
+// libplombix_ndi.so) is named as the stand-in.
+std::string NdiRuntimeDescription(NdiRuntimeKind kind, const std::string& path);
 
 enum class NdiReceiveSymbols {
   Optional,  // sender programs
@@ -72,6 +80,8 @@ struct NdiRuntime {
   NDIlib_send_get_tally_fn sendGetTally = nullptr;
   NDIlib_send_get_no_connections_fn sendGetNoConnections = nullptr;
   NDIlib_send_add_connection_metadata_fn sendAddConnectionMetadata = nullptr;
+  // Optional: null where the runtime lacks it.
+  NDIlib_send_get_source_name_fn sendGetSourceName = nullptr;
 
   // --- Receive side: all present or all null -----------------------------------
   NDIlib_find_create_v2_fn findCreateV2 = nullptr;

@@ -12,39 +12,12 @@
 #include <cstdio>
 #include <cstring>
 
+#include "small_files.h"
+
 namespace plombix::standin {
 namespace {
 
-constexpr size_t kMaxEntryBytes = 4096;
 constexpr const char* kSuffix = ".source";
-
-bool readSmallFile(const std::string& path, std::string* text) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-  if (fd < 0) return false;
-  char buffer[kMaxEntryBytes + 1];
-  size_t total = 0;
-  while (total < sizeof buffer) {
-    const ssize_t n = ::read(fd, buffer + total, sizeof buffer - total);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    total += size_t(n);
-  }
-  ::close(fd);
-  if (total > kMaxEntryBytes) return false;  // not one of ours
-  text->assign(buffer, total);
-  return true;
-}
-
-bool writeAll(int fd, const std::string& text) {
-  size_t done = 0;
-  while (done < text.size()) {
-    const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    done += size_t(n);
-  }
-  return true;
-}
 
 bool parseUnsigned(const std::string& text, unsigned long long* value) {
   if (text.empty() || text.size() > 20) return false;
@@ -59,15 +32,6 @@ bool parseUnsigned(const std::string& text, unsigned long long* value) {
   return true;
 }
 
-uint64_t fnv1a64(const std::string& s) {
-  uint64_t h = 1469598103934665603ull;
-  for (unsigned char c : s) {
-    h ^= c;
-    h *= 1099511628211ull;
-  }
-  return h;
-}
-
 }  // namespace
 
 bool IsValidSourceName(const std::string& name) {
@@ -76,32 +40,11 @@ bool IsValidSourceName(const std::string& name) {
                       [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7f; });
 }
 
-std::string SourceFileName(const std::string& name) {
-  // Letters, digits, '-' and '_' stay; everything else becomes %XX. Long
-  // names are cut and keep a hash of the whole name so they stay distinct.
-  static const char* hex = "0123456789ABCDEF";
-  std::string out;
-  for (unsigned char c : name) {
-    if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
-        c == '_') {
-      out += char(c);
-    } else {
-      out += '%';
-      out += hex[c >> 4];
-      out += hex[c & 15];
-    }
-  }
-  if (out.size() > 150) {
-    char tail[24];
-    std::snprintf(tail, sizeof tail, "~%016llx", static_cast<unsigned long long>(fnv1a64(name)));
-    out = out.substr(0, 150) + tail;
-  }
-  return out + kSuffix;
-}
+std::string SourceFileName(const std::string& name) { return EncodedFileStem(name) + kSuffix; }
 
 unsigned long long ProcessStartTicks(long pid) {
   std::string text;
-  if (!readSmallFile("/proc/" + std::to_string(pid) + "/stat", &text)) return 0;
+  if (!ReadSmallFile("/proc/" + std::to_string(pid) + "/stat", &text)) return 0;
   // The command name (field 2) is in parentheses and may hold blanks; the
   // fields after the last ')' are plain. Start time is field 22.
   const size_t close = text.rfind(')');
@@ -175,7 +118,7 @@ ClaimResult ClaimSource(const std::string& sourcesDir, const std::string& name,
     if (error) *error = std::string("cannot write discovery file: ") + std::strerror(errno);
     return ClaimResult::Failed;
   }
-  const bool written = writeAll(fd, text);
+  const bool written = WriteAll(fd, text);
   ::close(fd);
   if (!written) {
     ::unlink(temp.c_str());
@@ -196,7 +139,7 @@ ClaimResult ClaimSource(const std::string& sourcesDir, const std::string& name,
     }
     std::string existing;
     SourceEntry entry;
-    if (readSmallFile(target, &existing) && ParseSourceEntry(existing, &entry) &&
+    if (ReadSmallFile(target, &existing) && ParseSourceEntry(existing, &entry) &&
         IsSourceAlive(entry)) {
       result = ClaimResult::NameInUse;
       if (error) *error = "the name is in use by a live source";
@@ -212,7 +155,7 @@ void ReleaseSource(const std::string& sourcesDir, const std::string& name, const
   const std::string target = sourcesDir + "/" + SourceFileName(name);
   std::string existing;
   SourceEntry entry;
-  if (readSmallFile(target, &existing) && ParseSourceEntry(existing, &entry) &&
+  if (ReadSmallFile(target, &existing) && ParseSourceEntry(existing, &entry) &&
       entry.pid == long(::getpid()) && entry.url == url)
     ::unlink(target.c_str());
 }
@@ -229,7 +172,7 @@ std::vector<SourceEntry> ListSources(const std::string& sourcesDir) {
       continue;
     std::string text;
     SourceEntry entry;
-    if (readSmallFile(sourcesDir + "/" + file, &text) && ParseSourceEntry(text, &entry) &&
+    if (ReadSmallFile(sourcesDir + "/" + file, &text) && ParseSourceEntry(text, &entry) &&
         IsSourceAlive(entry))
       out.push_back(std::move(entry));
   }

@@ -1,6 +1,7 @@
 // The NDI C entry points of the stand-in runtime, exported by name. Every
 // other symbol of the library is hidden. Handles are pointers to the
-// stand-in's own objects; a null handle is ignored.
+// stand-in's own objects; a null handle is ignored. A destroyed sender's
+// source lingers for a grace period (source_registry.h).
 #include <errno.h>
 
 #include <atomic>
@@ -13,6 +14,7 @@
 #include "http_sender.h"
 #include "ndi_abi.h"
 #include "receiver.h"
+#include "source_registry.h"
 
 #define PLOMBIX_EXPORT extern "C" __attribute__((visibility("default")))
 
@@ -32,7 +34,10 @@ const std::string kVersionText = std::string("Vora Plombix stand-in runtime ") +
 
 PLOMBIX_EXPORT bool NDIlib_initialize(void) { return true; }
 
-PLOMBIX_EXPORT void NDIlib_destroy(void) {}
+// The last call of a program that used the runtime: sources whose sender
+// was destroyed stop lingering and close now (their ports and discovery
+// entries go with them).
+PLOMBIX_EXPORT void NDIlib_destroy(void) { plombix::standin::SourceRegistry::Instance().closeAll(); }
 
 PLOMBIX_EXPORT const char* NDIlib_version(void) { return kVersionText.c_str(); }
 
@@ -74,6 +79,10 @@ PLOMBIX_EXPORT int NDIlib_send_get_no_connections(NDIlib_send_instance_t instanc
 PLOMBIX_EXPORT void NDIlib_send_add_connection_metadata(NDIlib_send_instance_t instance,
                                                         const NDIlib_metadata_frame_t* metadata) {
   if (instance) sender(instance)->addMetadata(metadata);
+}
+
+PLOMBIX_EXPORT const NDIlib_source_t* NDIlib_send_get_source_name(NDIlib_send_instance_t instance) {
+  return instance ? sender(instance)->sourceName() : nullptr;
 }
 
 PLOMBIX_EXPORT NDIlib_find_instance_t NDIlib_find_create_v2(const NDIlib_find_create_t*) {
@@ -139,6 +148,7 @@ static_assert(std::is_same_v<decltype(&NDIlib_send_get_no_connections),
                              NDIlib_send_get_no_connections_fn>);
 static_assert(std::is_same_v<decltype(&NDIlib_send_add_connection_metadata),
                              NDIlib_send_add_connection_metadata_fn>);
+static_assert(std::is_same_v<decltype(&NDIlib_send_get_source_name), NDIlib_send_get_source_name_fn>);
 static_assert(std::is_same_v<decltype(&NDIlib_find_create_v2), NDIlib_find_create_v2_fn>);
 static_assert(std::is_same_v<decltype(&NDIlib_find_destroy), NDIlib_find_destroy_fn>);
 static_assert(std::is_same_v<decltype(&NDIlib_find_wait_for_sources), NDIlib_find_wait_for_sources_fn>);

@@ -5,6 +5,7 @@
 #include <new>
 #include <vector>
 
+#include "jpeg_encode.h"
 #include "png_encode.h"
 
 namespace plombix::standin {
@@ -80,6 +81,17 @@ const std::string& Frame::png() const {
   return png_;
 }
 
+const std::string& Frame::jpeg(bool* encodedNow) const {
+  if (encodedNow) *encodedNow = false;
+  std::call_once(jpegOnce_, [this, encodedNow] {
+    if (!ok()) return;
+    if (encodedNow) *encodedNow = true;
+    if (!EncodeBgraJpeg(pixels(), info_.width, info_.height, info_.width * 4, kJpegQuality, &jpeg_))
+      jpeg_.clear();
+  });
+  return jpeg_;
+}
+
 bool ValidateFrame(const NDIlib_video_frame_v2_t& frame, FrameInfo* info, int* strideBytes) {
   if (frame.xres <= 0 || frame.yres <= 0 || frame.xres > kMaxFrameSide ||
       frame.yres > kMaxFrameSide || !frame.p_data)
@@ -137,6 +149,12 @@ void FrameStore::flush() {
   std::unique_lock<std::mutex> lock(mutex_);
   changed_.wait(lock, [this] { return !copying_; });
   if (pendingData_) copyPendingLocked(lock);  // a later receiver still gets it
+  pendingData_ = nullptr;
+}
+
+void FrameStore::release() {
+  std::unique_lock<std::mutex> lock(mutex_);
+  changed_.wait(lock, [this] { return !copying_; });
   pendingData_ = nullptr;
 }
 

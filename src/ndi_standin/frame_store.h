@@ -17,7 +17,10 @@
 //     PREVIOUS buffer (that copy must end before the buffer is reused).
 //   - flush() copies a frame nobody has copied yet (a receiver that joins
 //     later still gets it) and then forgets the caller's buffer.
-//   - close() waits for a copy in progress and forgets the buffer.
+//   - release() waits for a copy in progress and forgets the caller's
+//     buffer without copying it (the sender is going: its buffer is never
+//     read again; receivers keep the last frame copied).
+//   - close() does what release() does and ends the store.
 // Copies pack the rows (stride = width * 4). Frame buffers are recycled
 // through a small process-wide pool, so that steady sending, and senders
 // re-created after a format change, do not allocate (a fresh large buffer
@@ -68,6 +71,11 @@ class Frame {
   // The frame as PNG (RGBA for BGRA, RGB for BGRX), encoded on first use
   // and kept; empty if encoding failed. Thread-safe.
   const std::string& png() const;
+  // The frame as JPEG (jpeg_encode.h, quality kJpegQuality, alpha dropped),
+  // likewise encoded once, by the first thread that asks, while the others
+  // that ask meanwhile wait for it. `*encodedNow` (optional) tells whether
+  // this call made the encoding.
+  const std::string& jpeg(bool* encodedNow = nullptr) const;
 
  private:
   friend class FrameStore;
@@ -79,6 +87,8 @@ class Frame {
   size_t capacity_ = 0;
   mutable std::once_flag pngOnce_;
   mutable std::string png_;
+  mutable std::once_flag jpegOnce_;
+  mutable std::string jpeg_;
 };
 
 // Checks a frame handed to the send call: size 1..kMaxFrameSide, BGRA or
@@ -101,6 +111,8 @@ class FrameStore {
   uint64_t submit(const FrameInfo& info, const uint8_t* data, int strideBytes);
   // Copies the pending frame if nobody did, then forgets the caller's buffer.
   void flush();
+  // Forgets the caller's buffer (once a copy in progress has ended).
+  void release();
   // Ends the store: waits for a copy in progress, forgets the caller's
   // buffer, wakes every waiter. Later waits return at once.
   void close();

@@ -15,7 +15,7 @@ constexpr int kRetryDelayMs = 100;
 constexpr size_t kMaxMetadataBytes = 1 << 20;
 
 std::vector<SourceEntry> listLiveSources() {
-  const FolderResult folder = SourcesFolder();
+  const FolderResult folder = RuntimeSubfolder("sources", FolderNotice::Quiet);
   return folder.ok() ? ListSources(folder.path) : std::vector<SourceEntry>{};
 }
 

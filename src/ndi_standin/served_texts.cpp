@@ -69,34 +69,18 @@ std::string HtmlText(const std::string& s) {
   return out;
 }
 
-std::string StatusJson(const std::string& name, const FrameInfo& info, size_t count,
-                       NDIlib_tally_t tally) {
+std::string StatusJson(const SourceStatus& status) {
+  const NDIlib_tally_t& tally = status.tally;
+  const FrameInfo& info = status.last;
   const char* tallyText = tally.on_program ? "program" : tally.on_preview ? "preview" : "none";
-  return "{\"name\":" + JsonString(name) + ",\"width\":" + std::to_string(info.width) +
+  return "{\"name\":" + JsonString(status.name) + ",\"width\":" + std::to_string(info.width) +
          ",\"height\":" + std::to_string(info.height) + ",\"fourcc\":" +
          JsonString(info.sequence ? FourCCText(info.fourcc) : "") +
          ",\"frame_rate_n\":" + std::to_string(info.frameRateN) +
          ",\"frame_rate_d\":" + std::to_string(info.frameRateD) +
-         ",\"connections\":" + std::to_string(count) + ",\"tally\":\"" + tallyText +
-         "\",\"frames_sent\":" + std::to_string(info.sequence) + "}\n";
-}
-
-std::string PageHtml(const std::string& name) {
-  const std::string title = HtmlText(name);
-  return "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>" + title +
-         "</title>\n<style>\n"
-         "body{margin:0;padding:12px;background:#202020;color:#ddd;font:14px sans-serif}\n"
-         "a{color:#8cf}\n"
-         ".board{display:inline-block;line-height:0;background-color:#fff;"
-         "background-image:linear-gradient(45deg,#bbb 25%,transparent 25%,transparent 75%,#bbb 75%),"
-         "linear-gradient(45deg,#bbb 25%,transparent 25%,transparent 75%,#bbb 75%);"
-         "background-size:32px 32px;background-position:0 0,16px 16px}\n"
-         "img{max-width:calc(100vw - 24px);max-height:calc(100vh - 80px)}\n"
-         "</style></head><body>\n<p>" + title +
-         " &middot; <a href=\"/frame.png\">frame.png</a> &middot; <a href=\"/status\">status</a>"
-         " &middot; <a href=\"/metadata\">metadata</a></p>\n"
-         "<div class=\"board\"><img src=\"/stream.png\" alt=\"live picture\"></div>\n"
-         "</body></html>\n";
+         ",\"connections\":" + std::to_string(status.connections) + ",\"tally\":\"" + tallyText +
+         "\",\"frames_sent\":" + std::to_string(info.sequence) +
+         ",\"jpeg_encodes\":" + std::to_string(status.jpegEncodes) + "}\n";
 }
 
 }  // namespace plombix::standin

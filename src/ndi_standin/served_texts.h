@@ -1,5 +1,5 @@
-// The texts a stand-in sender serves: frame headers, the /status JSON and
-// the page at "/", with the escaping each needs.
+// The texts a stand-in source serves: frame headers and the /status JSON,
+// with the escaping each needs (the page at "/" is web_page.h).
 #pragma once
 
 #include <string>
@@ -26,12 +26,17 @@ std::string JsonString(const std::string& text);
 // Text safe inside HTML elements and attribute values.
 std::string HtmlText(const std::string& text);
 
+struct SourceStatus {
+  std::string name;
+  FrameInfo last;            // the last frame sent; sequence 0: none yet
+  size_t connections = 0;    // open streams
+  NDIlib_tally_t tally{false, false};
+  uint64_t jpegEncodes = 0;  // frames encoded as JPEG so far
+};
+
 // {"name", "width", "height", "fourcc" ("" before the first frame),
 //  "frame_rate_n", "frame_rate_d", "connections", "tally" ("none",
-//  "program" or "preview"), "frames_sent"} and a newline.
-std::string StatusJson(const std::string& name, const FrameInfo& last, size_t connections,
-                       NDIlib_tally_t tally);
-// The page at "/": the live picture (/stream.png) over a checkerboard.
-std::string PageHtml(const std::string& name);
+//  "program" or "preview"), "frames_sent", "jpeg_encodes"} and a newline.
+std::string StatusJson(const SourceStatus& status);
 
 }  // namespace plombix::standin

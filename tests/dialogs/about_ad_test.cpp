@@ -37,16 +37,54 @@ TEST(AboutText, ProductAndCompanyLines) {
   EXPECT_EQ(AboutCompanyLine(QStringLiteral("Dec-2026")), QStringLiteral("Voracraft Ltd, Dec-2026"));
 }
 
+TEST(AboutText, RuntimeAndSourceLines) {
+  const QString standIn = QStringLiteral("the built-in stand-in runtime (HTTP, not the NDI wire protocol)");
+  EXPECT_EQ(AboutRuntimeLine(standIn, "Vora Plombix stand-in runtime 1.0.3.0"),
+            QStringLiteral("NDI runtime: ") + standIn +
+                QStringLiteral(", Vora Plombix stand-in runtime 1.0.3.0"));
+  EXPECT_EQ(AboutRuntimeLine(QStringLiteral("the vendor's NDI runtime"), " "),
+            QStringLiteral("NDI runtime: the vendor's NDI runtime"));
+  EXPECT_EQ(AboutRuntimeLine(QString(), "5.6.1"), QStringLiteral("NDI runtime: unknown"));
+  EXPECT_EQ(AboutSourceLine(QStringLiteral("Vora Plombix 1"), QStringLiteral("http://127.0.0.1:5961/")),
+            QStringLiteral("Source: Vora Plombix 1 \u2014 http://127.0.0.1:5961/"));
+  EXPECT_EQ(AboutSourceLine(QStringLiteral("HOST (Vora Plombix 1)"), QString()),
+            QStringLiteral("Source: HOST (Vora Plombix 1)"));
+  EXPECT_EQ(AboutSourceLine(QString(), QStringLiteral("http://x/")), QStringLiteral("Source: not published"));
+}
+
 TEST(AboutDialog, FillsItsTextsAndClosesOnOk) {
   CAboutDlg about;
   EXPECT_EQ(about.windowTitle(), QStringLiteral("About NDI\u00ae Plombix"));
   about.versionText = QStringLiteral("1.0.3.0");
   about.releaseDate = QStringLiteral("Dec-2026");
   about.ndiVersionText = "NDI SDK LINUX 18:00:58 Dec 21 2018 3.8.0";
+  about.runtimeDescription = QStringLiteral("the vendor's NDI runtime");
+  about.sourceName = QStringLiteral("Vora Plombix 1");
   EXPECT_TRUE(about.OnInitDialog());
   EXPECT_EQ(about.controls().as<QLabel>(1022)->text(),
             QStringLiteral("NDI\u00ae Plombix, v1.0.3.0, NDI v3.8.0, x64"));
   EXPECT_EQ(about.controls().as<QLabel>(1023)->text(), QStringLiteral("Voracraft Ltd, Dec-2026"));
+  EXPECT_EQ(about.addedLine(kAboutRuntimeLineId)->text(),
+            QStringLiteral("NDI runtime: the vendor's NDI runtime, "
+                           "NDI SDK LINUX 18:00:58 Dec 21 2018 3.8.0"));
+  EXPECT_EQ(about.addedLine(kAboutSourceLineId)->text(), QStringLiteral("Source: Vora Plombix 1"));
+  EXPECT_EQ(about.addedLine(1022), nullptr);
+  // The added lines are whole with the longest texts they show: below the
+  // template's controls, inside the box, tall enough for the wrapped text.
+  about.runtimeDescription =
+      QStringLiteral("the built-in stand-in runtime (HTTP, not the NDI wire protocol)");
+  about.ndiVersionText = "Vora Plombix stand-in runtime 1.0.3.0";
+  about.sourceName = QStringLiteral("Vora Plombix 8");
+  about.sourceAddress = QStringLiteral("http://[fd12:3456:789a:1::1234]:6160/");
+  EXPECT_TRUE(about.OnInitDialog());
+  about.show();
+  const QRect okButton = about.controls().control(1)->geometry();
+  for (const int id : {kAboutRuntimeLineId, kAboutSourceLineId}) {
+    const QLabel* line = about.addedLine(id);
+    EXPECT_GE(line->geometry().top(), okButton.bottom()) << id;
+    EXPECT_TRUE(about.rect().contains(line->geometry())) << id;
+    EXPECT_GE(line->height(), line->heightForWidth(line->width())) << id;
+  }
   about.show();
   about.controls().as<QPushButton>(1)->click();
   EXPECT_FALSE(about.isVisible());

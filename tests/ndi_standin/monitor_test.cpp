@@ -7,6 +7,7 @@
 #include <fstream>
 #include <future>
 #include <sstream>
+#include <thread>
 
 #include "monitor_args.h"
 #include "standin_test_support.h"
@@ -157,15 +158,62 @@ TEST_F(Monitor, FailuresHaveTheirOwnExitCodes) {
   const RunResult badOut = run("'Monitor quiet' --frames 1 --out /proc/not-here --timeout 300");
   EXPECT_EQ(badOut.exitCode, kExitOutput);
 
-  // The source goes away while the monitor waits for its second frame.
+  // The source goes away for good while the monitor waits for its second
+  // frame: it says so, waits out its time-out, and ends.
   TestFrame t = MakeFrame(8, 8, 32, NdiFourCC::BGRX, 1);
   ndi().sendVideoAsyncV2(s, &t.frame);
   auto monitor = std::async(std::launch::async, [&] {
-    return run("'Monitor quiet' --frames 2 --out '" + folder_ + "/z' --timeout 20000");
+    return run("'Monitor quiet' --frames 2 --out '" + folder_ + "/z' --timeout 5000");
   });
   ASSERT_TRUE(Eventually([&] { return std::filesystem::exists(folder_ + "/z/frame-0001.png"); }, 10000));
   destroy(s);
+  ndi().destroy();  // no grace period: gone at once
   const RunResult lost = monitor.get();
   EXPECT_EQ(lost.exitCode, kExitLost);
-  EXPECT_NE(lost.err.find("lost the connection to 'Monitor quiet'"), std::string::npos) << lost.err;
+  EXPECT_EQ(lost.err,
+            "plombix-monitor: 'Monitor quiet' is gone; waiting for it to come back\n"
+            "plombix-monitor: lost the connection to 'Monitor quiet': no frame within 5000 ms\n");
+}
+
+TEST_F(Monitor, FollowsTheSourceThroughRecreationAndARestart) {
+  NDIlib_send_instance_t s = create("Monitor phoenix");
+  const TestFrame frames[] = {MakeFrame(16, 9, 64, NdiFourCC::BGRA, 1),
+                              MakeFrame(32, 18, 128, NdiFourCC::BGRX, 2),
+                              MakeFrame(24, 10, 96, NdiFourCC::BGRA, 3)};
+  ndi().sendVideoAsyncV2(s, &frames[0].frame);
+  const std::string out = folder_ + "/phoenix";
+  auto monitor = std::async(std::launch::async, [&] {
+    return run("'Monitor phoenix' --frames 3 --out '" + out + "' --timeout 15000");
+  });
+  auto saved = [&](int n) {
+    char file[32];
+    std::snprintf(file, sizeof file, "/frame-%04d.png", n);
+    return Eventually([&] { return std::filesystem::exists(out + file); }, 15000);
+  };
+  ASSERT_TRUE(saved(1));
+  // An output change: destroyed and created again at once.
+  destroy(s);
+  s = create("Monitor phoenix");
+  ndi().sendVideoAsyncV2(s, &frames[1].frame);
+  ASSERT_TRUE(saved(2));
+  // A restart: the source is gone for longer than the receiver's patience,
+  // then published again.
+  destroy(s);
+  ndi().destroy();
+  std::this_thread::sleep_for(std::chrono::milliseconds(3500));
+  s = create("Monitor phoenix");
+  ASSERT_NE(s, nullptr);
+  const auto resend = std::async(std::launch::async, [&] {
+    // Like the player, which sends again while a receiver is connected.
+    while (monitor.wait_for(std::chrono::milliseconds(100)) != std::future_status::ready)
+      ndi().sendVideoAsyncV2(s, &frames[2].frame);
+  });
+  const RunResult r = monitor.get();
+  EXPECT_EQ(r.exitCode, kExitOk) << r.err;
+  EXPECT_EQ(r.out, "1: 16x9 BGRA 30000/1001 (29.97 fps) aspect 1.7778 -> " + out + "/frame-0001.png\n" +
+                       "2: 32x18 BGRX 30000/1001 (29.97 fps) aspect 1.7778 -> " + out + "/frame-0002.png\n" +
+                       "3: 24x10 BGRA 30000/1001 (29.97 fps) aspect 1.7778 -> " + out + "/frame-0003.png\n");
+  EXPECT_EQ(r.err,
+            "plombix-monitor: 'Monitor phoenix' is gone; waiting for it to come back\n"
+            "plombix-monitor: 'Monitor phoenix' is back\n");
 }

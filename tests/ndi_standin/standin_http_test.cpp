@@ -5,6 +5,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstring>
 #include <future>
 #include <map>
@@ -228,46 +229,31 @@ TEST_F(StandInHttp, TwoSendersInOneProcessServeTheirOwnFrames) {
   EXPECT_NE(RawGet(p2, "/status").body.find("\"name\":\"Right\""), std::string::npos);
 }
 
-TEST_F(StandInHttp, DestroyedNameAndPortAreFreeAtOnce) {
-  const auto [s, port] = open("Again");
-  RawStream stream;  // a connected receiver must not hold the port
-  ASSERT_TRUE(stream.open(port, "/stream.bgra"));
-  EXPECT_EQ(create("Again"), nullptr);  // the name is in use
-  destroy(s);
-  EXPECT_EQ(portOf("Again"), -1);  // no longer listed
-  // The port can be bound again at once (unless another program of this
-  // machine took it meanwhile: then it is no longer our source).
-  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  const int one = 1;
-  ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_port = htons(uint16_t(port));
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  const bool bound = ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
-  EXPECT_TRUE(bound || RawGet(port, "/status").body.find("\"name\":\"Again\"") == std::string::npos);
-  ::close(fd);
-  EXPECT_EQ(RawGet(open("Again").second, "/status").status, 200);
-}
-
 TEST_F(StandInHttp, StatusAndPageDescribeTheSource) {
   const auto [s, port] = open("Page <&> \"1\"");
   EXPECT_EQ(RawGet(port, "/status").body,
             "{\"name\":\"Page <&> \\\"1\\\"\",\"width\":0,\"height\":0,\"fourcc\":\"\","
             "\"frame_rate_n\":0,\"frame_rate_d\":0,\"connections\":0,\"tally\":\"none\","
-            "\"frames_sent\":0}\n");
+            "\"frames_sent\":0,\"jpeg_encodes\":0}\n");
   TestFrame f = MakeFrame(4, 2, 16, NdiFourCC::BGRX, 3);
   ndi().sendVideoAsyncV2(s, &f.frame);
   ndi().sendVideoAsyncV2(s, &f.frame);
   EXPECT_EQ(RawGet(port, "/status").body,
             "{\"name\":\"Page <&> \\\"1\\\"\",\"width\":4,\"height\":2,\"fourcc\":\"BGRX\","
             "\"frame_rate_n\":30000,\"frame_rate_d\":1001,\"connections\":0,\"tally\":\"none\","
-            "\"frames_sent\":2}\n");
-  const RawResponse page = RawGet(port, "/");
-  EXPECT_EQ(page.status, 200);
-  EXPECT_NE(page.body.find("<img src=\"/stream.png\""), std::string::npos);
-  EXPECT_NE(page.body.find("Page &lt;&amp;&gt; &quot;1&quot;"), std::string::npos);
-  EXPECT_EQ(page.body.find("Page <&>"), std::string::npos);
+            "\"frames_sent\":2,\"jpeg_encodes\":0}\n");
+  // The page (its behaviour in a real browser: standin_clients_test): the
+  // name escaped, the picture from the PNG stream, full or bare.
+  for (const auto& [query, bodyClass] : {std::pair{"", "full"}, std::pair{"?bare=0", "full"},
+                                         std::pair{"?bare=1", "bare"}, std::pair{"?bare", "bare"}}) {
+    const RawResponse page = RawGet(port, std::string("/") + query);
+    EXPECT_EQ(page.status, 200) << query;
+    EXPECT_EQ(page.headers.at("content-type"), "text/html; charset=utf-8") << query;
+    EXPECT_NE(page.body.find(std::string("<body class=\"") + bodyClass + "\""), std::string::npos) << query;
+    EXPECT_NE(page.body.find("fetch(\"/stream.png\""), std::string::npos) << query;
+    EXPECT_NE(page.body.find("<title>Page &lt;&amp;&gt; &quot;1&quot;</title>"), std::string::npos) << query;
+    EXPECT_EQ(page.body.find("Page <&>"), std::string::npos) << query;
+  }
 }
 
 TEST_F(StandInHttp, BadRequestsGetClearAnswers) {
@@ -388,22 +374,32 @@ TEST_F(StandInHttp, StuckAndVanishingClientsDisturbNobody) {
   ::close(stuck);
 }
 
-TEST_F(StandInHttp, ConnectionsBeyondTheCapAreRefused) {
-  const auto [s, port] = open("Capped");
+TEST_F(StandInHttp, ConnectionsBeyondTheCapAreRefusedAcrossATakeover) {
+  auto [s, port] = open("Capped");
   std::vector<RawStream> streams(32);  // the per-address cap
   for (RawStream& st : streams) ASSERT_TRUE(st.open(port, "/stream.bgra"));
   ASSERT_TRUE(Eventually([&] { return ndi().sendGetNoConnections(s, 0) == 32; }));
-  const RawResponse refused = RawGet(port, "/status");
-  EXPECT_FALSE(refused.complete);  // closed without an answer
+  EXPECT_FALSE(RawGet(port, "/status").complete);  // closed without an answer
+  // The sender is re-created: the same streams, each counted once, and
+  // still no room for more.
+  destroy(s);
+  s = create("Capped");
+  ASSERT_NE(s, nullptr);
+  EXPECT_EQ(ndi().sendGetNoConnections(s, 0), 32);
+  EXPECT_FALSE(RawGet(port, "/status").complete);
   streams.pop_back();
   EXPECT_TRUE(Eventually([&] { return RawGet(port, "/status").status == 200; }));
+  EXPECT_EQ(ndi().sendGetNoConnections(s, 0), 31);
 }
 
-TEST_F(StandInHttp, SilentClientIsDroppedAfterTheTimeout) {
+TEST_F(StandInHttp, SilentAndTricklingClientsAreDroppedStreamsAreNot) {
+  // A one-second time-out also brings the head deadline down to one second.
   ::setenv("PLOMBIX_NDI_TIMEOUT_S", "1", 1);
-  const int port = open("Silent").second;
+  const auto [s, port] = open("Slow");
   ::unsetenv("PLOMBIX_NDI_TIMEOUT_S");
-  // Nothing at all, half a request, binary junk.
+  RawStream viewer;
+  ASSERT_TRUE(viewer.open(port, "/stream.bgra"));
+  // Nothing at all, half a request, binary junk: dropped by the time-out.
   for (const std::string& bytes :
        {std::string(), std::string("GET /sta"), std::string("\x00\x01\xff\r\n\r\n", 7)}) {
     const int fd = RawConnect(port);
@@ -415,5 +411,97 @@ TEST_F(StandInHttp, SilentClientIsDroppedAfterTheTimeout) {
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(8)) << bytes.size();
     ::close(fd);
   }
+  // Twenty clients each sending one byte of a request every 300 ms: every
+  // byte would restart the idle time-out, but the head deadline runs from
+  // the connection's start. All are cut within a few seconds.
+  const std::string request = GetRequest("/status");
+  std::vector<int> tricklers;
+  for (int i = 0; i < 20; ++i) tricklers.push_back(RawConnect(port));
+  const auto start = std::chrono::steady_clock::now();
+  size_t sent = 0, open = tricklers.size();
+  while (open > 0 && std::chrono::steady_clock::now() - start < std::chrono::seconds(8) &&
+         sent < request.size() - 2) {
+    open = 0;
+    for (int& fd : tricklers) {
+      if (fd < 0) continue;
+      char byte;
+      const ssize_t n = ::recv(fd, &byte, 1, MSG_DONTWAIT);
+      if (n == 0 || (n < 0 && errno != EAGAIN) || !RawSendAll(fd, request.substr(sent, 1))) {
+        ::close(fd);
+        fd = -1;
+        continue;
+      }
+      ++open;
+    }
+    ++sent;
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  }
+  EXPECT_EQ(open, 0u) << "still connected after " << sent << " bytes";
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+  for (int fd : tricklers)
+    if (fd >= 0) ::close(fd);
+  // The stream opened before them all is still there (it waited for a
+  // frame far longer than the time-out), and the server serves.
+  TestFrame f = MakeFrame(16, 8, 64, NdiFourCC::BGRA, 9);
+  ndi().sendVideoAsyncV2(s, &f.frame);
+  std::map<std::string, std::string> h;
+  std::string body;
+  ASSERT_TRUE(viewer.next(&h, &body));
+  EXPECT_TRUE(body == f.packed());
   EXPECT_EQ(RawGet(port, "/status").status, 200);
+
+  // A stream whose reader stops reading is dropped after the time-out; the
+  // one that reads stays.
+  const int stuck = RawConnect(port);
+  const int small = 4096;
+  ::setsockopt(stuck, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+  ASSERT_TRUE(RawSendAll(stuck, GetRequest("/stream.bgra")));
+  ASSERT_TRUE(Eventually([&] { return ndi().sendGetNoConnections(s, 0) == 2; }));
+  const TestFrame big = MakeFrame(1280, 720, 1280 * 4, NdiFourCC::BGRA, 10);
+  EXPECT_TRUE(Eventually([&] {
+    ndi().sendVideoAsyncV2(s, &big.frame);
+    return viewer.next(&h, &body) && ndi().sendGetNoConnections(s, 0) == 1;
+  }, 8000));
+  ::close(stuck);
+}
+
+TEST_F(StandInHttp, MjpegPartsDecodeToTheFrameEncodedOncePerFrame) {
+  const auto [s, port] = open("Mjpeg");
+  auto status = [port = port] { return RawGet(port, "/status").body; };
+  // Frames nobody watches as JPEG are never encoded.
+  TestFrame first = MakeSmoothFrame(320, 180, 320 * 4, NdiFourCC::BGRA, 100);
+  for (int i = 0; i < 3; ++i) ndi().sendVideoAsyncV2(s, &first.frame);
+  RawStream png;
+  ASSERT_TRUE(png.open(port, "/stream.png"));
+  EXPECT_NE(status().find("\"jpeg_encodes\":0}"), std::string::npos);
+
+  // Three MJPEG viewers: the last frame first, then each frame sent, at its
+  // own size, every part a JPEG of the frame.
+  std::vector<RawStream> viewers(3);
+  for (RawStream& v : viewers) {
+    ASSERT_TRUE(v.open(port, "/stream.mjpg"));
+    EXPECT_EQ(v.head().headers.at("content-type"), "multipart/x-mixed-replace; boundary=plombix-frame");
+  }
+  TestFrame later[] = {MakeSmoothFrame(160, 90, 160 * 4 + 8, NdiFourCC::BGRX, 60),
+                       MakeSmoothFrame(64, 36, 64 * 4, NdiFourCC::BGRA, 200),
+                       MakeSmoothFrame(320, 180, 320 * 4, NdiFourCC::BGRA, 150)};
+  for (int step = 0; step <= 3; ++step) {
+    const TestFrame& t = step == 0 ? first : later[step - 1];
+    if (step > 0) ndi().sendVideoAsyncV2(s, &t.frame);
+    for (RawStream& v : viewers) {
+      std::map<std::string, std::string> h;
+      std::string body;
+      ASSERT_TRUE(v.next(&h, &body)) << step;
+      EXPECT_EQ(h["content-type"], "image/jpeg") << step;
+      EXPECT_EQ(h["x-sequence"], std::to_string(3 + step)) << step;
+      EXPECT_EQ(h["x-width"], std::to_string(t.frame.xres)) << step;
+      EXPECT_EQ(JpegMismatch(body, t.packed(), t.frame.xres, t.frame.yres), "") << step;
+    }
+  }
+  EXPECT_NE(status().find("\"jpeg_encodes\":4}"), std::string::npos) << status();
+  // The still frame is the same encoding.
+  const RawResponse still = RawGet(port, "/frame.jpg");
+  EXPECT_EQ(still.headers.at("content-type"), "image/jpeg");
+  EXPECT_EQ(JpegMismatch(still.body, later[2].packed(), 320, 180), "");
+  EXPECT_NE(status().find("\"jpeg_encodes\":4}"), std::string::npos) << status();
 }

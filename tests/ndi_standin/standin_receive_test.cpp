@@ -56,6 +56,7 @@ TEST_F(StandInReceive, FinderListsLiveSourcesAndNoticesChanges) {
   EXPECT_EQ(std::string(sources[0].p_url_address).rfind("http://127.0.0.1:", 0), 0u);
   EXPECT_FALSE(ndi().findWaitForSources(finder, 50));  // nothing changed since
   destroy(b);
+  ndi().destroy();  // closes B's source now rather than after its grace period
   EXPECT_TRUE(ndi().findWaitForSources(finder, 2000));
   sources = ndi().findGetCurrentSources(finder, &count);
   ASSERT_EQ(count, 1u);
@@ -150,23 +151,40 @@ TEST_F(StandInReceive, ReceiverTallyReachesTheSender) {
   EXPECT_EQ(ndi().sendGetNoConnections(s, 0), 0);
 }
 
-TEST_F(StandInReceive, ReceiverFollowsASenderRecreatedUnderItsName) {
+TEST_F(StandInReceive, ReceiverFollowsItsSourceThroughRecreationAndRestart) {
   NDIlib_send_instance_t s = open("Phoenix").first;
   NDIlib_recv_instance_t r = connect(ndi(), "Phoenix", nullptr);
-  TestFrame one = MakeFrame(16, 9, 64, NdiFourCC::BGRA, 1);
-  ndi().sendVideoAsyncV2(s, &one.frame);
+  const NDIlib_tally_t program{true, false};
+  EXPECT_TRUE(ndi().recvSetTally(r, &program));
   NDIlib_video_frame_v2_t v{};
-  ASSERT_TRUE(captureVideo(ndi(), r, &v));
-  ndi().recvFreeVideoV2(r, &v);
-  // A format change: the sender is destroyed and created again.
-  destroy(s);
-  s = open("Phoenix").first;
-  TestFrame two = MakeFrame(32, 18, 128, NdiFourCC::BGRX, 2);
-  ndi().sendVideoAsyncV2(s, &two.frame);
-  ASSERT_TRUE(captureVideo(ndi(), r, &v, 8000));
-  EXPECT_EQ(v.xres, 32);
-  EXPECT_TRUE(bytesOf(v) == two.packed());
-  ndi().recvFreeVideoV2(r, &v);
+  const TestFrame frames[] = {MakeFrame(16, 9, 64, NdiFourCC::BGRA, 1),
+                              MakeFrame(32, 18, 128, NdiFourCC::BGRX, 2),
+                              MakeFrame(24, 10, 96, NdiFourCC::BGRA, 3)};
+  for (int step = 0; step < 3; ++step) {
+    SCOPED_TRACE(step);
+    if (step == 1) {
+      // A format change: the sender is destroyed and created again at once.
+      destroy(s);
+      s = open("Phoenix").first;
+    } else if (step == 2) {
+      // A restart: the source is gone (runtime ended), then published anew.
+      destroy(s);
+      ndi().destroy();
+      std::this_thread::sleep_for(std::chrono::milliseconds(500));
+      s = open("Phoenix").first;
+    }
+    ndi().sendVideoAsyncV2(s, &frames[step].frame);
+    ASSERT_TRUE(captureVideo(ndi(), r, &v, 8000));
+    EXPECT_EQ(v.xres, frames[step].frame.xres);
+    EXPECT_TRUE(bytesOf(v) == frames[step].packed());
+    ndi().recvFreeVideoV2(r, &v);
+    // The receiver's tally reaches every sender of the source.
+    NDIlib_tally_t t{};
+    EXPECT_TRUE(Eventually([&] {
+      (void)ndi().sendGetTally(s, &t, 0);
+      return t.on_program;
+    }));
+  }
   ndi().recvDestroy(r);
 }
 
@@ -175,6 +193,7 @@ TEST_F(StandInReceive, ALostSourceIsReportedAsAnError) {
   NDIlib_recv_instance_t r = connect(ndi(), "Gone", nullptr);
   ASSERT_TRUE(Eventually([&] { return ndi().sendGetNoConnections(s, 0) == 1; }));
   destroy(s);
+  ndi().destroy();  // the source closes at once instead of lingering
   NDIlib_video_frame_v2_t v{};
   int type = int(NdiFrameType::None);
   // Reported once the source has been unreachable for a few seconds.

@@ -7,6 +7,9 @@
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <turbojpeg.h>
+
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <random>
@@ -146,16 +149,19 @@ bool RawStream::open(int port, const std::string& path) {
 }
 
 bool RawStream::next(std::map<std::string, std::string>* headers, std::string* body) {
+  // "--boundary\r\nheaders\r\n\r\n", after the CRLF ending the last part
+  // and any blank lines the server sends to keep a quiet stream alive.
   size_t end;
-  while ((end = buffer_.find("\r\n\r\n")) == std::string::npos)
+  for (;;) {
+    buffer_.erase(0, std::min(buffer_.find_first_not_of("\r\n"), buffer_.size()));
+    if ((end = buffer_.find("\r\n\r\n")) != std::string::npos) break;
     if (!fill()) return false;
-  // "--boundary\r\nheaders\r\n\r\n", possibly after the CRLF ending the last part.
+  }
   std::string head = buffer_.substr(0, end + 4);
   buffer_.erase(0, end + 4);
-  size_t start = head.find("--" + boundary_ + "\r\n");
-  if (start == std::string::npos || head.find_first_not_of("\r\n") != start) return false;
+  if (head.rfind("--" + boundary_ + "\r\n", 0) != 0) return false;
   const RawResponse parsed =
-      ParseResponse("HTTP/1.1 200 OK\r\n" + head.substr(start + boundary_.size() + 4));
+      ParseResponse("HTTP/1.1 200 OK\r\n" + head.substr(boundary_.size() + 4));
   *headers = parsed.headers;
   const size_t length = std::stoul(parsed.headers.at("content-length"));
   while (buffer_.size() < length)
@@ -169,6 +175,19 @@ bool RawStream::readSome(size_t n) {
   while (buffer_.size() < n)
     if (!fill()) return false;
   return true;
+}
+
+bool PortIsFree(int port) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  const int one = 1;
+  ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(uint16_t(port));
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  const bool free = ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+  ::close(fd);
+  return free;
 }
 
 std::string TestFrame::packed() const {
@@ -203,6 +222,45 @@ TestFrame MakeFrame(int width, int height, int strideBytes, NdiFourCC fourcc, ui
   return t;
 }
 
+TestFrame MakeSmoothFrame(int width, int height, int strideBytes, NdiFourCC fourcc, int tone) {
+  TestFrame t = MakeFrame(width, height, strideBytes, fourcc, 0);
+  for (int y = 0; y < height; ++y)
+    for (int x = 0; x < width; ++x) {
+      uint8_t* p = &t.bytes[size_t(y) * size_t(strideBytes) + size_t(x) * 4];
+      const int dx = x - width / 2, dy = y - height / 2;
+      const int disc = std::max(0, tone - (dx * dx + dy * dy) * 400 / (width * width + 1));
+      p[0] = uint8_t(x * 255 / width);
+      p[1] = uint8_t(y * 255 / height);
+      p[2] = uint8_t(std::min(255, 40 + disc));
+      p[3] = uint8_t((x * 37 + y * 11) & 0xff);
+    }
+  return t;
+}
+
+std::string JpegMismatch(const std::string& jpeg, const std::string& packedBgra, int width, int height) {
+  tjhandle decoder = tjInitDecompress();
+  auto* bytes = reinterpret_cast<unsigned char*>(const_cast<char*>(jpeg.data()));
+  int w = 0, h = 0, subsampling = 0, colourspace = 0;
+  std::vector<uint8_t> decoded(size_t(width) * size_t(height) * 4);
+  const bool ok = tjDecompressHeader3(decoder, bytes, jpeg.size(), &w, &h, &subsampling, &colourspace) == 0 &&
+                  w == width && h == height &&
+                  tjDecompress2(decoder, bytes, jpeg.size(), decoded.data(), width, width * 4, height,
+                                TJPF_BGRX, 0) == 0;
+  tjDestroy(decoder);
+  if (!ok) return "does not decode to " + std::to_string(width) + "x" + std::to_string(height);
+  double total = 0;
+  int worst = 0;
+  for (size_t i = 0; i < decoded.size(); ++i) {
+    if (i % 4 == 3) continue;
+    const int e = std::abs(int(decoded[i]) - int(uint8_t(packedBgra[i])));
+    total += e;
+    worst = std::max(worst, e);
+  }
+  const double mean = total / (double(width) * height * 3);
+  if (mean < 2.0 && worst <= 16) return {};
+  return "mean error " + std::to_string(mean) + ", worst " + std::to_string(worst);
+}
+
 void StandInTest::SetUp() {
   char pattern[] = "/tmp/plombix-standin-test-XXXXXX";
   ASSERT_NE(::mkdtemp(pattern), nullptr);
@@ -214,6 +272,7 @@ void StandInTest::SetUp() {
 void StandInTest::TearDown() {
   for (NDIlib_send_instance_t s : senders_) ndi().sendDestroy(s);
   senders_.clear();
+  ndi().destroy();  // closes the sources of this test still in their grace period
   ::unsetenv("PLOMBIX_RUNTIME_DIR");
   std::error_code ignored;
   std::filesystem::remove_all(folder_, ignored);

@@ -65,6 +65,10 @@ class RawStream {
   std::string boundary_;
 };
 
+// True when 127.0.0.1:port can be bound (with SO_REUSEADDR, as a source
+// binds it): nothing listens there.
+bool PortIsFree(int port);
+
 // Test frame: `height` rows of `strideBytes`, pixel bytes from a fixed-seed
 // generator, padding bytes 0xEE.
 struct TestFrame {
@@ -73,8 +77,21 @@ struct TestFrame {
   std::string packed() const;  // the rows without padding (stride 0: packed rows)
 };
 TestFrame MakeFrame(int width, int height, int strideBytes, NdiFourCC fourcc, uint32_t seed);
+// A smooth test frame (JPEG's error stays small on it): two gradients and a
+// soft disc whose brightness is `tone`, alpha bytes varying (a JPEG ignores
+// them), padding bytes 0xEE.
+TestFrame MakeSmoothFrame(int width, int height, int strideBytes, NdiFourCC fourcc, int tone);
 
-// Per-test runtime folder and runtime, and helpers around senders.
+// Decodes `jpeg` and compares it with `packedBgra` (width * 4 bytes a row,
+// alpha ignored). Empty when it decodes to that size within JPEG error at
+// quality 90 (mean error under 2 levels, no channel of a pixel off by more
+// than 16); else what is wrong.
+std::string JpegMismatch(const std::string& jpeg, const std::string& packedBgra, int width, int height);
+
+// Per-test runtime folder and runtime, and helpers around senders. After
+// each test its senders are destroyed and the runtime too (NDIlib_destroy),
+// which closes the sources still in their grace period, so that no test
+// takes over another's.
 class StandInTest : public ::testing::Test {
  protected:
   void SetUp() override;
@@ -85,8 +102,10 @@ class StandInTest : public ::testing::Test {
   void destroy(NDIlib_send_instance_t sender);
   // A sender that must come up, and its port.
   std::pair<NDIlib_send_instance_t, int> open(const std::string& name);
-  // Port of the live source `name`, found through the runtime's discovery.
+  // Port of the live source `name`, found through the runtime's discovery;
+  // -1 when it is not listed.
   int portOf(const std::string& name);
+
   const plombix::NdiRuntime& ndi() { return Runtime(); }
   std::string folder_;
 

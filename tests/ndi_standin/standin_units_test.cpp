@@ -1,21 +1,31 @@
-// Units of the stand-in runtime: runtime folder checks, discovery entries,
-// URL parsing, frame validation and PNG encoding.
+// Units of the stand-in runtime: discovery entries, remembered ports, the
+// choice of a listening port, URL parsing, frame validation, and PNG and
+// JPEG encoding.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
 #include <spng.h>
 #include <stdlib.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <random>
+#include <tuple>
 
 #include "discovery.h"
 #include "frame_store.h"
 #include "http_client.h"
+#include "jpeg_encode.h"
+#include "listen_socket.h"
 #include "png_encode.h"
-#include "runtime_folder.h"
+#include "port_memory.h"
+#include "small_files.h"
+#include "standin_test_support.h"
 #include "temp_dir.h"
 
 using namespace plombix::standin;
@@ -27,42 +37,6 @@ void writeFile(const std::string& path, const std::string& text) {
 }
 
 }  // namespace
-
-TEST(RuntimeFolder, CreatesAPrivateFolderAndRefusesUnsafeOnes) {
-  const plombix::testing::TempDir dir;
-  const std::string& root = dir.path();
-  const FolderResult made = EnsurePrivateFolder(root + "/new/");
-  ASSERT_TRUE(made.ok()) << made.error;
-  EXPECT_EQ(made.path, root + "/new");
-  struct stat st {};
-  ASSERT_EQ(::stat(made.path.c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 0777, 0700u);
-  EXPECT_TRUE(EnsurePrivateFolder(made.path).ok());  // existing and fine
-
-  ASSERT_EQ(::mkdir((root + "/open").c_str(), 0700), 0);
-  ASSERT_EQ(::chmod((root + "/open").c_str(), 0777), 0);
-  EXPECT_NE(EnsurePrivateFolder(root + "/open").error.find("writable by other users"), std::string::npos);
-  ASSERT_EQ(::symlink(made.path.c_str(), (root + "/link").c_str()), 0);
-  EXPECT_NE(EnsurePrivateFolder(root + "/link").error.find("not a directory"), std::string::npos);
-  writeFile(root + "/file", "x");
-  EXPECT_FALSE(EnsurePrivateFolder(root + "/file").ok());
-  EXPECT_FALSE(EnsurePrivateFolder(root + "/missing/deeper").ok());
-  EXPECT_FALSE(EnsurePrivateFolder("").ok());
-}
-
-TEST(RuntimeFolder, FollowsTheEnvironmentInOrder) {
-  const plombix::testing::TempDir dir;
-  const std::string& root = dir.path();
-  ::setenv("PLOMBIX_RUNTIME_DIR", (root + "/forced").c_str(), 1);
-  ::setenv("XDG_RUNTIME_DIR", root.c_str(), 1);
-  EXPECT_EQ(RuntimeFolder().path, root + "/forced");
-  EXPECT_EQ(SourcesFolder().path, root + "/forced/sources");
-  ::unsetenv("PLOMBIX_RUNTIME_DIR");
-  EXPECT_EQ(RuntimeFolder().path, root + "/vora-plombix");
-  ::setenv("XDG_RUNTIME_DIR", (root + "/absent").c_str(), 1);
-  EXPECT_EQ(RuntimeFolder().path, "/tmp/vora-plombix-" + std::to_string(::geteuid()));
-  ::unsetenv("XDG_RUNTIME_DIR");
-}
 
 TEST(Discovery, EntriesParseOnlyWhenComplete) {
   struct Row {
@@ -249,4 +223,144 @@ TEST(PngEncode, RoundTripsThroughADecoder) {
   EXPECT_FALSE(EncodeBgraPng(bgra.data(), 0, h, stride, PngAlpha::Keep, &png));
   EXPECT_FALSE(EncodeBgraPng(bgra.data(), w, h, w * 4 - 1, PngAlpha::Keep, &png));
   EXPECT_FALSE(EncodeBgraPng(nullptr, w, h, stride, PngAlpha::Keep, &png));
+}
+
+TEST(PortMemory, RemembersEachNamesPortAndIgnoresFilesItCannotTrust) {
+  const plombix::testing::TempDir temp;
+  const std::string& dir = temp.path();
+  const PortRange range{5961, 200};
+  EXPECT_EQ(RememberedPort(dir, "A", range), 0);  // nothing yet
+  ASSERT_TRUE(RememberPort(dir, "A", 5963));
+  ASSERT_TRUE(RememberPort(dir, "B", 5961));
+  ASSERT_TRUE(RememberPort(dir, "C d/e", 5961));
+  EXPECT_EQ(RememberedPort(dir, "A", range), 5963);
+  EXPECT_EQ(RememberedPort(dir, "C d/e", range), 5961);
+  EXPECT_EQ(PortsRememberedByOthers(dir, "A", range), std::vector<int>{5961});  // B and "C d/e": once
+  EXPECT_EQ(PortsRememberedByOthers(dir, "B", range), (std::vector<int>{5961, 5963}));
+
+  // A's file, spoiled: never a port to take, nor one to leave to others.
+  const std::string fileOfA = dir + "/" + EncodedFileStem("A") + ".port";
+  const struct {
+    const char* label;
+    std::string text;
+  } rows[] = {
+      {"empty", ""},
+      {"no port", "name=A\n"},
+      {"no name", "port=5963\n"},
+      {"below the range", "name=A\nport=5960\n"},
+      {"above the range", "name=A\nport=6161\n"},
+      {"not a number", "name=A\nport=59x3\n"},
+      {"too many digits", "name=A\nport=0000005963\n"},
+      {"another name's entry", "name=B\nport=5963\n"},
+      {"too long to be ours", "name=A\nport=5963\n" + std::string(5000, '#')},
+      {"binary", std::string("\0\xff\n", 3)},
+  };
+  for (const auto& row : rows) {
+    writeFile(fileOfA, row.text);
+    EXPECT_EQ(RememberedPort(dir, "A", range), 0) << row.label;
+    EXPECT_EQ(PortsRememberedByOthers(dir, "B", range), std::vector<int>{5961}) << row.label;
+  }
+  // A link planted in its place is not followed.
+  writeFile(dir + "/good", "name=A\nport=5970\n");
+  std::filesystem::remove(fileOfA);
+  ASSERT_EQ(::symlink((dir + "/good").c_str(), fileOfA.c_str()), 0);
+  EXPECT_EQ(RememberedPort(dir, "A", range), 0);
+  // Remembering again replaces whatever was there.
+  std::filesystem::remove(fileOfA);
+  writeFile(fileOfA, "garbage");
+  ASSERT_TRUE(RememberPort(dir, "A", 5964));
+  EXPECT_EQ(RememberedPort(dir, "A", range), 5964);
+  EXPECT_FALSE(RememberPort(dir + "/missing", "A", 5964));
+}
+
+namespace {
+
+// A listening socket on 127.0.0.1:port, or -1.
+int listenOn(int port) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(uint16_t(port));
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 && ::listen(fd, 1) == 0) return fd;
+  ::close(fd);
+  return -1;
+}
+
+// The first of `count` consecutive ports that are free now.
+int freePortRun(int count) {
+  for (int base = 42000; base < 60000; base += 17) {
+    std::vector<int> fds;
+    for (int p = base; p < base + count; ++p) fds.push_back(listenOn(p));
+    const bool free = std::find(fds.begin(), fds.end(), -1) == fds.end();
+    for (int fd : fds)
+      if (fd >= 0) ::close(fd);
+    if (free) return base;
+  }
+  return -1;
+}
+
+}  // namespace
+
+TEST(ListenSocket, PrefersTheRememberedPortAndLeavesOthersTheirs) {
+  const int b = freePortRun(3);
+  ASSERT_GT(b, 0);
+  const struct {
+    const char* label;
+    int preferred;
+    std::vector<int> avoid, taken;  // taken: ports another program listens on
+    int expected;                   // -1: no port
+  } rows[] = {
+      {"no preference: the first free", 0, {}, {}, b},
+      {"the preferred port", b + 2, {}, {}, b + 2},
+      {"preferred but taken: the first free", b + 2, {}, {b + 2}, b},
+      {"others' ports are left to them", 0, {b, b + 1}, {}, b + 2},
+      {"the preferred port even if another name remembers it", b + 1, {b + 1}, {}, b + 1},
+      {"others' ports when nothing else is free", 0, {b + 1, b}, {b + 2}, b + 1},
+      {"a preferred port outside the range is ignored", b + 3, {}, {}, b},
+      {"everything taken", b, {}, {b, b + 1, b + 2}, -1},
+  };
+  for (const auto& row : rows) {
+    std::vector<int> held;
+    for (int p : row.taken) held.push_back(listenOn(p));
+    int port = 0;
+    std::string url, error;
+    const PortChoice choice{b, 3, row.preferred, row.avoid};
+    const int fd = OpenListenSocket("127.0.0.1", choice, &port, &url, &error);
+    if (row.expected < 0) {
+      EXPECT_EQ(fd, -1) << row.label;
+      EXPECT_EQ(error, "no free port from " + std::to_string(b)) << row.label;
+    } else {
+      EXPECT_GE(fd, 0) << row.label << ": " << error;
+      EXPECT_EQ(port, row.expected) << row.label;
+      EXPECT_EQ(url, "http://127.0.0.1:" + std::to_string(row.expected) + "/") << row.label;
+    }
+    if (fd >= 0) ::close(fd);
+    for (int h : held)
+      if (h >= 0) ::close(h);
+  }
+  int port = 0;
+  std::string url, error;
+  EXPECT_EQ(OpenListenSocket("localhost", PortChoice{b, 3, 0, {}}, &port, &url, &error), -1);
+  EXPECT_EQ(error, "PLOMBIX_NDI_BIND is not a numeric IP address: localhost");
+  const int any = OpenListenSocket("0.0.0.0", PortChoice{b, 3, 0, {}}, &port, &url, &error);
+  EXPECT_EQ(url, "http://127.0.0.1:" + std::to_string(port) + "/");  // published as loopback
+  if (any >= 0) ::close(any);
+}
+
+TEST(JpegEncode, DecodesToThePictureWithinJpegErrorAndRefusesBadInput) {
+  const int w = 67, h = 35, stride = w * 4 + 12;  // odd sizes, padded rows
+  const standin_test::TestFrame t = standin_test::MakeSmoothFrame(w, h, stride, NdiFourCC::BGRA, 120);
+  std::string jpeg;
+  ASSERT_TRUE(EncodeBgraJpeg(t.bytes.data(), w, h, stride, kJpegQuality, &jpeg));
+  EXPECT_EQ(standin_test::JpegMismatch(jpeg, t.packed(), w, h), "");
+  for (const auto& [label, pixels, width, rowBytes, quality] :
+       {std::tuple{"no pixels", (const uint8_t*)nullptr, w, stride, 90},
+        std::tuple{"no width", t.bytes.data(), 0, stride, 90},
+        std::tuple{"stride below a row", t.bytes.data(), w, w * 4 - 1, 90},
+        std::tuple{"quality 0", t.bytes.data(), w, stride, 0},
+        std::tuple{"quality 101", t.bytes.data(), w, stride, 101}}) {
+    EXPECT_FALSE(EncodeBgraJpeg(pixels, width, h, rowBytes, quality, &jpeg)) << label;
+    EXPECT_TRUE(jpeg.empty()) << label;
+  }
 }

@@ -1,7 +1,10 @@
 // plombix-monitor: lists video sources and saves frames of one as PNG files.
 // It loads its NDI runtime like the player (NdiRuntime), so it receives the
 // built-in stand-in's sources, or real NDI sources where the vendor's
-// runtime is installed.
+// runtime is installed. A source that goes away (a player restarting) is
+// waited for: only a frame that does not come within the time-out ends the
+// run.
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -11,7 +14,7 @@
 #include "monitor_args.h"
 #include "ndi_runtime.h"
 #include "png_encode.h"
-#include "served_texts.h"
+#include <thread>
 
 using namespace plombix;
 using namespace plombix::monitor;
@@ -20,6 +23,16 @@ namespace {
 
 void complain(const std::string& message) {
   std::fprintf(stderr, "plombix-monitor: %s\n", message.c_str());
+}
+
+// The four characters of a FourCC ('?' for unprintable bytes).
+std::string fourCCText(NdiFourCC fourcc) {
+  std::string text;
+  for (int i = 0; i < 4; ++i) {
+    const char c = char((uint32_t(fourcc) >> (8 * i)) & 0xff);
+    text += (c >= 0x20 && c < 0x7f) ? c : '?';
+  }
+  return text;
 }
 
 int listSources(const NdiRuntime& ndi, const MonitorArgs& args) {
@@ -41,7 +54,7 @@ int listSources(const NdiRuntime& ndi, const MonitorArgs& args) {
 
 bool savePng(const NDIlib_video_frame_v2_t& frame, const std::string& path, std::string* error) {
   if (frame.FourCC != NdiFourCC::BGRA && frame.FourCC != NdiFourCC::BGRX) {
-    *error = "cannot save a frame of kind " + standin::FourCCText(frame.FourCC);
+    *error = "cannot save a frame of kind " + fourCCText(frame.FourCC);
     return false;
   }
   std::string png;
@@ -118,6 +131,7 @@ int receive(const NdiRuntime& ndi, const MonitorArgs& args) {
   }
 
   int result = kExitOk;
+  bool gone = false;  // the runtime reported the source lost, and no frame came since
   for (int n = 1; n <= args.frames && result == kExitOk; ++n) {
     const auto frameDeadline =
         std::chrono::steady_clock::now() + std::chrono::milliseconds(args.timeoutMs);
@@ -125,18 +139,24 @@ int receive(const NdiRuntime& ndi, const MonitorArgs& args) {
       const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
           frameDeadline - std::chrono::steady_clock::now());
       if (left.count() <= 0) {
-        complain("no frame from '" + name + "' within " + std::to_string(args.timeoutMs) + " ms");
+        complain((gone ? "lost the connection to '" + name + "': no frame" : "no frame from '" + name + "'") +
+                 " within " + std::to_string(args.timeoutMs) + " ms");
         result = kExitLost;
         break;
       }
       NDIlib_video_frame_v2_t video{};
       const int type = ndi.recvCaptureV2(receiver, &video, nullptr, nullptr, uint32_t(left.count()));
       if (type == int(NdiFrameType::Error)) {
-        complain("lost the connection to '" + name + "'");
-        result = kExitLost;
-        break;
+        // Gone for now (a player restarting): the receiver finds it again by
+        // name. Wait for it within the frame's time-out.
+        if (!gone) complain("'" + name + "' is gone; waiting for it to come back");
+        gone = true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(std::min<long long>(left.count(), 100)));
+        continue;
       }
       if (type != int(NdiFrameType::Video)) continue;  // nothing yet, or not a picture
+      if (gone) complain("'" + name + "' is back");
+      gone = false;
       char file[32];
       std::snprintf(file, sizeof file, "frame-%04d.png", n);
       const std::string path = (std::filesystem::path(args.outDir) / file).string();
@@ -145,7 +165,7 @@ int receive(const NdiRuntime& ndi, const MonitorArgs& args) {
       const double fps = video.frame_rate_D ? double(video.frame_rate_N) / video.frame_rate_D : 0.0;
       if (saved)
         std::printf("%d: %dx%d %s %d/%d (%.2f fps) aspect %.4f -> %s\n", n, video.xres, video.yres,
-                    standin::FourCCText(video.FourCC).c_str(), video.frame_rate_N, video.frame_rate_D, fps,
+                    fourCCText(video.FourCC).c_str(), video.frame_rate_N, video.frame_rate_D, fps,
                     double(video.picture_aspect_ratio), path.c_str());
       std::fflush(stdout);
       ndi.recvFreeVideoV2(receiver, &video);

@@ -1,6 +1,7 @@
 // The NDI C interface as this project uses it: the few types, constants and
-// entry points the player (sender side) and plombix-monitor (receiver side)
-// call, declared here from the interface's documented binary layout.
+// entry points the player (sender side), plombix-monitor (receiver side) and
+// the built-in stand-in runtime (which exports them) share, declared here
+// from the interface's documented binary layout.
 //
 // Binary facts this header relies on (x86-64 Linux, System V calling
 // convention):
@@ -161,6 +162,10 @@ using NDIlib_send_get_tally_fn = bool (*)(NDIlib_send_instance_t, NDIlib_tally_t
 using NDIlib_send_get_no_connections_fn = int (*)(NDIlib_send_instance_t, uint32_t timeout_ms);
 using NDIlib_send_add_connection_metadata_fn = void (*)(NDIlib_send_instance_t,
                                                         const NDIlib_metadata_frame_t*);
+// The name and address the sender is published under (p_url_address may be
+// null). The record stays valid as long as the sender. Optional: older
+// runtimes lack it.
+using NDIlib_send_get_source_name_fn = const NDIlib_source_t* (*)(NDIlib_send_instance_t);
 
 using NDIlib_find_create_v2_fn = NDIlib_find_instance_t (*)(const NDIlib_find_create_t*);
 using NDIlib_find_destroy_fn = void (*)(NDIlib_find_instance_t);

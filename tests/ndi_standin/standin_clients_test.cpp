@@ -1,0 +1,178 @@
+// The stand-in source with the clients operators use: a real browser
+// (Debian's chromium, headless) on the page at "/", and ffmpeg on
+// /stream.mjpg. Each test is skipped, saying why, where its program is not
+// installed (CI installs both; a user's set-up need not).
+#include <stdlib.h>
+#include <sys/wait.h>
+
+#include <atomic>
+#include <fstream>
+#include <future>
+#include <sstream>
+#include <thread>
+
+#include "headless_browser.h"
+#include "standin_test_support.h"
+
+using namespace standin_test;
+
+namespace {
+
+using StandInClients = StandInTest;
+
+// A frame of one colour (bytes blue, green, red, alpha).
+TestFrame solidFrame(int width, int height, NdiFourCC fourcc, uint8_t b, uint8_t g, uint8_t r) {
+  TestFrame t = MakeFrame(width, height, width * 4, fourcc, 0);
+  for (size_t i = 0; i < t.bytes.size(); i += 4) {
+    t.bytes[i] = b;
+    t.bytes[i + 1] = g;
+    t.bytes[i + 2] = r;
+    t.bytes[i + 3] = 255;
+  }
+  return t;
+}
+
+// What the page shows, read from its DOM: "width|height|centre pixel RGBA|
+// state|format line|frame class|receivers line".
+constexpr const char* kPageState = R"((() => {
+  const c = document.getElementById("picture");
+  let pixel = "";
+  if (c.width > 0 && c.height > 0)
+    pixel = Array.from(c.getContext("2d").getImageData(c.width >> 1, c.height >> 1, 1, 1).data).join(",");
+  const text = id => document.getElementById(id).textContent;
+  return [c.width, c.height, pixel, document.body.dataset.state, text("format"),
+          document.getElementById("frame").className, text("receivers")].join("|");
+})())";
+
+std::string programOnPath(const char* name) {
+  const std::string command = std::string("command -v ") + name + " >/dev/null 2>&1";
+  return std::system(command.c_str()) == 0 ? name : "";
+}
+
+}  // namespace
+
+TEST_F(StandInClients, BrowserPageFollowsFormatChangesAndARestart) {
+  if (HeadlessBrowser::Program().empty()) GTEST_SKIP() << "chromium is not installed (CI installs it)";
+  const std::string name = "Browser source";
+  auto [s, port] = open(name);
+  const TestFrame red = solidFrame(64, 36, NdiFourCC::BGRA, 0, 0, 255);
+  ndi().sendVideoAsyncV2(s, &red.frame);
+
+  HeadlessBrowser browser;
+  std::string error;
+  ASSERT_TRUE(browser.open("http://127.0.0.1:" + std::to_string(port) + "/", folder_ + "/browser", &error))
+      << error;
+  std::string shown;
+  std::vector<std::string> states;  // every state seen, in order
+  // Reads the page until it shows `expected` (a prefix of kPageState's text).
+  auto pageShows = [&](const std::string& expected, int timeoutMs) {
+    return Eventually([&] {
+      shown = browser.evaluate(kPageState, &error);
+      std::stringstream fields(shown);
+      std::string field;
+      for (int i = 0; i < 4 && std::getline(fields, field, '|'); ++i) {}
+      if (states.empty() || states.back() != field) states.push_back(field);
+      return shown.rfind(expected, 0) == 0;
+    }, timeoutMs);
+  };
+  const std::string redShown = "64|36|255,0,0,255|live|64 \u00d7 36 \u00b7 29.97 fps \u00b7 BGRA|";
+  ASSERT_TRUE(pageShows(redShown, 20000)) << shown << error;
+
+  // A second receiver puts the source on program: the page's frame turns red.
+  RawStream other;
+  ASSERT_TRUE(other.open(port, "/stream.bgra"));
+  const std::string id = other.head().headers.at("x-receiver-id");
+  ASSERT_EQ(RawPost(port, "/tally?receiver=" + id + "&program=1&preview=0").status, 204);
+  EXPECT_TRUE(pageShows(redShown + "program|2 receivers \u00b7 on program", 5000)) << shown;
+  other.close();
+
+  // An output change (size, alpha): the sender is destroyed and created
+  // again; the page shows the new frame without reconnecting.
+  states.clear();
+  destroy(s);
+  s = create(name);
+  ASSERT_NE(s, nullptr);
+  const TestFrame green = solidFrame(96, 54, NdiFourCC::BGRX, 0, 255, 0);
+  ndi().sendVideoAsyncV2(s, &green.frame);
+  EXPECT_TRUE(pageShows("96|54|0,255,0,255|live|96 \u00d7 54 \u00b7 29.97 fps \u00b7 BGRX|", 10000)) << shown;
+  EXPECT_EQ(states, std::vector<std::string>{"live"});
+
+  // A restart: the source goes away (its runtime ends), the page says it is
+  // reconnecting, and comes back by itself once the source is published
+  // again at its address.
+  states.clear();
+  destroy(s);
+  ndi().destroy();
+  EXPECT_TRUE(pageShows("96|54|0,255,0,255|reconnecting|", 10000)) << shown;
+  s = create(name);
+  ASSERT_NE(s, nullptr);
+  EXPECT_EQ(portOf(name), port);
+  const TestFrame blue = solidFrame(32, 18, NdiFourCC::BGRA, 255, 0, 0);
+  ndi().sendVideoAsyncV2(s, &blue.frame);
+  EXPECT_TRUE(pageShows("32|18|0,0,255,255|live|32 \u00d7 18 \u00b7 29.97 fps \u00b7 BGRA|", 20000)) << shown;
+  // (The first look may still find it live, before it noticed the end.)
+  if (!states.empty() && states.front() == "live") states.erase(states.begin());
+  EXPECT_EQ(states, (std::vector<std::string>{"reconnecting", "live"}));
+}
+
+TEST_F(StandInClients, BrowserBarePageIsThePictureAloneTransparentWhereTheFrameIs) {
+  if (HeadlessBrowser::Program().empty()) GTEST_SKIP() << "chromium is not installed (CI installs it)";
+  auto [s, port] = open("Bare source");
+  TestFrame frame = solidFrame(40, 20, NdiFourCC::BGRA, 0, 0, 255);
+  for (size_t i = 3; i < frame.bytes.size(); i += 4) frame.bytes[i] = 0;  // wholly transparent
+  ndi().sendVideoAsyncV2(s, &frame.frame);
+  HeadlessBrowser browser;
+  std::string error, shown;
+  const std::string url = "http://127.0.0.1:" + std::to_string(port) + "/?bare=1";
+  ASSERT_TRUE(browser.open(url, folder_ + "/browser", &error)) << error;
+  // The canvas holds the transparent frame; the page around it is
+  // transparent too, and nothing but the picture is shown.
+  constexpr const char* kBareState = R"((() => {
+    const c = document.getElementById("picture");
+    const pixel = c.width ? Array.from(c.getContext("2d").getImageData(20, 10, 1, 1).data).join(",") : "";
+    const shown = id => getComputedStyle(document.getElementById(id)).display;
+    return [c.width, pixel, getComputedStyle(document.body).backgroundColor, shown("info"), shown("state"),
+            getComputedStyle(document.getElementById("frame")).borderTopWidth].join("|");
+  })())";
+  EXPECT_TRUE(Eventually([&] {
+    shown = browser.evaluate(kBareState, &error);
+    return shown == "40|0,0,0,0|rgba(0, 0, 0, 0)|none|none|0px";
+  }, 20000)) << shown << error;
+}
+
+TEST_F(StandInClients, FfmpegReadsTheMjpegStream) {
+  const std::string ffmpeg = programOnPath("ffmpeg");
+  if (ffmpeg.empty()) GTEST_SKIP() << "ffmpeg is not installed (CI installs it)";
+  auto [s, port] = open("ffmpeg source");
+  const TestFrame frame = MakeSmoothFrame(320, 180, 320 * 4, NdiFourCC::BGRA, 150);
+  ndi().sendVideoAsyncV2(s, &frame.frame);
+  // Frames keep coming while ffmpeg reads, as from a player on air.
+  std::atomic<bool> done{false};
+  auto sender = std::async(std::launch::async, [&, s = s] {
+    while (!done) {
+      ndi().sendVideoAsyncV2(s, &frame.frame);
+      std::this_thread::sleep_for(std::chrono::milliseconds(40));
+    }
+  });
+  const std::string out = folder_ + "/frames.bgra";
+  const std::string command = "timeout 60 " + ffmpeg + " -nostdin -hide_banner -loglevel error" +
+                              " -i http://127.0.0.1:" + std::to_string(port) + "/stream.mjpg" +
+                              " -frames:v 3 -f rawvideo -pix_fmt bgra '" + out + "' >'" + folder_ +
+                              "/ffmpeg.log' 2>&1";
+  const int status = std::system(command.c_str());
+  done = true;
+  sender.get();
+  std::ifstream log(folder_ + "/ffmpeg.log");
+  const std::string logText((std::istreambuf_iterator<char>(log)), std::istreambuf_iterator<char>());
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << logText;
+  // Three whole frames, each the picture sent (within JPEG error; ffmpeg's
+  // own colour conversion adds a level or two).
+  std::ifstream raw(out, std::ios::binary);
+  const std::string bytes((std::istreambuf_iterator<char>(raw)), std::istreambuf_iterator<char>());
+  ASSERT_EQ(bytes.size(), size_t(3) * 320 * 180 * 4);
+  const std::string sent = frame.packed();
+  double total = 0;
+  for (size_t i = 0; i < sent.size(); ++i)
+    if (i % 4 != 3) total += std::abs(int(uint8_t(bytes[2 * sent.size() + i])) - int(uint8_t(sent[i])));
+  EXPECT_LT(total / (320.0 * 180 * 3), 3.0);
+}
