@@ -18,7 +18,7 @@ InstanceLock::~InstanceLock() { Release(); }
 InstanceLock::Result InstanceLock::TryAcquire() {
   Release();
   error_.clear();
-  const standin::FolderResult folder = standin::RuntimeFolder();
+  const FolderResult folder = plombix::RuntimeFolder();
   if (!folder.ok()) {
     error_ = folder.error;
     return Result::FolderUnusable;
