@@ -46,6 +46,7 @@ const std::string& BenchJpeg() {
 class NullView final : public plombix::PlayerView {
  public:
   void setOutputLine(const std::string&) override {}
+  void showSourceLocation(const std::string&) override {}
   void setLamp(plombix::Lamp) override {}
   void loadPreview(const uint8_t*, int, int, int, uint32_t, float) override {}
   void presentPreview() override {}

@@ -86,6 +86,7 @@ void PlayerCore::ReconfigureOutput() {
   RenderAndSend();
 
   if (!output.initialized() || !output.CreateSender(instanceNumber)) return;
+  view_.showSourceLocation(output.sourceLocation());
   if (fadeStepsLeft != 0 && output.framesAllocated()) {
     // A fade is due, so the composition was not copied out: the frame to
     // send still holds the old format's pixels. Send what the fade starts

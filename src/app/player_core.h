@@ -46,6 +46,10 @@ class PlayerView {
  public:
   virtual ~PlayerView() = default;
   virtual void setOutputLine(const std::string& text) = 0;  // label 1015
+  // Where receivers find the source (the output line's tooltip): "Vora
+  // Plombix 1 — http://127.0.0.1:5961/" with the stand-in, the NDI name with
+  // the vendor's runtime.
+  virtual void showSourceLocation(const std::string& location) = 0;
   virtual void setLamp(Lamp lamp) = 0;                       // picture 1014
   // The preview box: copy a frame in (LoadFrame), and show it (Present).
   virtual void loadPreview(const uint8_t* bits, int width, int height, int strideBytes,

@@ -682,6 +682,7 @@ std::string CNDIPlombixDlg::controlUrl() const {
 }
 
 std::string CNDIPlombixDlg::sourceName() const {
+  if (!core.output.sourceName().empty()) return core.output.sourceName();
   if (!instanceAcquired_ || !core.output.initialized()) return {};
   return "Vora Plombix " + std::to_string(instanceNumber + 1);
 }
@@ -698,6 +699,11 @@ void CNDIPlombixDlg::OnSysCommand(int command) {
       about.ndiVersionText = options_->runtime.loaded() && options_->runtime.version
                                  ? options_->runtime.version()
                                  : "";
+      if (options_->runtime.loaded())
+        about.runtimeDescription = QString::fromStdString(
+            NdiRuntimeDescription(options_->runtime.kind, options_->runtime.path));
+      about.sourceName = QString::fromStdString(core.output.sourceName());
+      about.sourceAddress = QString::fromStdString(core.output.sourceAddress());
       about.DoModal();
       break;
     }

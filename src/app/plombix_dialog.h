@@ -239,6 +239,7 @@ class CNDIPlombixDlg : public QDialog,
 
   // PlayerView
   void setOutputLine(const std::string& text) override;
+  void showSourceLocation(const std::string& location) override;
   void setLamp(Lamp lamp) override;
   void loadPreview(const uint8_t* bits, int width, int height, int strideBytes, uint32_t fourCC,
                    float pictureAspect) override;

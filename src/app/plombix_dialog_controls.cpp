@@ -273,6 +273,10 @@ void CNDIPlombixDlg::setSidesEnabled(bool enabled) {
 
 void CNDIPlombixDlg::setOutputLine(const std::string& text) { setLabel(1015, Q(text)); }
 
+void CNDIPlombixDlg::showSourceLocation(const std::string& location) {
+  if (QWidget* line = control(1015)) line->setToolTip(Q(location));
+}
+
 void CNDIPlombixDlg::setLamp(Lamp lamp) {
   if (auto* picture = built_.as<PictureLabel>(1014)) picture->setBitmapId(int(lamp));
 }

@@ -61,6 +61,9 @@ TEST(DialogStandIn, StalledReceiverNeverHoldsUpDropsAndFades) {
   dlg.onTimer(TIMER_START);
   const int port = PortOfSource(ndi, "Vora Plombix 1");
   ASSERT_GT(port, 0);
+  // The output line says where receivers find the source.
+  EXPECT_EQ(dlg.control(1015)->toolTip(),
+            QString::fromUtf8("Vora Plombix 1 \u2014 http://127.0.0.1:%1/").arg(port));
 
   // A receiver with a tiny window that opens the stream and never reads.
   const int small = 4096;
