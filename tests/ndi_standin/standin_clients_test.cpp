@@ -2,16 +2,18 @@
 // (Debian's chromium, headless) on the page at "/", and ffmpeg on
 // /stream.mjpg. Each test is skipped, saying why, where its program is not
 // installed (CI installs both; a user's set-up need not).
+#include <QJsonValue>
 #include <stdlib.h>
 #include <sys/wait.h>
 
 #include <atomic>
 #include <fstream>
 #include <future>
+#include <optional>
 #include <sstream>
 #include <thread>
 
-#include "headless_browser.h"
+#include "headless_chromium.h"
 #include "standin_test_support.h"
 
 using namespace standin_test;
@@ -19,6 +21,14 @@ using namespace standin_test;
 namespace {
 
 using StandInClients = StandInTest;
+using plombix::testing::HeadlessChromium;
+
+// The string value of a JavaScript expression in the page; empty (with
+// `*error`) when there is none.
+std::string Text(HeadlessChromium& browser, const char* expression, std::string* error) {
+  const std::optional<QJsonValue> value = browser.evaluate(expression, error);
+  return value ? value->toString().toStdString() : std::string();
+}
 
 // A frame of one colour (bytes blue, green, red, alpha).
 TestFrame solidFrame(int width, int height, NdiFourCC fourcc, uint8_t b, uint8_t g, uint8_t r) {
@@ -52,22 +62,23 @@ std::string programOnPath(const char* name) {
 }  // namespace
 
 TEST_F(StandInClients, BrowserPageFollowsFormatChangesAndARestart) {
-  if (HeadlessBrowser::Program().empty()) GTEST_SKIP() << "chromium is not installed (CI installs it)";
+  if (HeadlessChromium::Executable().empty()) GTEST_SKIP() << "chromium is not installed (CI installs it)";
   const std::string name = "Browser source";
   auto [s, port] = open(name);
   const TestFrame red = solidFrame(64, 36, NdiFourCC::BGRA, 0, 0, 255);
   ndi().sendVideoAsyncV2(s, &red.frame);
 
-  HeadlessBrowser browser;
+  HeadlessChromium browser;
   std::string error;
-  ASSERT_TRUE(browser.open("http://127.0.0.1:" + std::to_string(port) + "/", folder_ + "/browser", &error))
+  ASSERT_TRUE(browser.start(&error) &&
+              browser.open("http://127.0.0.1:" + std::to_string(port) + "/", &error))
       << error;
   std::string shown;
   std::vector<std::string> states;  // every state seen, in order
   // Reads the page until it shows `expected` (a prefix of kPageState's text).
   auto pageShows = [&](const std::string& expected, int timeoutMs) {
     return Eventually([&] {
-      shown = browser.evaluate(kPageState, &error);
+      shown = Text(browser, kPageState, &error);
       std::stringstream fields(shown);
       std::string field;
       for (int i = 0; i < 4 && std::getline(fields, field, '|'); ++i) {}
@@ -116,15 +127,15 @@ TEST_F(StandInClients, BrowserPageFollowsFormatChangesAndARestart) {
 }
 
 TEST_F(StandInClients, BrowserBarePageIsThePictureAloneTransparentWhereTheFrameIs) {
-  if (HeadlessBrowser::Program().empty()) GTEST_SKIP() << "chromium is not installed (CI installs it)";
+  if (HeadlessChromium::Executable().empty()) GTEST_SKIP() << "chromium is not installed (CI installs it)";
   auto [s, port] = open("Bare source");
   TestFrame frame = solidFrame(40, 20, NdiFourCC::BGRA, 0, 0, 255);
   for (size_t i = 3; i < frame.bytes.size(); i += 4) frame.bytes[i] = 0;  // wholly transparent
   ndi().sendVideoAsyncV2(s, &frame.frame);
-  HeadlessBrowser browser;
+  HeadlessChromium browser;
   std::string error, shown;
   const std::string url = "http://127.0.0.1:" + std::to_string(port) + "/?bare=1";
-  ASSERT_TRUE(browser.open(url, folder_ + "/browser", &error)) << error;
+  ASSERT_TRUE(browser.start(&error) && browser.open(url, &error)) << error;
   // The canvas holds the transparent frame; the page around it is
   // transparent too, and nothing but the picture is shown.
   constexpr const char* kBareState = R"((() => {
@@ -135,7 +146,7 @@ TEST_F(StandInClients, BrowserBarePageIsThePictureAloneTransparentWhereTheFrameI
             getComputedStyle(document.getElementById("frame")).borderTopWidth].join("|");
   })())";
   EXPECT_TRUE(Eventually([&] {
-    shown = browser.evaluate(kBareState, &error);
+    shown = Text(browser, kBareState, &error);
     return shown == "40|0,0,0,0|rgba(0, 0, 0, 0)|none|none|0px";
   }, 20000)) << shown << error;
 }
