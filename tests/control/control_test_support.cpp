@@ -268,75 +268,15 @@ QJsonObject HttpReply::json() const {
   return QJsonDocument::fromJson(QByteArray::fromStdString(body)).object();
 }
 
-int Connect(int port) {
-  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) return -1;
-  timeval timeout{10, 0};
-  ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_port = htons(uint16_t(port));
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
-    ::close(fd);
-    return -1;
-  }
-  return fd;
-}
+int Connect(int port) { return plombix::testing::RawConnect(port); }
 
-bool SendAll(int fd, const std::string& bytes) {
-  size_t done = 0;
-  while (done < bytes.size()) {
-    const ssize_t n = ::send(fd, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
-    if (n <= 0) return false;
-    done += size_t(n);
-  }
-  return true;
-}
+bool SendAll(int fd, const std::string& bytes) { return plombix::testing::RawSendAll(fd, bytes); }
 
 HttpReply ReadReply(int fd) {
-  std::string bytes;
-  char buffer[16384];
-  for (;;) {
-    const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
-    if (n <= 0) break;
-    bytes.append(buffer, size_t(n));
-  }
-  HttpReply r;
-  const size_t headEnd = bytes.find("\r\n\r\n");
-  if (bytes.compare(0, 9, "HTTP/1.1 ") != 0 && bytes.compare(0, 9, "HTTP/1.0 ") != 0) {
-    r.closedEarly = bytes.empty();
-    return r;
-  }
-  if (headEnd == std::string::npos) return r;
-  r.complete = true;
-  r.status = std::atoi(bytes.c_str() + 9);
-  size_t line = bytes.find("\r\n") + 2;
-  while (line < headEnd) {
-    const size_t end = bytes.find("\r\n", line);
-    const std::string header = bytes.substr(line, end - line);
-    const size_t colon = header.find(':');
-    if (colon != std::string::npos) {
-      std::string name = header.substr(0, colon);
-      for (char& c : name) c = char(std::tolower(static_cast<unsigned char>(c)));
-      std::string value = header.substr(colon + 1);
-      while (!value.empty() && value.front() == ' ') value.erase(0, 1);
-      r.headers[name] = value;
-    }
-    line = end + 2;
-  }
-  r.body = bytes.substr(headEnd + 4);
-  return r;
+  return plombix::testing::ParseResponse(plombix::testing::RawReadToClose(fd));
 }
 
-HttpReply Raw(int port, const std::string& request) {
-  const int fd = Connect(port);
-  if (fd < 0) return {};
-  SendAll(fd, request);
-  HttpReply r = ReadReply(fd);
-  ::close(fd);
-  return r;
-}
+HttpReply Raw(int port, const std::string& request) { return plombix::testing::RawExchange(port, request); }
 
 HttpReply Http(int port, const std::string& method, const std::string& path, const std::string& body,
                const std::vector<std::string>& headers) {

@@ -18,6 +18,7 @@
 
 #include "control_host.h"
 #include "control_server.h"
+#include "raw_http.h"
 
 namespace control_test {
 
@@ -98,17 +99,10 @@ class FakeHost : public ControlHost {
 // A state with every field set away from its default.
 ControlState SampleState();
 
-struct HttpReply {
-  bool complete = false;  // a whole status line and head arrived
-  bool closedEarly = false;  // the server closed without an answer
-  int status = 0;
-  std::map<std::string, std::string> headers;  // names in lower case
-  std::string body;
+struct HttpReply : plombix::testing::RawResponse {
+  HttpReply() = default;
+  HttpReply(plombix::testing::RawResponse raw) : RawResponse(std::move(raw)) {}
   QJsonObject json() const;
-  std::string header(const std::string& lowerCaseName) const {
-    const auto it = headers.find(lowerCaseName);
-    return it == headers.end() ? std::string() : it->second;
-  }
 };
 
 // A blocking TCP connection to 127.0.0.1:port (10 s receive time-out), -1 if refused.

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "ndi_runtime.h"
+#include "raw_http.h"
 
 namespace standin_test {
 
@@ -23,26 +24,17 @@ const plombix::NdiRuntime& Runtime();
 // Polls `done` every few milliseconds until it holds or `timeoutMs` passes.
 bool Eventually(const std::function<bool()>& done, int timeoutMs = 5000);
 
-struct RawResponse {
-  bool complete = false;  // a status line was read
-  int status = 0;
-  std::map<std::string, std::string> headers;  // names in lower case
-  std::string body;
-};
+using plombix::testing::ParseResponse;
+using plombix::testing::RawConnect;
+using plombix::testing::RawExchange;
+using plombix::testing::RawResponse;
+using plombix::testing::RawSendAll;
 
-// A blocking TCP connection to 127.0.0.1:port (receive time-out 10 s);
-// -1 if refused.
-int RawConnect(int port);
-bool RawSendAll(int fd, const std::string& bytes);
 // Requests with "Connection: close" (a POST with an empty body).
 std::string GetRequest(const std::string& path);
 std::string PostRequest(const std::string& path);
-// Sends `request` verbatim, reads to the close.
-RawResponse RawExchange(int port, const std::string& request);
 RawResponse RawGet(int port, const std::string& path);
 RawResponse RawPost(int port, const std::string& path);
-// Splits head and body of a complete exchange.
-RawResponse ParseResponse(const std::string& bytes);
 
 // A multipart stream read part by part.
 class RawStream {

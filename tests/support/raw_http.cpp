@@ -1,0 +1,88 @@
+#include "raw_http.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cstdlib>
+
+namespace plombix::testing {
+
+int RawConnect(int port) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return -1;
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(uint16_t(port));
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+    ::close(fd);
+    return -1;
+  }
+  timeval tv{10, 0};
+  ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+  ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
+  return fd;
+}
+
+bool RawSendAll(int fd, const std::string& bytes) {
+  size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t n = ::send(fd, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
+    if (n <= 0) return false;
+    done += size_t(n);
+  }
+  return true;
+}
+
+std::string RawReadToClose(int fd) {
+  std::string all;
+  char chunk[65536];
+  for (;;) {
+    const ssize_t n = ::recv(fd, chunk, sizeof chunk, 0);
+    if (n <= 0) break;
+    all.append(chunk, size_t(n));
+  }
+  return all;
+}
+
+RawResponse ParseResponse(const std::string& bytes) {
+  RawResponse r;
+  if (bytes.rfind("HTTP/1.", 0) != 0) {
+    r.closedEarly = bytes.empty();
+    return r;
+  }
+  const size_t end = bytes.find("\r\n\r\n");
+  if (end == std::string::npos) return r;
+  r.complete = true;
+  r.status = std::atoi(bytes.c_str() + 9);
+  size_t pos = bytes.find("\r\n") + 2;
+  while (pos < end) {
+    const size_t eol = bytes.find("\r\n", pos);
+    const std::string line = bytes.substr(pos, eol - pos);
+    const size_t colon = line.find(':');
+    if (colon != std::string::npos) {
+      std::string key = line.substr(0, colon);
+      for (char& c : key) c = char(std::tolower(static_cast<unsigned char>(c)));
+      std::string value = line.substr(colon + 1);
+      value.erase(0, value.find_first_not_of(' '));
+      r.headers[key] = value;
+    }
+    pos = eol + 2;
+  }
+  r.body = bytes.substr(end + 4);
+  return r;
+}
+
+RawResponse RawExchange(int port, const std::string& request) {
+  const int fd = RawConnect(port);
+  if (fd < 0) return {};
+  std::string all;
+  if (RawSendAll(fd, request)) all = RawReadToClose(fd);
+  ::close(fd);
+  return ParseResponse(all);
+}
+
+}  // namespace plombix::testing
