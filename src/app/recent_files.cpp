@@ -9,6 +9,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "small_files.h"
+
 namespace plombix {
 namespace {
 
@@ -31,17 +33,6 @@ bool MakeParents(const std::string& file, std::string* error) {
     const std::string dir = file.substr(0, slash);
     if (::mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST)
       return Fail(error, "cannot create " + dir + ": " + std::strerror(errno));
-  }
-  return true;
-}
-
-bool WriteAll(int fd, const std::string& bytes) {
-  size_t done = 0;
-  while (done < bytes.size()) {
-    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    done += size_t(n);
   }
   return true;
 }
@@ -100,50 +91,22 @@ bool RecentFiles::Parse(const std::string& text, std::vector<std::string>* entri
 bool RecentFiles::load(std::string* error) {
   entries_.clear();
   if (filePath_.empty()) return true;
-  const int fd = ::open(filePath_.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) {
-    if (errno == ENOENT) return true;
-    return Fail(error, "cannot read " + filePath_ + ": " + std::strerror(errno));
-  }
-  struct stat st {};
   std::string text;
-  bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && size_t(st.st_size) <= kMaxFileBytes;
-  if (ok) {
-    char buffer[4096];
-    for (;;) {
-      const ssize_t n = ::read(fd, buffer, sizeof buffer);
-      if (n < 0 && errno == EINTR) continue;
-      if (n < 0) ok = false;
-      if (n <= 0) break;
-      text.append(buffer, size_t(n));
-      if (text.size() > kMaxFileBytes) {
-        ok = false;
-        break;
-      }
-    }
+  if (!ReadSmallFile(filePath_, &text, kMaxFileBytes)) {
+    if (errno == ENOENT) return true;
+    if (errno != EFBIG) return Fail(error, "cannot read " + filePath_ + ": " + std::strerror(errno));
+  } else if (Parse(text, &entries_)) {
+    return true;
   }
-  ::close(fd);
-  if (!ok || !Parse(text, &entries_)) {
-    entries_.clear();
-    return Fail(error, "ignored a damaged list of recent pictures: " + filePath_);
-  }
-  return true;
+  entries_.clear();
+  return Fail(error, "ignored a damaged list of recent pictures: " + filePath_);
 }
 
 bool RecentFiles::save(std::string* error) const {
   if (filePath_.empty()) return Fail(error, "this copy keeps no list of recent pictures");
   if (!MakeParents(filePath_, error)) return false;
-  std::string temp = filePath_ + ".XXXXXX";
-  const int fd = ::mkstemp(temp.data());
-  if (fd < 0) return Fail(error, "cannot write " + filePath_ + ": " + std::strerror(errno));
-  const bool written = WriteAll(fd, Serialize(entries_)) && ::fsync(fd) == 0;
-  const int writeErrno = errno;
-  ::close(fd);
-  if (!written || ::rename(temp.c_str(), filePath_.c_str()) != 0) {
-    const int why = written ? errno : writeErrno;
-    ::unlink(temp.c_str());
-    return Fail(error, "cannot write " + filePath_ + ": " + std::strerror(why));
-  }
+  if (!ReplaceSmallFile(filePath_, Serialize(entries_)))
+    return Fail(error, "cannot write " + filePath_ + ": " + std::strerror(errno));
   return true;
 }
 

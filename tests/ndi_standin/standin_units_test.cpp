@@ -239,7 +239,7 @@ TEST(PortMemory, RemembersEachNamesPortAndIgnoresFilesItCannotTrust) {
   EXPECT_EQ(PortsRememberedByOthers(dir, "B", range), (std::vector<int>{5961, 5963}));
 
   // A's file, spoiled: never a port to take, nor one to leave to others.
-  const std::string fileOfA = dir + "/" + EncodedFileStem("A") + ".port";
+  const std::string fileOfA = dir + "/" + plombix::EncodedFileStem("A") + ".port";
   const struct {
     const char* label;
     std::string text;

@@ -8,8 +8,9 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
+#include <utility>
 
-namespace plombix::standin {
+namespace plombix {
 namespace {
 
 uint64_t fnv1a64(const std::string& s) {
@@ -23,25 +24,36 @@ uint64_t fnv1a64(const std::string& s) {
 
 }  // namespace
 
-bool ReadSmallFile(const std::string& path, std::string* text) {
+bool ReadSmallFile(const std::string& path, std::string* text, size_t maxBytes) {
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
   if (fd < 0) return false;
   struct stat st {};
   if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
     ::close(fd);
+    errno = EINVAL;
     return false;
   }
-  char buffer[kMaxSmallFileBytes + 1];
-  size_t total = 0;
-  while (total < sizeof buffer) {
-    const ssize_t n = ::read(fd, buffer + total, sizeof buffer - total);
+  std::string read;
+  char buffer[4096];
+  bool failed = false;
+  while (read.size() <= maxBytes) {
+    const ssize_t n = ::read(fd, buffer, sizeof buffer);
     if (n < 0 && errno == EINTR) continue;
+    if (n < 0) failed = true;
     if (n <= 0) break;
-    total += size_t(n);
+    read.append(buffer, size_t(n));
   }
+  const int why = errno;
   ::close(fd);
-  if (total > kMaxSmallFileBytes) return false;
-  text->assign(buffer, total);
+  if (failed) {
+    errno = why;
+    return false;
+  }
+  if (read.size() > maxBytes) {
+    errno = EFBIG;
+    return false;
+  }
+  *text = std::move(read);
   return true;
 }
 
@@ -61,9 +73,11 @@ bool ReplaceSmallFile(const std::string& path, const std::string& text) {
   const std::string temp = path + ".tmp-" + std::to_string(::getpid()) + "-" + std::to_string(counter++);
   const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
   if (fd < 0) return false;
-  const bool written = WriteAll(fd, text);
+  const bool written = WriteAll(fd, text) && ::fsync(fd) == 0;
   if (::close(fd) != 0 || !written || ::rename(temp.c_str(), path.c_str()) != 0) {
+    const int why = errno;
     ::unlink(temp.c_str());
+    errno = why;
     return false;
   }
   return true;
@@ -90,4 +104,4 @@ std::string EncodedFileStem(const std::string& name) {
   return out;
 }
 
-}  // namespace plombix::standin
+}  // namespace plombix
