@@ -4,6 +4,7 @@
 // box, a scripted game controller, and a few picture files.
 #pragma once
 
+#include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
 #include <QMenu>
@@ -147,6 +148,26 @@ class DialogTest : public ::testing::Test {
   }
 
   std::vector<FakeNdiCall> Calls() { return fake->snapshot(); }
+
+  // Numbered files shot1.png ... shotN.png, each its own grey (n x 20);
+  // their path without the number and ".png".
+  std::string WriteSeries(int count) {
+    for (int n = 1; n <= count; ++n)
+      WritePicture("shot" + std::to_string(n) + ".png", 32, 18, QColor(n * 20, n * 20, n * 20));
+    return dir.path().toStdString() + "/shot";
+  }
+
+  // The sequence `base`first.png ... `base`last.png as an operator sets it
+  // up: the last file dropped and "End number" pressed, then the first file
+  // dropped and "Start number" pressed; the checks waited for.
+  void PressStartAndEnd(CNDIPlombixDlg& dlg, const std::string& base, int first, int last) {
+    ASSERT_TRUE(Drop(dlg, {base + std::to_string(last) + ".png"}));
+    qobject_cast<QAbstractButton*>(dlg.control(1059))->click();
+    dlg.waitForLoads();
+    ASSERT_TRUE(Drop(dlg, {base + std::to_string(first) + ".png"}));
+    qobject_cast<QAbstractButton*>(dlg.control(1058))->click();
+    dlg.waitForLoads();
+  }
 
   // A drop of `paths`, waited for until it has loaded: true when its first
   // file went on air.

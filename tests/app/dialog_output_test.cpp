@@ -255,7 +255,9 @@ TEST_F(DialogTest, DropThatDoesNotLoadKeepsTheOutputAndSaysWhyInTheWindow) {
   for (const auto& row : rows) {
     EXPECT_FALSE(Drop(dlg, {row.path})) << row.path;
     EXPECT_EQ(dlg.config.imagePath.toUtf8(), row.path);  // the path is taken all the same
-    if (row.path.back() != '/') EXPECT_EQ(label->text(), row.label);
+    if (row.path.back() != '/') {
+      EXPECT_EQ(label->text(), row.label);
+    }
     EXPECT_EQ(dlg.timerPeriod(TIMER_NOTICE), kNoticeMs);
   }
   EXPECT_EQ(FrameSends(Calls()).size(), before);

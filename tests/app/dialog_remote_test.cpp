@@ -236,15 +236,10 @@ TEST_F(RemoteTest, CommandLineFileShowsAfterTheStartUp) {
 TEST_F(RemoteTest, WebRemoteStepsTheSlideshowInARealBrowser) {
   if (HeadlessChromium::Executable().empty()) GTEST_SKIP() << "chromium is not installed";
   CNDIPlombixDlg& dlg = OpenRemote();
-  for (int n = 1; n <= 3; ++n) WritePicture(std::string("s").append(std::to_string(n)).append(".png"), 32, 18, QColor(n * 60, 0, 0));
-  const std::string base = dir.path().toStdString() + "/s";
+  const std::string base = WriteSeries(3);
   dlg.onTimer(TIMER_RESTORE);
   dlg.waitForLoads();
-  ASSERT_TRUE(Drop(dlg, {base + "3.png"}));
-  qobject_cast<QAbstractButton*>(dlg.control(1059))->click();
-  ASSERT_TRUE(Drop(dlg, {base + "1.png"}));
-  qobject_cast<QAbstractButton*>(dlg.control(1058))->click();
-  dlg.waitForLoads();
+  PressStartAndEnd(dlg, base, 1, 3);
   dlg.config.live.slideshow.currentNumber = 1;
   qobject_cast<QAbstractButton*>(dlg.control(1056))->click();  // by hand
 

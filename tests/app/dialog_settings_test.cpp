@@ -31,12 +31,6 @@ void SetWriteTime(const std::string& path, time_t seconds) {
 
 class SettingsTest : public DialogTest {
  protected:
-  // Numbered files shot1.png ... shotN.png, each its own grey.
-  std::string WriteSeries(int count) {
-    for (int n = 1; n <= count; ++n)
-      WritePicture("shot" + std::to_string(n) + ".png", 32, 18, QColor(n * 20, n * 20, n * 20));
-    return dir.path().toStdString() + "/shot";
-  }
   void Restart() {
     dialog.reset();
     OpenAndStart();
@@ -126,12 +120,7 @@ TEST_F(SettingsTest, AutomaticSlideshowAdvancesAndWraps) {
   dlg.onTimer(TIMER_RESTORE);
   dlg.waitForLoads();
 
-  ASSERT_TRUE(Drop(dlg, {base + "3.png"}));
-  qobject_cast<QPushButton*>(dlg.control(1059))->click();  // End number: 3
-  dlg.waitForLoads();
-  ASSERT_TRUE(Drop(dlg, {base + "1.png"}));
-  qobject_cast<QPushButton*>(dlg.control(1058))->click();  // Start number: 1
-  dlg.waitForLoads();
+  PressStartAndEnd(dlg, base, 1, 3);
   EXPECT_EQ(Caption(dlg, 1058), "Start at:- 1");
   EXPECT_EQ(Caption(dlg, 1059), "End at:- 3");
   EXPECT_EQ(qobject_cast<QLabel*>(dlg.control(1069))->text(), QString::fromStdString(base));
@@ -161,12 +150,7 @@ TEST_F(SettingsTest, SavedAutomaticSlideshowResumesAtItsStartAfterTheRestore) {
   const std::string base = WriteSeries(4);
   dlg.onTimer(TIMER_RESTORE);
   dlg.waitForLoads();
-  ASSERT_TRUE(Drop(dlg, {base + "4.png"}));
-  qobject_cast<QPushButton*>(dlg.control(1059))->click();
-  dlg.waitForLoads();
-  ASSERT_TRUE(Drop(dlg, {base + "2.png"}));
-  qobject_cast<QPushButton*>(dlg.control(1058))->click();
-  dlg.waitForLoads();
+  PressStartAndEnd(dlg, base, 2, 4);
   ASSERT_EQ(dlg.config.live.slideshow.sequenceValid, 1);
   dlg.config.live.slideshow.currentNumber = 3;
   dlg.config.live.slideshow.mode = 2;
@@ -265,11 +249,7 @@ TEST_F(SettingsTest, QuickStepsPutOnlyTheNewestPictureOnAir) {
   const std::string base = WriteSeries(4);
   dlg.onTimer(TIMER_RESTORE);
   dlg.waitForLoads();
-  ASSERT_TRUE(Drop(dlg, {base + "4.png"}));
-  qobject_cast<QPushButton*>(dlg.control(1059))->click();
-  ASSERT_TRUE(Drop(dlg, {base + "1.png"}));
-  qobject_cast<QPushButton*>(dlg.control(1058))->click();
-  dlg.waitForLoads();
+  PressStartAndEnd(dlg, base, 1, 4);
   dlg.config.live.slideshow.currentNumber = 1;
   qobject_cast<CColButton*>(dlg.control(1056))->click();  // by hand
   fake->keepPixels = true;
@@ -337,12 +317,7 @@ TEST_F(SettingsTest, GameControllerStepsTheSlideshowAndUnpluggingStopsThePoll) {
   const std::string base = WriteSeries(3);
   dlg.onTimer(TIMER_RESTORE);
   dlg.waitForLoads();
-  ASSERT_TRUE(Drop(dlg, {base + "3.png"}));
-  qobject_cast<QPushButton*>(dlg.control(1059))->click();
-  dlg.waitForLoads();
-  ASSERT_TRUE(Drop(dlg, {base + "1.png"}));
-  qobject_cast<QPushButton*>(dlg.control(1058))->click();
-  dlg.waitForLoads();
+  PressStartAndEnd(dlg, base, 1, 3);
   dlg.config.live.slideshow.currentNumber = 1;
   qobject_cast<CColButton*>(dlg.control(1056))->click();  // by hand
 
