@@ -19,7 +19,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <mutex>
 #include <new>
 #include <utility>
 
@@ -31,13 +30,14 @@
 namespace plombix {
 namespace {
 
-// Qt counts its allocation limit in mebibytes.
+// Qt counts its allocation limit in mebibytes. It is one process-wide
+// value: set while the program starts, before any thread can be reading
+// images, so that no reader on any thread races with the setting.
 constexpr int kReaderAllocationLimitMb = int(kDecodeBudgetBytes >> 20);
-
-void SetAllocationLimitOnce() {
-  static std::once_flag once;
-  std::call_once(once, [] { QImageReader::setAllocationLimit(kReaderAllocationLimitMb); });
-}
+const bool allocationLimitSet = [] {
+  QImageReader::setAllocationLimit(kReaderAllocationLimitMb);
+  return true;
+}();
 
 // What the first bytes of a file tell about the stored depth, for the
 // containers where Qt's decoded format hides it.
@@ -254,7 +254,6 @@ class QtReader final : public ImageReader {
 };
 
 DecodeError QtReader::Open(const uint8_t* data, size_t size) {
-  SetAllocationLimitOnce();
   const QByteArray bytes =
       QByteArray::fromRawData(reinterpret_cast<const char*>(data), qsizetype(size));
   QBuffer buffer;

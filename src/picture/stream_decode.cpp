@@ -107,17 +107,17 @@ DecodeError ResampleWhole(ImageReader& reader, const Resampler& resampler, uint8
   const int height = resampler.window().height;
   auto scratch = resampler.MakeScratch();
   if (!scratch) return DecodeError::OutOfMemory;
+  const int half = height / 2 / kGroupRows * kGroupRows;
   int split = 0;
   std::thread helper;
   std::unique_ptr<uint8_t[]> helperScratch;
   if (threads > 1 && height >= kMinRowsToSplit) {
     helperScratch = resampler.MakeScratch();
-    const int half = height / 2 / kGroupRows * kGroupRows;
     if (helperScratch &&
         StartThread(helper, [&] { resampler.RunRows(rows, window, 0, half, helperScratch.get()); }))
       split = half;
   }
-  resampler.RunRows(rows, window, split, height, scratch.get());
+  resampler.RunRows(rows, window, split, height, scratch.get());  // allocates and throws nothing
   if (helper.joinable()) helper.join();
   return reader.Finish();
 }
@@ -154,19 +154,26 @@ DecodeError DecodeResampled(ImageReader& reader, const Resampler& resampler, uin
                        scratch.get(), sourceHeight);
   Handover handover;
   handover.lowest = resampler.sourceRowBegin(0);
-  std::thread helper;
-  const bool threaded = threads > 1 && StartThread(helper, [&] { ConsumeLoop(handover, consumer); });
-  const auto finishHelper = [&](bool stop) {
-    if (!threaded) return;
-    if (stop) {
-      {
-        std::lock_guard<std::mutex> lock(handover.mutex);
-        handover.stop = true;
+  // The resampling thread is told to stop (unless it was let finish) and
+  // joined on every way out, an exception included.
+  struct Helper {
+    Handover& handover;
+    std::thread thread;
+    bool letFinish = false;
+    ~Helper() {
+      if (!thread.joinable()) return;
+      if (!letFinish) {
+        {
+          std::lock_guard<std::mutex> lock(handover.mutex);
+          handover.stop = true;
+        }
+        handover.changed.notify_all();
       }
-      handover.changed.notify_all();
+      thread.join();
     }
-    helper.join();
-  };
+  } helper{handover, {}};
+  const bool threaded =
+      threads > 1 && StartThread(helper.thread, [&] { ConsumeLoop(handover, consumer); });
 
   uint8_t* pointers[kBandRows];
   int lowest = handover.lowest;
@@ -182,14 +189,8 @@ DecodeError DecodeResampled(ImageReader& reader, const Resampler& resampler, uin
     }
     for (int i = 0; i < n; ++i) pointers[i] = ring.get() + size_t((y + i) % ringRows) * rowBytes;
     const DecodeError error = reader.ReadRows(pointers, n);
-    if (error == DecodeError::None && cancelled && cancelled()) {
-      finishHelper(true);
-      return DecodeError::Cancelled;
-    }
-    if (error != DecodeError::None) {
-      finishHelper(true);
-      return error;
-    }
+    if (error != DecodeError::None) return error;
+    if (cancelled && cancelled()) return DecodeError::Cancelled;
     y += n;
     if (threaded) {
       {
@@ -201,8 +202,12 @@ DecodeError DecodeResampled(ImageReader& reader, const Resampler& resampler, uin
   }
   // The trailer is checked while the last rows are being resampled.
   const DecodeError finished = reader.Finish();
-  finishHelper(false);
-  if (!threaded) consumer.Advance(sourceHeight);
+  if (threaded) {
+    helper.letFinish = true;
+    helper.thread.join();
+  } else {
+    consumer.Advance(sourceHeight);
+  }
   return finished;
 }
 

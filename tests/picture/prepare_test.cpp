@@ -174,7 +174,7 @@ TEST_F(Prepare, ThinPictureInCropAndFillCostsOneFrame) {
   request.outputHeight = 1080;
   const int64_t peakBefore = testing::PeakResidentBytes();
   const PreparedPicture out = Prepared(request);
-  EXPECT_LT(testing::PeakResidentBytes() - peakBefore, int64_t(64) << 20);
+  EXPECT_LT(testing::PeakResidentBytes() - peakBefore, int64_t(128) << 20);
   EXPECT_EQ(std::tuple(out.placeWidth, out.placeHeight, out.width, out.height, out.windowLeft, out.windowTop),
             std::tuple(442368, 1080, 1920, 1080, (442368 - 1920) / 2, 0));
   const auto ramp = [](int x) { return x * 200 / 16383; };
