@@ -8,6 +8,8 @@
 //                           (read, decode, scale), adopted, composed over a
 //                           background and copied into an output frame
 //   BM_ShowPicture_OneThread/W/H   the same on one core
+//   BM_ShowPicture_ColdMemory/W/H  the same with fresh memory for every
+//                           picture (the first picture after start)
 //   BM_ShowPng/3840/2160    the same for an 8000 x 8000 RGBA PNG
 //   BM_DecodeOnlyPng        that PNG through QImageReader
 //   BM_SpngDecode           that PNG through libspng alone, row by row
@@ -26,10 +28,15 @@
 #include <spng.h>
 #include <turbojpeg.h>
 
+#include <malloc.h>
+
 #include <cstdint>
 #include <fstream>
 #include <iterator>
+#include <map>
+#include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "compose.h"
@@ -39,6 +46,7 @@
 namespace {
 
 constexpr int kRepetitions = 5;
+constexpr double kMinSeconds = 2.0;  // per repetition, for the fast ones
 
 // A photo-like picture: a gradient under a few thousand coloured discs.
 QImage PhotoLike(int width, int height, bool alpha) {
@@ -110,6 +118,7 @@ void BM_TurboJpegDecode(benchmark::State& state) {
 BENCHMARK(BM_TurboJpegDecode)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime()
+    ->MinTime(kMinSeconds)
     ->Repetitions(kRepetitions);
 
 void BM_DecodeOnly(benchmark::State& state) {
@@ -123,25 +132,42 @@ void BM_DecodeOnly(benchmark::State& state) {
 }
 BENCHMARK(BM_DecodeOnly)->Unit(benchmark::kMillisecond)->UseRealTime()->Repetitions(kRepetitions);
 
+// What the player holds while it shows pictures at one output size: the
+// background, the composed picture, the shown picture and an output frame.
+// Kept for the whole run, so that every repetition finds memory as a player
+// stepping through pictures does (buffers of earlier pictures reused).
+struct Stage {
+  plombix::PictureBuffer background, composed, picture;
+  std::vector<uint8_t> frame;
+};
+
+Stage& StageFor(int width, int height) {
+  static std::map<std::pair<int, int>, std::unique_ptr<Stage>> stages;
+  std::unique_ptr<Stage>& stage = stages[{width, height}];
+  if (!stage) {
+    stage = std::make_unique<Stage>();
+    plombix::PictureBuffer& background = stage->background;
+    background.width = width;
+    background.height = height;
+    background.bitsPerPixel = 32;
+    background.byteCount = width * height * 4;
+    background.state = 1;
+    background.pixelData.reset(new uint8_t[size_t(background.byteCount)]);
+    std::fill(background.pixelData.get(), background.pixelData.get() + background.byteCount, 0x40);
+    (void)stage->composed.CopyFrom(background);
+    stage->frame.assign(size_t(background.byteCount), 0);
+  }
+  return *stage;
+}
+
 // A picture change as the picture layer makes it: prepare (in Contain at
 // the output size), adopt, compose over an opaque background and copy the
-// frame out. The composed picture and the output frame exist beforehand,
-// as they do in the player.
-void ShowPicture(benchmark::State& state, const std::string& path, int threads) {
+// frame out. With `coldMemory` the freed memory is handed back to the
+// system before each picture (malloc_trim), so that every picture pays for
+// fresh pages, as the first one after start does.
+void ShowPicture(benchmark::State& state, const std::string& path, int threads, bool coldMemory) {
   const int width = int(state.range(0)), height = int(state.range(1));
-  plombix::PictureBuffer background, composed, picture;
-  background.width = width;
-  background.height = height;
-  background.bitsPerPixel = 32;
-  background.byteCount = width * height * 4;
-  background.state = 1;
-  background.pixelData.reset(new uint8_t[size_t(background.byteCount)]);
-  std::fill(background.pixelData.get(), background.pixelData.get() + background.byteCount, 0x40);
-  if (!composed.CopyFrom(background)) {
-    state.SkipWithError("no memory");
-    return;
-  }
-  std::vector<uint8_t> frame(size_t(background.byteCount), 0);
+  Stage& stage = StageFor(width, height);
   plombix::PrepareRequest request;
   request.path = path;
   request.scalingMode = 1;  // Contain
@@ -149,30 +175,49 @@ void ShowPicture(benchmark::State& state, const std::string& path, int threads) 
   request.outputHeight = height;
   request.threads = threads;
   for (auto _ : state) {
-    if (!picture.AdoptPrepared(plombix::PreparePicture(request))) state.SkipWithError("PreparePicture failed");
-    plombix::ComposeFrame(composed, background, picture, nullptr, width, height, frame.data());
-    benchmark::DoNotOptimize(frame.data());
+    if (coldMemory) {
+      state.PauseTiming();
+      stage.picture.Empty();
+      malloc_trim(0);
+      state.ResumeTiming();
+    }
+    if (!stage.picture.AdoptPrepared(plombix::PreparePicture(request)))
+      state.SkipWithError("PreparePicture failed");
+    plombix::ComposeFrame(stage.composed, stage.background, stage.picture, nullptr, width, height,
+                          stage.frame.data());
+    benchmark::DoNotOptimize(stage.frame.data());
     benchmark::ClobberMemory();
   }
 }
 
-void BM_ShowPicture(benchmark::State& state) { ShowPicture(state, BenchJpeg(), 0); }
+void BM_ShowPicture(benchmark::State& state) { ShowPicture(state, BenchJpeg(), 0, false); }
 BENCHMARK(BM_ShowPicture)
     ->Args({1920, 1080})
     ->Args({3840, 2160})
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime()
+    ->MinTime(kMinSeconds)
     ->Repetitions(kRepetitions);
 
-void BM_ShowPicture_OneThread(benchmark::State& state) { ShowPicture(state, BenchJpeg(), 1); }
+void BM_ShowPicture_OneThread(benchmark::State& state) { ShowPicture(state, BenchJpeg(), 1, false); }
 BENCHMARK(BM_ShowPicture_OneThread)
     ->Args({1920, 1080})
     ->Args({3840, 2160})
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime()
+    ->MinTime(kMinSeconds)
     ->Repetitions(kRepetitions);
 
-void BM_ShowPng(benchmark::State& state) { ShowPicture(state, BenchPng(), 0); }
+void BM_ShowPicture_ColdMemory(benchmark::State& state) { ShowPicture(state, BenchJpeg(), 0, true); }
+BENCHMARK(BM_ShowPicture_ColdMemory)
+    ->Args({1920, 1080})
+    ->Args({3840, 2160})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->MinTime(kMinSeconds)
+    ->Repetitions(kRepetitions);
+
+void BM_ShowPng(benchmark::State& state) { ShowPicture(state, BenchPng(), 0, false); }
 BENCHMARK(BM_ShowPng)->Args({3840, 2160})->Unit(benchmark::kMillisecond)->UseRealTime()->Repetitions(kRepetitions);
 
 void BM_DecodeOnlyPng(benchmark::State& state) {

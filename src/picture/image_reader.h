@@ -48,6 +48,9 @@ struct ImageInfo {
   int64_t fixedBytes = 0;  // working memory the scale does not reduce
   Orientation orientation = Orientation::Normal;
   bool scalable = false;   // Start accepts 2, 4 and 8 as well as 1
+  // The rows of a picture without alpha (bitsPerPixel != 32) come with 255
+  // in every fourth byte already; false when that byte may hold anything.
+  bool opaqueRows = false;
 };
 
 class ImageReader {

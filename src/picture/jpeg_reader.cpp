@@ -110,6 +110,7 @@ DecodeError JpegReader::Open(const uint8_t* data, size_t size) {
   info_.width = int(cinfo_.image_width);
   info_.height = int(cinfo_.image_height);
   info_.scalable = true;
+  info_.opaqueRows = true;  // JCS_EXT_BGRA writes 255; the CMYK conversion too
   switch (cinfo_.jpeg_color_space) {
     case JCS_GRAYSCALE: info_.bitsPerPixel = 8; break;
     case JCS_CMYK:

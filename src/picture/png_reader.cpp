@@ -103,6 +103,7 @@ DecodeError PngReader::Open(const uint8_t* data, size_t size) {
 
   info_.width = int(ihdr.width);
   info_.height = int(ihdr.height);
+  info_.opaqueRows = true;  // 8-bit RGBA from a picture decoded without its alpha: 255
   info_.bytesPerPixel = ihdr.bit_depth == 16 ? 8 : 4;
   interlaced_ = ihdr.interlace_method != SPNG_INTERLACE_NONE;
 

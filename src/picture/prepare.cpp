@@ -107,7 +107,7 @@ DecodeError Prepare(const PrepareRequest& request, PreparedPicture& out) {
     OrientPixels(info.orientation, pixels.get(), stored.width, stored.height, turned.get());
     pixels = std::move(turned);
   }
-  if (info.bitsPerPixel != 32) SetAlphaRow(pixels.get(), bytes / 4, 255);
+  if (info.bitsPerPixel != 32 && !info.opaqueRows) SetAlphaRow(pixels.get(), bytes / 4, 255);
   if (request.limitedRange) MapBytes(pixels.get(), bytes, MakeRangeTable());
 
   out.width = shown.width;

@@ -164,6 +164,7 @@ struct Converted {
   DecodeError error = DecodeError::None;
   int depth = 0;
   std::shared_ptr<uint8_t[]> pixels;
+  bool opaqueRows = true;  // 255 in every fourth byte
 };
 
 // Expands a palette image (Mono or Indexed8) to 32-bit pixels, colour from
@@ -225,7 +226,7 @@ Converted Convert(QImage&& image, const HeaderFacts& facts) {
     if (image.format() != target || image.isNull()) return {DecodeError::OutOfMemory};
   }
   if (image.bytesPerLine() != qsizetype(image.width()) * 4) return {DecodeError::Corrupt};
-  return {DecodeError::None, depth, AdoptImage(std::move(image))};
+  return {DecodeError::None, depth, AdoptImage(std::move(image)), target == QImage::Format_RGB32 || depth == 32};
 }
 
 class QtReader final : public ImageReader {
@@ -287,6 +288,7 @@ DecodeError QtReader::Open(const uint8_t* data, size_t size) {
   Converted converted = Convert(std::move(image), facts);
   if (converted.error != DecodeError::None) return converted.error;
   info_.bitsPerPixel = converted.depth;
+  info_.opaqueRows = converted.opaqueRows;
   pixels_ = std::move(converted.pixels);
   return DecodeError::None;
 }

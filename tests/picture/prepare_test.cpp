@@ -103,8 +103,10 @@ TEST_F(Prepare, PlacedResultIsTheFullSizePathsByteForByte) {
   const std::string small = png("small.png", RandomImage(13, 7, QImage::Format_ARGB32, 6));
   const std::string turned = file("turned.jpg", MakeJpeg(RandomImage(61, 41, QImage::Format_RGB32, 7),
                                                          {90, false, testing::JpegOptions::Colour::Rgb, 6}));
-  const std::string gif =
-      file("a.gif", testing::MakeGif(90, 50, {0x102030, 0xF0E0D0, 0x00FF80}, std::vector<uint8_t>(4500, 2), -1));
+  std::vector<uint8_t> indices(90 * 50);
+  for (size_t i = 0; i < indices.size(); ++i) indices[i] = uint8_t(i * 7 / 5 % 3);
+  const std::string gif =  // entry 1 transparent: lost, the picture opaque
+      file("a.gif", testing::MakeGif(90, 50, {0x102030, 0xF0E0D0, 0x00FF80}, indices, 1));
   const struct {
     const char* name;
     std::string path;
