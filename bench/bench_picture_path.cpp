@@ -218,7 +218,11 @@ BENCHMARK(BM_ShowPicture_ColdMemory)
     ->Repetitions(kRepetitions);
 
 void BM_ShowPng(benchmark::State& state) { ShowPicture(state, BenchPng(), 0, false); }
-BENCHMARK(BM_ShowPng)->Args({3840, 2160})->Unit(benchmark::kMillisecond)->UseRealTime()->Repetitions(kRepetitions);
+BENCHMARK(BM_ShowPng)
+    ->Args({3840, 2160})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Repetitions(kRepetitions);
 
 void BM_DecodeOnlyPng(benchmark::State& state) {
   const QString file = QString::fromStdString(BenchPng());

@@ -97,10 +97,9 @@ class PictureBuffer {
   // read; a damaged or cut-short file, one that changes while it is read,
   // and one whose decode would exceed the decode budget (decode_budget.h)
   // fail. On failure to open or decode, pixels, sizes and `decodedImage`
-  // are unchanged; a
-  // failure after decoding (the pixel buffer cannot be allocated) keeps the
-  // new `decodedImage` and source sizes and leaves width, height, byteCount
-  // and bitsPerPixel at 0, `state` as it was.
+  // are unchanged; a failure after decoding (the pixel buffer cannot be
+  // allocated) keeps the new `decodedImage` and source sizes and leaves
+  // width, height, byteCount and bitsPerPixel at 0, `state` as it was.
   [[nodiscard]] bool LoadFile(const std::string& path);
 
   // The first half of LoadFile: names, decode, `decodedImage` and the source
@@ -130,10 +129,10 @@ class PictureBuffer {
   [[nodiscard]] bool LoadResourceBitmap(int id);
 
   // Makes this picture a copy of `source`'s pixels and of the window they
-  // are of (not its file names, kept bitmaps, margins or source sizes). Reuses the buffer when the byte counts
-  // match. Fails without change when `source.state` != 1; fails with the
-  // sizes at 0 when the buffer cannot be allocated. A copy onto itself
-  // succeeds and changes nothing.
+  // are of (not its file names, kept bitmaps, margins or source sizes).
+  // Reuses the buffer when the byte counts match. Fails without change when
+  // `source.state` != 1; fails with the sizes at 0 when the buffer cannot be
+  // allocated. A copy onto itself succeeds and changes nothing.
   [[nodiscard]] bool CopyFrom(const PictureBuffer& source);
 
   // Sets the alpha byte of every pixel; nothing without pixels.

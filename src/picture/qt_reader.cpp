@@ -226,7 +226,8 @@ Converted Convert(QImage&& image, const HeaderFacts& facts) {
     if (image.format() != target || image.isNull()) return {DecodeError::OutOfMemory};
   }
   if (image.bytesPerLine() != qsizetype(image.width()) * 4) return {DecodeError::Corrupt};
-  return {DecodeError::None, depth, AdoptImage(std::move(image)), target == QImage::Format_RGB32 || depth == 32};
+  return {DecodeError::None, depth, AdoptImage(std::move(image)),
+          target == QImage::Format_RGB32 || depth == 32};
 }
 
 class QtReader final : public ImageReader {

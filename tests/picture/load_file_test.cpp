@@ -182,10 +182,12 @@ TEST_F(LoadFile, EachStoredFormatGetsItsDepthAndKeepsItsColour) {
        1, 0, 0xFFFFFF, 0},
       {"png 8-bit grey", file("d.png", grey(QImage::Format_Grayscale8), "png"), 8, 0, 0x808080, 0},
       {"png 16-bit grey", file("e.png", grey(QImage::Format_Grayscale16), "png"), 32, 255, 0x808080, 1},
-      {"png 48-bit colour", file("f.png", Flat(6, 4, 0xFF204060).convertToFormat(QImage::Format_RGBX64), "png"),
-       32, 255, 0x204060, 1},
+      {"png 48-bit colour",
+       file("f.png", Flat(6, 4, 0xFF204060).convertToFormat(QImage::Format_RGBX64), "png"), 32, 255, 0x204060,
+       1},
       {"png 64-bit with alpha",
-       file("g.png", Flat(6, 4, 0x7F204060, QImage::Format_ARGB32).convertToFormat(QImage::Format_RGBA64), "png"),
+       file("g.png", Flat(6, 4, 0x7F204060, QImage::Format_ARGB32).convertToFormat(QImage::Format_RGBA64),
+            "png"),
        32, 0x7F, 0x204060, 1},
       {"png rgb with a transparent colour", file("h.png", keyed), 32, 255, 0x3070B0, 0},
       {"jpeg 24-bit", file("a.jpg", MakeJpeg(colour)), 24, 0, 0x3070B0, 3},
@@ -249,7 +251,8 @@ TEST_F(LoadFile, EveryExifOrientationTurnsThePictureAsQtsReaderDoes) {
     const QImage expected = reader.read().convertToFormat(QImage::Format_RGB32);
     ASSERT_TRUE(picture.LoadFile(path));
     ASSERT_EQ(std::tuple(picture.width, picture.height), std::tuple(expected.width(), expected.height()));
-    EXPECT_EQ(std::tuple(picture.sourceWidth, picture.sourceHeight), std::tuple(expected.width(), expected.height()));
+    EXPECT_EQ(std::tuple(picture.sourceWidth, picture.sourceHeight),
+              std::tuple(expected.width(), expected.height()));
     int worst = 0;
     for (int y = 0; y < picture.height; ++y)
       for (int x = 0; x < picture.width; ++x)
@@ -265,10 +268,11 @@ TEST_F(LoadFile, DecodeBudgetRefusesBombsFromTheHeaderAndAdmitsWhatFits) {
   const std::vector<uint8_t> idat = {0, 0, 0, 4, 'I', 'D', 'A', 'T', 1, 2, 3, 4, 0, 0, 0, 0};
   const auto png = [&](uint32_t w, uint32_t h, uint8_t depth) { return MakePngHeader(w, h, idat, depth); };
   const std::vector<uint8_t> smallJpeg = MakeJpeg(Flat(16, 16, 0xFF808080));
-  // A 36-byte GIF: screen and image of 65535 x 65535, two bytes of data.
+  // A 29-byte GIF: screen and image of 65535 x 65535, two bytes of data.
   const std::vector<uint8_t> gif = {'G', 'I', 'F', '8', '9', 'a', 0xFF, 0xFF, 0xFF, 0xFF, 0, 0, 0,
                                     0x2C, 0, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF, 0, 2, 2, 0x4C, 0x01, 0, 0x3B};
-  const std::string xbm = "#define b_width 16384\n#define b_height 16384\nstatic char b_bits[] = {\n0x00 };\n";
+  const std::string xbm =
+      "#define b_width 16384\n#define b_height 16384\nstatic char b_bits[] = {\n0x00 };\n";
   const struct {
     const char* name;
     std::vector<uint8_t> bytes;
@@ -363,12 +367,14 @@ TEST_F(LoadFile, EveryCutOfAFileIsRefused) {
       {"tiff", testing::ReadBytes(file("whole.tiff", image, "tiff"))},
   };
   // Qt's TIFF reader reports every cut as a warning of its own.
-  const QtMessageHandler previous = qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {});
+  const QtMessageHandler previous =
+      qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {});
   for (const auto& f : files) {
     SCOPED_TRACE(f.name);
     ASSERT_EQ(DecodeImageFile(file("whole", f.bytes)).error, DecodeError::None);
     for (size_t length = 1; length < f.bytes.size(); ++length) {
-      const std::string path = file("cut", std::vector<uint8_t>(f.bytes.begin(), f.bytes.begin() + long(length)));
+      const std::string path =
+          file("cut", std::vector<uint8_t>(f.bytes.begin(), f.bytes.begin() + long(length)));
       ASSERT_NE(DecodeImageFile(path).error, DecodeError::None) << "cut at " << length;
       ASSERT_NE(ProbeImageFile(path), DecodeError::None) << "cut at " << length;
     }

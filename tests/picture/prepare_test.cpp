@@ -206,15 +206,16 @@ TEST_F(Prepare, PanoramaWithinTheBudgetIsShown) {
   ASSERT_EQ(std::tuple(middle.width, middle.height, middle.windowLeft, middle.windowTop),
             std::tuple(1920, 1080, 14040, 960));
   for (auto [x, y] : {std::pair{0, 0}, {1919, 0}, {5, 1079}, {1000, 500}})
-    EXPECT_EQ(PixelAt(middle.pixels.get(), 1920, x, y), 0xFF000000u | 0x010101u * uint8_t(14040 + x + 960 + y));
+    EXPECT_EQ(PixelAt(middle.pixels.get(), 1920, x, y),
+              0xFF000000u | 0x010101u * uint8_t(14040 + x + 960 + y));
 }
 
 TEST_F(Prepare, ScaledJpegDecodeStaysWithinTwoLevelsOfTheFullSizePath) {
   // Against a full-size decode resampled by the same resampler: mean
   // absolute difference below 2 in each colour channel, at each DCT scale.
   const std::string landscape = file("big.jpg", MakeJpeg(Photo(8000, 4500), {90}));
-  const std::string portrait = file("turned.jpg", MakeJpeg(Photo(2400, 4000),
-                                                           {90, false, testing::JpegOptions::Colour::Rgb, 6}));
+  const std::string portrait =
+      file("turned.jpg", MakeJpeg(Photo(2400, 4000), {90, false, testing::JpegOptions::Colour::Rgb, 6}));
   const struct {
     std::string path;
     int fw, fh, denominator;  // of the stored picture to the stored target
@@ -238,8 +239,8 @@ TEST_F(Prepare, ScaledJpegDecodeStaysWithinTwoLevelsOfTheFullSizePath) {
     ASSERT_TRUE(full.ScaleTo(target.width, target.height));
     const bool turned = row.path == portrait;
     EXPECT_EQ(DecodeDenominator(turned ? full.sourceHeight : full.sourceWidth,
-                                turned ? full.sourceWidth : full.sourceHeight, turned ? target.height : target.width,
-                                turned ? target.width : target.height),
+                                turned ? full.sourceWidth : full.sourceHeight,
+                                turned ? target.height : target.width, turned ? target.width : target.height),
               row.denominator);
     ASSERT_EQ(std::tuple(prepared.width, prepared.height), std::tuple(full.width, full.height));
     for (int channel = 0; channel < 3; ++channel) {
@@ -263,7 +264,8 @@ TEST(DecodeDenominator, IsTheSmallestScaleThatStillCoversTheTarget) {
       {100, 100, 200, 200, 1},      // enlarged
   };
   for (const auto& r : rows)
-    EXPECT_EQ(DecodeDenominator(r.sw, r.sh, r.tw, r.th), r.denominator) << r.sw << "x" << r.sh << "->" << r.tw;
+    EXPECT_EQ(DecodeDenominator(r.sw, r.sh, r.tw, r.th), r.denominator)
+        << r.sw << "x" << r.sh << "->" << r.tw;
 }
 
 TEST_F(Prepare, OneThreadAndTwoGiveTheSameBytes) {

@@ -193,9 +193,10 @@ TEST(Resampler, AWindowFedThroughARingIsTheRectangleCutFromTheWholeTarget) {
         r.RunRows(SourceRows{ring.data(), rowBytes, span}, out.data(), row, end, scratch.get());
       }
       for (int y = 0; y < w.height; ++y)
-        ASSERT_EQ(std::memcmp(&out[size_t(y) * size_t(w.width) * 4],
-                              &whole[(size_t(w.y + y) * size_t(s.tw) + size_t(w.x)) * 4], size_t(w.width) * 4),
-                  0)
+        ASSERT_EQ(
+            std::memcmp(&out[size_t(y) * size_t(w.width) * 4],
+                        &whole[(size_t(w.y + y) * size_t(s.tw) + size_t(w.x)) * 4], size_t(w.width) * 4),
+            0)
             << "window " << w.x << "," << w.y << " " << w.width << "x" << w.height << " row " << y;
     }
   }
