@@ -120,9 +120,10 @@ std::vector<uint8_t> MakeGif(int width, int height, const std::vector<uint32_t>&
 
 std::vector<uint8_t> PngChunk(const char* type, const std::vector<uint8_t>& data) {
   std::vector<uint8_t> out;
+  out.reserve(12 + data.size());
   Put32Be(out, uint32_t(data.size()));
-  out.insert(out.end(), type, type + 4);
-  out.insert(out.end(), data.begin(), data.end());
+  for (int i = 0; i < 4; ++i) out.push_back(uint8_t(type[i]));
+  for (uint8_t byte : data) out.push_back(byte);
   Put32Be(out, Crc32(out.data() + 4, out.size() - 4));
   return out;
 }
