@@ -64,7 +64,11 @@ class ImageReader {
   // Starts decoding at 1/denominator of the stored size (1; 2, 4 or 8 only
   // when scalable). Rows then have ScaledSide(info().width, denominator)
   // pixels, and there are ScaledSide(info().height, denominator) of them.
-  [[nodiscard]] virtual DecodeError Start(int denominator) = 0;
+  // With `shrunkAfter` (the rows will be shrunk by at least kFastShrink in
+  // both directions) a decoder may take a faster, coarser step where the
+  // shrink averages the difference away (JPEG: chroma upsampled by
+  // repetition instead of interpolation).
+  [[nodiscard]] virtual DecodeError Start(int denominator, bool shrunkAfter = false) = 0;
 
   // Decodes the next `count` rows into rows[0] .. rows[count - 1], each
   // width x 4 bytes. Never more rows than are left.
@@ -87,6 +91,9 @@ class ImageReader {
   int width_ = 0;
   int height_ = 0;
 };
+
+// The shrink from which ImageReader::Start may decode more coarsely.
+constexpr double kFastShrink = 1.5;
 
 // Side of a picture decoded at 1/denominator: rounded up, as the JPEG
 // decoder's scaled sizes are.

@@ -66,7 +66,7 @@ class PngReader final : public ImageReader {
   }
 
   DecodeError Open(const uint8_t* data, size_t size);
-  DecodeError Start(int denominator) override;
+  DecodeError Start(int denominator, bool shrunkAfter) override;
   DecodeError ReadRows(uint8_t* const* rows, int count) override;
   DecodeError Finish() override;
   std::shared_ptr<uint8_t[]> wholePicture() const override { return whole_; }
@@ -129,7 +129,7 @@ DecodeError PngReader::Open(const uint8_t* data, size_t size) {
   return DecodeError::None;
 }
 
-DecodeError PngReader::Start(int denominator) {
+DecodeError PngReader::Start(int denominator, bool) {
   if (denominator != 1) return DecodeError::BadSize;
   width_ = info_.width;
   height_ = info_.height;

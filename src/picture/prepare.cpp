@@ -5,6 +5,8 @@
 //      orientation); a target the resampler cannot make (a side of 0 or
 //      less) keeps the decoded size, as a failed ScaleTo would;
 //   4. the decode scale (DecodeDenominator) and the budget at that scale;
+//      a picture decoded at least kFastShrink times the target's size is
+//      decoded the faster way (image_reader.h);
 //   5. the window: the part of the target a frame of the output size shows
 //      (ComputePlacement without margins; margins only ever narrow it, and
 //      they may change without the picture being prepared again);
@@ -86,7 +88,10 @@ DecodeError Prepare(const PrepareRequest& request, PreparedPicture& out) {
   const TargetWindow shown =
       VisibleWindow(target.width, target.height, request.outputWidth, request.outputHeight);
   const TargetWindow stored = StoredWindow(info.orientation, target.width, target.height, shown);
-  error = reader->Start(denominator);
+  const bool shrunkAfter =
+      ScaledSide(info.width, denominator) >= kFastShrink * storedTargetWidth &&
+      ScaledSide(info.height, denominator) >= kFastShrink * storedTargetHeight;
+  error = reader->Start(denominator, shrunkAfter);
   if (error != DecodeError::None) return error;
   Resampler resampler;
   if (!resampler.Prepare(reader->width(), reader->height(), storedTargetWidth, storedTargetHeight,
@@ -160,7 +165,8 @@ DecodeError ProbeImageFile(const std::string& path) {
     const int denominator = info.scalable ? 8 : 1;
     error = CheckDecodeCost(ScaledSide(info.width, denominator), ScaledSide(info.height, denominator),
                             info.bytesPerPixel, info.fixedBytes);
-    if (error == DecodeError::None) error = reader->Start(denominator);
+    // The rows are thrown away: the fastest decode that reads every byte.
+    if (error == DecodeError::None) error = reader->Start(denominator, true);
     if (error == DecodeError::None) error = DecodeAndDiscard(*reader);
     return error;
   } catch (const std::bad_alloc&) {

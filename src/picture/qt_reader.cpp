@@ -234,7 +234,7 @@ class QtReader final : public ImageReader {
  public:
   QtReader() = default;
   DecodeError Open(const uint8_t* data, size_t size);
-  DecodeError Start(int denominator) override {
+  DecodeError Start(int denominator, bool) override {
     if (denominator != 1) return DecodeError::BadSize;
     width_ = info_.width;
     height_ = info_.height;

@@ -219,8 +219,10 @@ TEST_F(Prepare, ScaledJpegDecodeStaysWithinTwoLevelsOfTheFullSizePath) {
   const struct {
     std::string path;
     int fw, fh, denominator;  // of the stored picture to the stored target
-  } rows[] = {{landscape, 960, 540, 8}, {landscape, 1920, 1080, 4}, {landscape, 3840, 2160, 2},
-              {portrait, 1920, 1080, 2}};
+  } rows[] = {{landscape, 960, 540, 8},   {landscape, 1920, 1080, 4}, {landscape, 3840, 2160, 2},
+              {portrait, 1920, 1080, 2},   // decoded turned, then turned back
+              {landscape, 1280, 720, 4},   // decoded 1.56 times the target: the faster decode
+              {landscape, 2560, 1440, 2}};
   PictureBuffer decoded[2];
   ASSERT_TRUE(decoded[0].LoadFile(landscape));
   ASSERT_TRUE(decoded[1].LoadFile(portrait));
