@@ -5,10 +5,12 @@
 // at a time; the resampler turns every window row whose source rows have
 // all arrived into output, and releases the rows it no longer needs for
 // the reader to overwrite. With two threads the reader runs on the calling
-// thread and the resampler on one more; with one they take turns. Memory:
-// the ring (a few dozen rows), not the decoded picture. A reader that holds
-// its whole picture is resampled from it directly, the rows split between
-// the threads. The output is the same bytes however the work is split.
+// thread and a helper resamples, the reader taking resampling work itself
+// whenever it would otherwise wait; with one thread the reader does both.
+// Memory: the ring (a few dozen rows to a few hundred), not the decoded
+// picture. A reader that holds its whole picture is resampled from it
+// directly, the rows split between the threads. The output is the same
+// bytes however the work is split.
 #pragma once
 
 #include <cstdint>
