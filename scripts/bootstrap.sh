@@ -9,8 +9,9 @@ packages=(
   qt6-image-formats-plugins              # TIFF, WebP, TGA, ... readers for Qt
   libsdl2-dev                            # game controllers
   libmicrohttpd-dev                      # HTTP server of the built-in stand-in NDI runtime
-  libspng-dev                            # fast PNG encoding of published frames
-  libturbojpeg0-dev                      # JPEG (libjpeg-turbo): decoding pictures, the stand-in's MJPEG streams
+  libjpeg62-turbo-dev                    # JPEG decoding of pictures (libjpeg-turbo): scaled, a band of rows at a time
+  libturbojpeg0-dev                      # TurboJPEG: the stand-in's MJPEG streams, the benchmarks' reference decode
+  libspng-dev                            # PNG decoding of pictures, fast PNG encoding of published frames
   libgtest-dev libgmock-dev              # unit tests
   libbenchmark-dev                       # benchmarks
   dpkg-dev                               # the Debian package (cpack)

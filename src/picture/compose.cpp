@@ -37,7 +37,8 @@ void ComposeFrame(PictureBuffer& composed, const PictureBuffer& background,
   const int64_t frameBytes = FrameBytes(frameWidth, frameHeight);
   const bool inPlace = background.state == 1 && background.pixelData && composed.pixelData &&
                        background.byteCount > 0 && composed.byteCount == background.byteCount &&
-                       int64_t(background.byteCount) == frameBytes && &composed != &background;
+                       int64_t(background.byteCount) == frameBytes && background.placeWidth <= 0 &&
+                       &composed != &background;
   if (!inPlace) {
     // CopyFrom allocates or fails as it must. The pictures are placed only
     // into a buffer that holds a whole frame: a background of another size
@@ -57,6 +58,10 @@ void ComposeFrame(PictureBuffer& composed, const PictureBuffer& background,
   composed.width = background.width;
   composed.height = background.height;
   composed.bitsPerPixel = background.bitsPerPixel;
+  composed.placeWidth = background.placeWidth;
+  composed.placeHeight = background.placeHeight;
+  composed.windowLeft = background.windowLeft;
+  composed.windowTop = background.windowTop;
   composed.state = 1;
 
   const Placement main = PicturePlacement(picture, frameWidth, frameHeight);

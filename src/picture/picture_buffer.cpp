@@ -48,6 +48,7 @@ PictureBuffer::~PictureBuffer() = default;
 // while the new buffer is allocated, and stay 0 when that fails.
 static bool FillPixels(PictureBuffer& picture, const SourceBitmap& bitmap, FourthByte fourth) {
   picture.width = picture.height = picture.byteCount = picture.bitsPerPixel = 0;
+  picture.placeWidth = picture.placeHeight = picture.windowLeft = picture.windowTop = 0;
   picture.pixelData.reset();
   const size_t bytes = size_t(bitmap.byteCount());
   picture.pixelData = AllocateArray<uint8_t>(bytes);
@@ -117,6 +118,10 @@ bool PictureBuffer::AdoptPrepared(PreparedPicture&& prepared) {
   pixelData = std::move(prepared.pixels);
   width = prepared.width;
   height = prepared.height;
+  placeWidth = prepared.placeWidth;
+  placeHeight = prepared.placeHeight;
+  windowLeft = prepared.windowLeft;
+  windowTop = prepared.windowTop;
   bitsPerPixel = 32;
   byteCount = width * height * 4;
   state = 1;
@@ -150,6 +155,10 @@ bool PictureBuffer::CopyFrom(const PictureBuffer& source) {
   width = source.width;
   height = source.height;
   bitsPerPixel = source.bitsPerPixel;
+  placeWidth = source.placeWidth;
+  placeHeight = source.placeHeight;
+  windowLeft = source.windowLeft;
+  windowTop = source.windowTop;
   if (byteCount > 0) std::memcpy(pixelData.get(), source.pixelData.get(), size_t(byteCount));
   state = 1;
   return true;
@@ -168,6 +177,7 @@ void PictureBuffer::ApplyRangeTable() {
 void PictureBuffer::Empty() {
   sourceWidth = sourceHeight = sourceBitsPerPixel = 0;
   width = height = byteCount = bitsPerPixel = 0;
+  placeWidth = placeHeight = windowLeft = windowTop = 0;
   state = 0;
   decodedImage.reset();
   pixelData.reset();
@@ -186,6 +196,7 @@ bool PictureBuffer::ScaleFrom(int targetWidth, int targetHeight, const SourceBit
   const size_t bytes = size_t(targetWidth) * size_t(targetHeight) * 4;
   const bool reuse = pixelData && byteCount > 0 && size_t(byteCount) == bytes;
   width = height = byteCount = bitsPerPixel = 0;
+  placeWidth = placeHeight = windowLeft = windowTop = 0;
   // A buffer of the right size is written over in place: pictures rescaled
   // to the output size again and again allocate (and page-fault) nothing.
   if (!reuse) {

@@ -48,9 +48,6 @@ class PictureBuffer {
   // Size of the pixel buffer every picture starts with (1920 x 1080 x 4);
   // `byteCount` stays 0 until something fills it.
   static constexpr int kInitialBufferBytes = 1920 * 1080 * 4;
-  // Largest picture LoadFile accepts, in each dimension. Larger files (or
-  // files whose header claims more) fail before anything is allocated.
-  static constexpr int kMaxDecodeDimension = 16384;
 
   PictureBuffer();
   ~PictureBuffer();
@@ -78,20 +75,31 @@ class PictureBuffer {
   int marginRight = 0;
   int marginTop = 0;           // rows kept free when taller than the frame
   int marginBottom = 0;
+  // A picture held in part (AdoptPrepared keeps only what a frame can
+  // show): when placeWidth > 0 the pixel buffer holds columns [windowLeft,
+  // windowLeft + width) and rows [windowTop, windowTop + height) of a
+  // placeWidth x placeHeight picture, and placement centres and cuts by
+  // that whole size. 0: the pixel buffer is the whole picture. Every load,
+  // rescale and Empty sets them to 0; CopyFrom copies them.
+  int placeWidth = 0;
+  int placeHeight = 0;
+  int windowLeft = 0;
+  int windowTop = 0;
 
   // --- Loading --------------------------------------------------------------
 
-  // Decodes an image file (any format Qt's image readers know; EXIF
-  // orientation applied). `fileName`/`filePath` name `path` even when the
-  // load fails. Formats with an alpha channel come out at 32 bits with
-  // straight alpha; all others report their own depth and arrive with a
-  // fourth byte of 0, which callers make opaque by looking at
-  // `sourceBitsPerPixel` (depth rules in decoder.h). Only regular files
-  // are read; neither dimension may exceed kMaxDecodeDimension. On failure
-  // to open or decode, pixels, sizes and `decodedImage` are unchanged; a
-  // failure after decoding (the pixel buffer cannot be allocated) keeps the
-  // new `decodedImage` and source sizes and leaves width, height, byteCount
-  // and bitsPerPixel at 0, `state` as it was.
+  // Decodes an image file (JPEG, PNG and any format Qt's image readers
+  // know; EXIF orientation applied). `fileName`/`filePath` name `path` even
+  // when the load fails. Formats with an alpha channel come out at 32 bits
+  // with straight alpha; all others report their own depth and arrive with
+  // a fourth byte of 0, which callers make opaque by looking at
+  // `sourceBitsPerPixel` (depth rules in decoder.h). Only regular files are
+  // read; a damaged or cut-short file, one that changes while it is read,
+  // and one whose decode would exceed the decode budget (decode_budget.h)
+  // fail. On failure to open or decode, pixels, sizes and `decodedImage`
+  // are unchanged; a failure after decoding (the pixel buffer cannot be
+  // allocated) keeps the new `decodedImage` and source sizes and leaves
+  // width, height, byteCount and bitsPerPixel at 0, `state` as it was.
   [[nodiscard]] bool LoadFile(const std::string& path);
 
   // The first half of LoadFile: names, decode, `decodedImage` and the source
@@ -108,9 +116,10 @@ class PictureBuffer {
                                     const std::function<TargetSize(int, int)>& target);
 
   // Takes over a picture prepared off the window's thread (prepare.h): its
-  // names, source sizes and pixels; state 1. The decoded original is not
-  // kept (`decodedImage` is released). A failed preparation changes only
-  // the names, as a failed LoadFile does. Margins are kept.
+  // names, source sizes, pixels and the window they are of; state 1. The
+  // decoded original is not kept (`decodedImage` is released). A failed
+  // preparation changes only the names, as a failed LoadFile does. Margins
+  // are kept.
   [[nodiscard]] bool AdoptPrepared(PreparedPicture&& prepared);
 
   // Loads built-in bitmap `id` (131-134, 140, 144, 145, 147, 148, 190, 191,
@@ -119,11 +128,11 @@ class PictureBuffer {
   // nothing changes. `sourceBitsPerPixel` is not touched.
   [[nodiscard]] bool LoadResourceBitmap(int id);
 
-  // Makes this picture a copy of `source`'s pixels (not its file names, kept
-  // bitmaps, margins or source sizes). Reuses the buffer when the byte counts
-  // match. Fails without change when `source.state` != 1; fails with the
-  // sizes at 0 when the buffer cannot be allocated. A copy onto itself
-  // succeeds and changes nothing.
+  // Makes this picture a copy of `source`'s pixels and of the window they
+  // are of (not its file names, kept bitmaps, margins or source sizes).
+  // Reuses the buffer when the byte counts match. Fails without change when
+  // `source.state` != 1; fails with the sizes at 0 when the buffer cannot be
+  // allocated. A copy onto itself succeeds and changes nothing.
   [[nodiscard]] bool CopyFrom(const PictureBuffer& source);
 
   // Sets the alpha byte of every pixel; nothing without pixels.
@@ -157,8 +166,9 @@ class PictureBuffer {
   // Puts this picture into `frame` (frameWidth x frameHeight pixels, rows of
   // frameWidth x 4 bytes): centred, cut where larger (keeping the margins
   // free in a cut dimension), copied (PlaceCopy) or blended by alpha
-  // (anything else). Does nothing unless byteCount != 0, bitsPerPixel == 32
-  // and state == 1. See place.h for the arithmetic.
+  // (anything else). A picture held in part is placed by its whole size
+  // and only the part it holds is drawn. Does nothing unless byteCount !=
+  // 0, bitsPerPixel == 32 and state == 1. See place.h for the arithmetic.
   void PlaceInto(int mode, uint8_t* frame, int frameWidth, int frameHeight) const;
 
   // Fills the colour bytes of the whole pixel buffer (width x height) with a

@@ -1,6 +1,9 @@
 #include "pixel_alloc.h"
 
+#include <sys/mman.h>
+
 #include <atomic>
+#include <cstdint>
 
 namespace plombix {
 namespace {
@@ -22,6 +25,15 @@ bool AllocationPermitted() {
   }
   return true;
 }
+void AdviseHugePages(void* data, size_t bytes) {
+  constexpr uintptr_t kHuge = uintptr_t(2) << 20;
+  const uintptr_t begin = (reinterpret_cast<uintptr_t>(data) + kHuge - 1) & ~(kHuge - 1);
+  const uintptr_t end = (reinterpret_cast<uintptr_t>(data) + bytes) & ~(kHuge - 1);
+  // Advice only: a kernel without transparent huge pages refuses it, and
+  // the buffer works the same.
+  if (end > begin) (void)::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+}
+
 }  // namespace detail
 
 void InjectAllocationFailures(int skip, int fail) {

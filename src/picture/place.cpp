@@ -63,6 +63,23 @@ void PlaceRows(int mode, const uint8_t* picture, int pictureWidth, const Placeme
   }
 }
 
+namespace {
+
+// Cuts one axis of a placement (count `count` from picture position
+// `source` to frame position `target`) to the held span [begin, begin +
+// size) of the picture; the source position then counts from `begin`.
+bool CutToWindow(int& count, int& source, int& target, int begin, int size) {
+  const int first = std::max(source, begin);
+  const int end = std::min(source + count, begin + size);
+  if (end <= first) return false;
+  target += first - source;
+  count = end - first;
+  source = first - begin;
+  return true;
+}
+
+}  // namespace
+
 Placement PicturePlacement(const PictureBuffer& picture, int frameWidth, int frameHeight) {
   if (picture.byteCount == 0 || picture.bitsPerPixel != 32 || picture.state != 1) return {};
   // A picture whose sizes disagree with its buffer is skipped rather than
@@ -70,9 +87,21 @@ Placement PicturePlacement(const PictureBuffer& picture, int frameWidth, int fra
   if (!picture.pixelData || picture.width < 1 || picture.height < 1 ||
       int64_t(picture.width) * picture.height * 4 != int64_t(picture.byteCount))
     return {};
-  return ComputePlacement(picture.width, picture.height, frameWidth, frameHeight,
-                          PlaceMargins{picture.marginLeft, picture.marginRight,
-                                       picture.marginTop, picture.marginBottom});
+  const PlaceMargins margins{picture.marginLeft, picture.marginRight, picture.marginTop,
+                             picture.marginBottom};
+  if (picture.placeWidth <= 0)
+    return ComputePlacement(picture.width, picture.height, frameWidth, frameHeight, margins);
+
+  if (picture.windowLeft < 0 || picture.windowTop < 0 ||
+      int64_t(picture.windowLeft) + picture.width > picture.placeWidth ||
+      int64_t(picture.windowTop) + picture.height > picture.placeHeight)
+    return {};
+  Placement p = ComputePlacement(picture.placeWidth, picture.placeHeight, frameWidth, frameHeight,
+                                 margins);
+  if (p.empty() || !CutToWindow(p.columns, p.sourceX, p.frameX, picture.windowLeft, picture.width) ||
+      !CutToWindow(p.rows, p.sourceY, p.frameY, picture.windowTop, picture.height))
+    return {};
+  return p;
 }
 
 void PictureBuffer::PlaceInto(int mode, uint8_t* frame, int frameWidth, int frameHeight) const {

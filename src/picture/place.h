@@ -54,8 +54,11 @@ Placement ComputePlacement(int pictureWidth, int pictureHeight, int frameWidth, 
 // The placement of `picture` (with its margins) into a frameWidth x
 // frameHeight frame, or an empty one when PlaceInto would draw nothing: the
 // picture lacks usable pixels (byteCount 0, bitsPerPixel not 32, state not
-// 1, no buffer, or sizes that disagree with byteCount) or the frame size is
-// below 1.
+// 1, no buffer, sizes that disagree with byteCount, or a window outside its
+// whole size) or the frame size is below 1. A picture held in part
+// (placeWidth > 0) is placed by its whole size, then the placement is cut
+// to the window it holds; sourceX and sourceY then count from the window's
+// corner, so that they index the pixel buffer either way.
 Placement PicturePlacement(const PictureBuffer& picture, int frameWidth, int frameHeight);
 
 // Draws frame rows [rowBegin, rowEnd) of `placement` (rows outside the

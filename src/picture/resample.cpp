@@ -38,6 +38,7 @@
 #include "resample.h"
 
 #include <algorithm>
+#include <cstring>
 #include <limits>
 
 #include "pixel_alloc.h"
@@ -95,6 +96,22 @@ int TargetRun(int S, int T, int d, uint32_t* w, int* count) {
   return T < S ? AreaWeights(S, T, d, w, count) : LinearWeights(S, T, d, w, count);
 }
 
+// The longest run over the whole axis. A copy has runs of 1; a growth runs
+// of 2 (1 at the edges, and everywhere when S is 1); a shrink is counted
+// (T < S, so at most S targets).
+int AxisTaps(int S, int T) {
+  if (S == T) return 1;
+  if (T > S) return S == 1 ? 1 : 2;
+  int taps = 1;
+  for (int d = 0; d < T; ++d) {
+    int count = 0;
+    TargetRun(S, T, d, nullptr, &count);
+    taps = std::max(taps, count);
+  }
+  // Area runs span at most ceil(S/T) + 1 samples, never more than S.
+  return std::min(taps, S);
+}
+
 void NormaliseSum(uint32_t* w, int count) {
   uint32_t sum = 0;
   int largest = 0;
@@ -108,35 +125,36 @@ void NormaliseSum(uint32_t* w, int count) {
 }  // namespace
 
 bool BuildAxisFilter(AxisFilter& filter, int sourceSize, int targetSize) {
+  return BuildAxisFilter(filter, sourceSize, targetSize, 0, targetSize);
+}
+
+bool BuildAxisFilter(AxisFilter& filter, int sourceSize, int targetSize, int targetBegin,
+                     int count) {
   filter = AxisFilter{};
-  if (sourceSize <= 0 || targetSize <= 0) return false;
+  if (sourceSize <= 0 || targetSize <= 0 || count <= 0 || targetBegin < 0 ||
+      targetBegin > targetSize - count)
+    return false;
 
-  int taps = 1;
-  for (int d = 0; d < targetSize; ++d) {
-    int count = 0;
-    TargetRun(sourceSize, targetSize, d, nullptr, &count);
-    taps = std::max(taps, count);
-  }
-  // Area runs span at most ceil(S/T) + 1 samples, never more than S.
-  taps = std::min(taps, sourceSize);
-
-  auto first = AllocateArray<int32_t>(size_t(targetSize));
-  auto weights = AllocateArray<uint32_t>(size_t(targetSize) * size_t(taps));
+  const int taps = AxisTaps(sourceSize, targetSize);
+  auto first = AllocateArray<int32_t>(size_t(count));
+  auto weights = AllocateArray<uint32_t>(size_t(count) * size_t(taps));
   auto raw = AllocateArray<uint32_t>(size_t(taps));
   if (!first || !weights || !raw) return false;
 
-  for (int d = 0; d < targetSize; ++d) {
-    int count = 0;
-    const int start = TargetRun(sourceSize, targetSize, d, raw.get(), &count);
-    NormaliseSum(raw.get(), count);
+  for (int i = 0; i < count; ++i) {
+    int runLength = 0;
+    const int start = TargetRun(sourceSize, targetSize, targetBegin + i, raw.get(), &runLength);
+    NormaliseSum(raw.get(), runLength);
     const int shifted = std::min(start, sourceSize - taps);
-    uint32_t* w = weights.get() + size_t(d) * size_t(taps);
+    uint32_t* w = weights.get() + size_t(i) * size_t(taps);
     std::fill(w, w + taps, 0u);
-    for (int k = 0; k < count; ++k) w[start - shifted + k] = raw[k];
-    first[d] = shifted;
+    for (int k = 0; k < runLength; ++k) w[start - shifted + k] = raw[k];
+    first[i] = shifted;
   }
   filter.sourceSize = sourceSize;
   filter.targetSize = targetSize;
+  filter.targetBegin = targetBegin;
+  filter.count = count;
   filter.taps = taps;
   filter.first = std::move(first);
   filter.weights = std::move(weights);
@@ -145,50 +163,99 @@ bool BuildAxisFilter(AxisFilter& filter, int sourceSize, int targetSize) {
 
 bool Resampler::Prepare(int sourceWidth, int sourceHeight, int targetWidth, int targetHeight,
                         ResamplePath path) {
-  fast_ = false;
+  return Prepare(sourceWidth, sourceHeight, targetWidth, targetHeight,
+                 TargetWindow{0, 0, targetWidth, targetHeight}, path);
+}
+
+bool Resampler::Prepare(int sourceWidth, int sourceHeight, int targetWidth, int targetHeight,
+                        const TargetWindow& window, ResamplePath path) {
+  fast_ = copy_ = false;
+  scratchBytes_ = 0;
   scratch_.reset();
+  localFirst_.reset();
   weightVec_.reset();
+  window_ = window;
   if (sourceWidth <= 0 || sourceHeight <= 0 || targetWidth <= 0 || targetHeight <= 0) return false;
+  if (window.width <= 0 || window.height <= 0 || window.x < 0 || window.y < 0 ||
+      window.x > targetWidth - window.width || window.y > targetHeight - window.height)
+    return false;
   constexpr int64_t kMaxBytes = std::numeric_limits<int32_t>::max();
   if (int64_t(sourceWidth) * sourceHeight * 4 > kMaxBytes ||
-      int64_t(targetWidth) * targetHeight * 4 > kMaxBytes)
+      int64_t(window.width) * window.height * 4 > kMaxBytes)
     return false;
-  if (!BuildAxisFilter(columns_, sourceWidth, targetWidth) ||
-      !BuildAxisFilter(rows_, sourceHeight, targetHeight))
+  if (!BuildAxisFilter(columns_, sourceWidth, targetWidth, window.x, window.width) ||
+      !BuildAxisFilter(rows_, sourceHeight, targetHeight, window.y, window.height))
     return false;
+  columnBegin_ = columns_.first[0];
+  columnEnd_ = columns_.first[window.width - 1] + columns_.taps;
 
+  copy_ = sourceWidth == targetWidth && sourceHeight == targetHeight;
 #if defined(__SSE2__)
-  fast_ = path == ResamplePath::Fast && columns_.taps <= kFastMaxTaps && rows_.taps <= kFastMaxTaps;
+  fast_ = !copy_ && path == ResamplePath::Fast && columns_.taps <= kFastMaxTaps &&
+          rows_.taps <= kFastMaxTaps;
 #else
   (void)path;
 #endif
-  if (fast_) return PrepareFast();
-  scratch_ = AllocateArray<uint8_t>(size_t(sourceWidth) * 4 * sizeof(uint16_t));
-  return scratch_ != nullptr;
+  if (fast_ && !PrepareFast()) return false;
+  if (!fast_ && !copy_)
+    scratchBytes_ = size_t(columnEnd_ - columnBegin_) * 4 * sizeof(uint16_t);
+  if (scratchBytes_ > 0) {
+    scratch_ = MakeScratch();
+    if (!scratch_) return false;
+  }
+  return true;
+}
+
+std::unique_ptr<uint8_t[]> Resampler::MakeScratch() const {
+  if (scratchBytes_ == 0) return AllocateArray<uint8_t>(1);
+  auto scratch = AllocateArray<uint8_t>(scratchBytes_);
+  // Rows of a partial last group of the fast path are computed from
+  // whatever the scratch holds and never stored; zeros keep that
+  // deterministic.
+  if (scratch) std::memset(scratch.get(), 0, scratchBytes_);
+  return scratch;
 }
 
 void Resampler::Run(const uint8_t* source, uint8_t* target) const {
-  if (!scratch_) return;
-  if (fast_) RunFast(source, target);
-  else RunReference(source, target);
+  if (!rows_.first || (!copy_ && !scratch_)) return;
+  const SourceRows rows{source, size_t(columns_.sourceSize) * 4, rows_.sourceSize};
+  RunRows(rows, target, 0, window_.height, scratch_.get());
 }
 
-void Resampler::RunReference(const uint8_t* source, uint8_t* target) const {
-  const int sw = columns_.sourceSize, tw = columns_.targetSize, th = rows_.targetSize;
-  const size_t rowBytes = size_t(sw) * 4;
-  auto* v = reinterpret_cast<uint16_t*>(scratch_.get());
-  for (int y = 0; y < th; ++y) {
+void Resampler::RunRows(const SourceRows& source, uint8_t* target, int rowBegin, int rowEnd,
+                        uint8_t* scratch) const {
+  if (!rows_.first || rowBegin >= rowEnd) return;
+  if (copy_) RunCopyRows(source, target, rowBegin, rowEnd);
+  else if (fast_) RunFastRows(source, target, rowBegin, rowEnd, scratch);
+  else RunReferenceRows(source, target, rowBegin, rowEnd, scratch);
+}
+
+void Resampler::RunCopyRows(const SourceRows& source, uint8_t* target, int rowBegin,
+                            int rowEnd) const {
+  const size_t rowBytes = size_t(window_.width) * 4;
+  for (int y = rowBegin; y < rowEnd; ++y)
+    std::memcpy(target + size_t(y) * rowBytes, source.row(window_.y + y) + size_t(window_.x) * 4,
+                rowBytes);
+}
+
+void Resampler::RunReferenceRows(const SourceRows& source, uint8_t* target, int rowBegin,
+                                 int rowEnd, uint8_t* scratch) const {
+  const int tw = window_.width;
+  const size_t spanBytes = size_t(columnEnd_ - columnBegin_) * 4;
+  auto* v = reinterpret_cast<uint16_t*>(scratch);
+  for (int y = rowBegin; y < rowEnd; ++y) {
     const uint32_t* wv = rows_.weights.get() + size_t(y) * size_t(rows_.taps);
-    const uint8_t* top = source + size_t(rows_.first[y]) * rowBytes;
-    for (size_t i = 0; i < rowBytes; ++i) {
+    const int top = rows_.first[y];
+    for (size_t i = 0; i < spanBytes; ++i) {
       uint32_t sum = 0;
-      for (int k = 0; k < rows_.taps; ++k) sum += uint32_t(top[size_t(k) * rowBytes + i]) * wv[k];
+      for (int k = 0; k < rows_.taps; ++k)
+        sum += uint32_t(source.row(top + k)[size_t(columnBegin_) * 4 + i]) * wv[k];
       v[i] = uint16_t((sum + 128) >> 8);
     }
     uint8_t* out = target + size_t(y) * size_t(tw) * 4;
     for (int x = 0; x < tw; ++x) {
       const uint32_t* wh = columns_.weights.get() + size_t(x) * size_t(columns_.taps);
-      const uint16_t* in = v + size_t(columns_.first[x]) * 4;
+      const uint16_t* in = v + size_t(columns_.first[x] - columnBegin_) * 4;
       for (int c = 0; c < 4; ++c) {
         uint32_t sum = 0;
         for (int k = 0; k < columns_.taps; ++k) sum += uint32_t(in[k * 4 + c]) * wh[k];

@@ -160,20 +160,19 @@ constexpr HorizontalKernel kHorizontal[] = {
 }  // namespace
 
 bool Resampler::PrepareFast() {
-  const int sw = columns_.sourceSize, tw = columns_.targetSize, taps = columns_.taps;
-  scratch_ = AllocateArray<uint8_t>(size_t(sw) * kColumnBytes);
+  const int span = columnEnd_ - columnBegin_, tw = columns_.count, taps = columns_.taps;
+  scratchBytes_ = size_t(span) * kColumnBytes;
+  localFirst_ = AllocateArray<int32_t>(size_t(tw));
   weightVec_ = AllocateArray<uint8_t>(size_t(tw) * size_t(taps) * 8);
-  if (!scratch_ || !weightVec_) {
+  if (!localFirst_ || !weightVec_) {
     fast_ = false;
-    scratch_.reset();
+    localFirst_.reset();
     weightVec_.reset();
     return false;
   }
-  // Rows of a partial last group are computed from whatever the scratch
-  // holds and never stored; zeros keep that deterministic.
-  std::memset(scratch_.get(), 0, size_t(sw) * kColumnBytes);
   auto* lanes = reinterpret_cast<uint16_t*>(weightVec_.get());
   for (int x = 0; x < tw; ++x) {
+    localFirst_[x] = columns_.first[x] - columnBegin_;
     const uint32_t* w = columns_.weights.get() + size_t(x) * size_t(taps);
     uint16_t* out = lanes + size_t(x) * size_t(taps) * 4;
     uint32_t sum = 0;
@@ -189,14 +188,14 @@ bool Resampler::PrepareFast() {
   return true;
 }
 
-void Resampler::RunFast(const uint8_t* source, uint8_t* target) const {
-  const int sw = columns_.sourceSize, tw = columns_.targetSize, th = rows_.targetSize;
-  const size_t sourceRowBytes = size_t(sw) * 4, targetRowBytes = size_t(tw) * 4;
+void Resampler::RunFastRows(const SourceRows& source, uint8_t* target, int rowBegin, int rowEnd,
+                            uint8_t* scratch) const {
+  const int span = columnEnd_ - columnBegin_, tw = window_.width;
+  const size_t targetRowBytes = size_t(tw) * 4, columnOffset = size_t(columnBegin_) * 4;
   const HorizontalKernel horizontal = kHorizontal[columns_.taps];
-  uint8_t* scratch = scratch_.get();
 
-  for (int y0 = 0; y0 < th; y0 += kGroupRows) {
-    const int rowCount = std::min(kGroupRows, th - y0);
+  for (int y0 = rowBegin; y0 < rowEnd; y0 += kGroupRows) {
+    const int rowCount = std::min(kGroupRows, rowEnd - y0);
     // The taps of each row of the group: only those that carry weight; a
     // lone one weighs 65536.
     const uint8_t* rows[kGroupRows][Resampler::kFastMaxTaps];
@@ -206,21 +205,21 @@ void Resampler::RunFast(const uint8_t* source, uint8_t* target) const {
       const uint32_t* wv = rows_.weights.get() + size_t(y0 + r) * size_t(rows_.taps);
       for (int k = 0; k < rows_.taps; ++k) {
         if (wv[k] == 0) continue;
-        rows[r][n[r]] = source + size_t(rows_.first[y0 + r] + k) * sourceRowBytes;
+        rows[r][n[r]] = source.row(rows_.first[y0 + r] + k) + columnOffset;
         w[r][n[r]++] = uint16_t(std::min<uint32_t>(wv[k], 65535));
       }
     }
     // Column strips, all rows of the group per strip: the source rows the
     // group shares, and the strip of scratch it writes, stay in L1.
-    for (int x0 = 0; x0 < sw; x0 += kStripPixels) {
-      const int stripWidth = std::min(kStripPixels, sw - x0);
+    for (int x0 = 0; x0 < span; x0 += kStripPixels) {
+      const int stripWidth = std::min(kStripPixels, span - x0);
       for (int r = 0; r < rowCount; ++r) {
         const uint8_t* stripRows[Resampler::kFastMaxTaps];
         for (int k = 0; k < n[r]; ++k) stripRows[k] = rows[r][k] + size_t(x0) * 4;
         kVertical[n[r]](stripRows, w[r], stripWidth, scratch + size_t(x0) * kColumnBytes, r);
       }
     }
-    horizontal(scratch, columns_.first.get(), weightVec_.get(), tw,
+    horizontal(scratch, localFirst_.get(), weightVec_.get(), tw,
                target + size_t(y0) * targetRowBytes, targetRowBytes, rowCount);
   }
 }
@@ -231,8 +230,9 @@ void Resampler::RunFast(const uint8_t* source, uint8_t* target) const {
 
 namespace plombix {
 bool Resampler::PrepareFast() { return false; }
-void Resampler::RunFast(const uint8_t* source, uint8_t* target) const {
-  RunReference(source, target);
+void Resampler::RunFastRows(const SourceRows& source, uint8_t* target, int rowBegin, int rowEnd,
+                            uint8_t* scratch) const {
+  RunReferenceRows(source, target, rowBegin, rowEnd, scratch);
 }
 }  // namespace plombix
 

@@ -2,7 +2,14 @@
 
 #include <QImageWriter>
 
+#include <sys/resource.h>
+
+#include <cstdio>
+#include <cstdlib>
 #include <random>
+
+#include <jpeglib.h>
+#include <spng.h>
 
 #include "simd_level.h"
 
@@ -111,15 +118,25 @@ std::vector<uint8_t> MakeGif(int width, int height, const std::vector<uint32_t>&
   return out;
 }
 
-std::vector<uint8_t> MakePngHeader(uint32_t width, uint32_t height, const std::vector<uint8_t>& tail) {
+std::vector<uint8_t> PngChunk(const char* type, const std::vector<uint8_t>& data) {
+  std::vector<uint8_t> out;
+  out.reserve(12 + data.size());
+  Put32Be(out, uint32_t(data.size()));
+  for (int i = 0; i < 4; ++i) out.push_back(uint8_t(type[i]));
+  for (uint8_t byte : data) out.push_back(byte);
+  Put32Be(out, Crc32(out.data() + 4, out.size() - 4));
+  return out;
+}
+
+std::vector<uint8_t> MakePngHeader(uint32_t width, uint32_t height, const std::vector<uint8_t>& tail,
+                                   uint8_t bitDepth) {
   std::vector<uint8_t> out = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
-  Put32Be(out, 13);
-  const size_t typeAt = out.size();
-  out.insert(out.end(), {'I', 'H', 'D', 'R'});
-  Put32Be(out, width);
-  Put32Be(out, height);
-  out.insert(out.end(), {8, 6, 0, 0, 0});  // 8 bits, RGBA, deflate, no filter, no interlace
-  Put32Be(out, Crc32(out.data() + typeAt, out.size() - typeAt));
+  std::vector<uint8_t> ihdr;
+  Put32Be(ihdr, width);
+  Put32Be(ihdr, height);
+  ihdr.insert(ihdr.end(), {bitDepth, 6, 0, 0, 0});  // RGBA, deflate, no filter, no interlace
+  const std::vector<uint8_t> chunk = PngChunk("IHDR", ihdr);
+  out.insert(out.end(), chunk.begin(), chunk.end());
   out.insert(out.end(), tail.begin(), tail.end());
   return out;
 }
@@ -159,6 +176,135 @@ std::vector<uint8_t> MakeBmp(int width, int height, int bitCount, const std::vec
     for (; written < size_t(rowBytes); ++written) out.push_back(0);
   }
   return out;
+}
+
+std::vector<uint8_t> MakeJpeg(const QImage& source, const JpegOptions& options) {
+  const QImage image = source.convertToFormat(QImage::Format_RGB32);
+  jpeg_compress_struct cinfo{};
+  jpeg_error_mgr errors{};
+  cinfo.err = jpeg_std_error(&errors);
+  jpeg_create_compress(&cinfo);
+  unsigned char* buffer = nullptr;
+  unsigned long size = 0;
+  jpeg_mem_dest(&cinfo, &buffer, &size);
+  cinfo.image_width = JDIMENSION(image.width());
+  cinfo.image_height = JDIMENSION(image.height());
+  using Colour = JpegOptions::Colour;
+  cinfo.input_components = options.colour == Colour::Grey ? 1 : 4;
+  cinfo.in_color_space = options.colour == Colour::Grey   ? JCS_GRAYSCALE
+                         : options.colour == Colour::Cmyk ? JCS_CMYK
+                                                          : JCS_EXT_BGRX;
+  jpeg_set_defaults(&cinfo);
+  jpeg_set_quality(&cinfo, options.quality, TRUE);
+  if (options.progressive) jpeg_simple_progression(&cinfo);
+  jpeg_start_compress(&cinfo, TRUE);
+  if (options.orientation > 0) {
+    // "Exif\0\0", a big-endian TIFF header, one directory with one entry.
+    const uint8_t exif[] = {'E', 'x', 'i', 'f', 0, 0, 'M', 'M', 0, 42, 0, 0, 0, 8, 0, 1,
+                            0x01, 0x12, 0, 3, 0, 0, 0, 1, 0, uint8_t(options.orientation), 0, 0,
+                            0, 0, 0, 0};
+    jpeg_write_marker(&cinfo, JPEG_APP0 + 1, exif, sizeof exif);
+  }
+  std::vector<uint8_t> row(size_t(image.width()) * 4);
+  while (cinfo.next_scanline < cinfo.image_height) {
+    const uint8_t* in = image.constScanLine(int(cinfo.next_scanline));
+    for (int x = 0; x < image.width(); ++x) {
+      const uint8_t* p = in + size_t(x) * 4;
+      if (options.colour == Colour::Grey) {
+        row[size_t(x)] = p[1];
+      } else if (options.colour == Colour::Cmyk) {
+        const uint8_t cmyk[4] = {p[2], p[1], p[0], 255};
+        std::memcpy(&row[size_t(x) * 4], cmyk, 4);
+      } else {
+        std::memcpy(&row[size_t(x) * 4], p, 4);
+      }
+    }
+    JSAMPROW rows[1] = {row.data()};
+    jpeg_write_scanlines(&cinfo, rows, 1);
+  }
+  jpeg_finish_compress(&cinfo);
+  jpeg_destroy_compress(&cinfo);
+  std::vector<uint8_t> out(buffer, buffer + size);
+  std::free(buffer);
+  return out;
+}
+
+std::vector<uint8_t> MakePng(int width, int height, const PngOptions& options,
+                             const std::function<void(int, uint8_t*)>& row) {
+  spng_ctx* ctx = spng_ctx_new(SPNG_CTX_ENCODER);
+  spng_set_option(ctx, SPNG_ENCODE_TO_BUFFER, 1);
+  spng_set_option(ctx, SPNG_IMG_COMPRESSION_LEVEL, options.compressionLevel);
+  spng_ihdr ihdr{};
+  ihdr.width = uint32_t(width);
+  ihdr.height = uint32_t(height);
+  ihdr.bit_depth = uint8_t(options.bitDepth);
+  ihdr.color_type = uint8_t(options.colourType);
+  ihdr.interlace_method = options.interlaced ? 1 : 0;
+  spng_set_ihdr(ctx, &ihdr);
+  if (options.colourType == 3) {
+    spng_plte palette{};
+    palette.n_entries = 256;
+    for (int i = 0; i < 256; ++i)
+      palette.entries[i] = {uint8_t(i), uint8_t(255 - i), uint8_t(i * 7), 0};
+    spng_set_plte(ctx, &palette);
+  }
+  const int channels = options.colourType == 0 || options.colourType == 3 ? 1
+                       : options.colourType == 4                          ? 2
+                       : options.colourType == 2                          ? 3
+                                                                          : 4;
+  const size_t rowBytes = (size_t(width) * size_t(channels) * size_t(options.bitDepth) + 7) / 8;
+  int error = 0;
+  if (options.interlaced) {
+    std::vector<uint8_t> image(rowBytes * size_t(height));
+    for (int y = 0; y < height; ++y) row(y, image.data() + size_t(y) * rowBytes);
+    error = spng_encode_image(ctx, image.data(), image.size(), SPNG_FMT_PNG, SPNG_ENCODE_FINALIZE);
+  } else {
+    error = spng_encode_image(ctx, nullptr, 0, SPNG_FMT_PNG,
+                              SPNG_ENCODE_PROGRESSIVE | SPNG_ENCODE_FINALIZE);
+    std::vector<uint8_t> line(rowBytes);
+    for (int y = 0; y < height && error == 0; ++y) {
+      row(y, line.data());
+      error = spng_encode_row(ctx, line.data(), line.size());
+      if (error == SPNG_EOI) error = 0;
+    }
+  }
+  EXPECT_EQ(error, 0) << spng_strerror(error);
+  size_t size = 0;
+  void* png = spng_get_png_buffer(ctx, &size, &error);
+  std::vector<uint8_t> out(static_cast<uint8_t*>(png), static_cast<uint8_t*>(png) + size);
+  std::free(png);
+  spng_ctx_free(ctx);
+  return out;
+}
+
+std::vector<uint8_t> WithJpegSize(std::vector<uint8_t> file, uint16_t width, uint16_t height) {
+  // Markers from the SOI on: FF, type, 2-byte length (counting itself).
+  for (size_t at = 2; at + 9 < file.size();) {
+    const uint8_t type = file[at + 1];
+    const size_t length = size_t(file[at + 2]) << 8 | file[at + 3];
+    if (type >= 0xC0 && type <= 0xC2) {
+      file[at + 5] = uint8_t(height >> 8);
+      file[at + 6] = uint8_t(height);
+      file[at + 7] = uint8_t(width >> 8);
+      file[at + 8] = uint8_t(width);
+      return file;
+    }
+    at += 2 + length;
+  }
+  ADD_FAILURE() << "no frame header";
+  return file;
+}
+
+int64_t PeakResidentBytes() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  return int64_t(usage.ru_maxrss) * 1024;
+}
+
+double MeanDifference(const uint8_t* a, const uint8_t* b, size_t bytes) {
+  uint64_t sum = 0;
+  for (size_t i = 0; i < bytes; ++i) sum += uint64_t(std::abs(int(a[i]) - int(b[i])));
+  return bytes ? double(sum) / double(bytes) : 0.0;
 }
 
 QImage RandomImage(int width, int height, QImage::Format format, uint32_t seed) {

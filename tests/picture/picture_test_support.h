@@ -30,8 +30,13 @@ std::vector<uint8_t> MakeGif(int width, int height, const std::vector<uint32_t>&
                              const std::vector<uint8_t>& indices, int transparent);
 
 // The first bytes of a PNG (signature and IHDR chunk with a correct CRC)
-// announcing width x height, 8-bit RGBA, followed by `tail`.
-std::vector<uint8_t> MakePngHeader(uint32_t width, uint32_t height, const std::vector<uint8_t>& tail = {});
+// announcing width x height, RGBA of `bitDepth` bits a channel, followed by
+// `tail`.
+std::vector<uint8_t> MakePngHeader(uint32_t width, uint32_t height, const std::vector<uint8_t>& tail = {},
+                                   uint8_t bitDepth = 8);
+
+// One PNG chunk: length, type, data, CRC.
+std::vector<uint8_t> PngChunk(const char* type, const std::vector<uint8_t>& data);
 
 // A BMP with a 40-byte info header, `bitCount` 16 (5-5-5), 24 or 32 bits a
 // pixel, pixels given as 0xRRGGBB, bottom-up as BMP stores them. With
@@ -39,6 +44,43 @@ std::vector<uint8_t> MakePngHeader(uint32_t width, uint32_t height, const std::v
 // (and the pixel data stays as given).
 std::vector<uint8_t> MakeBmp(int width, int height, int bitCount, const std::vector<uint32_t>& rgb,
                              int claimWidth = 0, int claimHeight = 0);
+
+struct JpegOptions {
+  enum class Colour { Rgb, Grey, Cmyk };
+  int quality = 90;
+  bool progressive = false;
+  Colour colour = Colour::Rgb;
+  // EXIF orientation (1..8) written into an APP1 block; 0 writes none.
+  int orientation = 0;
+};
+
+// A JPEG of `image` written by libjpeg (independent of the reader under
+// test). Grey keeps the green channel; CMYK is written inverted, Adobe
+// style, as C = red, M = green, Y = blue, K = 255, which decodes back to the
+// same colours.
+std::vector<uint8_t> MakeJpeg(const QImage& image, const JpegOptions& options = {});
+
+struct PngOptions {
+  int colourType = 6;  // 0 grey, 2 RGB, 3 palette, 4 grey + alpha, 6 RGBA
+  int bitDepth = 8;
+  bool interlaced = false;
+  int compressionLevel = 1;
+};
+
+// A PNG written by libspng, rows filled by `row(y, bytes)` in the PNG's own
+// layout (big-endian samples), one row at a time (whole for interlaced
+// files), so that large pictures need no image in memory.
+std::vector<uint8_t> MakePng(int width, int height, const PngOptions& options,
+                             const std::function<void(int, uint8_t*)>& row);
+
+// A copy of `file` with the frame header's (SOF) width and height replaced.
+std::vector<uint8_t> WithJpegSize(std::vector<uint8_t> file, uint16_t width, uint16_t height);
+
+// Peak resident memory of this process so far, in bytes.
+int64_t PeakResidentBytes();
+
+// Mean absolute difference per byte of two equal-sized buffers.
+double MeanDifference(const uint8_t* a, const uint8_t* b, size_t bytes);
 
 // A test image with distinct colours and alphas from a fixed-seed generator.
 QImage RandomImage(int width, int height, QImage::Format format, uint32_t seed);

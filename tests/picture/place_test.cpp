@@ -145,7 +145,8 @@ TEST(PlaceInto, PicturesWithoutUsablePixelsAndBadFramesDrawNothing) {
 TEST(PlaceInto, RandomGeometriesStayInsideBothBuffers) {
   // Pictures and frames of every relation in size, with random margins
   // (negative ones included), against the per-pixel rule; the frame sits
-  // between guard pixels that must survive.
+  // between guard pixels that must survive. The same picture held in part
+  // (a random window of it) draws exactly the pixels of that window.
   constexpr uint32_t kSeed = 4242;
   std::mt19937 rng(kSeed);
   for (int trial = 0; trial < 150; ++trial) {
@@ -165,6 +166,27 @@ TEST(PlaceInto, RandomGeometriesStayInsideBothBuffers) {
     want.insert(want.end(), 8, kUntouched);
     ASSERT_EQ(buffer, want) << "seed " << kSeed << " trial " << trial << ": " << pw << " x " << ph
                             << " into " << fw << " x " << fh;
+
+    const int wx = int(rng() % uint32_t(pw)), wy = int(rng() % uint32_t(ph));
+    const int ww = 1 + int(rng() % uint32_t(pw - wx)), wh = 1 + int(rng() % uint32_t(ph - wy));
+    PictureBuffer part;
+    MakePicture(part, ww, wh, [&](int x, int y) { return Coded(wx + x, wy + y); });
+    part.placeWidth = pw;
+    part.placeHeight = ph;
+    part.windowLeft = wx;
+    part.windowTop = wy;
+    part.marginLeft = picture.marginLeft;
+    part.marginRight = picture.marginRight;
+    part.marginTop = picture.marginTop;
+    part.marginBottom = picture.marginBottom;
+    std::fill(buffer.begin(), buffer.end(), kUntouched);
+    part.PlaceInto(PlaceCopy, reinterpret_cast<uint8_t*>(buffer.data() + 8), fw, fh);
+    for (uint32_t& p : want) {
+      const int x = int(p & 0xFFFF), y = int(p >> 16 & 0xFF);
+      if (p != kUntouched && (x < wx || x >= wx + ww || y < wy || y >= wy + wh)) p = kUntouched;
+    }
+    ASSERT_EQ(buffer, want) << "seed " << kSeed << " trial " << trial << ": window " << wx << "," << wy
+                            << " " << ww << " x " << wh;
   }
 }
 

@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <random>
 #include <vector>
 
 #include "picture_test_support.h"
@@ -158,6 +159,45 @@ TEST(Resampler, FastPathStaysWithinOneOfTheReference) {
       EXPECT_LE(WorstDifference(Resample(src, s.sw, s.sh, s.tw, s.th, ResamplePath::Fast),
                                 Resample(src, s.sw, s.sh, s.tw, s.th, ResamplePath::Reference)),
                 1);
+    }
+  }
+}
+
+TEST(Resampler, AWindowFedThroughARingIsTheRectangleCutFromTheWholeTarget) {
+  // Random windows of each size case; the source rows each group of four
+  // window rows needs are copied into a ring just large enough for them
+  // (as a decoder would fill it), so that rows wrap around the ring.
+  std::mt19937 rng(99);
+  for (ResamplePath path : kPaths) {
+    for (const SizeCase& s : kSizes) {
+      SCOPED_TRACE(::testing::Message() << s.sw << "x" << s.sh << "->" << s.tw << "x" << s.th << " seed 99");
+      const Pixels src = RandomPixels(s.sw, s.sh, 5);
+      const Pixels whole = Resample(src, s.sw, s.sh, s.tw, s.th, path);
+      TargetWindow w;
+      w.x = int(rng() % uint32_t(s.tw));
+      w.y = int(rng() % uint32_t(s.th));
+      w.width = 1 + int(rng() % uint32_t(s.tw - w.x));
+      w.height = 1 + int(rng() % uint32_t(s.th - w.y));
+      Resampler r;
+      ASSERT_TRUE(r.Prepare(s.sw, s.sh, s.tw, s.th, w, path));
+      int span = 1;
+      for (int row = 0; row < w.height; row += 4)
+        span = std::max(span, r.sourceRowEnd(std::min(row + 4, w.height) - 1) - r.sourceRowBegin(row));
+      const size_t rowBytes = size_t(s.sw) * 4;
+      Pixels ring(size_t(span) * rowBytes), out(size_t(w.width) * size_t(w.height) * 4, 0xEE);
+      const auto scratch = r.MakeScratch();
+      for (int row = 0; row < w.height; row += 4) {
+        const int end = std::min(row + 4, w.height);
+        for (int y = r.sourceRowBegin(row); y < r.sourceRowEnd(end - 1); ++y)
+          std::memcpy(&ring[size_t(y % span) * rowBytes], &src[size_t(y) * rowBytes], rowBytes);
+        r.RunRows(SourceRows{ring.data(), rowBytes, span}, out.data(), row, end, scratch.get());
+      }
+      for (int y = 0; y < w.height; ++y)
+        ASSERT_EQ(
+            std::memcmp(&out[size_t(y) * size_t(w.width) * 4],
+                        &whole[(size_t(w.y + y) * size_t(s.tw) + size_t(w.x)) * 4], size_t(w.width) * 4),
+            0)
+            << "window " << w.x << "," << w.y << " " << w.width << "x" << w.height << " row " << y;
     }
   }
 }

@@ -1,0 +1,257 @@
+// The picture path from file to output frame, beside the decoders' own
+// limits, on the same files in the same run:
+//
+//   BM_TurboJpegDecode      the 6000 x 4000 JPEG decoded by tjDecompress2 at
+//                           full size into a ready buffer: the reference
+//   BM_DecodeOnly           the same file through QImageReader
+//   BM_ShowPicture/W/H      PreparePicture of that file in Contain at W x H
+//                           (read, decode, scale), adopted, composed over a
+//                           background and copied into an output frame
+//   BM_ShowPicture_OneThread/W/H   the same on one core
+//   BM_ShowPicture_ColdMemory/W/H  the same with fresh memory for every
+//                           picture (the first picture after start)
+//   BM_ShowPng/3840/2160    the same for an 8000 x 8000 RGBA PNG
+//   BM_DecodeOnlyPng        that PNG through QImageReader
+//   BM_SpngDecode           that PNG through libspng alone, row by row
+//
+//   plombix_bench --benchmark_filter='BM_TurboJpeg|BM_Show|BM_DecodeOnly|BM_Spng|BM_Memcpy'
+//
+// Each is run five times; the median is the figure to read.
+#include <benchmark/benchmark.h>
+
+#include <QDir>
+#include <QImage>
+#include <QImageReader>
+#include <QLinearGradient>
+#include <QPainter>
+
+#include <spng.h>
+#include <turbojpeg.h>
+
+#include <malloc.h>
+
+#include <cstdint>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "compose.h"
+#include "picture_buffer.h"
+#include "prepare.h"
+
+namespace {
+
+constexpr int kRepetitions = 5;
+constexpr double kMinSeconds = 2.0;  // per repetition, for the fast ones
+
+// A photo-like picture: a gradient under a few thousand coloured discs.
+QImage PhotoLike(int width, int height, bool alpha) {
+  QImage image(width, height, alpha ? QImage::Format_ARGB32 : QImage::Format_RGB32);
+  image.fill(Qt::transparent);
+  QPainter painter(&image);
+  QLinearGradient gradient(0, 0, width, height);
+  gradient.setColorAt(0, QColor(20, 60, 140, 255));
+  gradient.setColorAt(0.5, QColor(230, 200, 120, alpha ? 200 : 255));
+  gradient.setColorAt(1, QColor(30, 120, 60, alpha ? 128 : 255));
+  painter.fillRect(image.rect(), gradient);
+  uint32_t seed = 12345;
+  for (int i = 0; i < 4000; ++i) {
+    seed = seed * 1664525u + 1013904223u;
+    const int x = int(seed % uint32_t(width)), y = int((seed >> 8) % uint32_t(height));
+    painter.setBrush(QColor(int(seed & 255), int((seed >> 8) & 255), int((seed >> 16) & 255),
+                            alpha ? int(seed >> 24) | 64 : 255));
+    painter.drawEllipse(x, y, 40 + int(seed % 200), 40 + int((seed >> 4) % 200));
+  }
+  painter.end();
+  return image;
+}
+
+// The benchmark files, made once and kept in the temporary folder (the PNG
+// takes seconds to write); made again when what is there does not decode.
+const std::string& BenchJpeg() {
+  static const std::string path = [] {
+    const std::string file = QDir::tempPath().toStdString() + "/plombix-bench-6000x4000.jpg";
+    if (plombix::ProbeImageFile(file) != plombix::DecodeError::None)
+      PhotoLike(6000, 4000, false).save(QString::fromStdString(file), "JPEG", 90);
+    return file;
+  }();
+  return path;
+}
+
+const std::string& BenchPng() {
+  static const std::string path = [] {
+    const std::string file = QDir::tempPath().toStdString() + "/plombix-bench-8000x8000.png";
+    if (plombix::ProbeImageFile(file) != plombix::DecodeError::None)
+      PhotoLike(8000, 8000, true).save(QString::fromStdString(file), "PNG");
+    return file;
+  }();
+  return path;
+}
+
+std::vector<uint8_t> ReadAll(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+}
+
+void BM_TurboJpegDecode(benchmark::State& state) {
+  const std::vector<uint8_t> jpeg = ReadAll(BenchJpeg());
+  tjhandle handle = tjInitDecompress();
+  int width = 0, height = 0, subsampling = 0, colourspace = 0;
+  if (!handle || tjDecompressHeader3(handle, jpeg.data(), jpeg.size(), &width, &height, &subsampling,
+                                     &colourspace) != 0) {
+    state.SkipWithError("no TurboJPEG");
+    return;
+  }
+  std::vector<uint8_t> pixels(size_t(width) * size_t(height) * 4, 0);
+  for (auto _ : state) {
+    if (tjDecompress2(handle, jpeg.data(), jpeg.size(), pixels.data(), width, 0, height, TJPF_BGRA, 0) != 0)
+      state.SkipWithError(tjGetErrorStr2(handle));
+    benchmark::DoNotOptimize(pixels.data());
+    benchmark::ClobberMemory();
+  }
+  tjDestroy(handle);
+}
+BENCHMARK(BM_TurboJpegDecode)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->MinTime(kMinSeconds)
+    ->Repetitions(kRepetitions);
+
+void BM_DecodeOnly(benchmark::State& state) {
+  const QString file = QString::fromStdString(BenchJpeg());
+  for (auto _ : state) {
+    QImageReader reader(file);
+    reader.setAutoTransform(true);
+    QImage image = reader.read();
+    benchmark::DoNotOptimize(image.constBits());
+  }
+}
+BENCHMARK(BM_DecodeOnly)->Unit(benchmark::kMillisecond)->UseRealTime()->Repetitions(kRepetitions);
+
+// What the player holds while it shows pictures at one output size: the
+// background, the composed picture, the shown picture and an output frame.
+// Kept for the whole run, so that every repetition finds memory as a player
+// stepping through pictures does (buffers of earlier pictures reused).
+struct Stage {
+  plombix::PictureBuffer background, composed, picture;
+  std::vector<uint8_t> frame;
+};
+
+Stage& StageFor(int width, int height) {
+  static std::map<std::pair<int, int>, std::unique_ptr<Stage>> stages;
+  std::unique_ptr<Stage>& stage = stages[{width, height}];
+  if (!stage) {
+    stage = std::make_unique<Stage>();
+    plombix::PictureBuffer& background = stage->background;
+    background.width = width;
+    background.height = height;
+    background.bitsPerPixel = 32;
+    background.byteCount = width * height * 4;
+    background.state = 1;
+    background.pixelData.reset(new uint8_t[size_t(background.byteCount)]);
+    std::fill(background.pixelData.get(), background.pixelData.get() + background.byteCount, 0x40);
+    (void)stage->composed.CopyFrom(background);
+    stage->frame.assign(size_t(background.byteCount), 0);
+  }
+  return *stage;
+}
+
+// A picture change as the picture layer makes it: prepare (in Contain at
+// the output size), adopt, compose over an opaque background and copy the
+// frame out. With `coldMemory` the freed memory is handed back to the
+// system before each picture (malloc_trim), so that every picture pays for
+// fresh pages, as the first one after start does.
+void ShowPicture(benchmark::State& state, const std::string& path, int threads, bool coldMemory) {
+  const int width = int(state.range(0)), height = int(state.range(1));
+  Stage& stage = StageFor(width, height);
+  plombix::PrepareRequest request;
+  request.path = path;
+  request.scalingMode = 1;  // Contain
+  request.outputWidth = width;
+  request.outputHeight = height;
+  request.threads = threads;
+  for (auto _ : state) {
+    if (coldMemory) {
+      state.PauseTiming();
+      stage.picture.Empty();
+      malloc_trim(0);
+      state.ResumeTiming();
+    }
+    if (!stage.picture.AdoptPrepared(plombix::PreparePicture(request)))
+      state.SkipWithError("PreparePicture failed");
+    plombix::ComposeFrame(stage.composed, stage.background, stage.picture, nullptr, width, height,
+                          stage.frame.data());
+    benchmark::DoNotOptimize(stage.frame.data());
+    benchmark::ClobberMemory();
+  }
+}
+
+void BM_ShowPicture(benchmark::State& state) { ShowPicture(state, BenchJpeg(), 0, false); }
+BENCHMARK(BM_ShowPicture)
+    ->Args({1920, 1080})
+    ->Args({3840, 2160})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->MinTime(kMinSeconds)
+    ->Repetitions(kRepetitions);
+
+void BM_ShowPicture_OneThread(benchmark::State& state) { ShowPicture(state, BenchJpeg(), 1, false); }
+BENCHMARK(BM_ShowPicture_OneThread)
+    ->Args({1920, 1080})
+    ->Args({3840, 2160})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->MinTime(kMinSeconds)
+    ->Repetitions(kRepetitions);
+
+void BM_ShowPicture_ColdMemory(benchmark::State& state) { ShowPicture(state, BenchJpeg(), 0, true); }
+BENCHMARK(BM_ShowPicture_ColdMemory)
+    ->Args({1920, 1080})
+    ->Args({3840, 2160})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->MinTime(kMinSeconds)
+    ->Repetitions(kRepetitions);
+
+void BM_ShowPng(benchmark::State& state) { ShowPicture(state, BenchPng(), 0, false); }
+BENCHMARK(BM_ShowPng)
+    ->Args({3840, 2160})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Repetitions(kRepetitions);
+
+void BM_DecodeOnlyPng(benchmark::State& state) {
+  const QString file = QString::fromStdString(BenchPng());
+  for (auto _ : state) {
+    QImageReader reader(file);
+    QImage image = reader.read();
+    benchmark::DoNotOptimize(image.constBits());
+  }
+}
+BENCHMARK(BM_DecodeOnlyPng)->Unit(benchmark::kMillisecond)->UseRealTime()->Repetitions(kRepetitions);
+
+// libspng alone: the file already in memory, decoded row by row to 8-bit
+// RGBA into one row buffer (its fastest way; a whole-picture decode also
+// pays for the picture's memory).
+void BM_SpngDecode(benchmark::State& state) {
+  const std::vector<uint8_t> png = ReadAll(BenchPng());
+  for (auto _ : state) {
+    spng_ctx* ctx = spng_ctx_new(0);
+    spng_set_png_buffer(ctx, png.data(), png.size());
+    spng_ihdr ihdr{};
+    spng_get_ihdr(ctx, &ihdr);
+    std::vector<uint8_t> row(size_t(ihdr.width) * 4);
+    int error = spng_decode_image(ctx, nullptr, 0, SPNG_FMT_RGBA8, SPNG_DECODE_PROGRESSIVE);
+    while (error == 0) error = spng_decode_row(ctx, row.data(), row.size());
+    if (error != SPNG_EOI) state.SkipWithError(spng_strerror(error));
+    benchmark::DoNotOptimize(row.data());
+    spng_ctx_free(ctx);
+  }
+}
+BENCHMARK(BM_SpngDecode)->Unit(benchmark::kMillisecond)->UseRealTime()->Repetitions(kRepetitions);
+
+}  // namespace

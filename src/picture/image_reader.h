@@ -1,0 +1,117 @@
+// ImageReader: one picture file's decoder, delivering rows in the player's
+// pixel format (blue, green, red, alpha; straight alpha; 255 in the fourth
+// byte of a picture without alpha), top row first, as stored (before its
+// orientation is applied).
+//
+// The file's format is decided by its content, never by its name:
+//   JPEG  libjpeg-turbo (jpeg_reader.cpp): streamed a band of rows at a
+//         time, optionally at 1/2, 1/4 or 1/8 of its size (scaled inverse
+//         DCT); EXIF orientation from the APP1 block;
+//   PNG   libspng (png_reader.cpp): streamed row by row (interlaced files
+//         whole);
+//   other Qt's image readers (qt_reader.cpp): decoded whole; orientation
+//         as the reader reports it (TIFF).
+// Every decoder error or warning, and a file cut short anywhere (the JPEG
+// or PNG end marker missing, a checksum that does not match), is
+// DecodeError::Corrupt: a damaged picture is never delivered in part.
+//
+// Depth (ImageInfo::bitsPerPixel), the rule of decoder.h:
+//   - alpha channel (PNG grey+alpha or RGBA, PNG grey or RGB with a tRNS
+//     colour, any Qt format with alpha): 32, straight alpha;
+//   - palette: 1 for a 1-bit palette, 8 for any other (GIF always 8); the
+//     palette's alpha is dropped, transparent entries keep their colour;
+//   - 8-bit grey (JPEG grey, PNG grey): 8; 1-bit grey PNG: 1;
+//   - 24-bit colour (JPEG colour, PNG RGB, BMP 24): 24; BMP 16: 16;
+//   - anything else (16-bit channels, CMYK JPEG, 32-bit BMP): 32 without
+//     alpha (255 in every fourth byte).
+//
+// Use: OpenImage reads the header (a Qt format is decoded whole here);
+// the caller checks the cost (decode_budget.h) for the scale it wants,
+// calls Start once, then ReadRows until every row has come, then Finish.
+// A reader belongs to one thread at a time.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+#include "decode_error.h"
+#include "orientation.h"
+
+namespace plombix {
+
+struct ImageInfo {
+  int width = 0;   // stored size, at full scale, before orientation
+  int height = 0;
+  int bitsPerPixel = 0;
+  int bytesPerPixel = 4;   // what the decoder holds a pixel in at full size
+  int64_t fixedBytes = 0;  // working memory the scale does not reduce
+  Orientation orientation = Orientation::Normal;
+  bool scalable = false;   // Start accepts 2, 4 and 8 as well as 1
+  // The rows of a picture without alpha (bitsPerPixel != 32) come with 255
+  // in every fourth byte already; false when that byte may hold anything.
+  bool opaqueRows = false;
+};
+
+class ImageReader {
+ public:
+  virtual ~ImageReader() = default;
+  ImageReader(const ImageReader&) = delete;
+  ImageReader& operator=(const ImageReader&) = delete;
+
+  const ImageInfo& info() const { return info_; }
+
+  // Starts decoding at 1/denominator of the stored size (1; 2, 4 or 8 only
+  // when scalable). Rows then have ScaledSide(info().width, denominator)
+  // pixels, and there are ScaledSide(info().height, denominator) of them.
+  // With `shrunkAfter` (the rows will be shrunk by at least kFastShrink in
+  // both directions) a decoder may take a faster, coarser step where the
+  // shrink averages the difference away (JPEG: chroma upsampled by
+  // repetition instead of interpolation).
+  [[nodiscard]] virtual DecodeError Start(int denominator, bool shrunkAfter = false) = 0;
+
+  // Decodes the next `count` rows into rows[0] .. rows[count - 1], each
+  // width x 4 bytes. Never more rows than are left.
+  [[nodiscard]] virtual DecodeError ReadRows(uint8_t* const* rows, int count) = 0;
+
+  // After the last row: checks that the rest of the file is intact.
+  [[nodiscard]] virtual DecodeError Finish() = 0;
+
+  // When the reader holds the whole decoded picture (after Start), its
+  // pixels, rows packed; ReadRows then only copies from it. Null for the
+  // streaming readers.
+  virtual std::shared_ptr<uint8_t[]> wholePicture() const { return nullptr; }
+
+  int width() const { return width_; }    // after Start
+  int height() const { return height_; }
+
+ protected:
+  ImageReader() = default;
+  ImageInfo info_;
+  int width_ = 0;
+  int height_ = 0;
+};
+
+// The shrink from which ImageReader::Start may decode more coarsely.
+constexpr double kFastShrink = 1.5;
+
+// Side of a picture decoded at 1/denominator: rounded up, as the JPEG
+// decoder's scaled sizes are.
+constexpr int ScaledSide(int side, int denominator) { return (side + denominator - 1) / denominator; }
+
+// Opens the `size` bytes of a picture file, which must outlive the reader.
+// Errors: NotAnImage (no decoder recognises it), BadSize, TooLarge (a
+// whole-picture decoder's cost checked before it decodes), Corrupt,
+// BadPalette, OutOfMemory.
+[[nodiscard]] DecodeError OpenImage(const uint8_t* data, size_t size,
+                                    std::unique_ptr<ImageReader>* reader);
+
+// Decoders behind OpenImage, by format (content already recognised).
+[[nodiscard]] DecodeError OpenJpegImage(const uint8_t* data, size_t size,
+                                        std::unique_ptr<ImageReader>* reader);
+[[nodiscard]] DecodeError OpenPngImage(const uint8_t* data, size_t size,
+                                       std::unique_ptr<ImageReader>* reader);
+[[nodiscard]] DecodeError OpenQtImage(const uint8_t* data, size_t size,
+                                      std::unique_ptr<ImageReader>* reader);
+
+}  // namespace plombix

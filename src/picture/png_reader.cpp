@@ -1,0 +1,192 @@
+// PNG through libspng: rows decoded one at a time as 8-bit RGBA (16-bit
+// channels reduced by libspng), red and blue then swapped into the pixel
+// format. Interlaced files are decoded whole (their rows only exist after
+// the last pass).
+//
+// Strict about damage: a checksum that does not match (any chunk, and the
+// image data's own Adler-32) and a file that ends before its IEND chunk are
+// DecodeError::Corrupt. Ancillary chunks kept in memory are capped at 64 MiB.
+//
+// Depth and alpha, by the rules of image_reader.h: colour types 4 and 6,
+// and grey or RGB with a tRNS colour, decode with their alpha (32); a
+// palette's tRNS is ignored, so its transparent entries keep their colour
+// and the picture is opaque; grey 16, RGB 16: 32 without alpha.
+#include <spng.h>
+
+#include <cstring>
+#include <memory>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+#include "decode_budget.h"
+#include "image_reader.h"
+#include "pixel_alloc.h"
+
+namespace plombix {
+namespace {
+
+// Ancillary chunks libspng keeps (text, ICC profile, ...): each and all
+// together. Image data is streamed and not subject to it.
+constexpr size_t kChunkCacheBytes = size_t(64) << 20;
+
+// RGBA -> BGRA in place. As a little-endian word a pixel is
+// A << 24 | B << 16 | G << 8 | R; swapping R and B keeps A and G.
+void SwapRedBlue(uint8_t* p, size_t pixels) {
+  size_t i = 0;
+#if defined(__SSE2__)
+  const __m128i keep = _mm_set1_epi32(int(0xFF00FF00u));
+  const __m128i swap = _mm_set1_epi32(0x00FF00FF);
+  for (; i + 4 <= pixels; i += 4) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i * 4));
+    const __m128i rb = _mm_and_si128(v, swap);
+    const __m128i out = _mm_or_si128(_mm_and_si128(v, keep),
+                                     _mm_or_si128(_mm_slli_epi32(rb, 16), _mm_srli_epi32(rb, 16)));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(p + i * 4), out);
+  }
+#endif
+  for (; i < pixels; ++i) std::swap(p[i * 4], p[i * 4 + 2]);
+}
+
+// The IEND chunk never changes: length 0, type, CRC. Data after it is
+// allowed (some programs append some), so it is looked for from the end.
+bool HasEndChunk(const uint8_t* data, size_t size) {
+  static const uint8_t kEnd[12] = {0, 0, 0, 0, 'I', 'E', 'N', 'D', 0xAE, 0x42, 0x60, 0x82};
+  for (size_t at = size; at >= sizeof kEnd + 8; --at)
+    if (std::memcmp(data + at - sizeof kEnd, kEnd, sizeof kEnd) == 0) return true;
+  return false;
+}
+
+class PngReader final : public ImageReader {
+ public:
+  PngReader() = default;
+  ~PngReader() override {
+    if (ctx_) spng_ctx_free(ctx_);
+  }
+
+  DecodeError Open(const uint8_t* data, size_t size);
+  DecodeError Start(int denominator, bool shrunkAfter) override;
+  DecodeError ReadRows(uint8_t* const* rows, int count) override;
+  DecodeError Finish() override;
+  std::shared_ptr<uint8_t[]> wholePicture() const override { return whole_; }
+
+ private:
+  spng_ctx* ctx_ = nullptr;
+  const uint8_t* data_ = nullptr;
+  size_t size_ = 0;
+  int decodeFlags_ = 0;
+  bool interlaced_ = false;
+  int rowsLeft_ = 0;
+  std::shared_ptr<uint8_t[]> whole_;
+};
+
+DecodeError PngReader::Open(const uint8_t* data, size_t size) {
+  data_ = data;
+  size_ = size;
+  ctx_ = spng_ctx_new(0);
+  if (!ctx_) return DecodeError::OutOfMemory;
+  if (spng_set_crc_action(ctx_, SPNG_CRC_ERROR, SPNG_CRC_ERROR) != 0 ||
+      spng_set_chunk_limits(ctx_, kChunkCacheBytes, kChunkCacheBytes) != 0 ||
+      spng_set_png_buffer(ctx_, data, size) != 0)
+    return DecodeError::OutOfMemory;
+
+  spng_ihdr ihdr{};
+  const int error = spng_get_ihdr(ctx_, &ihdr);
+  if (error == SPNG_EWIDTH || error == SPNG_EHEIGHT || error == SPNG_EUSER_WIDTH ||
+      error == SPNG_EUSER_HEIGHT)
+    return DecodeError::BadSize;
+  if (error != 0) return DecodeError::Corrupt;
+  if (ihdr.width == 0 || ihdr.height == 0 || ihdr.width > uint32_t(kMaxDecodeSide) ||
+      ihdr.height > uint32_t(kMaxDecodeSide))
+    return DecodeError::BadSize;
+
+  info_.width = int(ihdr.width);
+  info_.height = int(ihdr.height);
+  info_.opaqueRows = true;  // 8-bit RGBA from a picture decoded without its alpha: 255
+  info_.bytesPerPixel = ihdr.bit_depth == 16 ? 8 : 4;
+  interlaced_ = ihdr.interlace_method != SPNG_INTERLACE_NONE;
+
+  spng_trns trns{};
+  const int trnsError = spng_get_trns(ctx_, &trns);
+  if (trnsError != 0 && trnsError != SPNG_ECHUNKAVAIL) return DecodeError::Corrupt;
+  const bool transparentColour = trnsError == 0;
+  switch (ihdr.color_type) {
+    case SPNG_COLOR_TYPE_GRAYSCALE_ALPHA:
+    case SPNG_COLOR_TYPE_TRUECOLOR_ALPHA: info_.bitsPerPixel = 32; break;
+    case SPNG_COLOR_TYPE_INDEXED: info_.bitsPerPixel = ihdr.bit_depth == 1 ? 1 : 8; break;
+    case SPNG_COLOR_TYPE_GRAYSCALE:
+      info_.bitsPerPixel = transparentColour || ihdr.bit_depth == 16 ? 32
+                           : ihdr.bit_depth == 1                     ? 1
+                                                                     : 8;
+      break;
+    default:  // truecolour
+      info_.bitsPerPixel = transparentColour || ihdr.bit_depth == 16 ? 32 : 24;
+      break;
+  }
+  if (transparentColour && ihdr.color_type != SPNG_COLOR_TYPE_INDEXED)
+    decodeFlags_ = SPNG_DECODE_TRNS;
+  return DecodeError::None;
+}
+
+DecodeError PngReader::Start(int denominator, bool) {
+  if (denominator != 1) return DecodeError::BadSize;
+  width_ = info_.width;
+  height_ = info_.height;
+  rowsLeft_ = height_;
+  if (!interlaced_) {
+    return spng_decode_image(ctx_, nullptr, 0, SPNG_FMT_RGBA8,
+                             decodeFlags_ | SPNG_DECODE_PROGRESSIVE) == 0
+               ? DecodeError::None
+               : DecodeError::Corrupt;
+  }
+  size_t bytes = 0;
+  if (spng_decoded_image_size(ctx_, SPNG_FMT_RGBA8, &bytes) != 0 ||
+      bytes != size_t(width_) * size_t(height_) * 4)
+    return DecodeError::Corrupt;
+  std::unique_ptr<uint8_t[]> pixels = AllocateArray<uint8_t>(bytes);
+  if (!pixels) return DecodeError::OutOfMemory;
+  if (spng_decode_image(ctx_, pixels.get(), bytes, SPNG_FMT_RGBA8, decodeFlags_) != 0)
+    return DecodeError::Corrupt;
+  SwapRedBlue(pixels.get(), bytes / 4);
+  whole_ = std::move(pixels);
+  return DecodeError::None;
+}
+
+DecodeError PngReader::ReadRows(uint8_t* const* rows, int count) {
+  if (count > rowsLeft_) return DecodeError::Corrupt;
+  const size_t rowBytes = size_t(width_) * 4;
+  for (int i = 0; i < count; ++i) {
+    if (whole_) {
+      std::memcpy(rows[i], whole_.get() + size_t(height_ - rowsLeft_) * rowBytes, rowBytes);
+    } else {
+      const int error = spng_decode_row(ctx_, rows[i], rowBytes);
+      // The last row comes with SPNG_EOI.
+      if (error != 0 && !(error == SPNG_EOI && rowsLeft_ == 1)) return DecodeError::Corrupt;
+      SwapRedBlue(rows[i], size_t(width_));
+    }
+    --rowsLeft_;
+  }
+  return DecodeError::None;
+}
+
+DecodeError PngReader::Finish() {
+  if (!whole_ && rowsLeft_ != 0) return DecodeError::Corrupt;
+  // The chunks after the image data, up to IEND. libspng accepts a file
+  // that ends right after its image data, so the end chunk is looked for
+  // as well: a file cut after its last row fails here.
+  if (spng_decode_chunks(ctx_) != 0) return DecodeError::Corrupt;
+  return HasEndChunk(data_, size_) ? DecodeError::None : DecodeError::Corrupt;
+}
+
+}  // namespace
+
+DecodeError OpenPngImage(const uint8_t* data, size_t size, std::unique_ptr<ImageReader>* reader) {
+  auto png = std::make_unique<PngReader>();
+  const DecodeError error = png->Open(data, size);
+  if (error != DecodeError::None) return error;
+  *reader = std::move(png);
+  return DecodeError::None;
+}
+
+}  // namespace plombix
