@@ -1,47 +1,42 @@
-// A whole picture change as the player makes it: ShowPicture(true) of a
-// 6000 x 4000 JPEG at 3840 x 2160 output (Contain) — decode, scale, compose,
-// copy into the free NDI frame, send through the stand-in runtime, preview —
-// beside decoding the same file with QImageReader alone.
+// A picture change as the player makes it, and what the window feels of it:
+//
+//   BM_ShowPicture/W/H       ShowPicture(true) of the 6000 x 4000 JPEG in
+//                            Contain at W x H, from the request until the
+//                            frame is handed to the runtime (the stand-in):
+//                            the load on the worker, then adopting,
+//                            composing, copying into the free NDI frame,
+//                            sending and the preview on the calling thread
+//   BM_ShowPng/3840/2160     the same for the 8000 x 8000 RGBA PNG
+//   BM_WindowStallDuringLoad the real window showing that PNG: the longest
+//                            time its event loop goes without running a
+//                            1 ms timer, from the drop until the picture is
+//                            on air (reported as the iteration's time)
+//
+//   plombix_bench --benchmark_filter='BM_TurboJpeg|BM_Show|BM_WindowStall|BM_Memcpy'
 #include <benchmark/benchmark.h>
 
+#include <QApplication>
 #include <QDir>
-#include <QImage>
-#include <QImageReader>
-#include <QPainter>
-#include <QLinearGradient>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QTimer>
 
+#include <algorithm>
 #include <cstdlib>
+#include <memory>
 #include <string>
 
+#include "bench_files.h"
 #include "ndi_runtime.h"
 #include "player_core.h"
+#include "plombix_dialog.h"
 
 namespace {
 
-// A photo-like 6000 x 4000 JPEG, made once per run.
-const std::string& BenchJpeg() {
-  static const std::string path = [] {
-    QImage image(6000, 4000, QImage::Format_RGB32);
-    QPainter painter(&image);
-    QLinearGradient gradient(0, 0, 6000, 4000);
-    gradient.setColorAt(0, QColor(20, 60, 140));
-    gradient.setColorAt(0.5, QColor(230, 200, 120));
-    gradient.setColorAt(1, QColor(30, 120, 60));
-    painter.fillRect(image.rect(), gradient);
-    uint32_t seed = 12345;
-    for (int i = 0; i < 4000; ++i) {
-      seed = seed * 1664525u + 1013904223u;
-      const int x = int(seed % 6000), y = int((seed >> 8) % 4000);
-      painter.setBrush(QColor(int(seed & 255), int((seed >> 8) & 255), int((seed >> 16) & 255)));
-      painter.drawEllipse(x, y, 40 + int(seed % 200), 40 + int((seed >> 4) % 200));
-    }
-    painter.end();
-    const std::string file = QDir::tempPath().toStdString() + "/plombix-bench-6000x4000.jpg";
-    image.save(QString::fromStdString(file), "JPEG", 90);
-    return file;
-  }();
-  return path;
-}
+using plombix_bench::BenchJpeg;
+using plombix_bench::BenchPng;
+
+constexpr int kRepetitions = 5;
 
 class NullView final : public plombix::PlayerView {
  public:
@@ -61,31 +56,35 @@ class NullView final : public plombix::PlayerView {
   void loadsReady() override {}
 };
 
-void BM_ShowPictureWindow(benchmark::State& state) {
+// The stand-in runtime, loaded as the player loads it, with a private
+// runtime folder.
+plombix::NdiRuntime StandIn() {
   ::setenv("PLOMBIX_RUNTIME_DIR", (QDir::tempPath() + "/plombix-bench-run").toUtf8().constData(), 1);
   plombix::NdiRuntimeOptions options;
   options.skipVendor = true;
-  const plombix::NdiRuntimeLoad load = plombix::LoadNdiRuntime(options);
-  if (!load.runtime.loaded()) {
+  return plombix::LoadNdiRuntime(options).runtime;
+}
+
+void ShowThroughCore(benchmark::State& state, const std::string& path) {
+  const plombix::NdiRuntime runtime = StandIn();
+  if (!runtime.loaded()) {
     state.SkipWithError("no stand-in runtime");
     return;
   }
   plombix::ConfigState config;
   NullView view;
-  plombix::PlayerCore core(load.runtime, config, view);
+  plombix::PlayerCore core(runtime, config, view);
   if (core.StartOutput() != plombix::PlayerCore::StartError::None) {
     state.SkipWithError("no output");
     return;
   }
-  core.output.outputWidth = 3840;
-  core.output.outputHeight = 2160;
+  core.output.outputWidth = int(state.range(0));
+  core.output.outputHeight = int(state.range(1));
   core.LoadStartupPictures(0);
   core.StartPublishing(7);
-  config.currentFileName = BenchJpeg();
+  config.currentFileName = path;
   config.live.scalingMode = 1;  // Contain
   for (auto _ : state) {
-    // From the request until the frame is handed to the runtime: the load
-    // on the worker, then the composition and send on this thread.
     bool shown = false;
     core.ShowPicture(true, [&](const plombix::PictureOutcome& outcome) { shown = outcome.shown(); });
     core.WaitForLoads();
@@ -93,6 +92,88 @@ void BM_ShowPictureWindow(benchmark::State& state) {
   }
   core.Shutdown();
 }
-BENCHMARK(BM_ShowPictureWindow)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(4);
+
+void BM_ShowPicture(benchmark::State& state) { ShowThroughCore(state, BenchJpeg()); }
+BENCHMARK(BM_ShowPicture)
+    ->Args({1920, 1080})
+    ->Args({3840, 2160})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->MinTime(2.0)
+    ->Repetitions(kRepetitions);
+
+void BM_ShowPng(benchmark::State& state) { ShowThroughCore(state, BenchPng()); }
+BENCHMARK(BM_ShowPng)->Args({3840, 2160})->Unit(benchmark::kMillisecond)->UseRealTime()->Repetitions(kRepetitions);
+
+class SilentPrompter final : public plombix::Prompter {
+ public:
+  void message(const QString&, const QString&) override {}
+  bool confirm(const QString&, const QString&) override { return true; }
+};
+
+QApplication& App() {
+  static int argc = 1;
+  static char name[] = "plombix_bench";
+  static char* argv[] = {name, nullptr};
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  static QApplication app(argc, argv);
+  return app;
+}
+
+void BM_WindowStallDuringLoad(benchmark::State& state) {
+  App();
+  const std::string png = BenchPng();
+  SilentPrompter prompter;
+  plombix::CNDIPlombixDlg::Options options;
+  options.runtime = StandIn();
+  options.prompter = &prompter;
+  options.pictureChoice = 0;
+  options.supportWindow = false;
+  options.configDir = QDir::tempPath().toStdString();
+  options.control = plombix::control::ControlSettings{};  // off
+  plombix::CNDIPlombixDlg window(std::move(options));
+  window.onTimer(plombix::TIMER_START);
+  window.core.ChooseResolution(32784);  // 3840 x 2160
+  window.waitForLoads();
+  window.show();
+
+  double worstMs = 0;
+  for (auto _ : state) {
+    QElapsedTimer clock;
+    qint64 last = 0, longest = 0;
+    QTimer tick;
+    tick.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&tick, &QTimer::timeout, [&] {
+      const qint64 now = clock.nsecsElapsed();
+      longest = std::max(longest, now - last);
+      last = now;
+    });
+    QEventLoop loop;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+      if (!window.core.busy()) loop.quit();
+    });
+    clock.start();
+    tick.start(1);
+    poll.start(1);
+    window.OnDropFiles({QString::fromStdString(png)});
+    loop.exec();
+    const qint64 now = clock.nsecsElapsed();
+    longest = std::max(longest, now - last);
+    tick.stop();
+    poll.stop();
+    if (!window.core.lastShowOutcome.shown()) state.SkipWithError("the picture did not load");
+    const double ms = double(longest) / 1e6;
+    worstMs = std::max(worstMs, ms);
+    state.SetIterationTime(ms / 1000.0);
+  }
+  state.counters["worst_ms"] = worstMs;
+  window.EndWithoutQuestion();
+}
+BENCHMARK(BM_WindowStallDuringLoad)
+    ->Unit(benchmark::kMillisecond)
+    ->UseManualTime()
+    ->Iterations(3)
+    ->Repetitions(kRepetitions);
 
 }  // namespace

@@ -4,17 +4,21 @@
 //   BM_TurboJpegDecode      the 6000 x 4000 JPEG decoded by tjDecompress2 at
 //                           full size into a ready buffer: the reference
 //   BM_DecodeOnly           the same file through QImageReader
-//   BM_ShowPicture/W/H      PreparePicture of that file in Contain at W x H
+//   BM_PreparePicture/W/H   PreparePicture of that file in Contain at W x H
 //                           (read, decode, scale), adopted, composed over a
-//                           background and copied into an output frame
-//   BM_ShowPicture_OneThread/W/H   the same on one core
-//   BM_ShowPicture_ColdMemory/W/H  the same with fresh memory for every
+//                           background and copied into an output frame: the
+//                           picture layer's part of BM_ShowPicture
+//   BM_PreparePicture_OneThread/W/H   the same on one core
+//   BM_PreparePicture_ColdMemory/W/H  the same with fresh memory for every
 //                           picture (the first picture after start)
-//   BM_ShowPng/3840/2160    the same for an 8000 x 8000 RGBA PNG
+//   BM_PreparePng/3840/2160 the same for an 8000 x 8000 RGBA PNG
 //   BM_DecodeOnlyPng        that PNG through QImageReader
 //   BM_SpngDecode           that PNG through libspng alone, row by row
 //
-//   plombix_bench --benchmark_filter='BM_TurboJpeg|BM_Show|BM_DecodeOnly|BM_Spng|BM_Memcpy'
+//   plombix_bench --benchmark_filter='BM_TurboJpeg|BM_Show|BM_Prepare|BM_DecodeOnly|BM_Spng|BM_Memcpy'
+//
+// BM_ShowPicture and BM_ShowPng (the whole path through the player's core)
+// are in bench_app.cpp.
 //
 // Each is run five times; the median is the figure to read.
 #include <benchmark/benchmark.h>
@@ -39,58 +43,18 @@
 #include <utility>
 #include <vector>
 
+#include "bench_files.h"
 #include "compose.h"
 #include "picture_buffer.h"
 #include "prepare.h"
 
 namespace {
 
+using plombix_bench::BenchJpeg;
+using plombix_bench::BenchPng;
+
 constexpr int kRepetitions = 5;
 constexpr double kMinSeconds = 2.0;  // per repetition, for the fast ones
-
-// A photo-like picture: a gradient under a few thousand coloured discs.
-QImage PhotoLike(int width, int height, bool alpha) {
-  QImage image(width, height, alpha ? QImage::Format_ARGB32 : QImage::Format_RGB32);
-  image.fill(Qt::transparent);
-  QPainter painter(&image);
-  QLinearGradient gradient(0, 0, width, height);
-  gradient.setColorAt(0, QColor(20, 60, 140, 255));
-  gradient.setColorAt(0.5, QColor(230, 200, 120, alpha ? 200 : 255));
-  gradient.setColorAt(1, QColor(30, 120, 60, alpha ? 128 : 255));
-  painter.fillRect(image.rect(), gradient);
-  uint32_t seed = 12345;
-  for (int i = 0; i < 4000; ++i) {
-    seed = seed * 1664525u + 1013904223u;
-    const int x = int(seed % uint32_t(width)), y = int((seed >> 8) % uint32_t(height));
-    painter.setBrush(QColor(int(seed & 255), int((seed >> 8) & 255), int((seed >> 16) & 255),
-                            alpha ? int(seed >> 24) | 64 : 255));
-    painter.drawEllipse(x, y, 40 + int(seed % 200), 40 + int((seed >> 4) % 200));
-  }
-  painter.end();
-  return image;
-}
-
-// The benchmark files, made once and kept in the temporary folder (the PNG
-// takes seconds to write); made again when what is there does not decode.
-const std::string& BenchJpeg() {
-  static const std::string path = [] {
-    const std::string file = QDir::tempPath().toStdString() + "/plombix-bench-6000x4000.jpg";
-    if (plombix::ProbeImageFile(file) != plombix::DecodeError::None)
-      PhotoLike(6000, 4000, false).save(QString::fromStdString(file), "JPEG", 90);
-    return file;
-  }();
-  return path;
-}
-
-const std::string& BenchPng() {
-  static const std::string path = [] {
-    const std::string file = QDir::tempPath().toStdString() + "/plombix-bench-8000x8000.png";
-    if (plombix::ProbeImageFile(file) != plombix::DecodeError::None)
-      PhotoLike(8000, 8000, true).save(QString::fromStdString(file), "PNG");
-    return file;
-  }();
-  return path;
-}
 
 std::vector<uint8_t> ReadAll(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -165,7 +129,7 @@ Stage& StageFor(int width, int height) {
 // frame out. With `coldMemory` the freed memory is handed back to the
 // system before each picture (malloc_trim), so that every picture pays for
 // fresh pages, as the first one after start does.
-void ShowPicture(benchmark::State& state, const std::string& path, int threads, bool coldMemory) {
+void Prepare(benchmark::State& state, const std::string& path, int threads, bool coldMemory) {
   const int width = int(state.range(0)), height = int(state.range(1));
   Stage& stage = StageFor(width, height);
   plombix::PrepareRequest request;
@@ -190,8 +154,8 @@ void ShowPicture(benchmark::State& state, const std::string& path, int threads, 
   }
 }
 
-void BM_ShowPicture(benchmark::State& state) { ShowPicture(state, BenchJpeg(), 0, false); }
-BENCHMARK(BM_ShowPicture)
+void BM_PreparePicture(benchmark::State& state) { Prepare(state, BenchJpeg(), 0, false); }
+BENCHMARK(BM_PreparePicture)
     ->Args({1920, 1080})
     ->Args({3840, 2160})
     ->Unit(benchmark::kMillisecond)
@@ -199,8 +163,8 @@ BENCHMARK(BM_ShowPicture)
     ->MinTime(kMinSeconds)
     ->Repetitions(kRepetitions);
 
-void BM_ShowPicture_OneThread(benchmark::State& state) { ShowPicture(state, BenchJpeg(), 1, false); }
-BENCHMARK(BM_ShowPicture_OneThread)
+void BM_PreparePicture_OneThread(benchmark::State& state) { Prepare(state, BenchJpeg(), 1, false); }
+BENCHMARK(BM_PreparePicture_OneThread)
     ->Args({1920, 1080})
     ->Args({3840, 2160})
     ->Unit(benchmark::kMillisecond)
@@ -208,8 +172,8 @@ BENCHMARK(BM_ShowPicture_OneThread)
     ->MinTime(kMinSeconds)
     ->Repetitions(kRepetitions);
 
-void BM_ShowPicture_ColdMemory(benchmark::State& state) { ShowPicture(state, BenchJpeg(), 0, true); }
-BENCHMARK(BM_ShowPicture_ColdMemory)
+void BM_PreparePicture_ColdMemory(benchmark::State& state) { Prepare(state, BenchJpeg(), 0, true); }
+BENCHMARK(BM_PreparePicture_ColdMemory)
     ->Args({1920, 1080})
     ->Args({3840, 2160})
     ->Unit(benchmark::kMillisecond)
@@ -217,8 +181,8 @@ BENCHMARK(BM_ShowPicture_ColdMemory)
     ->MinTime(kMinSeconds)
     ->Repetitions(kRepetitions);
 
-void BM_ShowPng(benchmark::State& state) { ShowPicture(state, BenchPng(), 0, false); }
-BENCHMARK(BM_ShowPng)
+void BM_PreparePng(benchmark::State& state) { Prepare(state, BenchPng(), 0, false); }
+BENCHMARK(BM_PreparePng)
     ->Args({3840, 2160})
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime()
