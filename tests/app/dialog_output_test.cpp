@@ -243,10 +243,17 @@ TEST_F(DialogTest, DropThatDoesNotLoadKeepsTheOutputAndSaysWhyInTheWindow) {
   ASSERT_TRUE(file.open(QIODevice::WriteOnly));
   file.write("not a picture");
   file.close();
+  // A JPEG cut at 60 %: damaged, never shown half.
+  const std::string cut = WritePicture("cut.jpg", 640, 360, Qt::blue);
+  QFile jpeg(QString::fromStdString(cut));
+  ASSERT_TRUE(jpeg.open(QIODevice::ReadWrite));
+  ASSERT_TRUE(jpeg.resize(jpeg.size() * 6 / 10));
+  jpeg.close();
   const struct {
     std::string path;
     const char* label;
   } rows[] = {{text, "Cannot show notes.txt: not a picture"},
+              {cut, "Cannot show cut.jpg: damaged or incomplete"},
               {dir.path().toStdString() + "/gone.png", "Cannot show gone.png: file not found"},
               {dir.path().toStdString() + "/", "Cannot show : cannot be read"}};
 
