@@ -90,23 +90,6 @@ bool PictureBuffer::LoadFile(const std::string& path) {
   return DecodeFile(path) && FillFromDecoded();
 }
 
-bool PictureBuffer::LoadFileScaled(const std::string& path,
-                                   const std::function<TargetSize(int, int)>& target) {
-  if (!DecodeFile(path)) return false;
-  const TargetSize size = target(sourceWidth, sourceHeight);
-  // The rescale reads the decoded image itself, so the full-size pixels are
-  // not copied out first; where it cannot run, the picture is loaded as
-  // LoadFile loads it and made opaque as its callers would.
-  if (size.resample && ScaleTo(size.width, size.height)) {
-    state = 1;
-    return true;
-  }
-  if (!FillFromDecoded()) return false;
-  if (sourceBitsPerPixel != 32) SetAlpha(255);
-  if (size.resample) (void)ScaleTo(size.width, size.height);
-  return true;
-}
-
 bool PictureBuffer::AdoptPrepared(PreparedPicture&& prepared) {
   fileName = std::move(prepared.fileName);
   filePath = std::move(prepared.filePath);

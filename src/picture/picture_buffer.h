@@ -18,7 +18,6 @@
 #pragma once
 
 #include <array>
-#include <functional>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -107,13 +106,6 @@ class PictureBuffer {
   // half (pixels copied out, sizes, state 1).
   [[nodiscard]] bool DecodeFile(const std::string& path);
   [[nodiscard]] bool FillFromDecoded();
-
-  // LoadFile, then — when `target(decoded width, height)` asks for it —
-  // ScaleTo that size, with the result of LoadFile; SetAlpha(255); ScaleTo
-  // for a picture without its own alpha, but without copying the full-size
-  // pixels out before the rescale replaces them. Fails as LoadFile fails.
-  [[nodiscard]] bool LoadFileScaled(const std::string& path,
-                                    const std::function<TargetSize(int, int)>& target);
 
   // Takes over a picture prepared off the window's thread (prepare.h): its
   // names, source sizes, pixels and the window they are of; state 1. The

@@ -1,5 +1,5 @@
-// Decoding whole files: PictureBuffer::LoadFile and LoadFileScaled, the
-// decoder behind them (DecodeImageFile, ProbeImageFile): names, depths,
+// Decoding whole files: PictureBuffer::LoadFile and the decoder behind it
+// (DecodeImageFile, ProbeImageFile): names, depths,
 // pixels, orientation, the decode budget, damaged and changing files, and
 // what survives each kind of failure.
 #include <gtest/gtest.h>
@@ -444,47 +444,6 @@ TEST_F(LoadFile, AllocationFailuresAfterOrWhileDecoding) {
   EXPECT_FALSE(picture.usable());
   EXPECT_TRUE(picture.ScaleTo(5, 3));
   EXPECT_TRUE(picture.usable());
-}
-
-TEST_F(LoadFile, LoadFileScaledEndsExactlyAsLoadAlphaAndScale) {
-  const std::string opaque = file("opaque.png", RandomImage(97, 61, QImage::Format_RGB32, 7), "png");
-  const std::string withAlpha = file("alpha.png", RandomImage(97, 61, QImage::Format_ARGB32, 8), "png");
-  const struct {
-    const char* name;
-    TargetSize target;
-  } targets[] = {{"shrink", {true, 40, 25}},
-                 {"enlarge", {true, 200, 130}},
-                 {"same size", {true, 97, 61}},
-                 {"no rescale", {false, 0, 0}},
-                 {"impossible target", {true, 0, 25}}};
-  for (const std::string& path : {opaque, withAlpha}) {
-    for (const auto& row : targets) {
-      SCOPED_TRACE(row.name);
-      PictureBuffer stepwise;
-      ASSERT_TRUE(stepwise.LoadFile(path));
-      if (stepwise.sourceBitsPerPixel != 32) stepwise.SetAlpha(255);
-      if (row.target.resample) (void)stepwise.ScaleTo(row.target.width, row.target.height);
-
-      PictureBuffer oneStep;
-      ASSERT_TRUE(oneStep.LoadFileScaled(path, [&](int w, int h) {
-        EXPECT_EQ(std::tuple(w, h), std::tuple(97, 61));
-        return row.target;
-      }));
-      EXPECT_EQ(Sizes(oneStep), Sizes(stepwise));
-      EXPECT_EQ(std::tuple(oneStep.sourceWidth, oneStep.sourceBitsPerPixel, oneStep.fileName),
-                std::tuple(stepwise.sourceWidth, stepwise.sourceBitsPerPixel, stepwise.fileName));
-      ASSERT_EQ(oneStep.byteCount, stepwise.byteCount);
-      EXPECT_EQ(std::memcmp(oneStep.pixelData.get(), stepwise.pixelData.get(), size_t(oneStep.byteCount)), 0);
-    }
-  }
-  // A failing file changes nothing but the names, and is never measured.
-  bool asked = false;
-  EXPECT_FALSE(picture.LoadFileScaled(dir.file("missing.png"), [&](int, int) {
-    asked = true;
-    return TargetSize{true, 2, 2};
-  }));
-  EXPECT_FALSE(asked);
-  EXPECT_EQ(picture.fileName, "missing.png");
 }
 
 }  // namespace
