@@ -154,32 +154,28 @@ void Prepare(benchmark::State& state, const std::string& path, int threads, bool
   }
 }
 
-void BM_PreparePicture(benchmark::State& state) { Prepare(state, BenchJpeg(), 0, false); }
-BENCHMARK(BM_PreparePicture)
-    ->Args({1920, 1080})
-    ->Args({3840, 2160})
-    ->Unit(benchmark::kMillisecond)
-    ->UseRealTime()
-    ->MinTime(kMinSeconds)
-    ->Repetitions(kRepetitions);
-
-void BM_PreparePicture_OneThread(benchmark::State& state) { Prepare(state, BenchJpeg(), 1, false); }
-BENCHMARK(BM_PreparePicture_OneThread)
-    ->Args({1920, 1080})
-    ->Args({3840, 2160})
-    ->Unit(benchmark::kMillisecond)
-    ->UseRealTime()
-    ->MinTime(kMinSeconds)
-    ->Repetitions(kRepetitions);
-
-void BM_PreparePicture_ColdMemory(benchmark::State& state) { Prepare(state, BenchJpeg(), 0, true); }
-BENCHMARK(BM_PreparePicture_ColdMemory)
-    ->Args({1920, 1080})
-    ->Args({3840, 2160})
-    ->Unit(benchmark::kMillisecond)
-    ->UseRealTime()
-    ->MinTime(kMinSeconds)
-    ->Repetitions(kRepetitions);
+// BM_PreparePicture, and the same on one core or with fresh memory.
+const bool kPrepareRegistered = [] {
+  const struct {
+    const char* name;
+    int threads;
+    bool coldMemory;
+  } variants[] = {{"BM_PreparePicture", 0, false},
+                  {"BM_PreparePicture_OneThread", 1, false},
+                  {"BM_PreparePicture_ColdMemory", 0, true}};
+  for (const auto& v : variants) {
+    benchmark::RegisterBenchmark(v.name, [v](benchmark::State& state) {
+      Prepare(state, BenchJpeg(), v.threads, v.coldMemory);
+    })
+        ->Args({1920, 1080})
+        ->Args({3840, 2160})
+        ->Unit(benchmark::kMillisecond)
+        ->UseRealTime()
+        ->MinTime(kMinSeconds)
+        ->Repetitions(kRepetitions);
+  }
+  return true;
+}();
 
 void BM_PreparePng(benchmark::State& state) { Prepare(state, BenchPng(), 0, false); }
 BENCHMARK(BM_PreparePng)
