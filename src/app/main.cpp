@@ -31,7 +31,8 @@ int gSignalPipe[2] = {-1, -1};
 volatile std::sig_atomic_t gSignalsSeen = 0;
 
 void OnEndSignal(int signo) {
-  if (gSignalsSeen++ != 0) ::_exit(128 + signo);
+  if (gSignalsSeen != 0) ::_exit(128 + signo);
+  gSignalsSeen = 1;
   const char byte = char(signo);
   (void)!::write(gSignalPipe[1], &byte, 1);
 }

@@ -139,28 +139,29 @@ PlayerCore::Layout PlayerCore::expectedLayout() const {
   return Layout{output.outputWidth, output.outputHeight, borderSidesPx, borderTopBottomPx};
 }
 
-PrepareRequest PlayerCore::shownRequest(const std::string& path, const Layout& layout) const {
+PrepareRequest PlayerCore::request(const std::string& path, PictureRole role,
+                                   const Layout& layout) const {
   PrepareRequest request;
   request.path = path;
-  request.role = PictureRole::Shown;
+  request.role = role;
   request.scalingMode = config_.live.scalingMode;
   request.outputWidth = layout.width;
   request.outputHeight = layout.height;
-  request.borderSidesPx = layout.sidesPx;
-  request.borderTopBottomPx = layout.topBottomPx;
+  if (role == PictureRole::Shown) {  // the overlay always covers the whole output
+    request.borderSidesPx = layout.sidesPx;
+    request.borderTopBottomPx = layout.topBottomPx;
+  }
   request.limitedRange = config_.live.limitedRange != 0;
   return request;
 }
 
-PrepareRequest PlayerCore::overlayRequest(const Layout& layout) const {
-  PrepareRequest request;
-  request.path = config_.overlayName;
-  request.role = PictureRole::Overlay;
-  request.scalingMode = config_.live.scalingMode;
-  request.outputWidth = layout.width;
-  request.outputHeight = layout.height;
-  request.limitedRange = config_.live.limitedRange != 0;
-  return request;
+LoadJob PlayerCore::overlayAndPictureJob(const Layout& layout) const {
+  LoadJob job;
+  if (!config_.overlayName.empty())
+    job.overlay = request(config_.overlayName, PictureRole::Overlay, layout);
+  if (!config_.currentFileName.empty())
+    job.shownCandidates.push_back(request(config_.currentFileName, PictureRole::Shown, layout));
+  return job;
 }
 
 uint64_t PlayerCore::submit(LoadJob job, JobDone done, bool resizes) {
@@ -193,9 +194,9 @@ bool PlayerCore::reloadIfStale(const PictureJobResult& result, JobDone& done) {
   // for the present one.
   const Layout layout = expectedLayout();
   LoadJob again;
-  if (result.job.overlay) again.overlay = overlayRequest(layout);
-  for (const PrepareRequest& request : result.job.shownCandidates)
-    again.shownCandidates.push_back(shownRequest(request.path, layout));
+  if (result.job.overlay) again.overlay = request(result.job.overlay->path, PictureRole::Overlay, layout);
+  for (const PrepareRequest& asked : result.job.shownCandidates)
+    again.shownCandidates.push_back(request(asked.path, PictureRole::Shown, layout));
   again.checkPaths = result.job.checkPaths;
   submit(std::move(again), std::move(done));
   return true;
@@ -292,7 +293,8 @@ void PlayerCore::ShowPicture(bool send, PictureDone done) {
 void PlayerCore::ShowFirstOf(std::vector<std::string> paths, bool send, PictureDone done) {
   const Layout layout = expectedLayout();
   LoadJob job;
-  for (const std::string& path : paths) job.shownCandidates.push_back(shownRequest(path, layout));
+  for (const std::string& path : paths)
+    job.shownCandidates.push_back(request(path, PictureRole::Shown, layout));
   const bool borderUse = config_.live.borderUse != 0;
   submit(std::move(job), [this, send, borderUse, done = std::move(done)](PictureJobResult& result) {
     const PictureOutcome outcome = applyShown(result, send, borderUse);
@@ -302,7 +304,7 @@ void PlayerCore::ShowFirstOf(std::vector<std::string> paths, bool send, PictureD
 
 void PlayerCore::LoadOverlay(PictureDone done) {
   LoadJob job;
-  job.overlay = overlayRequest(expectedLayout());
+  job.overlay = request(config_.overlayName, PictureRole::Overlay, expectedLayout());
   submit(std::move(job), [this, done = std::move(done)](PictureJobResult& result) {
     const PictureOutcome outcome = applyOverlay(result);
     if (done) done(outcome);
@@ -319,11 +321,7 @@ void PlayerCore::CheckFiles(std::vector<std::string> paths, std::function<void(P
 
 void PlayerCore::RestorePictures(
     std::function<void(const PictureOutcome& overlay, const PictureOutcome& shown)> done) {
-  const Layout layout = expectedLayout();
-  LoadJob job;
-  if (!config_.overlayName.empty()) job.overlay = overlayRequest(layout);
-  if (!config_.currentFileName.empty())
-    job.shownCandidates.push_back(shownRequest(config_.currentFileName, layout));
+  LoadJob job = overlayAndPictureJob(expectedLayout());
   const bool borderUse = config_.live.borderUse != 0;
   submit(std::move(job), [this, borderUse, done = std::move(done)](PictureJobResult& result) {
     const PictureOutcome overlay = applyOverlay(result);
@@ -354,11 +352,7 @@ const ResolutionEntry* PlayerCore::ChooseResolution(int id) {
 
   // The overlay and the picture are loaded again for the new size first;
   // the output changes when they are ready.
-  const Layout layout = layoutFor(width, height);
-  LoadJob job;
-  if (!config_.overlayName.empty()) job.overlay = overlayRequest(layout);
-  if (!config_.currentFileName.empty())
-    job.shownCandidates.push_back(shownRequest(config_.currentFileName, layout));
+  LoadJob job = overlayAndPictureJob(layoutFor(width, height));
   resolutionPending_ = true;
   pendingWidth_ = width;
   pendingHeight_ = height;

@@ -207,8 +207,10 @@ class PlayerCore {
   };
   Layout layoutFor(int width, int height) const;
   Layout expectedLayout() const;
-  PrepareRequest shownRequest(const std::string& path, const Layout& layout) const;
-  PrepareRequest overlayRequest(const Layout& layout) const;
+  PrepareRequest request(const std::string& path, PictureRole role, const Layout& layout) const;
+  // The overlay (overlayName) and the shown picture (currentFileName) for
+  // `layout`; an empty name is left out.
+  LoadJob overlayAndPictureJob(const Layout& layout) const;
   // `resizes`: the job belongs to a resolution change, which handles sizes
   // itself.
   uint64_t submit(LoadJob job, JobDone done, bool resizes = false);
