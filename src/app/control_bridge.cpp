@@ -26,9 +26,8 @@ HostOutcome OutcomeOf(const PictureOutcome& outcome, const char* what) {
     case PartStatus::Superseded: return NotPossible("replaced by a newer request");
     case PartStatus::Failed: break;
   }
-  const size_t slash = outcome.path.rfind('/');
-  const std::string name = slash == std::string::npos ? outcome.path : outcome.path.substr(slash + 1);
-  const std::string reason = std::string(what) + name + ": " + DecodeErrorText(outcome.error);
+  const std::string reason =
+      std::string(what) + FileNameOf(outcome.path) + ": " + DecodeErrorText(outcome.error);
   return HostOutcome{outcome.error == DecodeError::NotFound ? HostOutcome::Kind::NotFound
                                                              : HostOutcome::Kind::DoesNotDecode,
                      reason};

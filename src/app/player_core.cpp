@@ -166,11 +166,8 @@ LoadJob PlayerCore::overlayAndPictureJob(const Layout& layout) const {
 
 uint64_t PlayerCore::submit(LoadJob job, JobDone done, bool resizes) {
   if (!loader_) return 0;
-  if (!job.shownCandidates.empty() && !job.shownCandidates.front().path.empty()) {
-    const std::string& path = job.shownCandidates.front().path;
-    const size_t slash = path.rfind('/');
-    view_.showLoading(slash == std::string::npos ? path : path.substr(slash + 1));
-  }
+  if (!job.shownCandidates.empty() && !job.shownCandidates.front().path.empty())
+    view_.showLoading(FileNameOf(job.shownCandidates.front().path));
   const bool overlay = job.overlay.has_value();
   const bool shown = !job.shownCandidates.empty();
   const bool check = !job.checkPaths.empty();

@@ -64,9 +64,13 @@ static bool FillPixels(PictureBuffer& picture, const SourceBitmap& bitmap, Fourt
   return true;
 }
 
-bool PictureBuffer::DecodeFile(const std::string& path) {
+std::string FileNameOf(const std::string& path) {
   const size_t slash = path.rfind('/');
-  fileName = slash == std::string::npos ? path : path.substr(slash + 1);
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+bool PictureBuffer::DecodeFile(const std::string& path) {
+  fileName = FileNameOf(path);
   filePath = path;
 
   DecodeResult decoded = DecodeImageFile(path);

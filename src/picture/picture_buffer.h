@@ -42,6 +42,10 @@ enum class GradientLayout {
   MirroredQuarters,  // c1 outer corner of each quarter, c4 the frame's centre
 };
 
+// The last component of `path` (all of it when it has no '/'): the name a
+// picture shows under.
+[[nodiscard]] std::string FileNameOf(const std::string& path);
+
 class PictureBuffer {
  public:
   // Size of the pixel buffer every picture starts with (1920 x 1080 x 4);

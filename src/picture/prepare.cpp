@@ -23,6 +23,7 @@
 #include "file_bytes.h"
 #include "image_reader.h"
 #include "orientation.h"
+#include "picture_buffer.h"
 #include "pixel_alloc.h"
 #include "pixel_ops.h"
 #include "place.h"
@@ -139,8 +140,7 @@ int DecodeDenominator(int storedWidth, int storedHeight, int targetWidth, int ta
 PreparedPicture PreparePicture(const PrepareRequest& request) {
   PreparedPicture out;
   try {
-    const size_t slash = request.path.rfind('/');
-    out.fileName = slash == std::string::npos ? request.path : request.path.substr(slash + 1);
+    out.fileName = FileNameOf(request.path);
     out.filePath = request.path;
     out.error = Prepare(request, out);
   } catch (const std::bad_alloc&) {
