@@ -97,7 +97,7 @@ TEST_F(DialogTest, NewCopyTakesTheFreeNumberBetweenRunningCopies) {
   EXPECT_EQ(CallsOf(Calls(), "NDIlib_send_create").back().name, "Vora Plombix 2");
 }
 
-TEST_F(DialogTest, NinthCopyAsksToExitAndNeverPublishes) {
+TEST_F(DialogTest, NinthCopyAsksToExitNeverPublishesAndHasNoSettingsFile) {
   std::array<InstanceLock, 8> running;
   for (InstanceLock& lock : running) ASSERT_TRUE(lock.Acquire());
 
@@ -114,15 +114,9 @@ TEST_F(DialogTest, NinthCopyAsksToExitAndNeverPublishes) {
   EXPECT_EQ(dlg.windowTitle(), QString::fromUtf8("Vora  Plombix for NDI\u00ae"));
   for (int i = 0; i < 30; ++i) dlg.onTimer(TIMER_TICK);
   EXPECT_TRUE(FrameSends(Calls()).empty());
-}
 
-// The ninth copy has no number and so no settings file: saving says so and
-// never writes another copy's file.
-TEST_F(DialogTest, NinthCopyKeptOpenNeverWritesASettingsFile) {
-  std::array<InstanceLock, 8> running;
-  for (InstanceLock& lock : running) ASSERT_TRUE(lock.Acquire());
-  prompter.answer = false;
-  CNDIPlombixDlg& dlg = OpenAndStart();
+  // It has no number and so no settings file: saving says so and never
+  // writes another copy's file.
   prompter.boxes.clear();
   dlg.OnSysCommand(IDM_SAVECONFIG);
   dlg.OnSysCommand(IDM_USELAST);
