@@ -79,10 +79,7 @@ TEST(RecentFiles, DamagedFilesAreIgnoredWhole) {
   const std::string path = dir.file("recent-1.txt");
   std::string nine = "vora-plombix recent 1\n";
   for (int i = 1; i <= 9; ++i) nine += "/" + std::to_string(i) + "\n";
-  struct Row {
-    const char* label;
-    std::string text;
-  };
+  struct Row { const char* label; std::string text; };
   const Row rows[] = {
       {"empty", ""},
       {"another first line", "recent 1\n/a\n"},
@@ -147,13 +144,7 @@ TEST(RecentFiles, DefaultPathPerCopy) {
   const char* oldHome = std::getenv("HOME");
   const bool hadXdg = oldXdg, hadHome = oldHome;
   const std::string xdg = hadXdg ? oldXdg : "", home = hadHome ? oldHome : "";
-  struct Row {
-    const char* label;
-    const char* xdg;
-    const char* home;
-    int copy;
-    std::string path;
-  };
+  struct Row { const char* label; const char* xdg; const char* home; int copy; std::string path; };
   const Row rows[] = {
       {"XDG_CONFIG_HOME", "/cfg", "/home/op", 1, "/cfg/vora-plombix/recent-1.txt"},
       {"HOME", nullptr, "/home/op", 8, "/home/op/.config/vora-plombix/recent-8.txt"},

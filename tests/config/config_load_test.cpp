@@ -264,12 +264,7 @@ TEST(LoadConfigFile, FileEndingInsideAPathKeepsWhatArrivedAndCountsAsMissing) {
 }
 
 TEST(LoadConfigFile, SlideshowFixUps) {
-  const struct {
-    const char* name;
-    SlideshowState stored;
-    uint8_t mode, current;
-    bool resume;
-  } rows[] = {
+  const struct { const char* name; SlideshowState stored; uint8_t mode, current; bool resume; } rows[] = {
       {"automatic without a valid sequence is off", {2, 5, 3, 9, 0, 0, 0, 2}, 0, 5, false},
       {"automatic resumes at the end number", {2, 5, 3, 9, 0, 0, 1, 2}, 2, 9, true},
       {"start above end is an invalid sequence: off", {2, 5, 3, 0, 0, 0, 1, 2}, 0, 5, false},
@@ -290,10 +285,7 @@ TEST(LoadConfigFile, SlideshowFixUps) {
 }
 
 TEST(LoadConfigFile, StartAndEndCaptionsFollowTheStoredNumbers) {
-  const struct {
-    uint8_t start, end, format;
-    Calls captions;
-  } rows[] = {
+  const struct { uint8_t start, end, format; Calls captions; } rows[] = {
       {3, 9, 1, {"startCaption:Start at:- 03", "endCaption:End at:- 09"}},
       {3, 0, 2, {"startCaption:Start at:- 003"}},
       {0, 12, 0, {"startCaption:Start at:- 0", "endCaption:End at:- 12"}},

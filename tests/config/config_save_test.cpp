@@ -95,10 +95,7 @@ TEST(SaveConfigFile, ReplacesTheOldFileKeepingItsPermissionsAndFollowsASymbolicL
 TEST(SaveConfigFile, AFileThatCannotBeCreatedFailsAndSaysSo) {
   TempDir dir;
   ASSERT_EQ(::mkdir(dir.file("a-directory.plq").c_str(), 0755), 0);
-  const struct {
-    const char* name;
-    std::string file;
-  } rows[] = {
+  const struct { const char* name; std::string file; } rows[] = {
       {"missing directory", dir.file("no-such-dir/last.plq")},
       {"a directory in the way", dir.file("a-directory.plq")},
       {"empty name", ""},

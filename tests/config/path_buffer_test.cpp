@@ -62,11 +62,7 @@ TEST(PathBuffer, PartialOverwriteAndMissingTerminatorStayInsideTheBuffer) {
 }
 
 TEST(PathConversion, RoundTripsTable) {
-  struct Row {
-    const char* name;
-    std::string utf8;
-    std::u16string utf16;
-  } rows[] = {
+  struct Row { const char* name; std::string utf8; std::u16string utf16; } rows[] = {
       {"ascii", "/home/op/shot007.jpg", u"/home/op/shot007.jpg"},
       {"two-byte", "/tmp/caf\xC3\xA9.png", u"/tmp/caf\u00E9.png"},
       {"three-byte", "/tmp/\xE6\x97\xA5.png", u"/tmp/\u65E5.png"},

@@ -158,12 +158,7 @@ TEST_F(ControlApi, BadRequestsAreRefusedBeforeTheWindowIsAsked) {
   Files files;
   const std::string fifo = files.dir.file("pipe.png");
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-  struct Row {
-    const char* label;
-    std::string method, path, body;
-    int status;
-    std::string errorPart;
-  };
+  struct Row { const char* label; std::string method, path, body; int status; std::string errorPart; };
   std::vector<Row> rows = {
       {"unknown endpoint", "GET", "/api/v1/nothing", "", 404, "no such endpoint"},
       {"listing a folder", "GET", "/api/v1/", "", 404, "no such endpoint"},
@@ -249,6 +244,8 @@ TEST_F(ControlApi, WindowOutcomesMapToStatusCodes) {
   EXPECT_EQ(At(Http(port(), "GET", "/api/v1/state").json(), "picture.path"), "/pictures/slide003.png");
 }
 
+// A show is answered once its picture is on air, or when the server stops,
+// the window misses the deadline or drops it.
 TEST_F(ControlApi, ShowAnswersWhenThePictureIsOnAirWithoutHoldingOthersUp) {
   Files files;
   host_.setAsyncMode(FakeHost::AsyncMode::Hold);
@@ -275,32 +272,24 @@ TEST_F(ControlApi, ShowAnswersWhenThePictureIsOnAirWithoutHoldingOthersUp) {
   EXPECT_TRUE(stopped.status == 503 || stopped.closedEarly) << stopped.status;
   host_.completeHeld(HostOutcome::done());
 
-  // A show the window drops (superseded, say) is answered 409.
-  restart(LoopbackSettings());
-  host_.setAsyncMode(FakeHost::AsyncMode::Drop);
-  EXPECT_EQ(Http(port(), "POST", "/api/v1/show", files.show).status, 409);
-}
-
-TEST_F(ControlApi, WindowThatNeverAnswersGetsTheClient503) {
-  Files files;
+  // A window that never answers gets the client 503; the late answer goes
+  // nowhere and the server carries on.
   ControlLimits limits;
   limits.hostDeadline = 300ms;
   restart(LoopbackSettings(), limits);
-  host_.setAsyncMode(FakeHost::AsyncMode::Hold);
   EXPECT_EQ(Http(port(), "POST", "/api/v1/show", files.show).status, 503);
-  // The late answer goes nowhere; the server carries on.
   host_.completeHeld(HostOutcome::done());
   EXPECT_EQ(Http(port(), "GET", "/api/v1/state").status, 200);
+
+  // A show the window drops (superseded, say) is answered 409.
+  host_.setAsyncMode(FakeHost::AsyncMode::Drop);
+  EXPECT_EQ(Http(port(), "POST", "/api/v1/show", files.show).status, 409);
 }
 
 TEST_F(ControlApi, TokenRules) {
   const std::string token = "s3cret-t0ken";
   restart(LoopbackSettings(token));
-  struct Row {
-    const char* label;
-    std::vector<std::string> headers;
-    int status;
-  };
+  struct Row { const char* label; std::vector<std::string> headers; int status; };
   const Row rows[] = {
       {"no token", {}, 401},
       {"wrong token", {"Authorization: Bearer s3cret-t0kem"}, 401},

@@ -85,11 +85,7 @@ TEST(StepSequence, StepsSkipMissingFilesAndStopOnTheBounds) {
 // The button's caption, colour and timer by mode, and a new duration
 // restarting the timer only in automatic mode when not resuming.
 TEST(RefreshSlideshowButton, CaptionColourAndTimerByModeAlsoOnANewDuration) {
-  const struct {
-    uint8_t mode;
-    bool resume;
-    Calls refresh, duration;
-  } rows[] = {
+  const struct { uint8_t mode; bool resume; Calls refresh, duration; } rows[] = {
       {0, false, {"button:SlideShow state 3", "timer:stop"}, {}},
       {1, false, {"button:S/Show 07 state 1"}, {}},
       {2, false, {"button:S/Show 07 state 2", "timer:5000"}, {"timer:17000"}},
