@@ -46,9 +46,9 @@ TEST(LoadConfigFileFuzz, EveryTruncationOfAValidFileFailsOrLoadsCleanly) {
     const auto r = LoadConfigFile(dir.file("last.plq"), true, state, host);
     if (n < 60) {  // nothing applied, one message
       ASSERT_EQ(r.outcome, n < 8 ? LoadOutcome::BadMagic : LoadOutcome::ShortBlock) << n << " bytes";
-      EXPECT_EQ(host.calls, std::vector<std::string>{n < 8 ? "message:Unrecognised file type|Load File"
-                                                           : "message:Something went wrong reading data|Load File"})
-          << n << " bytes";
+      const std::string message = n < 8 ? "message:Unrecognised file type|Load File"
+                                        : "message:Something went wrong reading data|Load File";
+      EXPECT_EQ(host.calls, std::vector<std::string>{message}) << n << " bytes";
       EXPECT_EQ(state.live, ViewerConfig{}) << n << " bytes";
       EXPECT_EQ(state.imagePath.toUtf8(), std::string(383, 'q')) << n << " bytes";
       continue;

@@ -207,12 +207,13 @@ TEST(LoadConfigFile, ValuesNoControlCanProduceAreBroughtIntoRangeAndSavedSo) {
     std::size_t offset, bytes;  // of the little-endian field in the block
     uint32_t stored, loaded;
   } rows[] = {
-      {"sides 100", 20, 1, 100, 99},      {"sides 255", 20, 1, 255, 99},      {"sides 99", 20, 1, 99, 99},
-      {"top/bottom 200", 21, 1, 200, 99}, {"scaling 3", 24, 1, 3, 1},         {"scaling 255", 24, 1, 255, 1},
-      {"scaling 2", 24, 1, 2, 2},         {"number format 3", 36, 1, 3, 2},   {"number format 2", 36, 1, 2, 2},
-      {"duration 0", 39, 1, 0, 2},        {"duration 1", 39, 1, 1, 2},        {"duration 2", 39, 1, 2, 2},
-      {"duration 100", 39, 1, 100, 100},  {"duration 240", 39, 1, 240, 240},  {"duration 241", 39, 1, 241, 240},
-      {"duration 255", 39, 1, 255, 240},  {"unlisted resolution id", 8, 4, 12345, 12345},
+      {"sides 100", 20, 1, 100, 99},     {"sides 255", 20, 1, 255, 99},     {"sides 99", 20, 1, 99, 99},
+      {"top/bottom 200", 21, 1, 200, 99}, {"scaling 3", 24, 1, 3, 1},       {"scaling 255", 24, 1, 255, 1},
+      {"scaling 2", 24, 1, 2, 2},        {"number format 3", 36, 1, 3, 2}, {"number format 2", 36, 1, 2, 2},
+      {"duration 0", 39, 1, 0, 2},       {"duration 1", 39, 1, 1, 2},       {"duration 2", 39, 1, 2, 2},
+      {"duration 100", 39, 1, 100, 100}, {"duration 240", 39, 1, 240, 240},
+      {"duration 241", 39, 1, 241, 240}, {"duration 255", 39, 1, 255, 240},
+      {"unlisted resolution id", 8, 4, 12345, 12345},
   };
   for (const auto& row : rows) {
     auto file = MakeConfigFile(UsedBlock());

@@ -24,7 +24,8 @@ inline std::vector<uint8_t> MakeConfigFile(const ViewerConfig& block, const char
   EncodeViewerConfig(block, std::span<uint8_t, 52>(f.data() + 8, 52));
   const char* paths[3] = {image, overlay, slideshow};
   for (std::size_t i = 0; i < 3; ++i)
-    for (std::size_t at = 60 + 768 * i; *paths[i]; ++paths[i], at += 2) f[at] = static_cast<uint8_t>(*paths[i]);
+    for (std::size_t at = 60 + 768 * i; *paths[i]; ++paths[i], at += 2)
+      f[at] = static_cast<uint8_t>(*paths[i]);
   return f;
 }
 

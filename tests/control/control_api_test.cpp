@@ -113,7 +113,8 @@ TEST_F(ControlApi, EachEndpointCallsItsHandlerAndAnswersTheNewState) {
       {"watch", "/api/v1/watch", R"({"on":true})", {"watch on"}, "watch", "true"},
       {"grab", "/api/v1/grab", "", {"grab"}, "instance", "1"},
       {"overlay use", "/api/v1/overlay", R"({"use":true})", {"overlay use on"}, "overlay.use", "true"},
-      {"overlay path", "/api/v1/overlay", files.show, {"overlay " + files.picture}, "overlay.path", files.picture},
+      {"overlay path", "/api/v1/overlay", files.show, {"overlay " + files.picture}, "overlay.path",
+       files.picture},
       // "use" only after the picture has loaded.
       {"overlay path then use", "/api/v1/overlay", R"({"use":false,"path":")" + files.picture + R"("})",
        {"overlay " + files.picture, "overlay use off"}, "overlay.use", "false"},
@@ -251,7 +252,8 @@ TEST_F(ControlApi, ShowAnswersWhenThePictureIsOnAirWithoutHoldingOthersUp) {
   host_.setAsyncMode(FakeHost::AsyncMode::Hold);
   auto pendingShow = [&] {
     host_.clearCalls();
-    auto pending = std::async(std::launch::async, [&] { return Http(port(), "POST", "/api/v1/show", files.show); });
+    auto pending =
+        std::async(std::launch::async, [&] { return Http(port(), "POST", "/api/v1/show", files.show); });
     EXPECT_TRUE(host_.waitForCalls(1));
     return pending;
   };

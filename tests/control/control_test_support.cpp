@@ -49,9 +49,9 @@ ControlState SampleState() {
   return {.instance = 1, .source = "Vora Plombix 1", .output = {1280, 720, 30000, 1200, true},
           .background = Background::Grad1, .colours = {0x203080, 0x000000}, .scaling = Scaling::Contain,
           .range = Range::Full, .transition = Transition::Cut, .watch = false,
-          .picture = PictureState{"/pictures/slide003.png", 1920, 1080}, .overlay = {"/pictures/logo.png", false},
-          .slideshow = {SlideshowMode::Manual, 1, 12, 3, 2, 5}, .receivers = 2, .tally = Tally::Program,
-          .busy = false};
+          .picture = PictureState{"/pictures/slide003.png", 1920, 1080},
+          .overlay = {"/pictures/logo.png", false}, .slideshow = {SlideshowMode::Manual, 1, 12, 3, 2, 5},
+          .receivers = 2, .tally = Tally::Program, .busy = false};
 }
 
 FakeHost::FakeHost(WindowThread& window) : window_(window), state_(SampleState()) {}
@@ -87,7 +87,8 @@ void FakeHost::async(const std::string& call, HostCompletion done, Apply apply) 
 }
 
 void FakeHost::show(const std::string& path, HostCompletion done) {
-  async("show " + path, std::move(done), [path](ControlState& s) { s.picture = PictureState{path, 640, 480}; });
+  async("show " + path, std::move(done),
+        [path](ControlState& s) { s.picture = PictureState{path, 640, 480}; });
 }
 
 void FakeHost::loadOverlay(const std::string& path, HostCompletion done) {

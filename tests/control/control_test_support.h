@@ -110,7 +110,9 @@ struct HttpReply : plombix::testing::RawResponse {
 // One request with "Connection: close"; `headers` are whole header lines.
 HttpReply Http(int port, const std::string& method, const std::string& path, const std::string& body = {},
                const std::vector<std::string>& headers = {});
-inline HttpReply Raw(int port, const std::string& request) { return plombix::testing::RawExchange(port, request); }
+inline HttpReply Raw(int port, const std::string& request) {
+  return plombix::testing::RawExchange(port, request);
+}
 
 // A server of copy 1 on a free loopback port with a fake host on a window
 // thread, torn down after each test.

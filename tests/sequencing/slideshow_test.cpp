@@ -140,8 +140,8 @@ TEST(StartAndEndNumber, TakeTheNumberCaptionItAndCheckTheOtherEndsFile) {
        {"pushControls", "start:Start at:- 007", "probe:/s/shot012.jpg", "label:/s/shot"}, 7, 2},
       {"/s/shot.jpg", true, 4, {}, {"...", "probe:/s/shot4.jpg (fails)", "label:Invalid seq end"}, 0, 0},
       {"/s/shot.jpg", true, 4, {"/s/shot4.jpg"}, {"...", "label:/s/shot"}, 0, 0},
-      {"/s/shot1234.jpg", false, 3, {}, {"end:End at:- 255", "probe:/s/shot03.jpg (fails)", "label:Invalid seq start"},
-       255, 1},
+      {"/s/shot1234.jpg", false, 3, {},
+       {"end:End at:- 255", "probe:/s/shot03.jpg (fails)", "label:Invalid seq start"}, 255, 1},
   };
   for (const auto& row : rows) {
     Fixture f(0, 0, 0, 0, {});
@@ -225,7 +225,8 @@ TEST(ValidateSequence, ChecksStartThenEndAndLeavesTheCurrentFileAlone) {
 }
 
 TEST(StartUp, CaptionAfterLoadOnlyWithinStartAndEnd) {
-  const struct { uint8_t mode, current; bool captioned; } rows[] = {{1, 3, true}, {2, 9, true}, {1, 2, false}, {1, 10, false}, {0, 5, false}};
+  const struct { uint8_t mode, current; bool captioned; } rows[] = {
+      {1, 3, true}, {2, 9, true}, {1, 2, false}, {1, 10, false}, {0, 5, false}};
   for (const auto& row : rows) {
     Fixture f(row.mode, row.current, 3, 9, {});
     f.show.CaptionAfterLoad();
