@@ -28,12 +28,8 @@ class PictureLoaderTest : public ::testing::Test {
     return path;
   }
 
-  static PrepareRequest Shown(const std::string& path) {
-    PrepareRequest request;
-    request.path = path;
-    request.outputWidth = 64;
-    request.outputHeight = 36;
-    return request;
+  static PrepareRequest Shown(const std::string& path, PictureRole role = PictureRole::Shown) {
+    return {.path = path, .role = role, .outputWidth = 64, .outputHeight = 36};
   }
 
   // Every result, once all jobs have run.
@@ -51,12 +47,10 @@ TEST_F(PictureLoaderTest, EachPartReportsWhatHappened) {
   std::atomic<int> wakes{0};
   PictureLoader loader([&] { ++wakes; });
 
-  LoadJob job;
-  job.overlay = Shown(red);
-  job.overlay->role = PictureRole::Overlay;
-  job.shownCandidates = {Shown(missing), Shown(red)};  // the first that loads wins
-  job.checkPaths = {red, missing};
-  const uint64_t ticket = loader.Submit(std::move(job));
+  // The first candidate that loads wins.
+  const uint64_t ticket = loader.Submit(
+      {.overlay = Shown(red, PictureRole::Overlay), .shownCandidates = {Shown(missing), Shown(red)},
+       .checkPaths = {red, missing}});
   std::vector<PictureJobResult> results = Drain(loader);
   ASSERT_EQ(results.size(), 1u);
   const PictureJobResult& r = results[0];
@@ -71,9 +65,7 @@ TEST_F(PictureLoaderTest, EachPartReportsWhatHappened) {
   EXPECT_EQ(r.checkError, DecodeError::NotFound);
   EXPECT_GE(wakes.load(), 1);
 
-  LoadJob none;
-  none.shownCandidates = {Shown(missing)};
-  loader.Submit(std::move(none));
+  loader.Submit({.shownCandidates = {Shown(missing)}});
   results = Drain(loader);
   ASSERT_EQ(results.size(), 1u);
   EXPECT_EQ(results[0].shownStatus, PartStatus::Failed);
@@ -90,16 +82,9 @@ TEST_F(PictureLoaderTest, NewestRequestOfAPartWinsAndResultsKeepTheirOrder) {
   const std::string a = Picture("a.png", 16, 9, Qt::red);
   const std::string b = Picture("b.png", 16, 9, Qt::green);
   PictureLoader loader([] {});
-  LoadJob first;
-  first.shownCandidates = {Shown(big)};
-  loader.Submit(std::move(first));
-  LoadJob second;
-  second.shownCandidates = {Shown(a)};
-  second.overlay = Shown(a);
-  loader.Submit(std::move(second));
-  LoadJob third;
-  third.shownCandidates = {Shown(b)};
-  loader.Submit(std::move(third));
+  loader.Submit({.shownCandidates = {Shown(big)}});
+  loader.Submit({.overlay = Shown(a), .shownCandidates = {Shown(a)}});
+  loader.Submit({.shownCandidates = {Shown(b)}});
 
   const std::vector<PictureJobResult> results = Drain(loader);
   ASSERT_EQ(results.size(), 3u);
@@ -120,17 +105,12 @@ TEST_F(PictureLoaderTest, NewestRequestOfAPartWinsAndResultsKeepTheirOrder) {
 TEST_F(PictureLoaderTest, DestroyedWhileBusyDropsTheRest) {
   const std::string big = Picture("big.png", 3000, 2000, Qt::blue);
   std::atomic<int> wakes{0};
-  int atEnd = 0;
   {
     PictureLoader loader([&] { ++wakes; });
-    for (int i = 0; i < 20; ++i) {
-      LoadJob job;
-      job.checkPaths = {big};
-      loader.Submit(std::move(job));
-    }
+    for (int i = 0; i < 20; ++i) loader.Submit({.checkPaths = {big}});
     EXPECT_TRUE(loader.busy());
   }
-  atEnd = wakes.load();
+  const int atEnd = wakes.load();
   std::this_thread::sleep_for(std::chrono::milliseconds(200));
   EXPECT_EQ(wakes.load(), atEnd);
   EXPECT_FALSE(PictureLoader::abandoned());

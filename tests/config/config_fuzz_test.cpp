@@ -17,23 +17,15 @@ using testing::TempDir;
 using testing::WriteBytes;
 
 std::vector<uint8_t> ValidFile() {
-  std::vector<uint8_t> f(2364, 0);
-  std::memcpy(f.data(), "QLVPLMX1", 8);
   ViewerConfig b;
   b.useLast = 1;
   b.useImage = 1;
   b.overlayOn = 1;
   b.slideshow = {2, 5, 3, 9, 1, 0, 1, 10};
-  EncodeViewerConfig(b, std::span<uint8_t, 52>(f.data() + 8, 52));
+  std::vector<uint8_t> f = testing::MakeConfigFile(b);
   for (std::size_t i = 60; i < 2364; i += 2) f[i] = static_cast<uint8_t>('a' + i % 26);
   for (std::size_t at : {60u + 200u, 828u + 300u, 1596u + 766u}) f[at] = 0;  // terminators
   return f;
-}
-
-LoadOutcome ExpectedFor(std::size_t length) {
-  if (length < 8) return LoadOutcome::BadMagic;
-  if (length < 60) return LoadOutcome::ShortBlock;
-  return LoadOutcome::Applied;
 }
 
 void CheckInvariants(const ConfigState& s, const std::string& where) {
@@ -51,10 +43,19 @@ TEST(LoadConfigFileFuzz, EveryTruncationOfAValidFileFailsOrLoadsCleanly) {
     ConfigState state;
     ASSERT_TRUE(state.imagePath.assign(std::string(383, 'q')));  // a full previous buffer
     RecordingConfigHost host;
-    const auto r = LoadConfigFile(dir.file("last.plq"), false, state, host);
-    ASSERT_EQ(r.outcome, ExpectedFor(n)) << n << " bytes";
-    const std::size_t pathMessages = n < 60 ? 0 : (n < 828 ? 3 : (n < 1596 ? 2 : (n < 2364 ? 1 : 0)));
-    EXPECT_EQ(host.starting("message:").size(), n < 60 ? 1 : pathMessages) << n << " bytes";
+    const auto r = LoadConfigFile(dir.file("last.plq"), true, state, host);
+    if (n < 60) {  // nothing applied, one message
+      ASSERT_EQ(r.outcome, n < 8 ? LoadOutcome::BadMagic : LoadOutcome::ShortBlock) << n << " bytes";
+      const std::string message = n < 8 ? "message:Unrecognised file type|Load File"
+                                        : "message:Something went wrong reading data|Load File";
+      EXPECT_EQ(host.calls, std::vector<std::string>{message}) << n << " bytes";
+      EXPECT_EQ(state.live, ViewerConfig{}) << n << " bytes";
+      EXPECT_EQ(state.imagePath.toUtf8(), std::string(383, 'q')) << n << " bytes";
+      continue;
+    }
+    ASSERT_EQ(r.outcome, LoadOutcome::Applied) << n << " bytes";
+    const std::size_t pathMessages = n < 828 ? 3 : (n < 1596 ? 2 : (n < 2364 ? 1 : 0));
+    EXPECT_EQ(host.starting("message:").size(), pathMessages) << n << " bytes";
     CheckInvariants(state, std::to_string(n) + " bytes");
     if (n == full.size()) {
       EXPECT_EQ(state.slideshowName.size(), (766u - 0u) / 2) << "slideshow path read whole";

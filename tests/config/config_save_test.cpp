@@ -95,10 +95,7 @@ TEST(SaveConfigFile, ReplacesTheOldFileKeepingItsPermissionsAndFollowsASymbolicL
 TEST(SaveConfigFile, AFileThatCannotBeCreatedFailsAndSaysSo) {
   TempDir dir;
   ASSERT_EQ(::mkdir(dir.file("a-directory.plq").c_str(), 0755), 0);
-  const struct {
-    const char* name;
-    std::string file;
-  } rows[] = {
+  const struct { const char* name; std::string file; } rows[] = {
       {"missing directory", dir.file("no-such-dir/last.plq")},
       {"a directory in the way", dir.file("a-directory.plq")},
       {"empty name", ""},
@@ -126,26 +123,24 @@ bool RunUnprivileged(const std::function<bool()>& scenario) {
   return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
-TEST(SaveConfigFile, AReadOnlyFileIsLeftAloneWithoutAMessage) {
-  TempDir dir;
+// A read-only file is left alone (CannotOpen, which the window does not
+// show); a writable file in a folder refusing new files is overwritten in
+// place, cut to the new length.
+TEST(SaveConfigFile, AReadOnlyFileIsLeftAloneAReadOnlyFolderGetsTheFileOverwrittenInPlace) {
+  TempDir readOnlyFile, readOnlyFolder;
   const std::vector<uint8_t> old(100, 0x11);
-  WriteBytes(dir.file("last.plq"), old);
-  ASSERT_EQ(::chmod(dir.path().c_str(), 0777), 0);
-  ASSERT_EQ(::chmod(dir.file("last.plq").c_str(), 0444), 0);
-  const std::string file = dir.file("last.plq");
-  EXPECT_TRUE(RunUnprivileged([&] { return Save(file, SampleInputs()).error == SaveError::CannotOpen; }));
-  EXPECT_EQ(ReadBytes(file), old);
-  EXPECT_EQ(dir.entries(), std::vector<std::string>{"last.plq"});
-}
-
-TEST(SaveConfigFile, ADirectoryRefusingNewFilesGetsTheOldFileOverwrittenInPlace) {
-  TempDir dir;
-  WriteBytes(dir.file("last.plq"), std::vector<uint8_t>(3000, 0x11));  // longer than a save
-  ASSERT_EQ(::chmod(dir.file("last.plq").c_str(), 0666), 0);
-  ASSERT_EQ(::chmod(dir.path().c_str(), 0555), 0);
-  const std::string file = dir.file("last.plq");
-  EXPECT_TRUE(RunUnprivileged([&] { return Save(file, SampleInputs()).ok(); }));
-  const auto f = ReadBytes(file);
+  const std::string kept = readOnlyFile.file("last.plq"), overwritten = readOnlyFolder.file("last.plq");
+  WriteBytes(kept, old);
+  WriteBytes(overwritten, std::vector<uint8_t>(3000, 0x11));  // longer than a save
+  ASSERT_EQ(::chmod(readOnlyFile.path().c_str(), 0777), 0);
+  ASSERT_EQ(::chmod(kept.c_str(), 0444), 0);
+  ASSERT_EQ(::chmod(overwritten.c_str(), 0666), 0);
+  ASSERT_EQ(::chmod(readOnlyFolder.path().c_str(), 0555), 0);
+  EXPECT_TRUE(RunUnprivileged([&] { return Save(kept, SampleInputs()).error == SaveError::CannotOpen; }));
+  EXPECT_EQ(ReadBytes(kept), old);
+  EXPECT_EQ(readOnlyFile.entries(), std::vector<std::string>{"last.plq"});
+  EXPECT_TRUE(RunUnprivileged([&] { return Save(overwritten, SampleInputs()).ok(); }));
+  const auto f = ReadBytes(overwritten);
   ASSERT_EQ(f.size(), 2364u);
   EXPECT_EQ(std::string(f.begin(), f.begin() + 8), "QLVPLMX1");
 }
@@ -173,7 +168,7 @@ class FileSizeLimit {
   bool ok_ = false;
 };
 
-TEST(SaveConfigFile, AWriteFailingMidwayReportsItsItemAndKeepsTheOldFile) {
+TEST(SaveConfigFile, AWriteFailingMidwayReportsItsItemInItsWordsAndKeepsTheOldFile) {
   const struct {
     const char* name;
     rlim_t limit;  // the write of the item starting at or crossing it fails
@@ -202,12 +197,10 @@ TEST(SaveConfigFile, AWriteFailingMidwayReportsItsItemAndKeepsTheOldFile) {
     EXPECT_EQ(ReadBytes(dir.file("last.plq")), old) << row.name << ": the old file must stay intact";
     EXPECT_EQ(dir.entries(), std::vector<std::string>{"last.plq"}) << row.name;
   }
-}
-
-TEST(SaveConfigFile, EveryFailureHasTheTitleSaveFileAndCommitHasAText) {
-  EXPECT_STREQ(kSaveFileTitle, "Save File");
+  // The texts of the rest: every failure has the title "Save File".
   EXPECT_STREQ(SaveErrorText(SaveError::Commit), "Problem occurred - config data not saved");
   EXPECT_EQ(SaveErrorText(SaveError::None), nullptr);
+  EXPECT_STREQ(kSaveFileTitle, "Save File");
   EXPECT_STREQ(kConfigSavedOk, "Config file saved OK");
 }
 

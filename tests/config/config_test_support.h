@@ -1,10 +1,12 @@
-// Shared helpers of the config tests: a ConfigHost that records every call
-// in order (the scratch folder and file access are in temp_dir.h).
+// Shared helpers of the config tests: a file laid out by hand and a
+// ConfigHost that records every call in order (the scratch folder and file
+// access are in temp_dir.h).
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -12,6 +14,20 @@
 #include "temp_dir.h"
 
 namespace plombix::testing {
+
+// A whole file laid out by hand at the documented offsets: the magic, the
+// block at 8, and ASCII paths as UTF-16LE at 60, 828 and 1596.
+inline std::vector<uint8_t> MakeConfigFile(const ViewerConfig& block, const char* image = "",
+                                           const char* overlay = "", const char* slideshow = "") {
+  std::vector<uint8_t> f(2364, 0);
+  std::memcpy(f.data(), "QLVPLMX1", 8);
+  EncodeViewerConfig(block, std::span<uint8_t, 52>(f.data() + 8, 52));
+  const char* paths[3] = {image, overlay, slideshow};
+  for (std::size_t i = 0; i < 3; ++i)
+    for (std::size_t at = 60 + 768 * i; *paths[i]; ++paths[i], at += 2)
+      f[at] = static_cast<uint8_t>(*paths[i]);
+  return f;
+}
 
 // Records every host call as one line, in order.
 class RecordingConfigHost : public ConfigHost {

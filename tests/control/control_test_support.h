@@ -10,7 +10,6 @@
 #include <condition_variable>
 #include <deque>
 #include <functional>
-#include <map>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -31,8 +30,6 @@ class WindowThread {
   ~WindowThread();
   void post(std::function<void()> task);
   bool onThread() const { return std::this_thread::get_id() == thread_.get_id(); }
-  // Runs `task` there and waits for it.
-  void runAndWait(const std::function<void()>& task);
   ControlServer::Post poster() {
     return [this](std::function<void()> task) { post(std::move(task)); };
   }
@@ -46,10 +43,17 @@ class WindowThread {
 };
 
 // Records each call as a line ("step next", "show /x", "output 1920x1080 -
-// -"), applies it to its state, and answers with `nextOutcome` (Done unless
+// -"), applies it to its state, and answers with the outcome set (Done unless
 // a test says otherwise). Asynchronous operations answer at once, or are held
-// until completeHeld(), or are dropped, as `asyncMode` says.
+// until completeHeld(), or are dropped, as the AsyncMode says. Every method
+// may be called from any thread; a host call off the window thread is noted.
 class FakeHost : public ControlHost {
+  template <class F>
+  auto locked(F f) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return f();
+  }
+
  public:
   enum class AsyncMode { Immediate, Hold, Drop };
 
@@ -68,21 +72,19 @@ class FakeHost : public ControlHost {
   HostOutcome grab() override;
   HostOutcome setOverlayUse(bool use) override;
 
-  // For the tests, from any thread.
-  std::vector<std::string> calls() const;
-  void clearCalls();
-  void setOutcome(HostOutcome outcome);
-  void setAsyncMode(AsyncMode mode);
-  void setState(const ControlState& state);
-  bool heldWaiting() const;
+  std::vector<std::string> calls() const { return locked([&] { return calls_; }); }
+  void clearCalls() { locked([&] { calls_.clear(); }); }
+  void setOutcome(HostOutcome outcome) { locked([&] { outcome_ = std::move(outcome); }); }
+  void setAsyncMode(AsyncMode mode) { locked([&] { asyncMode_ = mode; }); }
+  void setState(const ControlState& state) { locked([&] { state_ = state; }); }
+  bool calledOffThread() const { return locked([&] { return offThread_; }); }
   void completeHeld(HostOutcome outcome);  // runs the held completion on the window thread
-  bool calledOffThread() const;            // a host call came on another thread
-  // Waits until `count` calls have been recorded.
   bool waitForCalls(size_t count, int timeoutMs = 5000) const;
 
  private:
-  HostOutcome record(const std::string& call);
-  void async(const std::string& call, HostCompletion done, const std::function<void()>& apply);
+  using Apply = std::function<void(ControlState&)>;
+  HostOutcome record(const std::string& call, const Apply& apply = {});
+  void async(const std::string& call, HostCompletion done, Apply apply);
 
   WindowThread& window_;
   mutable std::mutex mutex_;
@@ -92,8 +94,8 @@ class FakeHost : public ControlHost {
   HostOutcome outcome_;
   AsyncMode asyncMode_ = AsyncMode::Immediate;
   HostCompletion held_;
-  std::function<void()> heldApply_;
-  bool offThread_ = false;
+  Apply heldApply_;
+  mutable bool offThread_ = false;
 };
 
 // A state with every field set away from its default.
@@ -105,15 +107,12 @@ struct HttpReply : plombix::testing::RawResponse {
   QJsonObject json() const;
 };
 
-// A blocking TCP connection to 127.0.0.1:port (10 s receive time-out), -1 if refused.
-int Connect(int port);
-bool SendAll(int fd, const std::string& bytes);
-// Reads until the server closes; parses what came.
-HttpReply ReadReply(int fd);
 // One request with "Connection: close"; `headers` are whole header lines.
 HttpReply Http(int port, const std::string& method, const std::string& path, const std::string& body = {},
                const std::vector<std::string>& headers = {});
-HttpReply Raw(int port, const std::string& request);
+inline HttpReply Raw(int port, const std::string& request) {
+  return plombix::testing::RawExchange(port, request);
+}
 
 // A server of copy 1 on a free loopback port with a fake host on a window
 // thread, torn down after each test.

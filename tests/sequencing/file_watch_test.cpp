@@ -3,8 +3,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstdlib>
-#include <filesystem>
 #include <fstream>
 #include <map>
 
@@ -51,18 +49,14 @@ TEST(FileTimeFromUnix, CountsHundredNanosecondsSince1601) {
 }
 
 TEST(ToggleWatch, CaptionsAndMirrorsTheSwitch) {
-  FakeTimes times;
-  RecordingWatchHost host;
-  FileWatch watch(times, host);
-  uint8_t watchOn = 0;
-  watch.ToggleWatch(watchOn);
-  EXPECT_EQ(watchOn, 1);
-  watch.ToggleWatch(watchOn);
-  EXPECT_EQ(watchOn, 0);
-  watch.SetWatch(true);
-  EXPECT_EQ(host.calls,
-            (Calls{"button:Watching state 2", "button:Watch state 3", "button:Watching state 2"}));
-  EXPECT_TRUE(watch.on());
+  Watch w;  // toggled on
+  EXPECT_EQ(w.watchOn, 1);
+  w.watch.ToggleWatch(w.watchOn);
+  EXPECT_EQ(w.watchOn, 0);
+  EXPECT_FALSE(w.watch.on());
+  w.watch.SetWatch(true);
+  EXPECT_EQ(w.host.calls, (Calls{"button:Watch state 3", "button:Watching state 2"}));
+  EXPECT_TRUE(w.watch.on());
 }
 
 // Scripts on a watch switched on: 't' sets a path's time, 's' its size, 'g'
@@ -129,16 +123,12 @@ TEST(PollWatchedFile, ScriptsOfTouchesAndPolls) {
 
 // ---- Real files ---------------------------------------------------------------
 
-void SetMtime(const std::string& path, int64_t sec, long nsec) {
-  const struct timespec times[2] = {{0, UTIME_OMIT}, {static_cast<time_t>(sec), nsec}};
-  ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
-}
-
 TEST(StatFileTimeSource, ReadsTheExactModificationTimeAndSize) {
   testing::TempDir dir;
   const auto f = dir.file("a.png");
   std::ofstream(f) << "xyz";
-  SetMtime(f, 1700000000, 123456789);
+  const struct timespec times[2] = {{0, UTIME_OMIT}, {1700000000, 123456789}};  // access, modification
+  ASSERT_EQ(::utimensat(AT_FDCWD, f.c_str(), times, 0), 0);
   StatFileTimeSource source;
   const auto t = source.stamp(f);
   ASSERT_TRUE(t.has_value());

@@ -47,11 +47,7 @@ TEST(SplitNumberedName, EmptyPathChangesNothing) {
 
 TEST(SplitNumberedName, OverLongComponentEmptiesTheSplitInsteadOfCuttingIt) {
   const std::string longDir = "/" + std::string(260, 'd') + "/";  // 262 units
-  const struct {
-    const char* name;
-    std::string path;
-    bool accepted;
-  } rows[] = {
+  const struct { const char* name; std::string path; bool accepted; } rows[] = {
       {"file name of 260", "/x/" + std::string(259, 'f') + "1.png", true},
       {"file name of 261", "/x/" + std::string(260, 'f') + "1.png", false},
       {"directory of 262", longDir + "shot1.png", false},

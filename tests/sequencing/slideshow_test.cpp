@@ -33,7 +33,8 @@ struct Fixture {
 
 // Steps by hand and automatic advances over shot1..shot5 (or 3..5), each
 // row one call after the other on the same slideshow: every file is tried
-// in turn and the number stops on the bound even when its file fails.
+// in turn and the number stops on the bound even when its file fails; a
+// number that cannot move, the mode off or an unknown step does nothing.
 TEST(StepSequence, StepsSkipMissingFilesAndStopOnTheBounds) {
   const int kAdvance = -1;
   const struct {
@@ -60,6 +61,13 @@ TEST(StepSequence, StepsSkipMissingFilesAndStopOnTheBounds) {
         {kAdvance, 5, {"show:/s/shot4.jpg (fails)", "show:/s/shot5.jpg (fails)", "caption:S/Show 5"}}}},
       {"advance with start equal to end does nothing", 2, 4, 4, 4, {4}, "", {{kAdvance, 4, {}}}},
       {"advance with the mode off does nothing", 0, 1, 1, 5, {2}, "", {{kAdvance, 1, {}}}},
+      {"no step with the mode off", 0, 3, 1, 5, {1, 2, 3, 4, 5}, "",
+       {{StepNext, 3, {}}, {StepPrevious, 3, {}}, {StepLast, 3, {}}, {StepFirst, 3, {}}}},
+      {"next or last at the end", 1, 5, 1, 5, {1, 2, 3, 4, 5}, "", {{StepNext, 5, {}}, {StepLast, 5, {}}}},
+      {"previous or first at the start", 1, 1, 1, 5, {1, 2, 3, 4, 5}, "",
+       {{StepPrevious, 1, {}}, {StepFirst, 1, {}}}},
+      {"next beyond the end", 2, 9, 1, 5, {1, 2, 3, 4, 5}, "", {{StepNext, 9, {}}}},
+      {"unknown step codes", 1, 3, 1, 5, {1, 2, 3, 4, 5}, "", {{0, 3, {}}, {5, 3, {}}}},
   };
   for (const auto& row : rows) {
     Fixture f(row.mode, row.current, row.start, row.end, row.present);
@@ -74,44 +82,25 @@ TEST(StepSequence, StepsSkipMissingFilesAndStopOnTheBounds) {
   }
 }
 
-TEST(StepSequence, NothingHappensWhenTheNumberCannotMoveOrTheModeIsOff) {
-  const struct {
-    const char* name;
-    uint8_t mode, current;
-    int action;
-  } rows[] = {
-      {"mode 0 next", 0, 3, StepNext},      {"mode 0 previous", 0, 3, StepPrevious},
-      {"mode 0 last", 0, 3, StepLast},      {"mode 0 first", 0, 3, StepFirst},
-      {"next at end", 1, 5, StepNext},      {"last at end", 1, 5, StepLast},
-      {"previous at start", 1, 1, StepPrevious}, {"first at start", 1, 1, StepFirst},
-      {"next beyond end", 2, 9, StepNext},  {"unknown code 0", 1, 3, 0},
-      {"unknown code 5", 1, 3, 5},
-  };
-  for (const auto& row : rows) {
-    Fixture f(row.mode, row.current, 1, 5, {1, 2, 3, 4, 5});
-    f.show.StepSequence(row.action);
-    EXPECT_TRUE(f.host.calls.empty()) << row.name;
-    EXPECT_EQ(f.state.currentNumber, row.current) << row.name;
-  }
-}
-
-TEST(RefreshSlideshowButton, CaptionColourAndTimerByMode) {
-  const struct {
-    uint8_t mode;
-    bool resume;
-    Calls calls;
-  } rows[] = {
-      {0, false, {"button:SlideShow state 3", "timer:stop"}},
-      {1, false, {"button:S/Show 07 state 1"}},
-      {2, false, {"button:S/Show 07 state 2", "timer:5000"}},
-      {2, true, {"button:S/Show 07 state 2"}},  // resuming: the restore starts the timer
+// The button's caption, colour and timer by mode, and a new duration
+// restarting the timer only in automatic mode when not resuming.
+TEST(RefreshSlideshowButton, CaptionColourAndTimerByModeAlsoOnANewDuration) {
+  const struct { uint8_t mode; bool resume; Calls refresh, duration; } rows[] = {
+      {0, false, {"button:SlideShow state 3", "timer:stop"}, {}},
+      {1, false, {"button:S/Show 07 state 1"}, {}},
+      {2, false, {"button:S/Show 07 state 2", "timer:5000"}, {"timer:17000"}},
+      {2, true, {"button:S/Show 07 state 2"}, {}},  // resuming: the restore starts the timer
   };
   for (const auto& row : rows) {
     Fixture f(row.mode, 7, 1, 9, {});
     f.state.numberFormat = 1;
     f.resume = row.resume;
     f.show.RefreshSlideshowButton();
-    EXPECT_EQ(f.host.calls, row.calls) << int(row.mode) << " resume " << row.resume;
+    EXPECT_EQ(f.host.calls, row.refresh) << int(row.mode) << " resume " << row.resume;
+    f.host.calls.clear();
+    f.state.durationSecs = 17;
+    f.show.OnDurationChanged();
+    EXPECT_EQ(f.host.calls, row.duration) << int(row.mode) << " resume " << row.resume;
   }
 }
 
@@ -133,34 +122,55 @@ TEST(SlideshowButton, IgnoredWhileLockedThenCyclesOffByHandAutomaticOff) {
   EXPECT_EQ(f.state.mode, 0);
 }
 
-struct ControlsFixture : Fixture {
-  PathBuffer imagePath, slideshowPath;
-  ControlsFixture() : Fixture(0, 0, 0, 0, {}) {
-    EXPECT_TRUE(imagePath.assign("/s/dropped.png"));
-    EXPECT_TRUE(slideshowPath.assign("/old/slides.png"));
+// "Start number" and "End number" with the picture on air: each takes its
+// number (capped at 255) and captions it, "Start number" picks the width
+// from the digits and copies the dropped picture's path; then the other
+// end's file is checked and the label names the prefix or the fault. Calls
+// starting with "..." are the last ones made.
+TEST(StartAndEndNumber, TakeTheNumberCaptionItAndCheckTheOtherEndsFile) {
+  const struct {
+    const char* path;
+    bool start;  // else "End number"
+    uint8_t otherEnd;
+    std::set<std::string> loadable;
+    Calls calls;
+    uint8_t number, format;
+  } rows[] = {
+      {"/s/shot007.jpg", true, 12, {"/s/shot012.jpg"},
+       {"pushControls", "start:Start at:- 007", "probe:/s/shot012.jpg", "label:/s/shot"}, 7, 2},
+      {"/s/shot.jpg", true, 4, {}, {"...", "probe:/s/shot4.jpg (fails)", "label:Invalid seq end"}, 0, 0},
+      {"/s/shot.jpg", true, 4, {"/s/shot4.jpg"}, {"...", "label:/s/shot"}, 0, 0},
+      {"/s/shot1234.jpg", false, 3, {},
+       {"end:End at:- 255", "probe:/s/shot03.jpg (fails)", "label:Invalid seq start"}, 255, 1},
+  };
+  for (const auto& row : rows) {
+    Fixture f(0, 0, 0, 0, {});
+    PathBuffer imagePath, slideshowPath;
+    ASSERT_TRUE(imagePath.assign("/s/dropped.png"));
+    ASSERT_TRUE(slideshowPath.assign("/old/slides.png"));
+    f.state.numberFormat = row.start ? 0 : row.format;  // "End number" leaves it alone
+    (row.start ? f.state.endNumber : f.state.startNumber) = row.otherEnd;
+    f.host.loadable = row.loadable;
+    f.currentFileName = "/s/shown.png";
+    if (row.start) f.show.OnStartNumber(row.path, imagePath, slideshowPath);
+    else f.show.OnEndNumber(row.path);
+    EXPECT_EQ(row.start ? f.state.startNumber : f.state.endNumber, row.number) << row.path;
+    EXPECT_EQ(f.state.numberFormat, row.format) << row.path;
+    if (row.calls.front() == "...") {
+      ASSERT_GE(f.host.calls.size(), row.calls.size() - 1) << row.path;
+      EXPECT_EQ(Calls(f.host.calls.end() - long(row.calls.size() - 1), f.host.calls.end()),
+                Calls(row.calls.begin() + 1, row.calls.end())) << row.path;
+    } else {
+      EXPECT_EQ(f.host.calls, row.calls) << row.path;
+    }
+    EXPECT_EQ(f.state.sequenceValid, row.calls.back().find("Invalid") == std::string::npos) << row.path;
+    EXPECT_EQ(f.currentFileName, "/s/shown.png") << row.path;  // checking never changes the file on air
+    EXPECT_EQ(slideshowPath.toUtf8(), row.start ? "/s/dropped.png" : "/old/slides.png") << row.path;
   }
-};
-
-TEST(StartNumber, ThreeDigitsPickFormat001AndValidateTheEndFile) {
-  ControlsFixture f;
-  f.state.endNumber = 12;
-  f.host.loadable = {"/s/shot012.jpg"};
-  f.currentFileName = "/s/shown.png";
-  f.show.OnStartNumber("/s/shot007.jpg", f.imagePath, f.slideshowPath);
-  EXPECT_EQ(f.state.startNumber, 7);
-  EXPECT_EQ(f.state.numberFormat, 2);
-  EXPECT_EQ(f.host.calls, (Calls{"pushControls", "start:Start at:- 007", "probe:/s/shot012.jpg",
-                                 "label:/s/shot"}));
-  EXPECT_EQ(f.state.sequenceValid, 1);
-  EXPECT_EQ(f.currentFileName, "/s/shown.png");  // checking never changes the file on air
-  EXPECT_EQ(f.slideshowPath.toUtf8(), "/s/dropped.png");  // copied from imagePath
 }
 
 TEST(StartNumber, FormatPickRule) {
-  const struct {
-    const char* path;
-    uint8_t formatBefore, formatAfter, start;
-  } rows[] = {
+  const struct { const char* path; uint8_t formatBefore, formatAfter, start; } rows[] = {
       {"/s/shot7.jpg", 2, 0, 7},       // one digit: "1"
       {"/s/shot07.jpg", 0, 1, 7},      // two digits below 10: "01"
       {"/s/shot12.jpg", 2, 2, 12},     // two digits, 12 >= 10: stays
@@ -172,39 +182,13 @@ TEST(StartNumber, FormatPickRule) {
       {"/s/shot.jpg", 1, 1, 0},        // no number
   };
   for (const auto& row : rows) {
-    ControlsFixture f;
+    Fixture f(0, 0, 0, 0, {});
+    PathBuffer imagePath, slideshowPath;
     f.state.numberFormat = row.formatBefore;
-    f.show.OnStartNumber(row.path, f.imagePath, f.slideshowPath);
+    f.show.OnStartNumber(row.path, imagePath, slideshowPath);
     EXPECT_EQ(f.state.numberFormat, row.formatAfter) << row.path;
     EXPECT_EQ(f.state.startNumber, row.start) << row.path;
   }
-}
-
-TEST(StartNumber, NoTrailingNumberGivesStartZeroAndInvalidSeqEnd) {
-  ControlsFixture f;
-  f.state.endNumber = 4;
-  f.show.OnStartNumber("/s/shot.jpg", f.imagePath, f.slideshowPath);
-  EXPECT_EQ(f.state.startNumber, 0);
-  EXPECT_EQ(f.host.calls.back(), "label:Invalid seq end");
-  EXPECT_EQ(f.host.calls.end()[-2], "probe:/s/shot4.jpg (fails)");  // the end file under the prefix
-  // ...unless that end file decodes.
-  ControlsFixture g;
-  g.state.endNumber = 4;
-  g.host.loadable = {"/s/shot4.jpg"};
-  g.show.OnStartNumber("/s/shot.jpg", g.imagePath, g.slideshowPath);
-  EXPECT_EQ(g.host.calls.back(), "label:/s/shot");
-}
-
-TEST(EndNumber, CapsTheNumberCaptionsAndValidatesTheStartFileOnly) {
-  ControlsFixture f;
-  f.state.startNumber = 3;
-  f.state.numberFormat = 1;
-  f.show.OnEndNumber("/s/shot1234.jpg");
-  EXPECT_EQ(f.state.endNumber, 255);  // 1234 capped
-  EXPECT_EQ(f.state.numberFormat, 1);  // untouched
-  EXPECT_EQ(f.host.calls, (Calls{"end:End at:- 255", "probe:/s/shot03.jpg (fails)",
-                                 "label:Invalid seq start"}));
-  EXPECT_EQ(f.slideshowPath.toUtf8(), "/old/slides.png");  // untouched
 }
 
 TEST(NumberFormatRadio, RecaptionsTheNonZeroNumbersWithTheNewWidth) {
@@ -220,26 +204,9 @@ TEST(NumberFormatRadio, RecaptionsTheNonZeroNumbersWithTheNewWidth) {
   EXPECT_EQ(f.host.calls, (Calls{"start:Start at:- 03", "end:End at:- 09"}));
 }
 
-TEST(Duration, RestartsTheTimerOnlyInAutomaticModeWhenNotResuming) {
-  const struct {
-    uint8_t mode;
-    bool resume;
-    Calls calls;
-  } rows[] = {{2, false, {"timer:17000"}}, {2, true, {}}, {1, false, {}}, {0, false, {}}};
-  for (const auto& row : rows) {
-    Fixture f(row.mode, 1, 1, 5, {});
-    f.resume = row.resume;
-    f.state.durationSecs = 17;
-    f.show.OnDurationChanged();
-    EXPECT_EQ(f.host.calls, row.calls) << int(row.mode) << " " << row.resume;
-  }
-}
-
 TEST(SlideshowPeriodMs, IsDurationTimesAThousandNeverZero) {
-  EXPECT_EQ(SlideshowPeriodMs(2), 2000);
-  EXPECT_EQ(SlideshowPeriodMs(240), 240000);
-  EXPECT_EQ(SlideshowPeriodMs(0), 2000);
-  EXPECT_EQ(SlideshowPeriodMs(255), 240000);
+  for (const auto& [secs, ms] : {std::pair{2, 2000}, {240, 240000}, {0, 2000}, {255, 240000}})
+    EXPECT_EQ(SlideshowPeriodMs(uint8_t(secs)), ms) << secs;
 }
 
 TEST(ValidateSequence, ChecksStartThenEndAndLeavesTheCurrentFileAlone) {
@@ -258,10 +225,8 @@ TEST(ValidateSequence, ChecksStartThenEndAndLeavesTheCurrentFileAlone) {
 }
 
 TEST(StartUp, CaptionAfterLoadOnlyWithinStartAndEnd) {
-  const struct {
-    uint8_t mode, current;
-    bool captioned;
-  } rows[] = {{1, 3, true}, {2, 9, true}, {1, 2, false}, {1, 10, false}, {0, 5, false}};
+  const struct { uint8_t mode, current; bool captioned; } rows[] = {
+      {1, 3, true}, {2, 9, true}, {1, 2, false}, {1, 10, false}, {0, 5, false}};
   for (const auto& row : rows) {
     Fixture f(row.mode, row.current, 3, 9, {});
     f.show.CaptionAfterLoad();
@@ -281,7 +246,7 @@ TEST(StartUp, RestoredSequenceIsCheckedThroughTheStoredName) {
   EXPECT_EQ(none.host.calls, (Calls{"label:Invalid start or end"}));
 }
 
-TEST(StartUp, SavedAutomaticSlideshowResumesAtItsStartNumber) {
+TEST(StartUp, SavedAutomaticSlideshowResumesAtItsStartNumberOthersOnlyUnlock) {
   // As loaded: mode 2, start 3, end 9, current moved to 9, resume set.
   Fixture f(2, 9, 3, 9, {3, 4});
   f.resume = true;
@@ -295,13 +260,11 @@ TEST(StartUp, SavedAutomaticSlideshowResumesAtItsStartNumber) {
   f.host.calls.clear();
   f.show.AdvanceSlideshow();  // the timer's first tick
   EXPECT_EQ(f.host.calls, (Calls{"show:/s/shot4.jpg", "caption:S/Show 4"}));
-}
 
-TEST(StartUp, RestoreWithoutResumeOnlyUnlocks) {
-  Fixture f(1, 2, 1, 5, {});
-  EXPECT_FALSE(f.show.ResumeAfterRestore());
-  EXPECT_TRUE(f.host.calls.empty());
-  EXPECT_FALSE(f.show.slideshowLocked);
+  Fixture byHand(1, 2, 1, 5, {});
+  EXPECT_FALSE(byHand.show.ResumeAfterRestore());
+  EXPECT_TRUE(byHand.host.calls.empty());
+  EXPECT_FALSE(byHand.show.slideshowLocked);
 }
 
 }  // namespace
