@@ -1,12 +1,9 @@
 // plombix-monitor run as a program against senders of this test process.
-#include <spng.h>
 #include <stdlib.h>
 #include <sys/wait.h>
 
 #include <filesystem>
-#include <fstream>
 #include <future>
-#include <sstream>
 #include <thread>
 
 #include "monitor_args.h"
@@ -22,13 +19,6 @@ struct RunResult {
   std::string out, err;
 };
 
-std::string readAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
 class Monitor : public StandInTest {
  protected:
   // Runs plombix-monitor with `args` (shell words), forced onto the build's
@@ -42,8 +32,8 @@ class Monitor : public StandInTest {
     const int status = std::system(command.c_str());
     RunResult r;
     r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    r.out = readAll(folder_ + "/out");
-    r.err = readAll(folder_ + "/err");
+    r.out = ReadFile(folder_ + "/out");
+    r.err = ReadFile(folder_ + "/err");
     return r;
   }
 };
@@ -128,12 +118,8 @@ TEST_F(Monitor, SavesFramesAsPngAndReportsTally) {
   EXPECT_TRUE(sawProgram);
   EXPECT_EQ(r.out, "1: 64x36 BGRA 30000/1001 (29.97 fps) aspect 1.7778 -> " + out + "/frame-0001.png\n" +
                        "2: 64x36 BGRA 30000/1001 (29.97 fps) aspect 1.7778 -> " + out + "/frame-0002.png\n");
-  const std::string png = readAll(out + "/frame-0002.png");
-  spng_ctx* ctx = spng_ctx_new(0);
-  spng_set_png_buffer(ctx, png.data(), png.size());
-  std::vector<uint8_t> rgba(64 * 36 * 4);
-  ASSERT_EQ(spng_decode_image(ctx, rgba.data(), rgba.size(), SPNG_FMT_RGBA8, 0), 0);
-  spng_ctx_free(ctx);
+  const std::vector<uint8_t> rgba = DecodePng(ReadFile(out + "/frame-0002.png"));
+  ASSERT_EQ(rgba.size(), 64u * 36 * 4);
   const std::string bgra = t.packed();
   for (size_t i = 0; i < rgba.size(); i += 4) {
     ASSERT_EQ(rgba[i], uint8_t(bgra[i + 2])) << i;

@@ -7,7 +7,6 @@
 #include <sys/wait.h>
 
 #include <atomic>
-#include <fstream>
 #include <future>
 #include <optional>
 #include <sstream>
@@ -31,14 +30,10 @@ std::string Text(HeadlessChromium& browser, const char* expression, std::string*
 }
 
 // A frame of one colour (bytes blue, green, red, alpha).
-TestFrame solidFrame(int width, int height, NdiFourCC fourcc, uint8_t b, uint8_t g, uint8_t r) {
+TestFrame solidFrame(int width, int height, NdiFourCC fourcc, uint8_t b, uint8_t g, uint8_t r, uint8_t a = 255) {
   TestFrame t = MakeFrame(width, height, width * 4, fourcc, 0);
-  for (size_t i = 0; i < t.bytes.size(); i += 4) {
-    t.bytes[i] = b;
-    t.bytes[i + 1] = g;
-    t.bytes[i + 2] = r;
-    t.bytes[i + 3] = 255;
-  }
+  const uint8_t pixel[4] = {b, g, r, a};
+  for (size_t i = 0; i < t.bytes.size(); ++i) t.bytes[i] = pixel[i % 4];
   return t;
 }
 
@@ -53,11 +48,6 @@ constexpr const char* kPageState = R"((() => {
   return [c.width, c.height, pixel, document.body.dataset.state, text("format"),
           document.getElementById("frame").className, text("receivers")].join("|");
 })())";
-
-std::string programOnPath(const char* name) {
-  const std::string command = std::string("command -v ") + name + " >/dev/null 2>&1";
-  return std::system(command.c_str()) == 0 ? name : "";
-}
 
 }  // namespace
 
@@ -129,8 +119,7 @@ TEST_F(StandInClients, BrowserPageFollowsFormatChangesAndARestart) {
 TEST_F(StandInClients, BrowserBarePageIsThePictureAloneTransparentWhereTheFrameIs) {
   if (HeadlessChromium::Executable().empty()) GTEST_SKIP() << "chromium is not installed (CI installs it)";
   auto [s, port] = open("Bare source");
-  TestFrame frame = solidFrame(40, 20, NdiFourCC::BGRA, 0, 0, 255);
-  for (size_t i = 3; i < frame.bytes.size(); i += 4) frame.bytes[i] = 0;  // wholly transparent
+  const TestFrame frame = solidFrame(40, 20, NdiFourCC::BGRA, 0, 0, 255, 0);  // wholly transparent
   ndi().sendVideoAsyncV2(s, &frame.frame);
   HeadlessChromium browser;
   std::string error, shown;
@@ -152,8 +141,8 @@ TEST_F(StandInClients, BrowserBarePageIsThePictureAloneTransparentWhereTheFrameI
 }
 
 TEST_F(StandInClients, FfmpegReadsTheMjpegStream) {
-  const std::string ffmpeg = programOnPath("ffmpeg");
-  if (ffmpeg.empty()) GTEST_SKIP() << "ffmpeg is not installed (CI installs it)";
+  if (std::system("command -v ffmpeg >/dev/null 2>&1") != 0)
+    GTEST_SKIP() << "ffmpeg is not installed (CI installs it)";
   auto [s, port] = open("ffmpeg source");
   const TestFrame frame = MakeSmoothFrame(320, 180, 320 * 4, NdiFourCC::BGRA, 150);
   ndi().sendVideoAsyncV2(s, &frame.frame);
@@ -166,20 +155,17 @@ TEST_F(StandInClients, FfmpegReadsTheMjpegStream) {
     }
   });
   const std::string out = folder_ + "/frames.bgra";
-  const std::string command = "timeout 60 " + ffmpeg + " -nostdin -hide_banner -loglevel error" +
+  const std::string command = std::string("timeout 60 ffmpeg -nostdin -hide_banner -loglevel error") +
                               " -i http://127.0.0.1:" + std::to_string(port) + "/stream.mjpg" +
                               " -frames:v 3 -f rawvideo -pix_fmt bgra '" + out + "' >'" + folder_ +
                               "/ffmpeg.log' 2>&1";
   const int status = std::system(command.c_str());
   done = true;
   sender.get();
-  std::ifstream log(folder_ + "/ffmpeg.log");
-  const std::string logText((std::istreambuf_iterator<char>(log)), std::istreambuf_iterator<char>());
-  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << logText;
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << ReadFile(folder_ + "/ffmpeg.log");
   // Three whole frames, each the picture sent (within JPEG error; ffmpeg's
   // own colour conversion adds a level or two).
-  std::ifstream raw(out, std::ios::binary);
-  const std::string bytes((std::istreambuf_iterator<char>(raw)), std::istreambuf_iterator<char>());
+  const std::string bytes = ReadFile(out);
   ASSERT_EQ(bytes.size(), size_t(3) * 320 * 180 * 4);
   const std::string sent = frame.packed();
   double total = 0;
