@@ -183,11 +183,9 @@ TEST_F(StandInReceive, ALostSourceIsReportedAsAnError) {
   destroy(s);
   ndi().destroy();  // the source closes at once instead of lingering
   NDIlib_video_frame_v2_t v{};
-  int type = int(NdiFrameType::None);
   // Reported once the source has been unreachable for a few seconds.
   EXPECT_TRUE(Eventually([&] {
-    type = ndi().recvCaptureV2(r, &v, nullptr, nullptr, 200);
-    return type == int(NdiFrameType::Error);
+    return ndi().recvCaptureV2(r, &v, nullptr, nullptr, 200) == int(NdiFrameType::Error);
   }, 10000));
   ndi().recvDestroy(r);
   // A receiver for a name nobody publishes fails the same way.

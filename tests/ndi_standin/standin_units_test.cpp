@@ -35,12 +35,11 @@ void writeFile(const std::string& path, const std::string& text) {
 }  // namespace
 
 TEST(Discovery, EntriesParseOnlyWhenComplete) {
-  struct Row {
+  const struct {
     const char* label;
     std::string text;
     bool ok;
-  };
-  const Row rows[] = {
+  } rows[] = {
       {"complete", "name=A\nurl=http://127.0.0.1:5961/\npid=1\nstart=5\n", true},
       {"no start time", "name=A\nurl=http://127.0.0.1:5961/\npid=1\n", true},
       {"unknown keys ignored", "x=y\nname=A\nurl=http://h:1/\npid=1\n", true},
@@ -57,7 +56,7 @@ TEST(Discovery, EntriesParseOnlyWhenComplete) {
       {"control character in name", "name=A\tB\nurl=http://h:1/\npid=1\n", false},
       {"binary", std::string("\0\1\2\3", 4), false},
   };
-  for (const Row& row : rows) {
+  for (const auto& row : rows) {
     SourceEntry e;
     EXPECT_EQ(ParseSourceEntry(row.text, &e), row.ok) << row.label;
   }
@@ -112,13 +111,12 @@ TEST(Discovery, FileNamesAreSafeAndDistinct) {
 }
 
 TEST(HttpUrl, ParsesOnlyPlainHttpUrls) {
-  struct Row {
+  const struct {
     const char* url;
     bool ok;
     const char* host;
     int port;
-  };
-  const Row rows[] = {
+  } rows[] = {
       {"http://127.0.0.1:5961/", true, "127.0.0.1", 5961},
       {"http://example:80", true, "example", 80},
       {"http://host/", true, "host", 80},
@@ -131,7 +129,7 @@ TEST(HttpUrl, ParsesOnlyPlainHttpUrls) {
       {"http://[::1/", false, "", 0},
       {"", false, "", 0},
   };
-  for (const Row& row : rows) {
+  for (const auto& row : rows) {
     HttpUrl u;
     ASSERT_EQ(ParseHttpUrl(row.url, &u), row.ok) << row.url;
     if (!row.ok) continue;
