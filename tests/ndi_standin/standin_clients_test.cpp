@@ -30,7 +30,8 @@ std::string Text(HeadlessChromium& browser, const char* expression, std::string*
 }
 
 // A frame of one colour (bytes blue, green, red, alpha).
-TestFrame solidFrame(int width, int height, NdiFourCC fourcc, uint8_t b, uint8_t g, uint8_t r, uint8_t a = 255) {
+TestFrame solidFrame(int width, int height, NdiFourCC fourcc, uint8_t b, uint8_t g, uint8_t r,
+                     uint8_t a = 255) {
   TestFrame t = MakeFrame(width, height, width * 4, fourcc, 0);
   const uint8_t pixel[4] = {b, g, r, a};
   for (size_t i = 0; i < t.bytes.size(); ++i) t.bytes[i] = pixel[i % 4];

@@ -31,8 +31,8 @@ NDIlib_recv_instance_t connect(const plombix::NdiRuntime& ndi, const char* name,
 // Captures until a video frame arrives (or `timeoutMs` passes).
 bool captureVideo(const plombix::NdiRuntime& ndi, NDIlib_recv_instance_t r, NDIlib_video_frame_v2_t* v,
                   int timeoutMs = 5000) {
-  return Eventually([&] { return ndi.recvCaptureV2(r, v, nullptr, nullptr, 100) == int(NdiFrameType::Video); },
-                    timeoutMs);
+  const auto video = int(NdiFrameType::Video);
+  return Eventually([&] { return ndi.recvCaptureV2(r, v, nullptr, nullptr, 100) == video; }, timeoutMs);
 }
 
 std::string bytesOf(const NDIlib_video_frame_v2_t& v) {

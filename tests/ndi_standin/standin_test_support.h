@@ -14,6 +14,7 @@
 
 #include "ndi_runtime.h"
 #include "raw_http.h"
+#include "temp_dir.h"
 
 namespace standin_test {
 
@@ -108,7 +109,8 @@ class StandInTest : public ::testing::Test {
   int portOf(const std::string& name);
 
   const plombix::NdiRuntime& ndi() { return Runtime(); }
-  std::string folder_;
+  const plombix::testing::TempDir temp_;  // the runtime folder, removed after the test
+  const std::string folder_ = temp_.path();
 
  private:
   std::vector<NDIlib_send_instance_t> senders_;

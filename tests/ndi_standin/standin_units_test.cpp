@@ -190,7 +190,8 @@ TEST(PngEncode, RoundTripsThroughADecoder) {
     const std::vector<uint8_t> rgba = standin_test::DecodePng(png, &width, &colourType);
     ASSERT_EQ(rgba.size(), size_t(w) * h * 4);
     EXPECT_EQ(width, uint32_t(w));
-    EXPECT_EQ(colourType, alpha == PngAlpha::Keep ? SPNG_COLOR_TYPE_TRUECOLOR_ALPHA : SPNG_COLOR_TYPE_TRUECOLOR);
+    EXPECT_EQ(colourType,
+              alpha == PngAlpha::Keep ? SPNG_COLOR_TYPE_TRUECOLOR_ALPHA : SPNG_COLOR_TYPE_TRUECOLOR);
     for (int y = 0; y < h; ++y)
       for (int x = 0; x < w; ++x) {
         const uint8_t* in = &bgra[size_t(y) * stride + size_t(x) * 4];

@@ -156,10 +156,10 @@ bool HeadlessChromium::waitFor(const std::string& expression, int timeoutMs) {
 }
 
 bool HeadlessChromium::click(const std::string& selector) {
-  // The selector as a JSON string: the first element of a one-element array.
-  const std::string quoted =
-      QJsonDocument(QJsonArray{QString::fromStdString(selector)}).toJson(QJsonDocument::Compact).toStdString();
-  const auto v = evaluate("(() => { const e = document.querySelector(" + quoted +
+  // The selector quoted as JSON: the one element of an array.
+  const QJsonDocument quoted(QJsonArray{QString::fromStdString(selector)});
+  const auto v = evaluate("(() => { const e = document.querySelector(" +
+                          quoted.toJson(QJsonDocument::Compact).toStdString() +
                           "[0]); if (!e) return false; e.click(); return true; })()");
   return v && v->toBool();
 }
@@ -200,8 +200,8 @@ std::optional<QJsonObject> HeadlessChromium::command(const std::string& method, 
           QJsonDocument::fromJson(QByteArray::fromStdString(buffer_.substr(0, zero))).object();
       buffer_.erase(0, zero + 1);
       if (reply.value("id").toInt(-1) != id) continue;
-      if (reply.contains("error"))
-        return fail(method + ": " + reply.value("error").toObject().value("message").toString().toStdString());
+      const QString why = reply.value("error").toObject().value("message").toString();
+      if (reply.contains("error")) return fail(method + ": " + why.toStdString());
       return reply.value("result").toObject();
     }
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now()).count();
