@@ -183,11 +183,10 @@ TEST_F(Monitor, FollowsTheSourceThroughRecreationAndARestart) {
   std::this_thread::sleep_for(std::chrono::milliseconds(3500));
   s = create("Monitor phoenix");
   ASSERT_NE(s, nullptr);
-  const auto resend = std::async(std::launch::async, [&] {
-    // Like the player, which sends again while a receiver is connected.
-    while (monitor.wait_for(std::chrono::milliseconds(100)) != std::future_status::ready)
-      ndi().sendVideoAsyncV2(s, &frames[2].frame);
-  });
+  // Sent again and again, like the player while a receiver is connected; on
+  // this thread, the one that reads the monitor's future.
+  while (monitor.wait_for(std::chrono::milliseconds(100)) != std::future_status::ready)
+    ndi().sendVideoAsyncV2(s, &frames[2].frame);
   const RunResult r = monitor.get();
   EXPECT_EQ(r.exitCode, kExitOk) << r.err;
   EXPECT_EQ(r.out, "1: 16x9 BGRA 30000/1001 (29.97 fps) aspect 1.7778 -> " + out + "/frame-0001.png\n" +
