@@ -52,7 +52,7 @@ constexpr const char* kPageState = R"((() => {
 
 }  // namespace
 
-TEST_F(StandInClients, BrowserPageFollowsFormatChangesAndARestart) {
+TEST_F(StandInClients, BrowserPageFollowsFormatChangesAndARestartAndTheBarePageIsThePictureAlone) {
   if (HeadlessChromium::Executable().empty()) GTEST_SKIP() << "chromium is not installed (CI installs it)";
   const std::string name = "Browser source";
   auto [s, port] = open(name);
@@ -115,19 +115,12 @@ TEST_F(StandInClients, BrowserPageFollowsFormatChangesAndARestart) {
   // (The first look may still find it live, before it noticed the end.)
   if (!states.empty() && states.front() == "live") states.erase(states.begin());
   EXPECT_EQ(states, (std::vector<std::string>{"reconnecting", "live"}));
-}
 
-TEST_F(StandInClients, BrowserBarePageIsThePictureAloneTransparentWhereTheFrameIs) {
-  if (HeadlessChromium::Executable().empty()) GTEST_SKIP() << "chromium is not installed (CI installs it)";
-  auto [s, port] = open("Bare source");
-  const TestFrame frame = solidFrame(40, 20, NdiFourCC::BGRA, 0, 0, 255, 0);  // wholly transparent
-  ndi().sendVideoAsyncV2(s, &frame.frame);
-  HeadlessChromium browser;
-  std::string error, shown;
-  const std::string url = "http://127.0.0.1:" + std::to_string(port) + "/?bare=1";
-  ASSERT_TRUE(browser.start(&error) && browser.open(url, &error)) << error;
-  // The canvas holds the transparent frame; the page around it is
-  // transparent too, and nothing but the picture is shown.
+  // The bare page is the picture alone: its canvas holds a wholly transparent
+  // frame, the page around it is transparent too, and nothing else is shown.
+  const TestFrame clear = solidFrame(40, 20, NdiFourCC::BGRA, 0, 0, 255, 0);
+  ndi().sendVideoAsyncV2(s, &clear.frame);
+  ASSERT_TRUE(browser.open("http://127.0.0.1:" + std::to_string(port) + "/?bare=1", &error)) << error;
   constexpr const char* kBareState = R"((() => {
     const c = document.getElementById("picture");
     const pixel = c.width ? Array.from(c.getContext("2d").getImageData(20, 10, 1, 1).data).join(",") : "";
