@@ -74,49 +74,39 @@ class EnvGuard {
   std::vector<std::pair<const char*, std::optional<std::string>>> saved_;
 };
 
-TEST(RuntimeFolder, EnsurePrivateFolderCreatesOrRefuses) {
+TEST(RuntimeFolder, SpoiledFoldersAreRefusedAndTheSharedOneFallsBackToTheHomeFolder) {
+  // For each way a folder can be spoiled: EnsurePrivateFolder refuses it,
+  // and when it is the shared folder under /tmp, the private one under the
+  // home folder serves instead (made with its parents), with a notice that
+  // names it and why the shared one was not used.
   for (const Spoiler& s : kSpoilers) {
     SCOPED_TRACE(s.label);
     const testing::TempDir dir;
     const std::string path = dir.file("run");
-    if (!s.make(path, dir.file("elsewhere"))) continue;
-    const FolderResult r = EnsurePrivateFolder(path + "/");
+    RuntimeFolderPlaces places;
+    places.shared = dir.file("vora-plombix-1000");
+    places.home = dir.file("home/.local/state/vora-plombix");
+    if (!s.make(path, dir.file("elsewhere")) || !s.make(places.shared, dir.file("elsewhere2"))) continue;
+    const FolderResult ensured = EnsurePrivateFolder(path + "/");
+    const FolderResult resolved = ResolveRuntimeFolder(places);
+    ASSERT_TRUE(resolved.ok()) << resolved.error;
     if (*s.why == '\0') {
-      EXPECT_EQ(r.path, path);  // without the trailing slash
+      EXPECT_EQ(ensured.path, path);  // without the trailing slash
       EXPECT_TRUE(isPrivateFolder(path));
       EXPECT_TRUE(EnsurePrivateFolder(path).ok());  // existing and fine
+      EXPECT_EQ(resolved.path, places.shared);
+      EXPECT_EQ(resolved.notice, "");
     } else {
-      EXPECT_FALSE(r.ok());
-      EXPECT_EQ(r.error, "Cannot use the runtime folder '" + path + "': " + s.why);
+      EXPECT_FALSE(ensured.ok());
+      EXPECT_EQ(ensured.error, "Cannot use the runtime folder '" + path + "': " + s.why);
+      EXPECT_EQ(resolved.path, places.home);
+      EXPECT_TRUE(isPrivateFolder(places.home) && isPrivateFolder(dir.file("home/.local/state")));
+      EXPECT_EQ(resolved.notice,
+                "using the runtime folder '" + places.home + "' ('" + places.shared + "': " + s.why + ")");
     }
   }
   EXPECT_FALSE(EnsurePrivateFolder("").ok());
   EXPECT_FALSE(EnsurePrivateFolder("/nonexistent-parent/x/y").ok());
-}
-
-TEST(RuntimeFolder, SharedFolderTakenByOthersFallsBackToTheHomeFolder) {
-  // For each way the shared folder under /tmp can be spoiled, the private
-  // one under the home folder serves instead (made with its parents), and
-  // the notice names it and why the shared one was not used.
-  for (const Spoiler& s : kSpoilers) {
-    SCOPED_TRACE(s.label);
-    const testing::TempDir dir;
-    RuntimeFolderPlaces places;
-    places.shared = dir.file("vora-plombix-1000");
-    places.home = dir.file("home/.local/state/vora-plombix");
-    if (!s.make(places.shared, dir.file("elsewhere"))) continue;
-    const FolderResult r = ResolveRuntimeFolder(places);
-    ASSERT_TRUE(r.ok()) << r.error;
-    if (*s.why == '\0') {
-      EXPECT_EQ(r.path, places.shared);
-      EXPECT_EQ(r.notice, "");
-    } else {
-      EXPECT_EQ(r.path, places.home);
-      EXPECT_TRUE(isPrivateFolder(places.home) && isPrivateFolder(dir.file("home/.local/state")));
-      EXPECT_EQ(r.notice,
-                "using the runtime folder '" + places.home + "' ('" + places.shared + "': " + s.why + ")");
-    }
-  }
 }
 
 TEST(RuntimeFolder, OrderOfPlacesAndNothingUsable) {

@@ -21,14 +21,20 @@ void record(FakeNdiCall call) {
   state().calls.push_back(std::move(call));
 }
 
+// A value of the script, read under the lock.
+template <class T>
+T scripted(T FakeNdiState::*field) {
+  std::lock_guard<std::mutex> lock(state().mutex);
+  return state().*field;
+}
+
 }  // namespace
 
 FAKE_EXPORT FakeNdiState* plombix_fake_ndi_state() { return &state(); }
 
 FAKE_EXPORT bool NDIlib_initialize(void) {
   record({.function = "NDIlib_initialize"});
-  std::lock_guard<std::mutex> lock(state().mutex);
-  return state().initializeResult;
+  return scripted(&FakeNdiState::initializeResult);
 }
 
 FAKE_EXPORT void NDIlib_destroy(void) { record({.function = "NDIlib_destroy"}); }
@@ -46,12 +52,7 @@ FAKE_EXPORT NDIlib_send_instance_t NDIlib_send_create(const NDIlib_send_create_t
     c.clockVideo = settings->clock_video;
     c.clockAudio = settings->clock_audio;
   }
-  bool fail;
-  {
-    std::lock_guard<std::mutex> lock(state().mutex);
-    fail = state().sendCreateFails;
-  }
-  FakeSender* sender = fail ? nullptr : new FakeSender{0};
+  FakeSender* sender = scripted(&FakeNdiState::sendCreateFails) ? nullptr : new FakeSender{0};
   c.instance = sender;
   record(c);
   return reinterpret_cast<NDIlib_send_instance_t>(sender);
@@ -72,12 +73,7 @@ FAKE_EXPORT void NDIlib_send_send_video_async_v2(NDIlib_send_instance_t instance
     const int stride = frame->line_stride_in_bytes ? frame->line_stride_in_bytes : rowBytes;
     if (frame->p_data && frame->xres > 0 && frame->yres > 0) {
       c.pixelHash = FakeNdiHash(frame->p_data, rowBytes, frame->yres, stride);
-      bool keep;
-      {
-        std::lock_guard<std::mutex> lock(state().mutex);
-        keep = state().keepPixels;
-      }
-      if (keep) {
+      if (scripted(&FakeNdiState::keepPixels)) {
         c.pixels.resize(size_t(rowBytes) * size_t(frame->yres));
         for (int y = 0; y < frame->yres; ++y)
           std::memcpy(c.pixels.data() + size_t(y) * size_t(rowBytes),
@@ -104,8 +100,7 @@ FAKE_EXPORT bool NDIlib_send_get_tally(NDIlib_send_instance_t instance, NDIlib_t
 
 FAKE_EXPORT int NDIlib_send_get_no_connections(NDIlib_send_instance_t instance, uint32_t timeout_ms) {
   record({.function = "NDIlib_send_get_no_connections", .instance = instance, .timeoutMs = timeout_ms});
-  std::lock_guard<std::mutex> lock(state().mutex);
-  return state().connections;
+  return scripted(&FakeNdiState::connections);
 }
 
 FAKE_EXPORT void NDIlib_send_add_connection_metadata(NDIlib_send_instance_t instance,

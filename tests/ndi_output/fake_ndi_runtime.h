@@ -1,17 +1,11 @@
 // A recording fake of the NDI runtime for tests, built as a shared library
 // named like the vendor's (libndi.so.6) so that NdiRuntime picks it through
-// NDI_RUNTIME_DIR_V6 exactly as it would pick the real one.
-//
-// It records every call with everything passed (names, metadata text and
-// length, every frame field, a hash of the pixels) and answers as scripted
-// (initialize result, send_create failure, tally, connection count). Tests
-// reach its state through FakeNdi below, which finds the already loaded
-// library with dlopen(RTLD_NOLOAD) and the extra entry point
-// `plombix_fake_ndi_state`.
-//
-// CMake: the folder holding the fake is PLOMBIX_FAKE_NDI_DIR; a variant
-// lacking NDIlib_send_get_tally is in PLOMBIX_FAKE_NDI_MISSING_DIR (both
-// compile definitions of the tests that link `plombix_fake_ndi_control`).
+// NDI_RUNTIME_DIR_V6 exactly as it would pick the real one. It records every
+// call with everything passed and answers as scripted; tests reach its state
+// through FakeNdiAttach (dlopen(RTLD_NOLOAD) and the extra entry point
+// `plombix_fake_ndi_state`). Its folder is PLOMBIX_FAKE_NDI_DIR; a variant
+// lacking NDIlib_send_get_tally is in PLOMBIX_FAKE_NDI_MISSING_DIR (compile
+// definitions of the tests that link `plombix_fake_ndi_control`).
 #pragma once
 
 #include <dlfcn.h>

@@ -7,7 +7,6 @@
 #include <sys/wait.h>
 
 #include <atomic>
-#include <fstream>
 #include <future>
 #include <optional>
 #include <sstream>
@@ -31,14 +30,11 @@ std::string Text(HeadlessChromium& browser, const char* expression, std::string*
 }
 
 // A frame of one colour (bytes blue, green, red, alpha).
-TestFrame solidFrame(int width, int height, NdiFourCC fourcc, uint8_t b, uint8_t g, uint8_t r) {
+TestFrame solidFrame(int width, int height, NdiFourCC fourcc, uint8_t b, uint8_t g, uint8_t r,
+                     uint8_t a = 255) {
   TestFrame t = MakeFrame(width, height, width * 4, fourcc, 0);
-  for (size_t i = 0; i < t.bytes.size(); i += 4) {
-    t.bytes[i] = b;
-    t.bytes[i + 1] = g;
-    t.bytes[i + 2] = r;
-    t.bytes[i + 3] = 255;
-  }
+  const uint8_t pixel[4] = {b, g, r, a};
+  for (size_t i = 0; i < t.bytes.size(); ++i) t.bytes[i] = pixel[i % 4];
   return t;
 }
 
@@ -54,14 +50,9 @@ constexpr const char* kPageState = R"((() => {
           document.getElementById("frame").className, text("receivers")].join("|");
 })())";
 
-std::string programOnPath(const char* name) {
-  const std::string command = std::string("command -v ") + name + " >/dev/null 2>&1";
-  return std::system(command.c_str()) == 0 ? name : "";
-}
-
 }  // namespace
 
-TEST_F(StandInClients, BrowserPageFollowsFormatChangesAndARestart) {
+TEST_F(StandInClients, BrowserPageFollowsFormatChangesAndARestartAndTheBarePageIsThePictureAlone) {
   if (HeadlessChromium::Executable().empty()) GTEST_SKIP() << "chromium is not installed (CI installs it)";
   const std::string name = "Browser source";
   auto [s, port] = open(name);
@@ -124,20 +115,12 @@ TEST_F(StandInClients, BrowserPageFollowsFormatChangesAndARestart) {
   // (The first look may still find it live, before it noticed the end.)
   if (!states.empty() && states.front() == "live") states.erase(states.begin());
   EXPECT_EQ(states, (std::vector<std::string>{"reconnecting", "live"}));
-}
 
-TEST_F(StandInClients, BrowserBarePageIsThePictureAloneTransparentWhereTheFrameIs) {
-  if (HeadlessChromium::Executable().empty()) GTEST_SKIP() << "chromium is not installed (CI installs it)";
-  auto [s, port] = open("Bare source");
-  TestFrame frame = solidFrame(40, 20, NdiFourCC::BGRA, 0, 0, 255);
-  for (size_t i = 3; i < frame.bytes.size(); i += 4) frame.bytes[i] = 0;  // wholly transparent
-  ndi().sendVideoAsyncV2(s, &frame.frame);
-  HeadlessChromium browser;
-  std::string error, shown;
-  const std::string url = "http://127.0.0.1:" + std::to_string(port) + "/?bare=1";
-  ASSERT_TRUE(browser.start(&error) && browser.open(url, &error)) << error;
-  // The canvas holds the transparent frame; the page around it is
-  // transparent too, and nothing but the picture is shown.
+  // The bare page is the picture alone: its canvas holds a wholly transparent
+  // frame, the page around it is transparent too, and nothing else is shown.
+  const TestFrame clear = solidFrame(40, 20, NdiFourCC::BGRA, 0, 0, 255, 0);
+  ndi().sendVideoAsyncV2(s, &clear.frame);
+  ASSERT_TRUE(browser.open("http://127.0.0.1:" + std::to_string(port) + "/?bare=1", &error)) << error;
   constexpr const char* kBareState = R"((() => {
     const c = document.getElementById("picture");
     const pixel = c.width ? Array.from(c.getContext("2d").getImageData(20, 10, 1, 1).data).join(",") : "";
@@ -152,8 +135,8 @@ TEST_F(StandInClients, BrowserBarePageIsThePictureAloneTransparentWhereTheFrameI
 }
 
 TEST_F(StandInClients, FfmpegReadsTheMjpegStream) {
-  const std::string ffmpeg = programOnPath("ffmpeg");
-  if (ffmpeg.empty()) GTEST_SKIP() << "ffmpeg is not installed (CI installs it)";
+  if (std::system("command -v ffmpeg >/dev/null 2>&1") != 0)
+    GTEST_SKIP() << "ffmpeg is not installed (CI installs it)";
   auto [s, port] = open("ffmpeg source");
   const TestFrame frame = MakeSmoothFrame(320, 180, 320 * 4, NdiFourCC::BGRA, 150);
   ndi().sendVideoAsyncV2(s, &frame.frame);
@@ -166,20 +149,17 @@ TEST_F(StandInClients, FfmpegReadsTheMjpegStream) {
     }
   });
   const std::string out = folder_ + "/frames.bgra";
-  const std::string command = "timeout 60 " + ffmpeg + " -nostdin -hide_banner -loglevel error" +
+  const std::string command = std::string("timeout 60 ffmpeg -nostdin -hide_banner -loglevel error") +
                               " -i http://127.0.0.1:" + std::to_string(port) + "/stream.mjpg" +
                               " -frames:v 3 -f rawvideo -pix_fmt bgra '" + out + "' >'" + folder_ +
                               "/ffmpeg.log' 2>&1";
   const int status = std::system(command.c_str());
   done = true;
   sender.get();
-  std::ifstream log(folder_ + "/ffmpeg.log");
-  const std::string logText((std::istreambuf_iterator<char>(log)), std::istreambuf_iterator<char>());
-  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << logText;
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << ReadFile(folder_ + "/ffmpeg.log");
   // Three whole frames, each the picture sent (within JPEG error; ffmpeg's
   // own colour conversion adds a level or two).
-  std::ifstream raw(out, std::ios::binary);
-  const std::string bytes((std::istreambuf_iterator<char>(raw)), std::istreambuf_iterator<char>());
+  const std::string bytes = ReadFile(out);
   ASSERT_EQ(bytes.size(), size_t(3) * 320 * 180 * 4);
   const std::string sent = frame.packed();
   double total = 0;

@@ -4,14 +4,14 @@
 #include <netinet/in.h>
 #include <stdlib.h>
 #include <sys/socket.h>
-#include <sys/time.h>
 #include <unistd.h>
 
+#include <spng.h>
 #include <turbojpeg.h>
 
 #include <algorithm>
 #include <cstring>
-#include <filesystem>
+#include <fstream>
 #include <random>
 #include <thread>
 
@@ -50,8 +50,6 @@ std::string PostRequest(const std::string& path) {
 RawResponse RawGet(int port, const std::string& path) { return RawExchange(port, GetRequest(path)); }
 RawResponse RawPost(int port, const std::string& path) { return RawExchange(port, PostRequest(path)); }
 
-RawStream::~RawStream() { close(); }
-
 void RawStream::close() {
   if (fd_ >= 0) ::close(fd_);
   fd_ = -1;
@@ -60,28 +58,26 @@ void RawStream::close() {
 bool RawStream::fill() {
   char chunk[1 << 16];
   const ssize_t n = ::recv(fd_, chunk, sizeof chunk, 0);
-  if (n <= 0) return false;
-  buffer_.append(chunk, size_t(n));
-  return true;
+  if (n > 0) buffer_.append(chunk, size_t(n));
+  return n > 0;
 }
 
 bool RawStream::open(int port, const std::string& path) {
   fd_ = RawConnect(port);
-  if (fd_ < 0) return false;
-  if (!RawSendAll(fd_, "GET " + path + " HTTP/1.1\r\nHost: t\r\n\r\n")) return false;
+  if (fd_ < 0 || !RawSendAll(fd_, "GET " + path + " HTTP/1.1\r\nHost: t\r\n\r\n")) return false;
   size_t end;
   while ((end = buffer_.find("\r\n\r\n")) == std::string::npos)
     if (!fill()) return false;
   head_ = ParseResponse(buffer_.substr(0, end + 4));
   buffer_.erase(0, end + 4);
-  const std::string type = head_.headers["content-type"];
+  const std::string type = head_.header("content-type");
   const size_t b = type.find("boundary=");
   if (head_.status != 200 || b == std::string::npos) return false;
   boundary_ = type.substr(b + 9);
   return true;
 }
 
-bool RawStream::next(std::map<std::string, std::string>* headers, std::string* body) {
+bool RawStream::next() {
   // "--boundary\r\nheaders\r\n\r\n", after the CRLF ending the last part
   // and any blank lines the server sends to keep a quiet stream alive.
   size_t end;
@@ -90,16 +86,13 @@ bool RawStream::next(std::map<std::string, std::string>* headers, std::string* b
     if ((end = buffer_.find("\r\n\r\n")) != std::string::npos) break;
     if (!fill()) return false;
   }
-  std::string head = buffer_.substr(0, end + 4);
+  const std::string head = buffer_.substr(0, end + 4);
   buffer_.erase(0, end + 4);
   if (head.rfind("--" + boundary_ + "\r\n", 0) != 0) return false;
-  const RawResponse parsed =
-      ParseResponse("HTTP/1.1 200 OK\r\n" + head.substr(boundary_.size() + 4));
-  *headers = parsed.headers;
-  const size_t length = std::stoul(parsed.headers.at("content-length"));
-  while (buffer_.size() < length)
-    if (!fill()) return false;
-  *body = buffer_.substr(0, length);
+  part_ = ParseResponse("HTTP/1.1 200 OK\r\n" + head.substr(boundary_.size() + 4));
+  const size_t length = std::stoul(part_.headers.at("content-length"));
+  if (!readSome(length)) return false;
+  part_.body = buffer_.substr(0, length);
   buffer_.erase(0, length);
   return true;
 }
@@ -110,7 +103,14 @@ bool RawStream::readSome(size_t n) {
   return true;
 }
 
-bool PortIsFree(int port) {
+int StuckStreamReader(int port) {
+  const int fd = RawConnect(port);
+  const int small = 4096;
+  if (fd >= 0) ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+  return fd >= 0 && RawSendAll(fd, "GET /stream.bgra HTTP/1.1\r\nHost: t\r\n\r\n") ? fd : -1;
+}
+
+int ListenOn(int port) {
   const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   const int one = 1;
   ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
@@ -118,9 +118,20 @@ bool PortIsFree(int port) {
   a.sin_family = AF_INET;
   a.sin_port = htons(uint16_t(port));
   a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  const bool free = ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+  if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 && ::listen(fd, 1) == 0) return fd;
   ::close(fd);
-  return free;
+  return -1;
+}
+
+bool PortIsFree(int port) {
+  const int fd = ListenOn(port);
+  if (fd >= 0) ::close(fd);
+  return fd >= 0;
+}
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
 std::string TestFrame::packed() const {
@@ -139,19 +150,8 @@ TestFrame MakeFrame(int width, int height, int strideBytes, NdiFourCC fourcc, ui
   for (int y = 0; y < height; ++y)
     for (int x = 0; x < width * 4; ++x)
       t.bytes[size_t(y) * size_t(strideBytes) + size_t(x)] = uint8_t(random());
-  NDIlib_video_frame_v2_t& f = t.frame;
-  f.xres = width;
-  f.yres = height;
-  f.FourCC = fourcc;
-  f.frame_rate_N = 30000;
-  f.frame_rate_D = 1001;
-  f.picture_aspect_ratio = 16.0f / 9.0f;
-  f.frame_format_type = NdiFrameFormat::Progressive;
-  f.timecode = kNdiTimecodeSynthesize;
-  f.p_data = t.bytes.data();
-  f.line_stride_in_bytes = strideBytes;
-  f.p_metadata = nullptr;
-  f.timestamp = 0;
+  t.frame = {width, height, fourcc, 30000, 1001, 16.0f / 9.0f, NdiFrameFormat::Progressive,
+             kNdiTimecodeSynthesize, t.bytes.data(), {strideBytes}, nullptr, 0};
   return t;
 }
 
@@ -194,10 +194,24 @@ std::string JpegMismatch(const std::string& jpeg, const std::string& packedBgra,
   return "mean error " + std::to_string(mean) + ", worst " + std::to_string(worst);
 }
 
+std::vector<uint8_t> DecodePng(const std::string& png, uint32_t* width, int* colourType) {
+  spng_ctx* ctx = spng_ctx_new(0);
+  spng_set_png_buffer(ctx, png.data(), png.size());
+  size_t size = 0;
+  spng_ihdr ihdr{};
+  std::vector<uint8_t> rgba;
+  if (spng_decoded_image_size(ctx, SPNG_FMT_RGBA8, &size) == 0 && spng_get_ihdr(ctx, &ihdr) == 0) {
+    rgba.resize(size);
+    if (spng_decode_image(ctx, rgba.data(), size, SPNG_FMT_RGBA8, 0) != 0) rgba.clear();
+  }
+  spng_ctx_free(ctx);
+  if (width) *width = ihdr.width;
+  if (colourType) *colourType = ihdr.color_type;
+  return rgba;
+}
+
 void StandInTest::SetUp() {
-  char pattern[] = "/tmp/plombix-standin-test-XXXXXX";
-  ASSERT_NE(::mkdtemp(pattern), nullptr);
-  folder_ = pattern;
+  ASSERT_FALSE(folder_.empty());
   ::setenv("PLOMBIX_RUNTIME_DIR", folder_.c_str(), 1);
   ASSERT_TRUE(Runtime().loaded());
 }
@@ -207,8 +221,6 @@ void StandInTest::TearDown() {
   senders_.clear();
   ndi().destroy();  // closes the sources of this test still in their grace period
   ::unsetenv("PLOMBIX_RUNTIME_DIR");
-  std::error_code ignored;
-  std::filesystem::remove_all(folder_, ignored);
 }
 
 NDIlib_send_instance_t StandInTest::create(const std::string& name) {

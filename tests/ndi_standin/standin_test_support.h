@@ -1,20 +1,20 @@
 // Shared set-up of the stand-in runtime tests: a private runtime folder per
 // test, the runtime loaded through NdiRuntime from the build tree, a plain
 // socket HTTP client (written independently of the runtime's own), test
-// frames, and bounded polling.
+// frames, decoders, and bounded polling.
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <functional>
-#include <map>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "ndi_runtime.h"
 #include "raw_http.h"
+#include "temp_dir.h"
 
 namespace standin_test {
 
@@ -39,30 +39,37 @@ RawResponse RawPost(int port, const std::string& path);
 // A multipart stream read part by part.
 class RawStream {
  public:
-  ~RawStream();
+  ~RawStream() { close(); }
   bool open(int port, const std::string& path);
-  // Reads the next part; false on close, time-out or a malformed part.
-  bool next(std::map<std::string, std::string>* headers, std::string* body);
+  // Reads the next part into part(); false on close, time-out or a malformed part.
+  bool next();
   // Reads at most `n` bytes of the stream as they come.
   bool readSome(size_t n);
   void close();
-  int fd() const { return fd_; }
   const RawResponse& head() const { return head_; }
+  const RawResponse& part() const { return part_; }  // headers and body of the last part
 
  private:
   bool fill();
   int fd_ = -1;
-  std::string buffer_;
-  RawResponse head_;
-  std::string boundary_;
+  std::string buffer_, boundary_;
+  RawResponse head_, part_;
 };
 
-// True when 127.0.0.1:port can be bound (with SO_REUSEADDR, as a source
-// binds it): nothing listens there.
+// A stream request on a connection that reads nothing, with a small receive
+// buffer, so that the server's sends soon block; the socket, or -1.
+int StuckStreamReader(int port);
+
+// A socket listening on 127.0.0.1:port with SO_REUSEADDR (as a source binds
+// it), or -1 when something else listens there.
+int ListenOn(int port);
 bool PortIsFree(int port);
 
+std::string ReadFile(const std::string& path);
+
 // Test frame: `height` rows of `strideBytes`, pixel bytes from a fixed-seed
-// generator, padding bytes 0xEE.
+// generator, padding bytes 0xEE; 30000/1001, 16:9, progressive, synthesized
+// timecode.
 struct TestFrame {
   std::vector<uint8_t> bytes;
   NDIlib_video_frame_v2_t frame{};
@@ -79,6 +86,9 @@ TestFrame MakeSmoothFrame(int width, int height, int strideBytes, NdiFourCC four
 // quality 90 (mean error under 2 levels, no channel of a pixel off by more
 // than 16); else what is wrong.
 std::string JpegMismatch(const std::string& jpeg, const std::string& packedBgra, int width, int height);
+// Decodes `png` with libspng to RGBA8 rows; empty when it does not decode.
+// `*width` and `*colourType` from its header.
+std::vector<uint8_t> DecodePng(const std::string& png, uint32_t* width = nullptr, int* colourType = nullptr);
 
 // Per-test runtime folder and runtime, and helpers around senders. After
 // each test its senders are destroyed and the runtime too (NDIlib_destroy),
@@ -99,7 +109,8 @@ class StandInTest : public ::testing::Test {
   int portOf(const std::string& name);
 
   const plombix::NdiRuntime& ndi() { return Runtime(); }
-  std::string folder_;
+  const plombix::testing::TempDir temp_;  // the runtime folder, removed after the test
+  const std::string folder_ = temp_.path();
 
  private:
   std::vector<NDIlib_send_instance_t> senders_;

@@ -58,24 +58,19 @@ std::string HeadlessChromium::Executable() {
 HeadlessChromium::~HeadlessChromium() { stop(); }
 
 bool HeadlessChromium::start(std::string* error) {
+  const auto fail = [error](const std::string& why) {
+    *error = why;
+    return false;
+  };
   const std::string exe = Executable();
-  if (exe.empty()) {
-    *error = "no chromium found (set PLOMBIX_CHROMIUM or install chromium)";
-    return false;
-  }
+  if (exe.empty()) return fail("no chromium found (set PLOMBIX_CHROMIUM or install chromium)");
   std::string pattern = (std::filesystem::temp_directory_path() / "plombix-chromium-XXXXXX").string();
-  if (!::mkdtemp(pattern.data())) {
-    *error = "no temporary folder";
-    return false;
-  }
+  if (!::mkdtemp(pattern.data())) return fail("no temporary folder");
   profile_ = pattern;
   // A browser that dies must fail the next command, not end the tests.
   ::signal(SIGPIPE, SIG_IGN);
   int toPipe[2], fromPipe[2];
-  if (::pipe2(toPipe, O_CLOEXEC) != 0 || ::pipe2(fromPipe, O_CLOEXEC) != 0) {
-    *error = "pipe failed";
-    return false;
-  }
+  if (::pipe2(toPipe, O_CLOEXEC) != 0 || ::pipe2(fromPipe, O_CLOEXEC) != 0) return fail("pipe failed");
   const std::vector<std::string> args = {
       exe, "--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
       "--disable-background-networking", "--disable-component-update", "--disable-sync",
@@ -106,15 +101,10 @@ bool HeadlessChromium::start(std::string* error) {
   ::close(fromPipe[1]);
   toBrowser_ = toPipe[1];
   fromBrowser_ = fromPipe[0];
-  if (pid_ < 0) {
-    *error = "fork failed";
-    return false;
-  }
+  if (pid_ < 0) return fail("fork failed");
   // The browser is up when it answers.
-  if (!command("Browser.getVersion", {}, false, error, 30000)) {
-    *error = "chromium did not answer: " + *error + "\n" + log();
-    return false;
-  }
+  if (!command("Browser.getVersion", {}, false, error, 30000))
+    return fail("chromium did not answer: " + *error + "\n" + log());
   return true;
 }
 
@@ -130,12 +120,9 @@ bool HeadlessChromium::open(const std::string& url, std::string* error, int widt
                error))
     return false;
   const auto navigated = command("Page.navigate", {{"url", QString::fromStdString(url)}}, true, error);
-  if (!navigated) return false;
-  if (navigated->contains("errorText")) {
+  if (navigated && navigated->contains("errorText"))
     *error = "cannot open " + url + ": " + navigated->value("errorText").toString().toStdString();
-    return false;
-  }
-  return true;
+  return navigated && !navigated->contains("errorText");
 }
 
 std::optional<QJsonValue> HeadlessChromium::evaluate(const std::string& expression, std::string* error) {
@@ -169,12 +156,11 @@ bool HeadlessChromium::waitFor(const std::string& expression, int timeoutMs) {
 }
 
 bool HeadlessChromium::click(const std::string& selector) {
-  const QString quoted = QString::fromUtf8(QJsonDocument(QJsonArray{QString::fromStdString(selector)})
-                                               .toJson(QJsonDocument::Compact))
-                             .mid(1)
-                             .chopped(1);
-  const auto v = evaluate("(() => { const e = document.querySelector(" + quoted.toStdString() +
-                          "); if (!e) return false; e.click(); return true; })()");
+  // The selector quoted as JSON: the one element of an array.
+  const QJsonDocument quoted(QJsonArray{QString::fromStdString(selector)});
+  const auto v = evaluate("(() => { const e = document.querySelector(" +
+                          quoted.toJson(QJsonDocument::Compact).toStdString() +
+                          "[0]); if (!e) return false; e.click(); return true; })()");
   return v && v->toBool();
 }
 
@@ -183,12 +169,8 @@ bool HeadlessChromium::screenshot(const std::string& pngPath, std::string* error
   if (!shot) return false;
   const QByteArray png = QByteArray::fromBase64(shot->value("data").toString().toLatin1());
   std::ofstream out(pngPath, std::ios::binary | std::ios::trunc);
-  out.write(png.constData(), png.size());
-  if (!out) {
-    *error = "cannot write " + pngPath;
-    return false;
-  }
-  return true;
+  if (!out.write(png.constData(), png.size())) *error = "cannot write " + pngPath;
+  return bool(out);
 }
 
 std::string HeadlessChromium::log() const {
@@ -200,17 +182,16 @@ std::string HeadlessChromium::log() const {
 
 std::optional<QJsonObject> HeadlessChromium::command(const std::string& method, const QJsonObject& params,
                                                      bool inPage, std::string* error, int timeoutMs) {
-  if (pid_ < 0 || toBrowser_ < 0) {
-    *error = "the browser is not running";
+  const auto fail = [error](const std::string& why) {
+    *error = why;
     return std::nullopt;
-  }
+  };
+  if (pid_ < 0 || toBrowser_ < 0) return fail("the browser is not running");
   const int id = nextId_++;
   QJsonObject message{{"id", id}, {"method", QString::fromStdString(method)}, {"params", params}};
   if (inPage) message.insert("sessionId", QString::fromStdString(sessionId_));
-  if (!WriteAll(toBrowser_, QJsonDocument(message).toJson(QJsonDocument::Compact).toStdString() + '\0')) {
-    *error = "the browser went away";
-    return std::nullopt;
-  }
+  if (!WriteAll(toBrowser_, QJsonDocument(message).toJson(QJsonDocument::Compact).toStdString() + '\0'))
+    return fail("the browser went away");
   const auto end = Clock::now() + std::chrono::milliseconds(timeoutMs);
   for (;;) {
     // Answers and events come in order; events (no id) are not needed here.
@@ -219,26 +200,18 @@ std::optional<QJsonObject> HeadlessChromium::command(const std::string& method, 
           QJsonDocument::fromJson(QByteArray::fromStdString(buffer_.substr(0, zero))).object();
       buffer_.erase(0, zero + 1);
       if (reply.value("id").toInt(-1) != id) continue;
-      if (reply.contains("error")) {
-        *error = method + ": " + reply.value("error").toObject().value("message").toString().toStdString();
-        return std::nullopt;
-      }
+      const QString why = reply.value("error").toObject().value("message").toString();
+      if (reply.contains("error")) return fail(method + ": " + why.toStdString());
       return reply.value("result").toObject();
     }
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now()).count();
-    if (left <= 0) {
-      *error = method + ": no answer in time";
-      return std::nullopt;
-    }
+    if (left <= 0) return fail(method + ": no answer in time");
     pollfd p{fromBrowser_, POLLIN, 0};
     if (::poll(&p, 1, int(left)) <= 0) continue;
     char chunk[65536];
     const ssize_t n = ::read(fromBrowser_, chunk, sizeof chunk);
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      *error = method + ": the browser went away";
-      return std::nullopt;
-    }
+    if (n <= 0) return fail(method + ": the browser went away");
     buffer_.append(chunk, size_t(n));
   }
 }

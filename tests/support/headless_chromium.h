@@ -6,17 +6,9 @@
 // messages ended by a NUL byte, commands on the browser's fd 3, answers on
 // its fd 4): no network port, no extra package, nothing downloaded. One page
 // at a time: open() it, then evaluate() JavaScript in it, waitFor() a
-// condition, click() an element, screenshot() it.
-//
-//   HeadlessChromium browser;
-//   if (HeadlessChromium::Executable().empty()) GTEST_SKIP() << "no chromium";
-//   ASSERT_TRUE(browser.start(&error)) << error;
-//   ASSERT_TRUE(browser.open("http://127.0.0.1:5981/", &error)) << error;
-//   ASSERT_TRUE(browser.waitFor("document.body.dataset.ready === '1'", 10000));
-//   ASSERT_TRUE(browser.click("#next"));
-//
-// The browser runs in its own process group and is killed with it when the
-// object goes, and its profile folder is removed.
+// condition, click() an element, screenshot() it. The browser runs in its
+// own process group and is killed with it when the object goes, and its
+// profile folder is removed.
 #pragma once
 
 #include <sys/types.h>
