@@ -204,7 +204,7 @@ TEST_F(RemoteTest, OpenAndRecentPicturesGoThroughTheMenu) {
   EXPECT_EQ(dlg.core.onAirPath, first);
   // Kept in its own file for the next start, never in the settings file.
   RecentFiles kept(dir.path().toStdString() + "/recent.txt");
-  for (int i = 0; i < 200 && kept.entries().size() < 2; ++i) {
+  for (int i = 0; i < 1000 && kept.entries().size() < 2; ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
     (void)kept.load();
   }
