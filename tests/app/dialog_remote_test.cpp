@@ -204,11 +204,12 @@ TEST_F(RemoteTest, OpenAndRecentPicturesGoThroughTheMenu) {
   EXPECT_EQ(dlg.core.onAirPath, first);
   // Kept in its own file for the next start, never in the settings file.
   RecentFiles kept(dir.path().toStdString() + "/recent.txt");
-  for (int i = 0; i < 1000 && kept.entries().size() < 2; ++i) {
+  const std::vector<std::string> newestFirst{first, second};
+  for (int i = 0; i < 1000 && kept.entries() != newestFirst; ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
     (void)kept.load();
   }
-  EXPECT_EQ(kept.entries(), (std::vector<std::string>{first, second}));
+  EXPECT_EQ(kept.entries(), newestFirst);
 }
 
 // The command line's FILE goes on air after the start-up period in place of
