@@ -12,6 +12,12 @@ packages=(
   libjpeg62-turbo-dev                    # JPEG decoding of pictures (libjpeg-turbo): scaled, a band of rows at a time
   libturbojpeg0-dev                      # TurboJPEG: the stand-in's MJPEG streams, the benchmarks' reference decode
   libspng-dev                            # PNG decoding of pictures, fast PNG encoding of published frames
+  libdeflate-dev                         # PNG pixel data inflated in one call (about twice zlib's speed)
+  libheif-dev                            # HEIC/HEIF (phone photos) and AVIF pictures
+  libjxl-dev                             # JPEG XL pictures
+  qt6-svg-dev                            # SVG pictures, drawn at the size they are shown at
+  liblcms2-dev                           # LittleCMS: pictures with an ICC profile converted to sRGB
+  liblo-dev                              # OSC commands over UDP
   libgtest-dev libgmock-dev              # unit tests
   libbenchmark-dev                       # benchmarks
   dpkg-dev                               # the Debian package (cpack)
