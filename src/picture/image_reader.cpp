@@ -4,6 +4,8 @@
 #include <cstring>
 #include <new>
 
+#include "colour_manage.h"
+
 namespace plombix {
 namespace {
 
@@ -16,15 +18,41 @@ bool IsPng(const uint8_t* data, size_t size) {
   return size >= 8 && std::memcmp(data, kSignature, 8) == 0;
 }
 
+// ISO base media files (HEIF, AVIF, but also MP4 ...): a box "ftyp" first.
+bool IsIsoMedia(const uint8_t* data, size_t size) {
+  return size >= 12 && std::memcmp(data + 4, "ftyp", 4) == 0;
+}
+
+// JPEG XL: a bare codestream, or the container's signature box.
+bool IsJxl(const uint8_t* data, size_t size) {
+  static const uint8_t kContainer[12] = {0, 0, 0, 12, 'J', 'X', 'L', ' ', 0x0D, 0x0A, 0x87, 0x0A};
+  return (size >= 2 && data[0] == 0xFF && data[1] == 0x0A) ||
+         (size >= 12 && std::memcmp(data, kContainer, 12) == 0);
+}
+
+DecodeError OpenByContent(const uint8_t* data, size_t size, std::unique_ptr<ImageReader>* reader) {
+  if (IsJpeg(data, size)) return OpenJpegImage(data, size, reader);
+  if (IsPng(data, size)) return OpenPngImage(data, size, reader);
+  if (IsIsoMedia(data, size)) {
+    const DecodeError error = OpenHeifImage(data, size, reader);
+    if (error != DecodeError::NotAnImage) return error;
+  }
+  if (IsJxl(data, size)) return OpenJxlImage(data, size, reader);
+  const DecodeError error = OpenSvgImage(data, size, reader);
+  if (error != DecodeError::NotAnImage) return error;
+  return OpenQtImage(data, size, reader);
+}
+
 }  // namespace
 
 DecodeError OpenImage(const uint8_t* data, size_t size, std::unique_ptr<ImageReader>* reader) {
   reader->reset();
   if (!data || size == 0) return DecodeError::NotAnImage;
   try {
-    if (IsJpeg(data, size)) return OpenJpegImage(data, size, reader);
-    if (IsPng(data, size)) return OpenPngImage(data, size, reader);
-    return OpenQtImage(data, size, reader);
+    DecodeError error = OpenByContent(data, size, reader);
+    if (error == DecodeError::None) error = ManageColour(reader);
+    if (error != DecodeError::None) reader->reset();
+    return error;
   } catch (const std::bad_alloc&) {
     reader->reset();
     return DecodeError::OutOfMemory;

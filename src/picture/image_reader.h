@@ -9,8 +9,15 @@
 //         DCT); EXIF orientation from the APP1 block;
 //   PNG   libspng (png_reader.cpp): streamed row by row (interlaced files
 //         whole);
+//   HEIC, HEIF, AVIF  libheif (heif_reader.cpp): decoded whole; the
+//         container's rotation, mirroring and crop applied by libheif;
+//   JPEG XL  libjxl (jxl_reader.cpp): decoded whole; its orientation;
+//   SVG   Qt SVG (svg_reader.cpp): drawn at any size (ImageInfo::anySize);
 //   other Qt's image readers (qt_reader.cpp): decoded whole; orientation
 //         as the reader reports it (TIFF).
+// An animated file gives its first frame. A picture with an embedded colour
+// profile other than sRGB has its rows converted to sRGB as they come
+// (colour_manage.h).
 // Every decoder error or warning, and a file cut short anywhere (the JPEG
 // or PNG end marker missing, a checksum that does not match), is
 // DecodeError::Corrupt: a damaged picture is never delivered in part.
@@ -34,6 +41,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "decode_error.h"
 #include "orientation.h"
@@ -51,6 +60,13 @@ struct ImageInfo {
   // The rows of a picture without alpha (bitsPerPixel != 32) come with 255
   // in every fourth byte already; false when that byte may hold anything.
   bool opaqueRows = false;
+  // A drawing rather than pixels (SVG): width x height is its declared
+  // size, and StartAtSize draws it at any other.
+  bool anySize = false;
+  // The embedded ICC profile as stored (null: none), and the name of the
+  // profile the rows are converted from (empty: none, or sRGB: untouched).
+  std::shared_ptr<const std::vector<uint8_t>> iccProfile;
+  std::string colourProfile;
 };
 
 class ImageReader {
@@ -76,6 +92,20 @@ class ImageReader {
 
   // After the last row: checks that the rest of the file is intact.
   [[nodiscard]] virtual DecodeError Finish() = 0;
+
+  // Only when info().anySize, instead of Start: draws the picture at
+  // targetWidth x targetHeight and delivers only `window` of that (rows of
+  // window.width pixels, window.height of them).
+  [[nodiscard]] virtual DecodeError StartAtSize(int targetWidth, int targetHeight,
+                                                const TargetWindow& window) {
+    (void)targetWidth, (void)targetHeight, (void)window;
+    return DecodeError::BadSize;
+  }
+
+  // Before Start, for colour management: a CMYK picture then delivers its
+  // stored C, M, Y, K bytes (Adobe-inverted: 255 = no ink) in place of
+  // blue, green, red, alpha. False (and nothing changes) for any other.
+  virtual bool DeliverCmyk() { return false; }
 
   // When the reader holds the whole decoded picture (after Start), its
   // pixels, rows packed; ReadRows then only copies from it. Null for the
@@ -113,5 +143,11 @@ constexpr int ScaledSide(int side, int denominator) { return (side + denominator
                                        std::unique_ptr<ImageReader>* reader);
 [[nodiscard]] DecodeError OpenQtImage(const uint8_t* data, size_t size,
                                       std::unique_ptr<ImageReader>* reader);
+[[nodiscard]] DecodeError OpenHeifImage(const uint8_t* data, size_t size,
+                                        std::unique_ptr<ImageReader>* reader);
+[[nodiscard]] DecodeError OpenJxlImage(const uint8_t* data, size_t size,
+                                       std::unique_ptr<ImageReader>* reader);
+[[nodiscard]] DecodeError OpenSvgImage(const uint8_t* data, size_t size,
+                                       std::unique_ptr<ImageReader>* reader);
 
 }  // namespace plombix

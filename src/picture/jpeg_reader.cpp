@@ -20,8 +20,10 @@
 // K x Y / 255, truncating.
 #include <csetjmp>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <vector>
 
 #include <jerror.h>
 #include <jpeglib.h>
@@ -69,6 +71,7 @@ class JpegReader final : public ImageReader {
   DecodeError Start(int denominator, bool shrunkAfter) override;
   DecodeError ReadRows(uint8_t* const* rows, int count) override;
   DecodeError Finish() override;
+  bool DeliverCmyk() override { return cmyk_ && (rawCmyk_ = true); }
 
  private:
   DecodeError Failure() const;
@@ -77,6 +80,7 @@ class JpegReader final : public ImageReader {
   ErrorManager errors_{};
   bool created_ = false;
   bool cmyk_ = false;
+  bool rawCmyk_ = false;  // CMYK rows as stored, for colour management
 };
 
 DecodeError JpegReader::Failure() const {
@@ -102,6 +106,7 @@ DecodeError JpegReader::Open(const uint8_t* data, size_t size) {
   const bool read = Guarded(errors_, [&] {
     jpeg_mem_src(&cinfo_, data, static_cast<unsigned long>(size));
     jpeg_save_markers(&cinfo_, JPEG_APP0 + 1, 0xFFFF);
+    jpeg_save_markers(&cinfo_, JPEG_APP0 + 2, 0xFFFF);  // ICC profile chunks
     header = jpeg_read_header(&cinfo_, TRUE);
   });
   if (!read) return Failure();
@@ -136,6 +141,11 @@ DecodeError JpegReader::Open(const uint8_t* data, size_t size) {
     info_.orientation = ExifOrientation(m->data + kExifHeaderBytes, m->data_length - kExifHeaderBytes);
     break;
   }
+  JOCTET* icc = nullptr;
+  unsigned int iccBytes = 0;
+  if (Guarded(errors_, [&] { jpeg_read_icc_profile(&cinfo_, &icc, &iccBytes); }) && icc)
+    info_.iccProfile = std::make_shared<std::vector<uint8_t>>(icc, icc + iccBytes);
+  std::free(icc);
   return DecodeError::None;
 }
 
@@ -165,7 +175,7 @@ DecodeError JpegReader::ReadRows(uint8_t* const* rows, int count) {
     if (!Guarded(errors_, [&] { got = jpeg_read_scanlines(&cinfo_, at, JDIMENSION(count - done)); }))
       return Failure();
     if (got == 0) return DecodeError::Corrupt;  // cannot happen with a memory source
-    if (cmyk_) {
+    if (cmyk_ && !rawCmyk_) {
       for (JDIMENSION r = 0; r < got; ++r) {
         uint8_t* p = rows[done + int(r)];
         for (int x = 0; x < width_; ++x, p += 4) {

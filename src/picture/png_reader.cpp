@@ -15,6 +15,7 @@
 
 #include <cstring>
 #include <memory>
+#include <vector>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -126,6 +127,11 @@ DecodeError PngReader::Open(const uint8_t* data, size_t size) {
   }
   if (transparentColour && ihdr.color_type != SPNG_COLOR_TYPE_INDEXED)
     decodeFlags_ = SPNG_DECODE_TRNS;
+  spng_iccp iccp{};
+  if (spng_get_iccp(ctx_, &iccp) == 0 && iccp.profile && iccp.profile_len > 0) {
+    const auto* icc = reinterpret_cast<const uint8_t*>(iccp.profile);
+    info_.iccProfile = std::make_shared<std::vector<uint8_t>>(icc, icc + iccp.profile_len);
+  }
   return DecodeError::None;
 }
 

@@ -13,6 +13,9 @@
 //   6. the window mapped into the stored orientation, decoded and resampled
 //      at once (stream_decode.h), then turned into the shown orientation;
 //   7. opaque unless the depth is 32; the range table when asked for.
+// A drawing (SVG) is drawn at the target size in step 6 instead of being
+// decoded and resampled. Colour profiles are handled inside the reader
+// (colour_manage.h): the rows arrive in sRGB.
 #include "prepare.h"
 
 #include <algorithm>
@@ -64,6 +67,7 @@ DecodeError Prepare(const PrepareRequest& request, PreparedPicture& out) {
   out.sourceWidth = shownWidth;
   out.sourceHeight = shownHeight;
   out.sourceBitsPerPixel = info.bitsPerPixel;
+  out.colourProfile = info.colourProfile;
 
   TargetSize target =
       request.role == PictureRole::Shown
@@ -81,22 +85,29 @@ DecodeError Prepare(const PrepareRequest& request, PreparedPicture& out) {
       target.resample && info.scalable
           ? DecodeDenominator(info.width, info.height, storedTargetWidth, storedTargetHeight)
           : 1;
-  error = CheckDecodeCost(ScaledSide(info.width, denominator), ScaledSide(info.height, denominator),
-                          info.bytesPerPixel, info.fixedBytes);
-  if (error != DecodeError::None) return error;
-  if (stop()) return DecodeError::Cancelled;
-
   const TargetWindow shown =
       VisibleWindow(target.width, target.height, request.outputWidth, request.outputHeight);
   const TargetWindow stored = StoredWindow(info.orientation, target.width, target.height, shown);
+  // A drawing is drawn at the target size, only the window a frame shows;
+  // the resampler then only copies it.
+  const bool drawn = info.anySize;
+  error = drawn ? CheckDecodeCost(stored.width, stored.height, info.bytesPerPixel, info.fixedBytes)
+                : CheckDecodeCost(ScaledSide(info.width, denominator),
+                                  ScaledSide(info.height, denominator), info.bytesPerPixel,
+                                  info.fixedBytes);
+  if (error != DecodeError::None) return error;
+  if (stop()) return DecodeError::Cancelled;
+
   const bool shrunkAfter =
       ScaledSide(info.width, denominator) >= kFastShrink * storedTargetWidth &&
       ScaledSide(info.height, denominator) >= kFastShrink * storedTargetHeight;
-  error = reader->Start(denominator, shrunkAfter);
+  error = drawn ? reader->StartAtSize(storedTargetWidth, storedTargetHeight, stored)
+                : reader->Start(denominator, shrunkAfter);
   if (error != DecodeError::None) return error;
   Resampler resampler;
-  if (!resampler.Prepare(reader->width(), reader->height(), storedTargetWidth, storedTargetHeight,
-                         stored))
+  if (!(drawn ? resampler.Prepare(reader->width(), reader->height(), stored.width, stored.height)
+              : resampler.Prepare(reader->width(), reader->height(), storedTargetWidth,
+                                  storedTargetHeight, stored)))
     return DecodeError::OutOfMemory;
   const size_t bytes = size_t(shown.width) * size_t(shown.height) * 4;
   std::unique_ptr<uint8_t[]> pixels = AllocateArray<uint8_t>(bytes);
@@ -162,11 +173,15 @@ DecodeError ProbeImageFile(const std::string& path) {
     error = OpenImage(file.data.get(), file.size, &reader);
     if (error != DecodeError::None) return error;
     const ImageInfo& info = reader->info();
-    const int denominator = info.scalable ? 8 : 1;
-    error = CheckDecodeCost(ScaledSide(info.width, denominator), ScaledSide(info.height, denominator),
-                            info.bytesPerPixel, info.fixedBytes);
+    // A JPEG at 1/8, a drawing drawn at 1/8 of its size.
+    const int denominator = info.scalable || info.anySize ? 8 : 1;
+    const int width = ScaledSide(info.width, denominator);
+    const int height = ScaledSide(info.height, denominator);
+    error = CheckDecodeCost(width, height, info.bytesPerPixel, info.fixedBytes);
     // The rows are thrown away: the fastest decode that reads every byte.
-    if (error == DecodeError::None) error = reader->Start(denominator, true);
+    if (error == DecodeError::None)
+      error = info.anySize ? reader->StartAtSize(width, height, TargetWindow{0, 0, width, height})
+                           : reader->Start(denominator, true);
     if (error == DecodeError::None) error = DecodeAndDiscard(*reader);
     return error;
   } catch (const std::bad_alloc&) {

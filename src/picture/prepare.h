@@ -64,6 +64,9 @@ struct PreparedPicture {
   int sourceWidth = 0;
   int sourceHeight = 0;
   int sourceBitsPerPixel = 0;
+  // The name of the colour profile the file carried (empty: none); the
+  // pixels are in sRGB unless colour management is off.
+  std::string colourProfile;
   // The part of the scaled picture that is kept, in the pixel format (rows
   // packed): columns [windowLeft, windowLeft + width) and rows [windowTop,
   // windowTop + height) of a placeWidth x placeHeight picture, which is

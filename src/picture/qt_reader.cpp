@@ -12,6 +12,7 @@
 // the picture's orientation and applied by the caller, like a JPEG's.
 #include <QBuffer>
 #include <QByteArray>
+#include <QColorSpace>
 #include <QFile>
 #include <QImage>
 #include <QImageReader>
@@ -21,6 +22,7 @@
 #include <cstring>
 #include <new>
 #include <utility>
+#include <vector>
 
 #include "decode_budget.h"
 #include "decoder.h"
@@ -286,6 +288,9 @@ DecodeError QtReader::Open(const uint8_t* data, size_t size) {
 
   info_.width = image.width();
   info_.height = image.height();
+  const QByteArray icc = image.colorSpace().iccProfile();
+  if (!icc.isEmpty())
+    info_.iccProfile = std::make_shared<std::vector<uint8_t>>(icc.begin(), icc.end());
   Converted converted = Convert(std::move(image), facts);
   if (converted.error != DecodeError::None) return converted.error;
   info_.bitsPerPixel = converted.depth;
