@@ -17,6 +17,7 @@ packages=(
   libjxl-dev                             # JPEG XL pictures
   qt6-svg-dev                            # SVG pictures, drawn at the size they are shown at
   liblcms2-dev                           # LittleCMS: pictures with an ICC profile converted to sRGB
+  zlib1g-dev                             # SVGZ pictures inflated within a size limit
   liblo-dev                              # OSC commands over UDP
   libgtest-dev libgmock-dev              # unit tests
   libbenchmark-dev                       # benchmarks

@@ -91,7 +91,7 @@ control::ControlState ControlBridge::state() const {
   s.watch = w.watch.on();
   if (!core.onAirPath.empty())
     s.picture = control::PictureState{core.onAirPath, core.mainPicture.sourceWidth,
-                                      core.mainPicture.sourceHeight};
+                                      core.mainPicture.sourceHeight, core.onAirColourProfile};
   s.overlay = {w.config.overlayName, live.overlayOn != 0};
   const SlideshowState& show = live.slideshow;
   s.slideshow.mode = show.mode == 2   ? control::SlideshowMode::Auto

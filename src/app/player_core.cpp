@@ -1,6 +1,7 @@
 #include "player_core.h"
 
 #include <cstdio>
+#include <utility>
 
 #include "background.h"
 #include "compose.h"
@@ -240,6 +241,7 @@ PictureOutcome PlayerCore::applyShown(PictureJobResult& result, bool send, bool 
   outcome.index = result.shownIndex;
   const int loadedWidth = result.shown.sourceWidth;
   const int loadedHeight = result.shown.sourceHeight;
+  std::string colourProfile = result.shown.colourProfile;
   // A failed load still names the file it tried, as LoadFile does.
   if (!mainPicture.AdoptPrepared(std::move(result.shown))) {
     outcome.status = PartStatus::Failed;
@@ -250,6 +252,7 @@ PictureOutcome PlayerCore::applyShown(PictureJobResult& result, bool send, bool 
   }
   splashPending = false;
   onAirPath = outcome.path;
+  onAirColourProfile = std::move(colourProfile);
   shownWithBorders = borderUse ? 1 : 0;
   const ViewerConfig& live = config_.live;
   fadeStepsLeft = FadeStepCount(live.fadeOn, output.frameRateN, output.frameRateD);

@@ -190,6 +190,8 @@ class PlayerCore {
   // The file of the picture on air; empty while none of the operator's is
   // (the start-up picture, or after it left).
   std::string onAirPath;
+  // The name of the colour profile the file on air carried (empty: none).
+  std::string onAirColourProfile;
 
  private:
   using JobDone = std::function<void(PictureJobResult&)>;

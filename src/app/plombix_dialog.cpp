@@ -620,6 +620,7 @@ QString CNDIPlombixDlg::askForFile(const QString& caption) {
   QStringList patterns;
   for (const QByteArray& format : QImageReader::supportedImageFormats())
     patterns << QStringLiteral("*.") + QString::fromLatin1(format);
+  patterns << QStringLiteral("*.heic *.heif *.avif *.jxl *.svg *.svgz");
   const QString filter = QStringLiteral("Pictures (%1);;All files (*)").arg(patterns.join(' '));
   if (options_->chooseFile) return options_->chooseFile(this, caption, folder, filter);
   return QFileDialog::getOpenFileName(this, caption, folder, filter);

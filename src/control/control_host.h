@@ -48,6 +48,7 @@ struct PictureState {
   std::string path;  // the file on air
   int width = 0;     // its decoded size
   int height = 0;
+  std::string colourProfile;  // the colour profile its file carried; empty: none
 };
 
 struct OverlayState {

@@ -28,7 +28,10 @@ std::string StateJson(const ControlState& s) {
   if (s.picture)
     picture = QJsonObject{{"path", Text(s.picture->path)},
                           {"width", s.picture->width},
-                          {"height", s.picture->height}};
+                          {"height", s.picture->height},
+                          {"colourProfile", s.picture->colourProfile.empty()
+                                                ? QJsonValue(QJsonValue::Null)
+                                                : QJsonValue(Text(s.picture->colourProfile))}};
   QJsonObject slideshow{{"mode", Text(NameOf(s.slideshow.mode))},
                         {"start", s.slideshow.start},
                         {"end", s.slideshow.end},

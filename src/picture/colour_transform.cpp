@@ -30,10 +30,17 @@ Profile SrgbProfile() { return Profile(cmsCreate_sRGBProfile()); }
 
 bool ColoursOf(cmsHPROFILE profile, RowColours* colours) {
   switch (cmsGetColorSpace(profile)) {
-    case cmsSigRgbData: *colours = RowColours::Rgb; return true;
-    case cmsSigGrayData: *colours = RowColours::Grey; return true;
-    case cmsSigCmykData: *colours = RowColours::Cmyk; return true;
-    default: return false;
+    case cmsSigRgbData:
+      *colours = RowColours::Rgb;
+      return true;
+    case cmsSigGrayData:
+      *colours = RowColours::Grey;
+      return true;
+    case cmsSigCmykData:
+      *colours = RowColours::Cmyk;
+      return true;
+    default:
+      return false;
   }
 }
 
@@ -75,7 +82,8 @@ class GreyTable final : public ColourTransform {
   void Convert(uint8_t* pixels, size_t count) const override {
     // Only grey pixels: a colour picture wrongly tagged grey keeps its colours.
     for (size_t i = 0; i < count; ++i, pixels += 4)
-      if (pixels[0] == pixels[1] && pixels[1] == pixels[2]) std::memcpy(pixels, table[pixels[0]].data(), 3);
+      if (pixels[0] == pixels[1] && pixels[1] == pixels[2])
+        std::memcpy(pixels, table[pixels[0]].data(), 3);
   }
   std::array<std::array<uint8_t, 3>, 256> table{};  // blue, green, red for each level
 };
@@ -283,11 +291,24 @@ std::vector<uint8_t> IccFromCodePoints(int primaries, int transfer) {
   double parameters[5] = {2.4, 1 / 1.055, 0.055 / 1.055, 1 / 12.92, 0.04045};
   int type = 4;  // IEC 61966-2.1
   switch (transfer) {
-    case 1: case 2: case 6: case 13: case 14: case 15: break;
-    case 4: type = 1, parameters[0] = 2.2; break;
-    case 5: type = 1, parameters[0] = 2.8; break;
-    case 8: type = 1, parameters[0] = 1.0; break;
-    default: return {};
+    case 1:
+    case 2:
+    case 6:
+    case 13:
+    case 14:
+    case 15:
+      break;
+    case 4:
+      type = 1, parameters[0] = 2.2;
+      break;
+    case 5:
+      type = 1, parameters[0] = 2.8;
+      break;
+    case 8:
+      type = 1, parameters[0] = 1.0;
+      break;
+    default:
+      return {};
   }
   if (primaries == 1 && type == 4) return {};  // sRGB itself
 
@@ -295,8 +316,8 @@ std::vector<uint8_t> IccFromCodePoints(int primaries, int transfer) {
       cmsBuildParametricToneCurve(nullptr, type, parameters), cmsFreeToneCurve);
   if (!curve) return {};
   const cmsCIExyY white = {gamut->wx, gamut->wy, 1.0};
-  const cmsCIExyYTRIPLE rgb = {{gamut->rx, gamut->ry, 1.0}, {gamut->gx, gamut->gy, 1.0},
-                               {gamut->bx, gamut->by, 1.0}};
+  const cmsCIExyYTRIPLE rgb = {
+      {gamut->rx, gamut->ry, 1.0}, {gamut->gx, gamut->gy, 1.0}, {gamut->bx, gamut->by, 1.0}};
   cmsToneCurve* curves[3] = {curve.get(), curve.get(), curve.get()};
   const Profile profile(cmsCreateRGBProfile(&white, &rgb, curves));
   if (!profile) return {};

@@ -57,11 +57,11 @@ class ColourTransform {
 
 // What an embedded profile is.
 struct ProfileFacts {
-  bool readable = false;      // LittleCMS could parse it
+  bool readable = false;  // LittleCMS could parse it
   RowColours colours = RowColours::Rgb;
-  bool supported = false;     // RGB, grey or CMYK
-  bool sRgb = false;          // gives sRGB's colours to within half a level
-  std::string description;    // the profile's own name ("Display P3", ...)
+  bool supported = false;   // RGB, grey or CMYK
+  bool sRgb = false;        // gives sRGB's colours to within half a level
+  std::string description;  // the profile's own name ("Display P3", ...)
 };
 
 // Parses `icc` (`size` bytes) and says what it is.

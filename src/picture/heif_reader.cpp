@@ -62,10 +62,14 @@ struct NclxFree {
 
 DecodeError ErrorOf(const heif_error& error) {
   switch (error.code) {
-    case heif_error_Ok: return DecodeError::None;
-    case heif_error_Memory_allocation_error: return DecodeError::OutOfMemory;
-    case heif_error_Unsupported_filetype: return DecodeError::NotAnImage;
-    default: break;
+    case heif_error_Ok:
+      return DecodeError::None;
+    case heif_error_Memory_allocation_error:
+      return DecodeError::OutOfMemory;
+    case heif_error_Unsupported_filetype:
+      return DecodeError::NotAnImage;
+    default:
+      break;
   }
   if (error.subcode == heif_suberror_Security_limit_exceeded) return DecodeError::TooLarge;
   return DecodeError::Corrupt;
@@ -77,7 +81,9 @@ class HeifReader final : public ImageReader {
   DecodeError Open(const uint8_t* data, size_t size);
   DecodeError Start(int denominator, bool) override;
   DecodeError ReadRows(uint8_t* const* rows, int count) override;
-  DecodeError Finish() override { return next_ == height_ ? DecodeError::None : DecodeError::Corrupt; }
+  DecodeError Finish() override {
+    return next_ == height_ ? DecodeError::None : DecodeError::Corrupt;
+  }
 
  private:
   DecodeError Planes(CodecPlanes* planes) const;
@@ -97,7 +103,8 @@ DecodeError HeifReader::Open(const uint8_t* data, size_t size) {
   heif_context_set_max_decoding_threads(context_.get(), std::min(2, UsableCores()));
   DecodeError error =
       ErrorOf(heif_context_read_from_memory_without_copy(context_.get(), data, size, nullptr));
-  if (error != DecodeError::None) return error == DecodeError::Corrupt ? DecodeError::Corrupt : error;
+  if (error != DecodeError::None)
+    return error == DecodeError::Corrupt ? DecodeError::Corrupt : error;
   heif_image_handle* handle = nullptr;
   error = ErrorOf(heif_context_get_primary_image_handle(context_.get(), &handle));
   if (error != DecodeError::None) return error;
@@ -129,8 +136,8 @@ DecodeError HeifReader::Open(const uint8_t* data, size_t size) {
     heif_color_profile_nclx* nclx = nullptr;
     if (heif_image_handle_get_nclx_color_profile(handle, &nclx).code == heif_error_Ok && nclx) {
       const std::unique_ptr<heif_color_profile_nclx, NclxFree> owned(nclx);
-      std::vector<uint8_t> icc = IccFromCodePoints(int(nclx->color_primaries),
-                                                   int(nclx->transfer_characteristics));
+      std::vector<uint8_t> icc =
+          IccFromCodePoints(int(nclx->color_primaries), int(nclx->transfer_characteristics));
       if (!icc.empty()) info_.iccProfile = std::make_shared<std::vector<uint8_t>>(std::move(icc));
     }
   }
@@ -144,8 +151,8 @@ DecodeError HeifReader::Start(int denominator, bool) {
   options->ignore_transformations = 0;
   if (options->version >= 3) options->strict_decoding = 1;
   heif_image* image = nullptr;
-  const DecodeError error = ErrorOf(heif_decode_image(handle_.get(), &image, heif_colorspace_undefined,
-                                                      heif_chroma_undefined, options.get()));
+  const DecodeError error = ErrorOf(heif_decode_image(
+      handle_.get(), &image, heif_colorspace_undefined, heif_chroma_undefined, options.get()));
   image_.reset(image);
   if (error != DecodeError::None) return error;
   if (!image_ || heif_image_get_decoding_warnings(image_.get(), 0, nullptr, 0) > 0)
@@ -167,8 +174,10 @@ DecodeError HeifReader::Planes(CodecPlanes* planes) const {
     int stride = 0;
     const uint8_t* data = heif_image_get_plane_readonly(image, channel, &stride);
     if (!data || stride <= 0 ||
-        heif_image_get_width(image, channel) < ((info_.width + (1 << widthShift) - 1) >> widthShift) ||
-        heif_image_get_height(image, channel) < ((info_.height + (1 << heightShift) - 1) >> heightShift))
+        heif_image_get_width(image, channel) <
+            ((info_.width + (1 << widthShift) - 1) >> widthShift) ||
+        heif_image_get_height(image, channel) <
+            ((info_.height + (1 << heightShift) - 1) >> heightShift))
       return false;
     if (index >= 0) {
       planes->plane[index] = data;
@@ -182,9 +191,8 @@ DecodeError HeifReader::Planes(CodecPlanes* planes) const {
 
   const heif_colorspace space = heif_image_get_colorspace(image);
   const heif_chroma chroma = heif_image_get_chroma_format(image);
-  const int bits = heif_image_get_bits_per_pixel_range(image, space == heif_colorspace_RGB
-                                                                  ? heif_channel_R
-                                                                  : heif_channel_Y);
+  const int bits = heif_image_get_bits_per_pixel_range(
+      image, space == heif_colorspace_RGB ? heif_channel_R : heif_channel_Y);
   if (bits < 8 || bits > 16) return DecodeError::Corrupt;
   planes->bits = bits;
   if (space == heif_colorspace_monochrome) {

@@ -114,8 +114,8 @@ DecodeError JxlReader::Open(const uint8_t* data, size_t size) {
   info_.width = int(basic.xsize);
   info_.height = int(basic.ysize);
   const int orientation = int(basic.orientation);
-  info_.orientation = orientation >= 1 && orientation <= 8 ? Orientation(orientation)
-                                                           : Orientation::Normal;
+  info_.orientation =
+      orientation >= 1 && orientation <= 8 ? Orientation(orientation) : Orientation::Normal;
   info_.bitsPerPixel = basic.alpha_bits > 0 || basic.bits_per_sample > 8 ? 32
                        : basic.num_color_channels == 1                   ? 8
                                                                          : 24;

@@ -7,19 +7,19 @@
 // at its declared size. Straight alpha; transparent where nothing is drawn.
 // An animated drawing is drawn as it is at its start.
 //
-// Limits: the text (after decompression) at most kSvgTextBytes; the
+// Only what the file holds is drawn: images it names by path or URL are
+// left out. Limits: the text (after decompression) at most kSvgTextBytes; the
 // document Qt builds from it is counted at kDocumentBytesPerTextByte times
 // the text against the decode budget, beside the drawing's pixels. A file
 // that is not well-formed XML to its end (cut short) is DecodeError::Corrupt.
+#include <zlib.h>
+
 #include <QByteArray>
 #include <QImage>
 #include <QPainter>
 #include <QRectF>
 #include <QSvgRenderer>
 #include <QXmlStreamReader>
-
-#include <zlib.h>
-
 #include <algorithm>
 #include <cstring>
 #include <memory>
@@ -91,12 +91,33 @@ DecodeError Gunzip(const uint8_t* data, size_t size, QByteArray* out) {
   return result;
 }
 
-// Whether the text is well-formed XML to its end: Qt SVG draws what it
-// could parse of a document cut short, which must not reach the output.
-bool WellFormed(const QByteArray& text) {
-  QXmlStreamReader xml(text);
-  while (!xml.atEnd()) xml.readNext();
-  return !xml.hasError();
+// Whether the text is well-formed XML to its end (Qt SVG draws what it
+// could parse of a document cut short, which must not reach the output),
+// with its external images blanked: Qt SVG would draw an <image> from any
+// file its href names, reaching into the file system and waiting on a pipe
+// for ever. A picture drawn for broadcast keeps to itself, as browsers
+// keep an SVG shown as an image: only images embedded as data: URLs are
+// drawn. An external reference written so that it cannot be blanked (with
+// character references) refuses the file.
+bool WellFormedAndSelfContained(QByteArray* text) {
+  for (int pass = 0; pass < 2; ++pass) {
+    QXmlStreamReader xml(*text);
+    QList<QByteArray> external;
+    while (!xml.atEnd()) {
+      if (xml.readNext() != QXmlStreamReader::StartElement || xml.name() != u"image") continue;
+      for (const QXmlStreamAttribute& attribute : xml.attributes())
+        if (attribute.name() == u"href" && !attribute.value().trimmed().isEmpty() &&
+            !attribute.value().trimmed().startsWith(u"data:"))
+          external << attribute.value().toUtf8();
+    }
+    if (xml.hasError()) return false;
+    if (external.isEmpty()) return true;
+    if (pass == 1) return false;
+    for (const QByteArray& reference : external)
+      for (const char quote : {'"', '\''})
+        text->replace(quote + reference + quote, QByteArray(2, quote));
+  }
+  return false;
 }
 
 class SvgReader final : public ImageReader {
@@ -127,7 +148,7 @@ DecodeError SvgReader::Open(const uint8_t* data, size_t size) {
     if (size > kSvgTextBytes) return DecodeError::TooLarge;
     text_ = QByteArray(reinterpret_cast<const char*>(data), qsizetype(size));
   }
-  if (!WellFormed(text_)) return DecodeError::Corrupt;
+  if (!WellFormedAndSelfContained(&text_)) return DecodeError::Corrupt;
   QSvgRenderer renderer;
   renderer.setFramesPerSecond(0);  // no animation timer: the start is drawn
   if (!renderer.load(text_)) return DecodeError::Corrupt;
@@ -144,9 +165,9 @@ DecodeError SvgReader::Open(const uint8_t* data, size_t size) {
 }
 
 DecodeError SvgReader::StartAtSize(int targetWidth, int targetHeight, const TargetWindow& window) {
-  if (pixels_ || targetWidth <= 0 || targetHeight <= 0 || window.width <= 0 ||
-      window.height <= 0 || window.x < 0 || window.y < 0 ||
-      window.x + window.width > targetWidth || window.y + window.height > targetHeight)
+  if (pixels_ || targetWidth <= 0 || targetHeight <= 0 || window.width <= 0 || window.height <= 0 ||
+      window.x < 0 || window.y < 0 || window.x + window.width > targetWidth ||
+      window.y + window.height > targetHeight)
     return DecodeError::BadSize;
   QSvgRenderer renderer;
   renderer.setFramesPerSecond(0);
@@ -154,8 +175,8 @@ DecodeError SvgReader::StartAtSize(int targetWidth, int targetHeight, const Targ
   renderer.setAspectRatioMode(Qt::IgnoreAspectRatio);
   renderer.setCurrentFrame(0);
 
-  auto image = std::make_shared<QImage>(window.width, window.height,
-                                        QImage::Format_ARGB32_Premultiplied);
+  auto image =
+      std::make_shared<QImage>(window.width, window.height, QImage::Format_ARGB32_Premultiplied);
   if (image->isNull()) return DecodeError::OutOfMemory;
   image->fill(Qt::transparent);
   {

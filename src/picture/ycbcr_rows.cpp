@@ -15,12 +15,17 @@ struct LumaWeights {
 // Kr, Kb of ISO/IEC 23091-2 MatrixCoefficients.
 LumaWeights WeightsOf(int matrix) {
   switch (matrix) {
-    case 1: return {0.2126, 0.0722};   // BT.709
-    case 4: return {0.30, 0.11};       // FCC
-    case 7: return {0.212, 0.087};     // SMPTE 240M
+    case 1:
+      return {0.2126, 0.0722};  // BT.709
+    case 4:
+      return {0.30, 0.11};  // FCC
+    case 7:
+      return {0.212, 0.087};  // SMPTE 240M
     case 9:
-    case 10: return {0.2627, 0.0593};  // BT.2020
-    default: return {0.299, 0.114};    // 5, 6: BT.601; unspecified and unknown likewise
+    case 10:
+      return {0.2627, 0.0593};  // BT.2020
+    default:
+      return {0.299, 0.114};  // 5, 6: BT.601; unspecified and unknown likewise
   }
 }
 
@@ -55,8 +60,10 @@ CodecRowConverter::CodecRowConverter(const CodecPlanes& planes) : planes_(planes
 }
 
 void CodecRowConverter::ConvertRow(int y, int width, uint8_t* out) const {
-  if (planes_.bits > 8) Convert<uint16_t>(y, width, out);
-  else Convert<uint8_t>(y, width, out);
+  if (planes_.bits > 8)
+    Convert<uint16_t>(y, width, out);
+  else
+    Convert<uint8_t>(y, width, out);
 }
 
 template <typename Sample>
@@ -75,8 +82,10 @@ void CodecRowConverter::Convert(int y, int width, uint8_t* out) const {
       const int64_t first = At<Sample>(p.plane[1], p.stride[1], cx, cy);
       const int64_t second = At<Sample>(p.plane[2], p.stride[2], cx, cy);
       const bool rgb = p.layout == CodecPlanes::Layout::Rgb;
-      const int64_t r = rgb ? (At<Sample>(p.plane[0], p.stride[0], x, y) - yOffset_) : (second - yOffset_);
-      const int64_t g = rgb ? (first - yOffset_) : (At<Sample>(p.plane[0], p.stride[0], x, y) - yOffset_);
+      const int64_t r =
+          rgb ? (At<Sample>(p.plane[0], p.stride[0], x, y) - yOffset_) : (second - yOffset_);
+      const int64_t g =
+          rgb ? (first - yOffset_) : (At<Sample>(p.plane[0], p.stride[0], x, y) - yOffset_);
       const int64_t b = rgb ? (second - yOffset_) : (first - yOffset_);
       out[0] = Level(b * yScale_);
       out[1] = Level(g * yScale_);

@@ -36,8 +36,8 @@ struct CodecPlanes {
   size_t stride[3] = {0, 0, 0};
   const uint8_t* alpha = nullptr;  // null: opaque
   size_t alphaStride = 0;
-  int bits = 8;       // of the colour planes, 8..16
-  int alphaBits = 8;  // of the alpha plane, 8..16
+  int bits = 8;          // of the colour planes, 8..16
+  int alphaBits = 8;     // of the alpha plane, 8..16
   int chromaShiftX = 0;  // 4:2:0 and 4:2:2: 1
   int chromaShiftY = 0;  // 4:2:0: 1
   int matrix = 6;        // MatrixCoefficients (Y'CbCr only)

@@ -59,6 +59,7 @@ TEST_F(ControlApi, StateReportsEveryFieldByItsApiName) {
       {"background", "grad1"}, {"colours.0", "#203080"}, {"colours.1", "#000000"},
       {"scaling", "contain"}, {"range", "full"}, {"transition", "cut"}, {"watch", "false"},
       {"picture.path", "/pictures/slide003.png"}, {"picture.width", "1920"}, {"picture.height", "1080"},
+      {"picture.colourProfile", "Display P3"},
       {"overlay.path", "/pictures/logo.png"}, {"overlay.use", "false"},
       {"slideshow.mode", "manual"}, {"slideshow.start", "1"}, {"slideshow.end", "12"},
       {"slideshow.current", "3"}, {"slideshow.format", "001"}, {"slideshow.duration", "5"},

@@ -49,7 +49,7 @@ ControlState SampleState() {
   return {.instance = 1, .source = "Vora Plombix 1", .output = {1280, 720, 30000, 1200, true},
           .background = Background::Grad1, .colours = {0x203080, 0x000000}, .scaling = Scaling::Contain,
           .range = Range::Full, .transition = Transition::Cut, .watch = false,
-          .picture = PictureState{"/pictures/slide003.png", 1920, 1080},
+          .picture = PictureState{"/pictures/slide003.png", 1920, 1080, "Display P3"},
           .overlay = {"/pictures/logo.png", false}, .slideshow = {SlideshowMode::Manual, 1, 12, 3, 2, 5},
           .receivers = 2, .tally = Tally::Program, .busy = false};
 }
