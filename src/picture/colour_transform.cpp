@@ -8,6 +8,8 @@
 #include <cstring>
 #include <new>
 
+#include "matrix_shaper.h"
+
 namespace plombix {
 namespace {
 
@@ -88,36 +90,17 @@ class GreyTable final : public ColourTransform {
   std::array<std::array<uint8_t, 3>, 256> table{};  // blue, green, red for each level
 };
 
-// --- The fast path for matrix-shaper RGB profiles ---------------------------
-
-constexpr int kLinearOne = 16384;  // Q14
-constexpr int kMatrixShift = 12;   // Q12
+// --- The fast path for matrix-shaper RGB profiles (matrix_shaper.h) --------
 
 class MatrixShaper final : public ColourTransform {
  public:
   MatrixShaper() : ColourTransform(RowColours::Rgb) {}
-  void Convert(uint8_t* pixels, size_t count) const override;
-  bool matrixShaper() const override { return true; }
-
-  // linear[c][v]: input channel c (0 blue, 1 green, 2 red) at level v,
-  // times the matrix column of c for the outputs blue, green, red (the
-  // fourth entry 0), in Q14 x Q12 = Q26.
-  alignas(64) int32_t contribution[3][256][4] = {};
-  std::array<uint8_t, kLinearOne + 1> encode{};
-};
-
-void MatrixShaper::Convert(uint8_t* pixels, size_t count) const {
-  constexpr int32_t kRound = 1 << (kMatrixShift - 1);
-  for (size_t i = 0; i < count; ++i, pixels += 4) {
-    const int32_t* b = contribution[0][pixels[0]];
-    const int32_t* g = contribution[1][pixels[1]];
-    const int32_t* r = contribution[2][pixels[2]];
-    for (int o = 0; o < 3; ++o) {
-      const int32_t sum = (b[o] + g[o] + r[o] + kRound) >> kMatrixShift;
-      pixels[o] = encode[size_t(std::clamp(sum, 0, kLinearOne))];
-    }
+  void Convert(uint8_t* pixels, size_t count) const override {
+    ConvertMatrixShaper(tables, pixels, count);
   }
-}
+  bool matrixShaper() const override { return true; }
+  MatrixShaperTables tables;
+};
 
 // Column `c` of a profile's RGB -> XYZ (D50) matrix: its colorant.
 bool Colorants(cmsHPROFILE profile, double m[3][3]) {
@@ -160,28 +143,28 @@ std::unique_ptr<ColourTransform> MakeMatrixShaper(cmsHPROFILE source) {
   for (int o = 0; o < 3; ++o)
     for (int c = 0; c < 3; ++c)
       for (int k = 0; k < 3; ++k) m[o][c] += inverse[o][k] * src[k][c];
-  // Products must stay inside 32 bits: |m| < 8 keeps each below 2^29.
+  // The matrix words are 16 bits: |m| x 4096 below 2^15.
   for (const auto& row : m)
     for (double v : row)
-      if (!(std::fabs(v) < 8)) return nullptr;
+      if (!(std::fabs(v) < 7.99)) return nullptr;
 
   const cmsTagSignature curves[3] = {cmsSigRedTRCTag, cmsSigGreenTRCTag, cmsSigBlueTRCTag};
   auto shaper = std::unique_ptr<MatrixShaper>(new (std::nothrow) MatrixShaper);
   if (!shaper) return nullptr;
-  for (int c = 0; c < 3; ++c) {  // input red, green, blue
+  MatrixShaperTables& t = shaper->tables;
+  constexpr int kOne = MatrixShaperTables::kOne;
+  for (int c = 0; c < 3; ++c) {  // input red, green, blue; in the pixel at 2 - c
     const auto* curve = static_cast<const cmsToneCurve*>(cmsReadTag(source, curves[c]));
     if (!curve) return nullptr;
-    const int channel = 2 - c;  // position in the pixel: blue 0, green 1, red 2
     for (int v = 0; v < 256; ++v) {
       const double y = std::clamp(double(cmsEvalToneCurveFloat(curve, float(v / 255.0))), 0.0, 1.0);
-      const int32_t linear = int32_t(std::lround(y * kLinearOne));
-      for (int o = 0; o < 3; ++o)  // output red, green, blue -> pixel position 2 - o
-        shaper->contribution[channel][v][2 - o] =
-            linear * int32_t(std::lround(m[o][c] * (1 << kMatrixShift)));
+      t.linear[2 - c][v] = int16_t(std::lround(y * kOne));
     }
+    for (int o = 0; o < 3; ++o)
+      t.matrix[2 - o][2 - c] = int16_t(std::lround(m[o][c] * (1 << MatrixShaperTables::kShift)));
   }
-  for (int x = 0; x <= kLinearOne; ++x)
-    shaper->encode[size_t(x)] = uint8_t(std::lround(255 * SrgbEncode(double(x) / kLinearOne)));
+  for (int x = 0; x <= kOne; ++x) t.encode[x] = uint8_t(std::lround(255 * SrgbEncode(double(x) / kOne)));
+  t.Derive();
   return shaper;
 }
 

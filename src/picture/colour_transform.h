@@ -10,16 +10,12 @@
 //
 // RGB profiles made of three tone curves and a matrix (nearly every camera
 // and phone profile: Display P3, Adobe RGB, ProPhoto, ...) take a fast path
-// of our own; every other profile goes through LittleCMS's own transform.
-// The fast path does what LittleCMS does for such profiles, in fixed point:
-//   linear  l_c = round(16384 x clamp(curve_c(v / 255), 0, 1))   (Q14)
-//   matrix  m = round(4096 x (sRGB^-1 . source)), the colorants' 3 x 3
-//           matrices in the D50 connection space (Q12)
-//   sum     s_o = (m_o,r l_r + m_o,g l_g + m_o,b l_b + 2048) >> 12, clipped
-//           to 0..16384                                            (Q14)
-//   encode  out_o = round(255 x sRGB(s_o / 16384)), by a table of 16385
-//           entries
-// It differs from LittleCMS by at most one level (tested against jpgicc).
+// of our own (matrix_shaper.h): what LittleCMS does for such profiles, in
+// fixed point, with the tone curves sampled at the 256 levels, the matrix
+// sRGB^-1 . source (the colorants in the D50 connection space) and sRGB's
+// encoding as a table. It differs from LittleCMS by at most one level
+// (tested against it and against jpgicc and tificc). Every other profile
+// goes through LittleCMS's own transform.
 //
 // Thread-safety: a transform is made once and then only read; rows may be
 // converted from several threads at once.
