@@ -1,7 +1,9 @@
 // HEIC, HEIF and AVIF through libheif (HEVC by libde265, AV1 by dav1d or
-// aom): the primary image, decoded whole in the codec's own planes
-// (Y'CbCr, grey or planar RGB), turned into rows of the pixel format as the
-// rows are read (ycbcr_rows.h), so that no full-size RGB copy is ever made.
+// aom): the primary image, decoded whole and turned into 8-bit planes of
+// red, green and blue (and alpha) by libheif (its own Y'CbCr conversion, by
+// the matrix the file names, and HDR reduced to 8 bits: the pixels
+// heif-convert writes; planes are libheif's cheapest way there), then
+// interleaved into the pixel format a band of rows at a time.
 //
 // Geometry: libheif applies the container's clean-aperture crop, rotation
 // (irot) and mirroring (imir); width and height are the picture as shown.
@@ -14,8 +16,8 @@
 //
 // Cost, counted before decoding (decode_budget.h): the codec's planes and
 // libheif's copy of them (a grid picture is put together from its tiles),
-// the alpha plane likewise, one more copy for a turn or crop, and the rows
-// the caller makes (4 bytes a pixel).
+// the alpha plane likewise, the RGB planes, and one more copy of them for
+// a turn or crop.
 //
 // Colour: an ICC profile (prof, rICC) as stored; otherwise the nclx code
 // points as an equivalent profile (colour_transform.h), so that Display P3
@@ -31,8 +33,8 @@
 #include "colour_transform.h"
 #include "decode_budget.h"
 #include "image_reader.h"
+#include "rgba_rows.h"
 #include "stream_decode.h"
-#include "ycbcr_rows.h"
 
 namespace plombix {
 namespace {
@@ -86,12 +88,13 @@ class HeifReader final : public ImageReader {
   }
 
  private:
-  DecodeError Planes(CodecPlanes* planes) const;
-
   std::unique_ptr<heif_context, ContextFree> context_;
   std::unique_ptr<heif_image_handle, HandleRelease> handle_;
   std::unique_ptr<heif_image, ImageRelease> image_;
-  std::unique_ptr<CodecRowConverter> rows_;
+  const uint8_t* planes_[4] = {};  // red, green, blue, alpha (null: opaque)
+  int strides_[4] = {};
+  int bits_[4] = {};                  // 8, or 9..16 in 16-bit samples (HDR)
+  std::vector<uint8_t> reduced_[4];   // a row of a plane of more than 8 bits, in 8
   int next_ = 0;
 };
 
@@ -124,7 +127,9 @@ DecodeError HeifReader::Open(const uint8_t* data, size_t size) {
   info_.opaqueRows = true;
 
   const int64_t sample = bits > 8 ? 2 : 1;
-  const int64_t planes = 2 * 3 * sample + (alpha ? 2 * sample : 0) + 4 /* turn or crop */;
+  // Beside the RGB planes (bytesPerPixel): the codec's planes twice, alpha
+  // twice, a turned or cropped copy of the RGB planes.
+  const int64_t planes = 2 * 3 * sample + (alpha ? 2 * sample : 0) + 4;
   info_.fixedBytes = int64_t(info_.width) * info_.height * planes;
 
   const size_t iccBytes = heif_image_handle_get_raw_color_profile_size(handle);
@@ -149,94 +154,49 @@ DecodeError HeifReader::Start(int denominator, bool) {
   std::unique_ptr<heif_decoding_options, OptionsFree> options(heif_decoding_options_alloc());
   if (!options) return DecodeError::OutOfMemory;
   options->ignore_transformations = 0;
+  if (options->version >= 2) options->convert_hdr_to_8bit = 1;
   if (options->version >= 3) options->strict_decoding = 1;
   heif_image* image = nullptr;
-  const DecodeError error = ErrorOf(heif_decode_image(
-      handle_.get(), &image, heif_colorspace_undefined, heif_chroma_undefined, options.get()));
+  const DecodeError error = ErrorOf(heif_decode_image(handle_.get(), &image, heif_colorspace_RGB,
+                                                      heif_chroma_444, options.get()));
   image_.reset(image);
   if (error != DecodeError::None) return error;
   if (!image_ || heif_image_get_decoding_warnings(image_.get(), 0, nullptr, 0) > 0)
     return DecodeError::Corrupt;
-
-  CodecPlanes planes;
-  const DecodeError planeError = Planes(&planes);
-  if (planeError != DecodeError::None) return planeError;
-  rows_ = std::make_unique<CodecRowConverter>(planes);
+  const heif_channel channels[4] = {heif_channel_R, heif_channel_G, heif_channel_B,
+                                    heif_channel_Alpha};
+  for (int c = 0; c < 4; ++c) {
+    if (c == 3 && !heif_image_has_channel(image_.get(), heif_channel_Alpha)) break;
+    planes_[c] = heif_image_get_plane_readonly(image_.get(), channels[c], &strides_[c]);
+    bits_[c] = heif_image_get_bits_per_pixel_range(image_.get(), channels[c]);
+    if (!planes_[c] || bits_[c] < 8 || bits_[c] > 16 ||
+        strides_[c] < info_.width * (bits_[c] > 8 ? 2 : 1) ||
+        heif_image_get_width(image_.get(), channels[c]) != info_.width ||
+        heif_image_get_height(image_.get(), channels[c]) != info_.height)
+      return DecodeError::Corrupt;
+    if (bits_[c] > 8) reduced_[c].resize(size_t(info_.width));
+  }
   width_ = info_.width;
   height_ = info_.height;
   return DecodeError::None;
 }
 
-// The decoded planes, checked against the size the header announced.
-DecodeError HeifReader::Planes(CodecPlanes* planes) const {
-  heif_image* image = image_.get();
-  const auto plane = [&](heif_channel channel, int index, int widthShift, int heightShift) {
-    int stride = 0;
-    const uint8_t* data = heif_image_get_plane_readonly(image, channel, &stride);
-    if (!data || stride <= 0 ||
-        heif_image_get_width(image, channel) <
-            ((info_.width + (1 << widthShift) - 1) >> widthShift) ||
-        heif_image_get_height(image, channel) <
-            ((info_.height + (1 << heightShift) - 1) >> heightShift))
-      return false;
-    if (index >= 0) {
-      planes->plane[index] = data;
-      planes->stride[index] = size_t(stride);
-    } else {
-      planes->alpha = data;
-      planes->alphaStride = size_t(stride);
-    }
-    return true;
-  };
-
-  const heif_colorspace space = heif_image_get_colorspace(image);
-  const heif_chroma chroma = heif_image_get_chroma_format(image);
-  const int bits = heif_image_get_bits_per_pixel_range(
-      image, space == heif_colorspace_RGB ? heif_channel_R : heif_channel_Y);
-  if (bits < 8 || bits > 16) return DecodeError::Corrupt;
-  planes->bits = bits;
-  if (space == heif_colorspace_monochrome) {
-    planes->layout = CodecPlanes::Layout::Grey;
-    if (!plane(heif_channel_Y, 0, 0, 0)) return DecodeError::Corrupt;
-  } else if (space == heif_colorspace_RGB && chroma == heif_chroma_444) {
-    planes->layout = CodecPlanes::Layout::Rgb;
-    if (!plane(heif_channel_R, 0, 0, 0) || !plane(heif_channel_G, 1, 0, 0) ||
-        !plane(heif_channel_B, 2, 0, 0))
-      return DecodeError::Corrupt;
-  } else if (space == heif_colorspace_YCbCr) {
-    planes->layout = CodecPlanes::Layout::YCbCr;
-    planes->chromaShiftX = chroma == heif_chroma_444 ? 0 : 1;
-    planes->chromaShiftY = chroma == heif_chroma_420 ? 1 : 0;
-    if (chroma != heif_chroma_420 && chroma != heif_chroma_422 && chroma != heif_chroma_444)
-      return DecodeError::Corrupt;
-    if (!plane(heif_channel_Y, 0, 0, 0) ||
-        !plane(heif_channel_Cb, 1, planes->chromaShiftX, planes->chromaShiftY) ||
-        !plane(heif_channel_Cr, 2, planes->chromaShiftX, planes->chromaShiftY))
-      return DecodeError::Corrupt;
-    if (heif_image_get_bits_per_pixel_range(image, heif_channel_Cb) != bits)
-      return DecodeError::Corrupt;
-    // The matrix and range the decoder found (the file's nclx, or the
-    // bitstream's); libheif's defaults when it found none.
-    heif_color_profile_nclx* nclx = nullptr;
-    if (heif_image_get_nclx_color_profile(image, &nclx).code == heif_error_Ok && nclx) {
-      const std::unique_ptr<heif_color_profile_nclx, NclxFree> owned(nclx);
-      planes->matrix = int(nclx->matrix_coefficients);
-      planes->fullRange = nclx->full_range_flag != 0;
-    }
-  } else {
-    return DecodeError::Corrupt;
-  }
-  if (heif_image_has_channel(image, heif_channel_Alpha)) {
-    if (!plane(heif_channel_Alpha, -1, 0, 0)) return DecodeError::Corrupt;
-    planes->alphaBits = heif_image_get_bits_per_pixel_range(image, heif_channel_Alpha);
-    if (planes->alphaBits < 1 || planes->alphaBits > 16) return DecodeError::Corrupt;
-  }
-  return DecodeError::None;
-}
-
 DecodeError HeifReader::ReadRows(uint8_t* const* rows, int count) {
-  if (!rows_ || count > height_ - next_) return DecodeError::Corrupt;
-  for (int i = 0; i < count; ++i, ++next_) rows_->ConvertRow(next_, width_, rows[i]);
+  if (!planes_[0] || count > height_ - next_) return DecodeError::Corrupt;
+  for (int i = 0; i < count; ++i, ++next_) {
+    const uint8_t* row[4] = {};
+    for (int c = 0; c < 4 && planes_[c]; ++c) {
+      row[c] = planes_[c] + size_t(next_) * size_t(strides_[c]);
+      if (bits_[c] == 8) continue;
+      // v x 255 / (2^bits - 1), rounded.
+      const auto* wide = reinterpret_cast<const uint16_t*>(row[c]);
+      const uint32_t max = (1u << bits_[c]) - 1;
+      for (int x = 0; x < width_; ++x)
+        reduced_[c][size_t(x)] = uint8_t((std::min<uint32_t>(wide[x], max) * 255 + max / 2) / max);
+      row[c] = reduced_[c].data();
+    }
+    InterleaveBgra(rows[i], row[2], row[1], row[0], row[3], size_t(width_));
+  }
   return DecodeError::None;
 }
 

@@ -32,6 +32,7 @@
 #include "colour_transform.h"
 #include "decode_budget.h"
 #include "pixel_alloc.h"
+#include "rgba_rows.h"
 #include "stream_decode.h"
 #include "whole_picture_reader.h"
 
@@ -172,8 +173,7 @@ DecodeError JxlReader::DecodePicture() {
       return DecodeError::Corrupt;  // an error, or the file ends early
     }
   }
-  uint8_t* p = pixels.get();
-  for (size_t i = 0; i < bytes; i += 4) std::swap(p[i], p[i + 2]);
+  CopyRgbaAsBgra(pixels.get(), pixels.get(), bytes / 4);
   pixels_ = std::move(pixels);
   return DecodeError::None;
 }
