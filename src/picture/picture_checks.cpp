@@ -1,5 +1,6 @@
 #include "picture_checks.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdlib>
 #include <cstring>
@@ -191,6 +192,19 @@ bool GifHasTransparentIndex(const uint8_t* data, size_t size) {
     return false;
   });
   return transparent;
+}
+
+void GifCanvasSize(const uint8_t* data, size_t size, int64_t* width, int64_t* height) {
+  *width = *height = 0;
+  if (size < 13) return;
+  *width = ReadLe(data, 6, 2);
+  *height = ReadLe(data, 8, 2);
+  (void)ToFirstImage(data, size, [&](size_t at) {
+    if (data[at] != 0x2C || size - at < 10) return false;
+    *width = std::max<int64_t>(*width, int64_t(ReadLe(data, at + 1, 2)) + ReadLe(data, at + 5, 2));
+    *height = std::max<int64_t>(*height, int64_t(ReadLe(data, at + 3, 2)) + ReadLe(data, at + 7, 2));
+    return true;
+  });
 }
 
 bool XbmDataComplete(const uint8_t* data, size_t size) {

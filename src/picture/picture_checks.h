@@ -27,6 +27,11 @@ namespace plombix {
 // transparent colour index.
 [[nodiscard]] bool GifHasTransparentIndex(const uint8_t* data, size_t size);
 
+// GIF: the canvas a decoder draws the first image on, the logical screen
+// widened to hold the image where the image is larger (0 x 0 when the
+// header is too short to tell).
+void GifCanvasSize(const uint8_t* data, size_t size, int64_t* width, int64_t* height);
+
 // XBM: the bits array holds height x ceil(width / 8) whole hexadecimal
 // values (each followed by another byte, so that none is cut in two).
 [[nodiscard]] bool XbmDataComplete(const uint8_t* data, size_t size);

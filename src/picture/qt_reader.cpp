@@ -61,10 +61,13 @@ struct HeaderFacts {
   bool identified = false;  // a signature names the format
   bool gif = false;         // a palette image, whatever Qt decodes it to
   bool gifTransparent = false;
+  int64_t gifWidth = 0;     // the canvas Qt's GIF reader allocates
+  int64_t gifHeight = 0;
   bool bmp = false;
   int bmpBitCount = 0;      // stored bits a pixel of a BMP, 0 when not known
   bool xbm = false;
-  bool workingCopy = false; // the reader keeps working buffers about a quarter of the image
+  bool tiff = false;
+  bool webp = false;
 };
 
 uint32_t ReadLe(const uint8_t* bytes, size_t offset, int size) {
@@ -81,22 +84,22 @@ HeaderFacts InspectHeader(const uint8_t* head, size_t size) {
   HeaderFacts facts;
   facts.gif = StartsWith(head, size, "GIF87a") || StartsWith(head, size, "GIF89a");
   facts.gifTransparent = facts.gif && GifHasTransparentIndex(head, size);
+  if (facts.gif) GifCanvasSize(head, size, &facts.gifWidth, &facts.gifHeight);
   facts.bmp = StartsWith(head, size, "BM");
   if (size >= 30 && facts.bmp) {
     const uint32_t infoSize = ReadLe(head, 14, 4);
     if (infoSize == 12) facts.bmpBitCount = int(ReadLe(head, 24, 2));  // OS/2 core header
     else if (infoSize >= 40) facts.bmpBitCount = int(ReadLe(head, 28, 2));
   }
-  const bool tiff = StartsWith(head, size, "II*") || StartsWith(head, size, "MM\0*"sv);
-  const bool webp = StartsWith(head, size, "RIFF") && StartsWith(head, size, "WEBP", 8);
-  facts.workingCopy = tiff || webp;
+  facts.tiff = StartsWith(head, size, "II*") || StartsWith(head, size, "MM\0*"sv);
+  facts.webp = StartsWith(head, size, "RIFF") && StartsWith(head, size, "WEBP", 8);
   const std::string_view text(reinterpret_cast<const char*>(head), std::min<size_t>(size, 512));
   facts.xbm = text.find("#define") != std::string_view::npos && text.find("_width") != std::string_view::npos;
   // ICO and CUR: reserved 0, type 1 or 2, at least one image.
   const bool icon = size >= 6 && ReadLe(head, 0, 2) == 0 && (ReadLe(head, 2, 2) == 1 || ReadLe(head, 2, 2) == 2) &&
                     ReadLe(head, 4, 2) > 0;
   const bool pnm = size >= 3 && head[0] == 'P' && head[1] >= '1' && head[1] <= '6' && std::isspace(head[2]);
-  facts.identified = facts.gif || facts.bmp || tiff || webp || facts.xbm || icon || pnm ||
+  facts.identified = facts.gif || facts.bmp || facts.tiff || facts.webp || facts.xbm || icon || pnm ||
                      StartsWith(head, size, "icns") || StartsWith(head, size, "\x8aMNG"sv) ||
                      text.find("/* XPM */") != std::string_view::npos;
   return facts;
@@ -111,19 +114,22 @@ QByteArray SuffixFormat(std::string_view fileName) {
   return QImageReader::supportedImageFormats().contains(suffix) ? suffix : QByteArray();
 }
 
-// The most memory a decode takes beyond the file's bytes, from the size
-// and the format the reader will decode to (Invalid when it does not say):
-// the reader's own image (two for a GIF: Qt keeps the canvas beside the
-// frame; a quarter more for TIFF strips and WebP's planes), then, while it
-// is still held, the 32-bit pixels it is converted to.
-int64_t DecodeBytes(int64_t width, int64_t height, QImage::Format format, const HeaderFacts& facts) {
+// The most memory a decode of a `fileBytes` file takes, from the size and
+// the format the reader will decode to (Invalid when it does not say): the
+// file (twice for WebP: Qt's reader copies it), the reader's own image (two
+// for a GIF: Qt keeps the canvas beside the frame; a quarter more for TIFF
+// strips and WebP's planes), then, while it is still held, the 32-bit
+// pixels it is converted to.
+int64_t DecodeBytes(int64_t width, int64_t height, QImage::Format format, const HeaderFacts& facts,
+                    size_t fileBytes) {
   const int64_t pixels = width * height;
+  if (format == QImage::Format_Invalid && facts.webp) format = QImage::Format_ARGB32;  // Qt's WebP reader says nothing
   const int bits = format == QImage::Format_Invalid ? 32 : QImage::toPixelFormat(format).bitsPerPixel();
   const int64_t image = (width * bits + 31) / 32 * 4 * height;
   int64_t reading = facts.gif ? 2 * image : image;
-  if (facts.workingCopy) reading += image / 4;
+  if (facts.tiff || facts.webp) reading += image / 4;
   const bool keptAsIs = format == QImage::Format_RGB32 || format == QImage::Format_ARGB32;
-  return std::max(reading, keptAsIs ? image : image + pixels * 4);
+  return int64_t(fileBytes) * (facts.webp ? 2 : 1) + std::max(reading, keptAsIs ? image : image + pixels * 4);
 }
 
 // The picture's orientation for the reader's transformation (Qt mirrors
@@ -260,6 +266,16 @@ DecodeError QtReader::Read(const uint8_t* data, size_t size, std::string_view fi
   QBuffer buffer;
   buffer.setData(bytes);
   if (!buffer.open(QIODevice::ReadOnly)) return DecodeError::OutOfMemory;
+  // What the bytes alone can tell comes first: Qt's GIF reader decodes a
+  // frame on its canvas to answer even the size.
+  if ((facts.gif && !GifDataComplete(data, size)) || (facts.bmp && !BmpDataComplete(data, size)) ||
+      (facts.xbm && !XbmDataComplete(data, size)))
+    return DecodeError::Corrupt;
+  if (facts.gif) {
+    const DecodeError cost = CheckDecodeCost(std::max<int64_t>(facts.gifWidth, 1), std::max<int64_t>(facts.gifHeight, 1), 0,
+                                             DecodeBytes(facts.gifWidth, facts.gifHeight, QImage::Format_ARGB32, facts, size));
+    if (cost != DecodeError::None) return cost;
+  }
   QImageReader reader(&buffer);
   const QByteArray suffixFormat = facts.identified ? QByteArray() : SuffixFormat(fileName);
   if (!suffixFormat.isEmpty()) {
@@ -276,14 +292,10 @@ DecodeError QtReader::Read(const uint8_t* data, size_t size, std::string_view fi
   if (announced.isValid()) {
     const DecodeError cost =
         CheckDecodeCost(announced.width(), announced.height(), 0,
-                        int64_t(size) + DecodeBytes(announced.width(), announced.height(),
-                                                    reader.imageFormat(), facts));
+                        DecodeBytes(announced.width(), announced.height(), reader.imageFormat(), facts, size));
     if (cost != DecodeError::None) return cost;
   }
   info_.orientation = FromTransformation(reader.transformation());
-  if ((facts.gif && !GifDataComplete(data, size)) || (facts.bmp && !BmpDataComplete(data, size)) ||
-      (facts.xbm && !XbmDataComplete(data, size)))
-    return DecodeError::Corrupt;
   if (!reader.read(image) || image->isNull()) return DecodeError::Corrupt;
   return DecodeError::None;
 }
@@ -295,7 +307,7 @@ DecodeError QtReader::Open(const uint8_t* data, size_t size, std::string_view fi
   if (error != DecodeError::None) return error;
   // What a reader that announced nothing (or something else) really made.
   error = CheckDecodeCost(image.width(), image.height(), 0,
-                          int64_t(size) + DecodeBytes(image.width(), image.height(), image.format(), facts));
+                          DecodeBytes(image.width(), image.height(), image.format(), facts, size));
   if (error != DecodeError::None) return error;
 
   info_.width = image.width();
