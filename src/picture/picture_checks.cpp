@@ -90,9 +90,12 @@ int64_t GifPixelCount(const uint8_t* data, size_t size, size_t at, int minCodeSi
           continue;
         }
         int length = 0;
-        if (code < next && (code < clear || code > end)) length = lengths[code];
-        else if (code == next) length = lengths[previous] + 1;
-        else return pixels;
+        if (code < next && (code < clear || code > end))
+          length = lengths[code];
+        else if (code == next)
+          length = lengths[previous] + 1;
+        else
+          return pixels;
         pixels += length;
         if (next < 4096) {
           lengths[next] = uint16_t(lengths[previous] + 1);  // at most 4096

@@ -96,8 +96,8 @@ HeaderFacts InspectHeader(const uint8_t* head, size_t size) {
   const std::string_view text(reinterpret_cast<const char*>(head), std::min<size_t>(size, 512));
   facts.xbm = text.find("#define") != std::string_view::npos && text.find("_width") != std::string_view::npos;
   // ICO and CUR: reserved 0, type 1 or 2, at least one image.
-  const bool icon = size >= 6 && ReadLe(head, 0, 2) == 0 && (ReadLe(head, 2, 2) == 1 || ReadLe(head, 2, 2) == 2) &&
-                    ReadLe(head, 4, 2) > 0;
+  const bool icon = size >= 6 && ReadLe(head, 0, 2) == 0 &&
+                    (ReadLe(head, 2, 2) == 1 || ReadLe(head, 2, 2) == 2) && ReadLe(head, 4, 2) > 0;
   const bool pnm = size >= 3 && head[0] == 'P' && head[1] >= '1' && head[1] <= '6' && std::isspace(head[2]);
   facts.identified = facts.gif || facts.bmp || facts.tiff || facts.webp || facts.xbm || icon || pnm ||
                      StartsWith(head, size, "icns") || StartsWith(head, size, "\x8aMNG"sv) ||
@@ -110,7 +110,8 @@ QByteArray SuffixFormat(std::string_view fileName) {
   const size_t slash = fileName.rfind('/');
   const size_t dot = fileName.rfind('.');
   if (dot == std::string_view::npos || (slash != std::string_view::npos && dot < slash)) return {};
-  const QByteArray suffix = QByteArray(fileName.data() + dot + 1, qsizetype(fileName.size() - dot - 1)).toLower();
+  const QByteArray suffix =
+      QByteArray(fileName.data() + dot + 1, qsizetype(fileName.size() - dot - 1)).toLower();
   return QImageReader::supportedImageFormats().contains(suffix) ? suffix : QByteArray();
 }
 
@@ -123,7 +124,8 @@ QByteArray SuffixFormat(std::string_view fileName) {
 int64_t DecodeBytes(int64_t width, int64_t height, QImage::Format format, const HeaderFacts& facts,
                     size_t fileBytes) {
   const int64_t pixels = width * height;
-  if (format == QImage::Format_Invalid && facts.webp) format = QImage::Format_ARGB32;  // Qt's WebP reader says nothing
+  if (format == QImage::Format_Invalid && facts.webp)
+    format = QImage::Format_ARGB32;  // Qt's WebP reader says nothing
   const int bits = format == QImage::Format_Invalid ? 32 : QImage::toPixelFormat(format).bitsPerPixel();
   const int64_t image = (width * bits + 31) / 32 * 4 * height;
   int64_t reading = facts.gif ? 2 * image : image;
@@ -173,7 +175,8 @@ Converted ExpandPalette(const QImage& image, int depth) {
   bool transparent = false;
   for (QRgb entry : palette) transparent = transparent || qAlpha(entry) != 255;
   uint32_t lookup[256] = {};
-  for (qsizetype i = 0; i < palette.size(); ++i) lookup[i] = transparent ? palette[i] : palette[i] | 0xFF000000u;
+  for (qsizetype i = 0; i < palette.size(); ++i)
+    lookup[i] = transparent ? palette[i] : palette[i] | 0xFF000000u;
 
   const int width = image.width();
   const int height = image.height();
@@ -268,14 +271,15 @@ DecodeError QtReader::Read(const uint8_t* data, size_t size, std::string_view fi
   if (!buffer.open(QIODevice::ReadOnly)) return DecodeError::OutOfMemory;
   // What the bytes alone can tell comes first: Qt's GIF reader decodes a
   // frame on its canvas to answer even the size.
+  if (facts.gif) {
+    const DecodeError cost =
+        CheckDecodeCost(std::max<int64_t>(facts.gifWidth, 1), std::max<int64_t>(facts.gifHeight, 1), 0,
+                        DecodeBytes(facts.gifWidth, facts.gifHeight, QImage::Format_ARGB32, facts, size));
+    if (cost != DecodeError::None) return cost;
+  }
   if ((facts.gif && !GifDataComplete(data, size)) || (facts.bmp && !BmpDataComplete(data, size)) ||
       (facts.xbm && !XbmDataComplete(data, size)))
     return DecodeError::Corrupt;
-  if (facts.gif) {
-    const DecodeError cost = CheckDecodeCost(std::max<int64_t>(facts.gifWidth, 1), std::max<int64_t>(facts.gifHeight, 1), 0,
-                                             DecodeBytes(facts.gifWidth, facts.gifHeight, QImage::Format_ARGB32, facts, size));
-    if (cost != DecodeError::None) return cost;
-  }
   QImageReader reader(&buffer);
   const QByteArray suffixFormat = facts.identified ? QByteArray() : SuffixFormat(fileName);
   if (!suffixFormat.isEmpty()) {
@@ -290,9 +294,9 @@ DecodeError QtReader::Read(const uint8_t* data, size_t size, std::string_view fi
   // The header's size, before the reader allocates anything.
   const QSize announced = reader.size();
   if (announced.isValid()) {
-    const DecodeError cost =
-        CheckDecodeCost(announced.width(), announced.height(), 0,
-                        DecodeBytes(announced.width(), announced.height(), reader.imageFormat(), facts, size));
+    const DecodeError cost = CheckDecodeCost(
+        announced.width(), announced.height(), 0,
+        DecodeBytes(announced.width(), announced.height(), reader.imageFormat(), facts, size));
     if (cost != DecodeError::None) return cost;
   }
   info_.orientation = FromTransformation(reader.transformation());

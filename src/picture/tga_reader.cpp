@@ -48,14 +48,17 @@ bool HasFooter(const uint8_t* data, size_t size) {
 // A pixel of `bytes` bytes as 0xAARRGGBB (alpha 255 where it has none).
 uint32_t Colour(const uint8_t* p, int bytes) {
   switch (bytes) {
-    case 1: return 0xFF000000u | uint32_t(p[0]) * 0x010101u;
+    case 1:
+      return 0xFF000000u | uint32_t(p[0]) * 0x010101u;
     case 2: {
       const unsigned v = Le16(p);
       const auto five = [](unsigned c) { return (c << 3) | (c >> 2); };
       return 0xFF000000u | five((v >> 10) & 31) << 16 | five((v >> 5) & 31) << 8 | five(v & 31);
     }
-    case 3: return 0xFF000000u | uint32_t(p[2]) << 16 | uint32_t(p[1]) << 8 | p[0];
-    default: return uint32_t(p[3]) << 24 | uint32_t(p[2]) << 16 | uint32_t(p[1]) << 8 | p[0];
+    case 3:
+      return 0xFF000000u | uint32_t(p[2]) << 16 | uint32_t(p[1]) << 8 | p[0];
+    default:
+      return uint32_t(p[3]) << 24 | uint32_t(p[2]) << 16 | uint32_t(p[1]) << 8 | p[0];
   }
 }
 
@@ -98,7 +101,9 @@ DecodeError TgaReader::Open(const uint8_t* data, size_t size) {
   runLength_ = type >= 9;
   mapped_ = type == 1 || type == 9;
   const bool grey = type == 3 || type == 11;
-  if (mapped_ ? depth != 8 || data[1] != 1 : grey ? depth != 8 : depth != 15 && depth != 16 && depth != 24 && depth != 32)
+  if (mapped_ ? depth != 8 || data[1] != 1
+      : grey  ? depth != 8
+              : depth != 15 && depth != 16 && depth != 24 && depth != 32)
     return DecodeError::NotAnImage;
   info_.width = int(Le16(data + 12));
   info_.height = int(Le16(data + 14));

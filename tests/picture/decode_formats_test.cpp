@@ -2,11 +2,10 @@
 // data is whole, shown from there on; and pictures that would take more
 // than the decode budget, refused before they take it.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <QByteArray>
 #include <QImage>
-#include <unistd.h>
-
 #include <array>
 #include <cstring>
 #include <fstream>
@@ -32,20 +31,6 @@ std::vector<uint8_t> Le(uint32_t value, int bytes) {
   return out;
 }
 
-// A 24 x 16 TGA: `type` 2 plain or 10 run-length (runs of four pixels),
-// `depth` 24 or 32, rows bottom-up; with a TGA 2.0 footer (26 bytes).
-std::vector<uint8_t> Tga(int type, int depth, bool footer) {
-  std::vector<uint8_t> out = Cat({{0, 0, uint8_t(type)}, Le(0, 5), Le(0, 4), Le(24, 2), Le(16, 2),
-                                  {uint8_t(depth), uint8_t(depth == 32 ? 8 : 0)}});
-  for (int i = 0; i < 24 * 16; i += type == 10 ? 4 : 1) {
-    if (type == 10) out.push_back(0x83);
-    const uint8_t pixel[4] = {uint8_t(i), uint8_t(i >> 3), 0x40, 0xC0};
-    out.insert(out.end(), pixel, pixel + depth / 8);
-  }
-  if (footer) out = Cat({out, Le(0, 8), {'T', 'R', 'U', 'E', 'V', 'I', 'S', 'I', 'O', 'N', '-', 'X', 'F', 'I', 'L', 'E', '.', 0}});
-  return out;
-}
-
 // A 24 x 16 RLE8 BMP: each row one run of 24 pixels and an end of row,
 // then the end of the bitmap (two bytes).
 std::vector<uint8_t> RleBmp() {
@@ -54,8 +39,20 @@ std::vector<uint8_t> RleBmp() {
   rows.insert(rows.end(), {0, 1});
   for (int i = 0; i < 256; ++i) palette.insert(palette.end(), {uint8_t(i), uint8_t(255 - i), 0, 0});
   const uint32_t offset = 14 + 40 + 1024;
-  return Cat({{'B', 'M'}, Le(offset + uint32_t(rows.size()), 4), Le(0, 4), Le(offset, 4), Le(40, 4), Le(24, 4),
-              Le(16, 4), Le(1, 2), Le(8, 2), Le(1, 4), Le(uint32_t(rows.size()), 4), Le(0, 16), palette, rows});
+  return Cat({{'B', 'M'},
+              Le(offset + uint32_t(rows.size()), 4),
+              Le(0, 4),
+              Le(offset, 4),
+              Le(40, 4),
+              Le(24, 4),
+              Le(16, 4),
+              Le(1, 2),
+              Le(8, 2),
+              Le(1, 4),
+              Le(uint32_t(rows.size()), 4),
+              Le(0, 16),
+              palette,
+              rows});
 }
 
 class DecodeFormats : public ::testing::Test {
@@ -72,9 +69,11 @@ TEST_F(DecodeFormats, EachIsRefusedUntilItsPixelDataIsWholeAndShownFromThere) {
   const QImage opaque = image.convertToFormat(QImage::Format_RGB32);
   const QImage mono = opaque.convertToFormat(QImage::Format_Mono);
   const std::vector<uint8_t> xbm = written(mono, "xbm"), xpm = written(opaque, "xpm");
-  const size_t xbmEnd = xbm.size() - std::string(xbm.begin(), xbm.end()).find_last_of("0123456789abcdefABCDEF") - 1;
+  const size_t xbmEnd =
+      xbm.size() - std::string(xbm.begin(), xbm.end()).find_last_of("0123456789abcdefABCDEF") - 1;
   const size_t xpmEnd = xpm.size() - std::string(xpm.begin(), xpm.end()).rfind('"');
-  const auto gif = testing::MakeGif(24, 16, {0xFF0000, 0x00FF00, 0x0000FF}, std::vector<uint8_t>(24 * 16, 1), 1);
+  const auto gif =
+      testing::MakeGif(24, 16, {0xFF0000, 0x00FF00, 0x0000FF}, std::vector<uint8_t>(24 * 16, 1), 1);
   // `refusedUpTo`: every cut of at most so many bytes is refused; from
   // `shownFrom` bytes on, the picture is whole. What comes after the pixel
   // data: JPEG's end marker (2 bytes), PNG's IEND chunk (12), GIF's block
@@ -89,17 +88,19 @@ TEST_F(DecodeFormats, EachIsRefusedUntilItsPixelDataIsWholeAndShownFromThere) {
   } rows[] = {
       {"jpeg", testing::MakeJpeg(opaque), "jpg", 3, 2},
       {"jpeg progressive", testing::MakeJpeg(opaque, {90, true}), "jpg", 3, 2},
-      {"png", testing::MakePng(24, 16, {6, 8}, [](int y, uint8_t* row) { std::memset(row, y, 96); }), "png", 13, 12},
-      {"png interlaced", testing::MakePng(24, 16, {2, 8, true}, [](int y, uint8_t* row) { std::memset(row, y, 72); }),
-       "png", 13, 12},
+      {"png", testing::MakePng(24, 16, {6, 8}, [](int y, uint8_t* row) { std::memset(row, y, 96); }), "png",
+       13, 12},
+      {"png interlaced",
+       testing::MakePng(24, 16, {2, 8, true}, [](int y, uint8_t* row) { std::memset(row, y, 72); }), "png",
+       13, 12},
       {"gif", gif, "gif", 4, 3},
       {"bmp", written(opaque, "bmp"), "bmp", 1, 0},
       {"bmp rle8", RleBmp(), "bmp", 3, 2},
       {"tiff", written(image, "tiff"), "tif", 1, 0},
       {"webp", written(image, "webp"), "webp", 1, 0},
-      {"tga", Tga(2, 24, false), "tga", 1, 0},
-      {"tga rle", Tga(10, 32, false), "tga", 1, 0},
-      {"tga 2.0", Tga(2, 32, true), "tga", 27, 26},
+      {"tga", testing::MakeTga(24, 16, 2, 24), "tga", 1, 0},
+      {"tga rle", testing::MakeTga(24, 16, 10, 32), "tga", 1, 0},
+      {"tga 2.0", testing::MakeTga(24, 16, 2, 32, true), "tga", 27, 26},
       {"xbm", xbm, "xbm", xbmEnd, xbmEnd - 1},
       {"xpm", xpm, "xpm", xpmEnd, xpmEnd - 1},
       {"pbm", written(mono, "pbm"), "pbm", 1, 0},
@@ -116,7 +117,8 @@ TEST_F(DecodeFormats, EachIsRefusedUntilItsPixelDataIsWholeAndShownFromThere) {
     SCOPED_TRACE(row.name);
     const std::string path = dir.file(std::string("cut.") + row.suffix);
     const auto decode = [&](size_t length) {
-      EXPECT_TRUE(testing::WriteBytes(path, std::vector<uint8_t>(row.bytes.begin(), row.bytes.begin() + long(length))));
+      EXPECT_TRUE(testing::WriteBytes(
+          path, std::vector<uint8_t>(row.bytes.begin(), row.bytes.begin() + long(length))));
       return DecodeImageFile(path).error;
     };
     const size_t size = row.bytes.size();
@@ -159,19 +161,36 @@ TEST_F(DecodeFormats, BombsStayWithinTheBudgetPlusOneFrame) {
   const QByteArray deflated = qCompress(QByteArray(10000 * 16 * 4, 0)).mid(4);  // without Qt's length
   const uint32_t strips = 625, counts = 8 + 4 * strips, bits = counts + 4 * strips, ifd = bits + 8;
   std::vector<uint8_t> tiff = Cat({{'I', 'I', 42, 0}, Le(ifd, 4)});
-  for (uint32_t i = 0; i < 2 * strips; ++i) tiff = Cat({tiff, Le(i < strips ? ifd + 138 : uint32_t(deflated.size()), 4)});
+  for (uint32_t i = 0; i < 2 * strips; ++i)
+    tiff = Cat({tiff, Le(i < strips ? ifd + 138 : uint32_t(deflated.size()), 4)});
   tiff = Cat({tiff, Le(0x00080008, 4), Le(0x00080008, 4), Le(11, 2)});
-  for (const auto& [tag, type, count, value] : std::vector<std::array<uint32_t, 4>>{
-           {256, 4, 1, 10000}, {257, 4, 1, 10000}, {258, 3, 4, bits}, {259, 3, 1, 8}, {262, 3, 1, 2},
-           {273, 4, strips, 8}, {277, 3, 1, 4}, {278, 4, 1, 16}, {279, 4, strips, counts}, {284, 3, 1, 1},
-           {338, 3, 1, 2}})
+  for (const auto& [tag, type, count, value] : std::vector<std::array<uint32_t, 4>>{{256, 4, 1, 10000},
+                                                                                    {257, 4, 1, 10000},
+                                                                                    {258, 3, 4, bits},
+                                                                                    {259, 3, 1, 8},
+                                                                                    {262, 3, 1, 2},
+                                                                                    {273, 4, strips, 8},
+                                                                                    {277, 3, 1, 4},
+                                                                                    {278, 4, 1, 16},
+                                                                                    {279, 4, strips, counts},
+                                                                                    {284, 3, 1, 1},
+                                                                                    {338, 3, 1, 2}})
     tiff = Cat({tiff, Le(tag, 2), Le(type, 2), Le(count, 4), Le(value, 4)});
   tiff = Cat({tiff, Le(0, 4), std::vector<uint8_t>(deflated.begin(), deflated.end())});
   const std::string bigBmp = dir.file("big.bmp");  // 10000 x 10000 x 24 bits, in a 500 MB file
-  ASSERT_TRUE(testing::WriteBytes(bigBmp, Cat({{'B', 'M'}, Le(500000000, 4), Le(0, 4), Le(54, 4), Le(40, 4),
-                                               Le(10000, 4), Le(10000, 4), Le(1, 2), Le(24, 2), Le(0, 24)})));
+  ASSERT_TRUE(testing::WriteBytes(bigBmp, Cat({{'B', 'M'},
+                                               Le(500000000, 4),
+                                               Le(0, 4),
+                                               Le(54, 4),
+                                               Le(40, 4),
+                                               Le(10000, 4),
+                                               Le(10000, 4),
+                                               Le(1, 2),
+                                               Le(24, 2),
+                                               Le(0, 24)})));
   ASSERT_EQ(::truncate(bigBmp.c_str(), 500000000), 0);
-  const std::string xbm = "#define b_width 16384\n#define b_height 7000\nstatic char b_bits[] = {\n0x00, };\n";
+  const std::string xbm =
+      "#define b_width 16384\n#define b_height 7000\nstatic char b_bits[] = {\n0x00, };\n";
   const struct {
     const char* name;
     std::string path;
@@ -185,9 +204,14 @@ TEST_F(DecodeFormats, BombsStayWithinTheBudgetPlusOneFrame) {
       {"webp 16383 x 8000 in 5 kB", PLOMBIX_TEST_DATA_DIR "/solid-16383x8000.webp", DecodeError::TooLarge},
       {"500 MB bmp", bigBmp, DecodeError::TooLarge},
   };
-  ASSERT_TRUE(testing::WriteBytes(rows[0].path, Cat({{'G', 'I', 'F', '8', '9', 'a'}, Le(11000, 2), Le(11000, 2),
-                                                     {0x80, 0, 0, 0, 0, 0, 255, 255, 255, 0x2C}, Le(0, 4),
-                                                     Le(1, 2), Le(1, 2), {0, 2, 2, 0x44, 0x01, 0, 0x3B}})));
+  ASSERT_TRUE(testing::WriteBytes(rows[0].path, Cat({{'G', 'I', 'F', '8', '9', 'a'},
+                                                     Le(11000, 2),
+                                                     Le(11000, 2),
+                                                     {0x80, 0, 0, 0, 0, 0, 255, 255, 255, 0x2C},
+                                                     Le(0, 4),
+                                                     Le(1, 2),
+                                                     Le(1, 2),
+                                                     {0, 2, 2, 0x44, 0x01, 0, 0x3B}})));
   ASSERT_TRUE(testing::WriteBytes(rows[1].path, std::vector<uint8_t>(xbm.begin(), xbm.end())));
   ASSERT_TRUE(testing::WriteBytes(rows[2].path, tiff));
   const int64_t frameBytes = 1920 * 1080 * 4;
