@@ -117,7 +117,8 @@ DecodeError TgaReader::Open(const uint8_t* data, size_t size) {
   bool alphaUsable = true;
   if (HasFooter(data, size)) {
     const uint32_t extension = Le32(data + size - kFooterBytes);
-    if (extension != 0 && extension <= size - kFooterBytes - 495) alphaUsable = data[extension + 494] >= 3;
+    if (extension != 0 && size >= kFooterBytes + 495 && extension <= size - kFooterBytes - 495)
+      alphaUsable = data[extension + 494] >= 3;
   }
   const bool alphaBits = (descriptor & 0x0F) != 0 && alphaUsable;
 
@@ -135,6 +136,7 @@ DecodeError TgaReader::Open(const uint8_t* data, size_t size) {
     alpha_ = mapped_ && entryBytes == 4 && alphaBits;
     at += size_t(length) * size_t(entryBytes);
   }
+  if (at > size) return DecodeError::Corrupt;
   pixelsAt_ = at;
   if (!mapped_) alpha_ = depth == 32 && alphaBits;
   info_.bitsPerPixel = alpha_ || depth == 32 ? 32 : mapped_ || grey ? 8 : depth == 24 ? 24 : 16;

@@ -39,20 +39,8 @@ std::vector<uint8_t> RleBmp() {
   rows.insert(rows.end(), {0, 1});
   for (int i = 0; i < 256; ++i) palette.insert(palette.end(), {uint8_t(i), uint8_t(255 - i), 0, 0});
   const uint32_t offset = 14 + 40 + 1024;
-  return Cat({{'B', 'M'},
-              Le(offset + uint32_t(rows.size()), 4),
-              Le(0, 4),
-              Le(offset, 4),
-              Le(40, 4),
-              Le(24, 4),
-              Le(16, 4),
-              Le(1, 2),
-              Le(8, 2),
-              Le(1, 4),
-              Le(uint32_t(rows.size()), 4),
-              Le(0, 16),
-              palette,
-              rows});
+  return Cat({{'B', 'M'}, Le(offset + uint32_t(rows.size()), 4), Le(0, 4), Le(offset, 4), Le(40, 4), Le(24, 4),
+              Le(16, 4), Le(1, 2), Le(8, 2), Le(1, 4), Le(uint32_t(rows.size()), 4), Le(0, 16), palette, rows});
 }
 
 class DecodeFormats : public ::testing::Test {
