@@ -101,12 +101,14 @@ class JpegReader final : public ImageReader {
 
  private:
   DecodeError Failure() const;
-  bool EveryBlockArrived();
+  bool EveryBlockArrived() const;
 
   jpeg_decompress_struct cinfo_{};
   ErrorManager errors_{};
   bool created_ = false;
   bool cmyk_ = false;
+  bool multipleScans_ = false;
+  bool arithmetic_ = false;
 };
 
 DecodeError JpegReader::Failure() const {
@@ -119,12 +121,14 @@ DecodeError JpegReader::Failure() const {
   }
 }
 
-// Called once the scans have been read (after jpeg_start_decompress for a
-// file of several scans, after the last row for one scan).
-bool JpegReader::EveryBlockArrived() {
+// Whether every coded block came from the file's own bytes. Called once a
+// file of several scans has been read whole (after jpeg_start_decompress),
+// while its progression record (coef_bits) still exists; for one scan,
+// after the last row, from what was noted on the way.
+bool JpegReader::EveryBlockArrived() const {
   if (!errors_.dataEnded) return true;  // the end-of-image marker came
-  if (cinfo_.arith_code) return false;
-  if (!jpeg_has_multiple_scans(&cinfo_)) return true;
+  if (arithmetic_) return false;
+  if (!multipleScans_) return true;
   if (!cinfo_.progressive_mode || !cinfo_.coef_bits) return false;
   for (int c = 0; c < cinfo_.num_components; ++c)
     for (int k = 0; k < DCTSIZE2; ++k)
@@ -163,7 +167,9 @@ DecodeError JpegReader::Open(const uint8_t* data, size_t size) {
       break;
     default: info_.bitsPerPixel = 24; break;
   }
-  if (jpeg_has_multiple_scans(&cinfo_)) {
+  multipleScans_ = jpeg_has_multiple_scans(&cinfo_);
+  arithmetic_ = cinfo_.arith_code;
+  if (multipleScans_) {
     // The decoder keeps every coefficient of the picture until the last
     // scan: 64 two-byte values a block, at full size whatever the scale.
     for (int c = 0; c < cinfo_.num_components; ++c) {
@@ -195,7 +201,7 @@ DecodeError JpegReader::Start(int denominator, bool shrunkAfter) {
   if (!Guarded(errors_, [&] { jpeg_start_decompress(&cinfo_); })) return Failure();
   if (cinfo_.output_components != 4) return DecodeError::Corrupt;
   // A file of several scans has been read whole by now.
-  if (jpeg_has_multiple_scans(&cinfo_) && !EveryBlockArrived()) return DecodeError::Corrupt;
+  if (multipleScans_ && !EveryBlockArrived()) return DecodeError::Corrupt;
   width_ = int(cinfo_.output_width);
   height_ = int(cinfo_.output_height);
   return DecodeError::None;
@@ -231,7 +237,8 @@ DecodeError JpegReader::Finish() {
   // Reads on to the end-of-image marker; a missing one is forgiven only
   // when every block arrived.
   if (!Guarded(errors_, [&] { jpeg_finish_decompress(&cinfo_); })) return Failure();
-  return EveryBlockArrived() ? DecodeError::None : DecodeError::Corrupt;
+  // No libjpeg call from here: the decompressor is back at its start.
+  return multipleScans_ || EveryBlockArrived() ? DecodeError::None : DecodeError::Corrupt;
 }
 
 }  // namespace
