@@ -1,4 +1,5 @@
-// OpenImage: the format is recognised by the file's first bytes.
+// OpenImage: the format is recognised by the file's first bytes; the name's
+// suffix speaks only for formats without a signature.
 #include "image_reader.h"
 
 #include <cstring>
@@ -30,7 +31,8 @@ bool IsJxl(const uint8_t* data, size_t size) {
          (size >= 12 && std::memcmp(data, kContainer, 12) == 0);
 }
 
-DecodeError OpenByContent(const uint8_t* data, size_t size, std::unique_ptr<ImageReader>* reader) {
+DecodeError Open(const uint8_t* data, size_t size, std::unique_ptr<ImageReader>* reader,
+                 std::string_view fileName) {
   if (IsJpeg(data, size)) return OpenJpegImage(data, size, reader);
   if (IsPng(data, size)) return OpenPngImage(data, size, reader);
   if (IsIsoMedia(data, size)) {
@@ -38,20 +40,23 @@ DecodeError OpenByContent(const uint8_t* data, size_t size, std::unique_ptr<Imag
     if (error != DecodeError::NotAnImage) return error;
   }
   if (IsJxl(data, size)) return OpenJxlImage(data, size, reader);
-  const DecodeError error = OpenSvgImage(data, size, reader);
+  if (IsTgaFile(data, size, fileName)) return OpenTgaImage(data, size, reader);
+  const DecodeError error = OpenSvgImage(data, size, reader);  // NotAnImage unless SVG or SVGZ
   if (error != DecodeError::NotAnImage) return error;
-  return OpenQtImage(data, size, reader);
+  return OpenQtImage(data, size, reader, fileName);
 }
 
 }  // namespace
 
-DecodeError OpenImage(const uint8_t* data, size_t size, std::unique_ptr<ImageReader>* reader) {
+DecodeError OpenImage(const uint8_t* data, size_t size, std::unique_ptr<ImageReader>* reader,
+                      std::string_view fileName) {
   reader->reset();
   if (!data || size == 0) return DecodeError::NotAnImage;
   try {
-    DecodeError error = OpenByContent(data, size, reader);
+    DecodeError error = Open(data, size, reader, fileName);
     if (error == DecodeError::None) error = ManageColour(reader);
-    if (error != DecodeError::None) reader->reset();
+    if (error == DecodeError::None) (*reader)->AddFixedBytes(int64_t(size));
+    else reader->reset();
     return error;
   } catch (const std::bad_alloc&) {
     reader->reset();
