@@ -14,10 +14,9 @@
 // DecodeError::Corrupt; a file cut short fails because its image data
 // lies beyond the end.
 //
-// Cost, counted before decoding (decode_budget.h): the codec's planes and
-// libheif's copy of them (a grid picture is put together from its tiles),
-// the alpha plane likewise, the RGB planes, and one more copy of them for
-// a turn or crop.
+// Cost, counted before decoding (decode_budget.h): the RGB (and alpha)
+// planes, and one Y'CbCr picture beside them (the codec's, or libheif's own
+// while it puts a grid together, turns or converts it).
 //
 // Colour: an ICC profile (prof, rICC) as stored; otherwise the nclx code
 // points as an equivalent profile (colour_transform.h), so that Display P3
@@ -106,8 +105,7 @@ DecodeError HeifReader::Open(const uint8_t* data, size_t size) {
   heif_context_set_max_decoding_threads(context_.get(), std::min(2, UsableCores()));
   DecodeError error =
       ErrorOf(heif_context_read_from_memory_without_copy(context_.get(), data, size, nullptr));
-  if (error != DecodeError::None)
-    return error == DecodeError::Corrupt ? DecodeError::Corrupt : error;
+  if (error != DecodeError::None) return error;
   heif_image_handle* handle = nullptr;
   error = ErrorOf(heif_context_get_primary_image_handle(context_.get(), &handle));
   if (error != DecodeError::None) return error;
@@ -126,10 +124,12 @@ DecodeError HeifReader::Open(const uint8_t* data, size_t size) {
   info_.bitsPerPixel = alpha || bits > 8 ? 32 : chromaBits <= 0 ? 8 : 24;
   info_.opaqueRows = true;
 
-  const int64_t sample = bits > 8 ? 2 : 1;
-  // Beside the RGB planes (bytesPerPixel): the codec's planes twice, alpha
-  // twice, a turned or cropped copy of the RGB planes.
-  const int64_t planes = 2 * 3 * sample + (alpha ? 2 * sample : 0) + 4;
+  // The RGB planes (and alpha) at one or two bytes a sample; beside them at
+  // most one Y'CbCr picture of as many samples (4:4:4 at worst): the
+  // codec's before libheif copies it, or libheif's while it is turned or
+  // converted.
+  const int planes = (3 + (alpha ? 1 : 0)) * (bits > 8 ? 2 : 1);
+  info_.bytesPerPixel = planes;
   info_.fixedBytes = int64_t(info_.width) * info_.height * planes;
 
   const size_t iccBytes = heif_image_handle_get_raw_color_profile_size(handle);

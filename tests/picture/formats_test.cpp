@@ -179,20 +179,20 @@ TEST_F(Formats, FilesCutShortNeverDecode) {
 }
 
 TEST_F(Formats, BudgetRefusesBeforeDecoding) {
-  // 9000 x 9000 pixels of 4 bytes fit the budget, not with what the decoders hold beside them. A JPEG XL
+  // 10000 x 10000 pixels of 4 bytes fit the budget, not with what the decoders hold beside them. A JPEG XL
   // header alone (size; default metadata, transforms) is refused; at 64 x 64 it reaches the missing frame.
-  for (const int side : {9000, 64}) {
+  for (const int side : {10000, 64}) {
     Bytes jxl = {0xFF, 0x0A};
     const uint64_t bits = (2u << 1) | (uint64_t(side - 1) << 3) | (1ull << 21) | (3ull << 24);
     for (int i = 0; i < 32; i += 8) jxl.push_back(uint8_t(bits >> i));
     testing::WriteBytes(dir.file("a.jxl"), jxl);
     EXPECT_EQ(Decoded(dir.file("a.jxl")), DecodeErrorText(side > 64 ? DecodeError::TooLarge : DecodeError::Corrupt));
   }
-  // A HEIC whose image header (ispe: width, height) claims 9000 x 9000.
+  // A HEIC whose image header (ispe: width, height) claims 10000 x 10000.
   if (!Shell("heif-enc '" + source("rgb.png") + "' -o '" + dir.file("a.heic") + "'")) GTEST_SKIP() << "no heif-enc";
   Bytes heic = testing::ReadBytes(dir.file("a.heic"));
   const auto ispe = std::search(heic.begin(), heic.end(), std::begin("ispe"), std::end("ispe") - 1);
-  for (int i = 8; i < 16 && ispe != heic.end(); i += 4) std::copy_n("\0\0\x23\x28", 4, ispe + i);
+  for (int i = 8; i < 16 && ispe != heic.end(); i += 4) std::copy_n("\0\0\x27\x10", 4, ispe + i);
   testing::WriteBytes(dir.file("a.heic"), heic);
   EXPECT_EQ(Decoded(dir.file("a.heic")), DecodeErrorText(DecodeError::TooLarge));
 }
