@@ -4,9 +4,10 @@
 // out of the decode and applied by the caller, like a JPEG's.
 //
 // Completeness: the whole file is handed over and closed before decoding,
-// so a file cut short ends in an error or a request for more input, both
-// DecodeError::Corrupt; after the first frame the rest of the codestream
-// (an animation's other frames skipped) must reach its end as well.
+// so a file cut short before the end of the first frame ends in an error or
+// a request for more input, both DecodeError::Corrupt. What follows the
+// frame shown (an animation's other frames, boxes after the codestream) is
+// not read.
 //
 // Colour: a picture stored in its own colour space (lossless, or lossy
 // with the original profile kept) comes with that profile (the "data"
@@ -25,7 +26,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <limits>
 #include <memory>
 #include <vector>
 
@@ -152,27 +152,18 @@ DecodeError JxlReader::DecodePicture() {
   JxlDecoder* dec = decoder_.get();
   const size_t bytes = size_t(info_.width) * size_t(info_.height) * 4;
   std::shared_ptr<uint8_t[]> pixels;
-  bool decoded = false;
   for (;;) {
     const JxlDecoderStatus status = JxlDecoderProcessInput(dec);
-    if (status == JXL_DEC_NEED_IMAGE_OUT_BUFFER && !decoded) {
-      size_t needed = 0;
-      if (JxlDecoderImageOutBufferSize(dec, &kRgba8, &needed) != JXL_DEC_SUCCESS || needed != bytes)
-        return DecodeError::Corrupt;
-      pixels = AllocateArray<uint8_t>(bytes);
-      if (!pixels) return DecodeError::OutOfMemory;
-      if (JxlDecoderSetImageOutBuffer(dec, &kRgba8, pixels.get(), bytes) != JXL_DEC_SUCCESS)
-        return DecodeError::Corrupt;
-    } else if (status == JXL_DEC_FULL_IMAGE && !decoded) {
-      decoded = true;
-      // The other frames of an animation are not shown; they are only
-      // read through to see that the file is whole.
-      JxlDecoderSkipFrames(dec, std::numeric_limits<size_t>::max() / 2);
-    } else if (status == JXL_DEC_SUCCESS && decoded) {
-      break;
-    } else if (status != JXL_DEC_FULL_IMAGE) {
+    if (status == JXL_DEC_FULL_IMAGE && pixels) break;  // the first frame, every byte of it
+    if (status != JXL_DEC_NEED_IMAGE_OUT_BUFFER || pixels)
       return DecodeError::Corrupt;  // an error, or the file ends early
-    }
+    size_t needed = 0;
+    if (JxlDecoderImageOutBufferSize(dec, &kRgba8, &needed) != JXL_DEC_SUCCESS || needed != bytes)
+      return DecodeError::Corrupt;
+    pixels = AllocateArray<uint8_t>(bytes);
+    if (!pixels) return DecodeError::OutOfMemory;
+    if (JxlDecoderSetImageOutBuffer(dec, &kRgba8, pixels.get(), bytes) != JXL_DEC_SUCCESS)
+      return DecodeError::Corrupt;
   }
   CopyRgbaAsBgra(pixels.get(), pixels.get(), bytes / 4);
   pixels_ = std::move(pixels);

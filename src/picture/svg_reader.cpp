@@ -91,9 +91,9 @@ DecodeError Gunzip(const uint8_t* data, size_t size, QByteArray* out) {
   return result;
 }
 
-// Whether the text is well-formed XML to its end (Qt SVG draws what it
-// could parse of a document cut short, which must not reach the output),
-// with its external images blanked: Qt SVG would draw an <image> from any
+// Whether the text is well-formed XML to its end (as Qt SVG also demands,
+// so a document cut short is refused), with its external images blanked:
+// Qt SVG would draw an <image> from any
 // file its href names, reaching into the file system and waiting on a pipe
 // for ever. A picture drawn for broadcast keeps to itself, as browsers
 // keep an SVG shown as an image: only images embedded as data: URLs are

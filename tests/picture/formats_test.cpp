@@ -199,9 +199,9 @@ TEST_F(Formats, BudgetRefusesBeforeDecoding) {
 
 TEST_F(Formats, SvgIsDrawnAtTheSizeItIsShownAt) {
   for (const std::string side : {"10", "60000"}) {  // a picture it names by path is left out
-    Write(dir.file("a.svg"), "<svg xmlns='http://www.w3.org/2000/svg' viewBox='0 0 10 10' width='" + side + "' height='" +
-                                 side + "'><rect width='5' height='10' fill='#fff'/><image x='5' width='5' height='10' "
-                                 "href='" + source("rgb.png") + "'/></svg>");
+    Write(dir.file("a.svg"), "<svg xmlns='http://www.w3.org/2000/svg' xmlns:xlink='http://www.w3.org/1999/xlink' width='" +
+                                 side + "' height='" + side + "' viewBox='0 0 10 10'><rect width='5' height='10' fill='#fff'/>"
+                                 "<image x='5' width='5' height='10' xlink:href='" + source("rgb.png") + "'/></svg>");
     const PreparedPicture p = Prepared(dir.file("a.svg"));
     ASSERT_TRUE(p.ok() && p.width == 360) << side;
     EXPECT_EQ(p.sourceWidth, std::stoi(side));  // the labels' "from" size: as declared
