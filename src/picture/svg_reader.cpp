@@ -93,12 +93,12 @@ DecodeError Gunzip(const uint8_t* data, size_t size, QByteArray* out) {
 
 // Whether the text is well-formed XML to its end (as Qt SVG also demands,
 // so a document cut short is refused), with its external images blanked:
-// Qt SVG would draw an <image> from any
-// file its href names, reaching into the file system and waiting on a pipe
-// for ever. A picture drawn for broadcast keeps to itself, as browsers
-// keep an SVG shown as an image: only images embedded as data: URLs are
-// drawn. An external reference written so that it cannot be blanked (with
-// character references) refuses the file.
+// Qt SVG would draw an <image> from any file its href names, reaching into
+// the file system and waiting on a pipe for ever. A picture drawn for
+// broadcast keeps to itself, as browsers keep an SVG shown as an image:
+// only images embedded as data: URLs are drawn. An external reference
+// written so that it cannot be blanked (with character references) refuses
+// the file.
 bool WellFormedAndSelfContained(QByteArray* text) {
   for (int pass = 0; pass < 2; ++pass) {
     QXmlStreamReader xml(*text);
