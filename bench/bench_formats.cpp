@@ -5,7 +5,9 @@
 //                               (decoded once) converted from Display P3 to
 //                               sRGB in place, on one thread: compare with
 //                               BM_TurboJpegDecode of the same picture
-//   BM_ColourManage_LittleCms   the same through LittleCMS's own transform
+//   BM_ColourManage_TwoCores    the same split over two threads, as the
+//                               player converts a picture decoded whole
+//   BM_ColourManage_LittleCms   one thread, LittleCMS's own transform
 //   BM_PrepareHeic/1920/1080    PreparePicture of a 4032 x 3024 HEIC (a phone
 //                               photo's size) in Contain: read, decode,
 //                               convert, scale
@@ -26,6 +28,7 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "bench_files.h"
@@ -57,7 +60,7 @@ const std::vector<uint8_t>& JpegPixels() {
   return pixels;
 }
 
-void ColourManage(benchmark::State& state, bool littleCms) {
+void ColourManage(benchmark::State& state, bool littleCms, bool twoCores) {
   std::vector<uint8_t> pixels = JpegPixels();
   const std::vector<uint8_t> p3 = plombix::IccFromCodePoints(12, 13);
   const auto transform = plombix::MakeColourTransform(p3.data(), p3.size(), littleCms);
@@ -65,20 +68,24 @@ void ColourManage(benchmark::State& state, bool littleCms) {
     state.SkipWithError("no picture or no transform");
     return;
   }
+  const size_t count = pixels.size() / 4, half = twoCores ? count / 2 : 0;
   for (auto _ : state) {
-    transform->Convert(pixels.data(), pixels.size() / 4);
+    // As the player converts a whole picture: half of it on a second thread.
+    std::thread helper;
+    if (twoCores) helper = std::thread([&] { transform->Convert(pixels.data(), half); });
+    transform->Convert(pixels.data() + half * 4, count - half);
+    if (helper.joinable()) helper.join();
     benchmark::DoNotOptimize(pixels.data());
     benchmark::ClobberMemory();
   }
   state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(pixels.size()));
 }
-void BM_ColourManage(benchmark::State& state) { ColourManage(state, false); }
-void BM_ColourManage_LittleCms(benchmark::State& state) { ColourManage(state, true); }
+void BM_ColourManage(benchmark::State& state) { ColourManage(state, false, false); }
+void BM_ColourManage_TwoCores(benchmark::State& state) { ColourManage(state, false, true); }
+void BM_ColourManage_LittleCms(benchmark::State& state) { ColourManage(state, true, false); }
 BENCHMARK(BM_ColourManage)->Unit(benchmark::kMillisecond)->UseRealTime()->Repetitions(kRepetitions);
-BENCHMARK(BM_ColourManage_LittleCms)
-    ->Unit(benchmark::kMillisecond)
-    ->UseRealTime()
-    ->Repetitions(kRepetitions);
+BENCHMARK(BM_ColourManage_TwoCores)->Unit(benchmark::kMillisecond)->UseRealTime()->Repetitions(kRepetitions);
+BENCHMARK(BM_ColourManage_LittleCms)->Unit(benchmark::kMillisecond)->UseRealTime()->Repetitions(kRepetitions);
 
 // A phone photo's size and grain: gradients, soft shapes and a little
 // noise, encoded by heif-enc at quality 60 (a few megabytes, as phones
