@@ -91,6 +91,8 @@ TEST(WebSocket, ReaderTakesPingsAndClosesOnWhatItDoesNotTake) {
       EXPECT_EQ(reply, expected) << r.name << " in pieces of " << piece;
       EXPECT_EQ(reader.open(), r.closeCode == 0) << r.name;
       EXPECT_EQ(reader.closeCode(), r.closeCode) << r.name;
+      const bool data = (r.bytes[0] & 0x0F) == 1 || (r.bytes[0] & 0x0F) == 2;
+      EXPECT_EQ(reader.messages(), r.closeCode == 0 && data ? 1u : 0u) << r.name;
     }
   }
 }
