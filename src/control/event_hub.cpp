@@ -275,7 +275,7 @@ void EventHub::State::run() {
       nextKeepAlive = lastMessage + limits.keepAlive;
       for (const std::shared_ptr<EventClient>& c : std::vector(clients)) {
         if (!c->webSocket) {
-          if (c->parked && (c->ended || !c->queue.empty())) {
+          if (c->parked && !c->queue.empty()) {
             c->parked = false;
             c->wake();
           }
