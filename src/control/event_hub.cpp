@@ -294,8 +294,10 @@ void EventHub::State::run() {
     }
 
     fds.assign(1, pollfd{wakeFd, POLLIN, 0});
+    // A client with bytes still to send is not read: its pongs cannot pile up
+    // while it does not read them, and its own sending waits in TCP.
     for (const std::shared_ptr<EventClient>& c : sockets)
-      fds.push_back(pollfd{c->fd, short(POLLIN | (c->sent < c->out.size() || c->closing ? POLLOUT : 0)), 0});
+      fds.push_back(pollfd{c->fd, short(c->sent < c->out.size() || c->closing ? POLLOUT : POLLIN), 0});
     const auto wait = std::chrono::ceil<std::chrono::milliseconds>(nextKeepAlive - Clock::now()).count();
     if (::poll(fds.data(), fds.size(), int(std::max<int64_t>(0, wait))) < 0 && errno != EINTR) return;
     uint64_t count = 0;
@@ -316,7 +318,7 @@ void EventHub::State::run() {
 }
 
 bool EventHub::State::serve(EventClient& c, short revents) {
-  if (revents & (POLLIN | POLLHUP | POLLERR)) {
+  if ((revents & (POLLIN | POLLHUP | POLLERR)) && c.sent == c.out.size()) {
     // A bounded read per turn: a client that floods us cannot starve the others.
     char buffer[16384];
     for (int turn = 0; turn < 4 && c.reader.open(); ++turn) {
