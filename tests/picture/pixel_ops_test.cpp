@@ -18,36 +18,41 @@ namespace {
 using testing::ForEachSimdLevel;
 using testing::RandomBytes;
 
-// The blend as written, with the compiler's own division by 255.
 void ReferenceBlend(uint8_t* d, const uint8_t* s) {
-  const int a = s[3], b = 255 - a;
-  for (int c = 0; c < 3; ++c) d[c] = uint8_t((d[c] * b + s[c] * a) / 255);
-  d[3] = uint8_t(255 - ((255 - d[3]) * b) / 255);
+  uint32_t frame, picture;
+  std::memcpy(&frame, d, 4);
+  std::memcpy(&picture, s, 4);
+  frame = testing::ReferenceBlendPixel(frame, picture);
+  std::memcpy(d, &frame, 4);
 }
 
 TEST(BlendRow, MatchesTheFormulaForEveryFrameBytePictureByteAndAlpha) {
-  // One row per picture alpha: pixel k pairs frame byte k >> 8 with picture
-  // byte k & 255 in every colour channel (each permuted differently) and
-  // has frame alpha k >> 8, so the alpha formula sees every pair too.
+  // One row per picture alpha and frame kind: pixel k pairs frame byte
+  // k >> 8 with picture byte k & 255 in every colour channel (each permuted
+  // differently). Over opaque frames that is the whole table; over the
+  // others the frame alpha runs through all 256 values for every frame
+  // byte and picture alpha.
   constexpr size_t kPixels = 65536;
   std::vector<uint8_t> src(kPixels * 4), frame(kPixels * 4), out, want;
-  for (int a = 0; a < 256; ++a) {
-    for (size_t k = 0; k < kPixels; ++k) {
-      const uint8_t d = uint8_t(k >> 8), s = uint8_t(k);
-      const uint8_t sp[4] = {s, uint8_t(s ^ 0x5A), uint8_t(255 - s), uint8_t(a)};
-      const uint8_t dp[4] = {d, uint8_t(d ^ 0xA5), uint8_t(255 - d), d};
-      std::memcpy(&src[k * 4], sp, 4);
-      std::memcpy(&frame[k * 4], dp, 4);
+  for (int a = 0; a < 256; ++a)
+    for (bool opaque : {true, false}) {
+      for (size_t k = 0; k < kPixels; ++k) {
+        const uint8_t d = uint8_t(k >> 8), s = uint8_t(k);
+        const uint8_t f = opaque ? 255 : uint8_t(d * 7 + s * 13 + a);
+        const uint8_t sp[4] = {s, uint8_t(s ^ 0x5A), uint8_t(255 - s), uint8_t(a)};
+        const uint8_t dp[4] = {d, uint8_t(d ^ 0xA5), uint8_t(255 - d), f};
+        std::memcpy(&src[k * 4], sp, 4);
+        std::memcpy(&frame[k * 4], dp, 4);
+      }
+      want = frame;
+      for (size_t k = 0; k < kPixels; ++k) ReferenceBlend(&want[k * 4], &src[k * 4]);
+      ForEachSimdLevel([&] {
+        out = frame;
+        BlendRow(out.data(), src.data(), kPixels);
+        ASSERT_EQ(out, want) << "picture alpha " << a << (opaque ? " over opaque" : "");
+      });
+      if (HasFatalFailure()) return;
     }
-    want = frame;
-    for (size_t k = 0; k < kPixels; ++k) ReferenceBlend(&want[k * 4], &src[k * 4]);
-    ForEachSimdLevel([&] {
-      out = frame;
-      BlendRow(out.data(), src.data(), kPixels);
-      ASSERT_EQ(out, want) << "picture alpha " << a;
-    });
-    if (HasFatalFailure()) return;
-  }
 }
 
 TEST(BlendRow, EveryLengthAndAlignmentInPlaceAndOntoAnotherRow) {
@@ -92,9 +97,15 @@ TEST(BlendRow, GivesTheFiguresOfTheBlendRule) {
       // (10*127 + 200*128)/255 = 26870/255 = 105, (20*127 + 100*128)/255 = 60,
       // (30*127 + 50*128)/255 = 40; alpha 255 - (0*127)/255 = 255.
       {"alpha 128 over opaque", 0xFF1E140Au, 0x803264C8u, 0xFF283C69u},
-      // alpha 255 - (255*127)/255 = 128; colour (0*127 + 200*128)/255 = 100.
-      {"alpha 128 over transparent", 0x00000000u, 0x80C8C8C8u, 0x80646464u},
+      // Half-covered white over a transparent frame stays white, alpha
+      // 255 - (255*127)/255 = 128.
+      {"alpha 128 over transparent", 0x00000000u, 0x80FFFFFFu, 0x80FFFFFFu},
+      // White at 128 over black at 128: weights 255*128 = 32640 and
+      // 128*127 = 16256, colour 255*32640/48896 = 170; alpha
+      // 255 - (127*127)/255 = 255 - 63 = 192.
+      {"alpha 128 over half-covered black", 0x80000000u, 0x80FFFFFFu, 0xC0AAAAAAu},
       {"alpha 0 leaves the frame", 0x7B112233u, 0x00FFFFFFu, 0x7B112233u},
+      {"alpha 0 over transparent keeps its colour", 0x00112233u, 0x00FFFFFFu, 0x00112233u},
       {"alpha 255 replaces and makes opaque", 0x00112233u, 0xFF445566u, 0xFF445566u},
   };
   ForEachSimdLevel([&] {

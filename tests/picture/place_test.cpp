@@ -102,11 +102,11 @@ TEST(PlaceInto, CopyTakesAllFourBytesAndEveryOtherModeBlends) {
   for (int mode : {int(PlaceCopy), int(PlaceBlend), 0, 3, -1}) {
     Frame f(3, 3);
     picture.PlaceInto(mode, f.data(), 3, 3);
-    // Blend of (0x78, 0x56, 0x34, alpha 0x12) with 200 at alpha 128:
-    // blue (120*127 + 200*128)/255 = 40840/255 = 160, green (86*127 + 25600)/255
-    // = 36522/255 = 143, red (52*127 + 25600)/255 = 32204/255 = 126,
-    // alpha 255 - (237*127)/255 = 255 - 118 = 137.
-    const uint32_t want = mode == PlaceCopy ? 0x80C8C8C8u : 0x897E8FA0u;
+    // Blend over (0x78, 0x56, 0x34, alpha 0x12): weights 255*128 = 32640
+    // and 18*127 = 2286, sum 34926; blue (200*32640 + 120*2286)/34926 =
+    // 6802320/34926 = 194, green (6528000 + 86*2286)/34926 = 192, red
+    // (6528000 + 52*2286)/34926 = 190; alpha 255 - (237*127)/255 = 137.
+    const uint32_t want = mode == PlaceCopy ? 0x80C8C8C8u : 0x89BEC0C2u;
     for (uint32_t p : f.pixels) ASSERT_EQ(p, want) << "mode " << mode;
   }
 }
