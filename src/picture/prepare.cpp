@@ -139,10 +139,9 @@ DecodeError Prepare(const PrepareRequest& request, PreparedPicture& out) {
 }  // namespace
 
 int DecodeDenominator(int storedWidth, int storedHeight, int targetWidth, int targetHeight) {
-  // decoded >= 9/5 x target, in integers.
   for (int denominator : {8, 4, 2}) {
-    if (int64_t(ScaledSide(storedWidth, denominator)) * 5 >= int64_t(targetWidth) * 9 &&
-        int64_t(ScaledSide(storedHeight, denominator)) * 5 >= int64_t(targetHeight) * 9)
+    if (ScaledSide(storedWidth, denominator) >= 2 * int64_t(targetWidth) &&
+        ScaledSide(storedHeight, denominator) >= 2 * int64_t(targetHeight))
       return denominator;
   }
   return 1;

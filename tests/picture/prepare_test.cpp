@@ -314,16 +314,16 @@ TEST_F(Prepare, ScaledJpegDecodeIsAsSharpAsTheFullSizePath) {
   }
 }
 
-TEST(DecodeDenominator, IsTheSmallestScaleAtLeast1Point8TimesTheTarget) {
+TEST(DecodeDenominator, IsTheSmallestScaleAtLeastTwiceTheTarget) {
   const struct {
     int sw, sh, tw, th, denominator;
   } rows[] = {
-      {6000, 4000, 1620, 1080, 2},  // 1/2 gives 3000 x 2000, 1.85 times
-      {6000, 4000, 1666, 1111, 2},  // 3000 x 5 >= 1666 x 9, 2000 x 5 >= 1111 x 9
-      {6000, 4000, 1667, 1111, 1},  // 3000 x 5 < 1667 x 9
-      {6000, 4000, 1666, 1112, 1},  // 2000 x 5 < 1112 x 9
+      {6000, 4000, 1500, 1000, 2},  // 1/2 gives 3000 x 2000, exactly twice
+      {6000, 4000, 1501, 1000, 1},
+      {6000, 4000, 1500, 1001, 1},
+      {6000, 4000, 1620, 1080, 1},  // 1.85 times at 1/2
       {6000, 4000, 750, 500, 4},    // 1/8 covers 750 x 500 exactly: too close
-      {6001, 4001, 417, 278, 8},    // 750.125 x 500.125 round up to 751 x 501
+      {6009, 4009, 376, 251, 8},    // 751.125 x 501.125 round up to 752 x 502
       {100, 100, 200, 200, 1},      // enlarged
   };
   for (const auto& r : rows)
