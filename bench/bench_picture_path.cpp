@@ -235,8 +235,9 @@ void BM_PngInflateUnfilter(benchmark::State& state) {
   for (auto _ : state) {
     std::shared_ptr<uint8_t[]> pixels;
     bool longer = false;
-    if (plombix::DecodePngWhole(png.data(), png.size(), layout, &pixels, &longer) != plombix::DecodeError::None)
-      state.SkipWithError("not decoded");
+    const plombix::DecodeError error =
+        plombix::DecodePngWhole(png.data(), png.size(), layout, &pixels, &longer);
+    if (error != plombix::DecodeError::None) state.SkipWithError("not decoded");
     benchmark::DoNotOptimize(pixels.get());
   }
   plombix::SetSimdLevel(before);

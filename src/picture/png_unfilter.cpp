@@ -250,19 +250,23 @@ PLOMBIX_AVX2 bool UnfilterGroupAvx2(const Group& g, int channels) {
 
 void UnfilterRow(int filter, uint8_t* row, const uint8_t* prior, size_t rowBytes, int bytesPerPixel) {
   const size_t bpp = size_t(bytesPerPixel);
-  for (size_t i = 0; i < rowBytes; ++i) {
-    const int a = i >= bpp ? row[i - bpp] : 0;
-    const int b = prior ? prior[i] : 0;
-    const int c = prior && i >= bpp ? prior[i - bpp] : 0;
-    int prediction = 0;
-    switch (filter) {
-      case 1: prediction = a; break;
-      case 2: prediction = b; break;
-      case 3: prediction = (a + b) / 2; break;
-      case 4: prediction = Paeth(a, b, c); break;
-      default: break;
-    }
-    row[i] = uint8_t(row[i] + prediction);
+  const auto above = [&](size_t i) { return prior ? int(prior[i]) : 0; };
+  const auto left = [&](size_t i) { return i >= bpp ? int(row[i - bpp]) : 0; };
+  switch (filter) {
+    case 1:
+      for (size_t i = bpp; i < rowBytes; ++i) row[i] = uint8_t(row[i] + row[i - bpp]);
+      break;
+    case 2:
+      for (size_t i = 0; prior && i < rowBytes; ++i) row[i] = uint8_t(row[i] + prior[i]);
+      break;
+    case 3:
+      for (size_t i = 0; i < rowBytes; ++i) row[i] = uint8_t(row[i] + (left(i) + above(i)) / 2);
+      break;
+    case 4:
+      for (size_t i = 0; i < rowBytes; ++i)
+        row[i] = uint8_t(row[i] + Paeth(left(i), above(i), i >= bpp ? above(i - bpp) : 0));
+      break;
+    default: break;
   }
 }
 
