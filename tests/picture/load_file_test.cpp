@@ -360,7 +360,7 @@ TEST_F(LoadFile, BadFilesFailCleanly) {
   std::vector<uint8_t> png =
       testing::ReadBytes(file("src.png", RandomImage(8, 8, QImage::Format_ARGB32, 3), "png"));
   ASSERT_GT(png.size(), 60u);
-  png[png.size() - 20] ^= 0x5A;  // inside IDAT: the chunk's CRC no longer matches
+  png[png.size() - 13] ^= 0x5A;  // the last IDAT's CRC: its data whole, the CRC no longer matches
   std::vector<uint8_t> jpeg = MakeJpeg(RandomImage(32, 32, QImage::Format_RGB32, 4));
   jpeg[jpeg.size() / 2] = 0xFF;  // a marker in the middle of the data
   jpeg[jpeg.size() / 2 + 1] = 0xD9;
@@ -383,6 +383,7 @@ TEST_F(LoadFile, BadFilesFailCleanly) {
        DecodeError::CannotOpen},  // root reads anything
       {"png with a bad checksum", file("corrupt.png", png), DecodeError::Corrupt},
       {"png with a filter type of 5", file("f5.png", HandMadePng(10, 9, 2, badFilter)), DecodeError::Corrupt},
+      {"grey png with a filter type of 5", file("g5.png", HandMadePng(30, 9, 0, badFilter)), DecodeError::Corrupt},
       {"png with a bad Adler-32", file("a.png", edited([](auto& z) { ++z.back(); })), DecodeError::Corrupt},
       {"png with a row too few", file("few.png", HandMadePng(10, 10, 2, rgb)), DecodeError::Corrupt},
       {"png whose stream stops", file("s.png", edited([](auto& z) { z.resize(20); })), DecodeError::Corrupt},
