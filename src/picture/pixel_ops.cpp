@@ -1,26 +1,49 @@
 // Row kernels: alpha blend, alpha set, byte mapping, video-range table.
 //
-// Blend of picture pixel s over frame pixel d, a = s.alpha, b = 255 - a:
-//   colour := (d x b + s x a) / 255                      (blue, green, red)
-//   alpha  := 255 - ((255 - d.alpha) x b) / 255
-// Integer arithmetic, every division truncating. Both numerators are at most
-// 255 x 255 = 65025, so they fit unsigned 16-bit lanes.
+// Blend ("over", straight alpha) of picture pixel s over frame pixel d,
+// a = s.alpha, f = d.alpha, b = 255 - a. In fractions of 255 the result's
+// alpha is a + f(1 - a) and its colour (s a + d f (1 - a)) / alpha; scaled
+// by 255 x 255 that is, in integers:
+//   ws = 255 a,  wd = f b,  D = ws + wd          (D <= 65025; D / 255 is
+//                                                 the exact result alpha)
+//   colour := (s x ws + d x wd) / D              (blue, green, red)
+//   alpha  := 255 - ((255 - f) x b) / 255
+// Every division truncates. (255 - f) x b = 65025 - D, so the stored alpha
+// is D / 255 rounded up. D = 0 only where a = 0 and f = 0; the frame pixel
+// then stays as it is, as it does for every a = 0.
 //
-// Division by 255: x / 255 = (x x 0x8081) >> 23 for 0 <= x <= 65535.
-// 0x8081 x 255 = 2^23 + 127, so (x x 0x8081) / 2^23 = x / 255 + 127x / (255 x 2^23).
-// Writing x = 255q + r (r <= 254) the fraction stays below 1 while
-// r + 127x / 2^23 < 255, i.e. for every x < 66052. In 16-bit lanes this is
-// mulhi(x, 0x8081) >> 7 (the two shifts compose because both floor).
+// Over an opaque frame pixel (f = 255): wd = 255 b, D = 255 x 255, and
+//   colour = 255 (s a + d b) / (255 x 255) = (s a + d b) / 255
+// exactly (the common factor cancels before truncation), so the kernels
+// compute that form there: opaque frames keep the arithmetic they always
+// had. a = 0 gives colour d, alpha f (frame unchanged); a = 255 gives
+// colour s, alpha 255 (frame := picture).
+//
+// Opaque-frame form, division by 255: x / 255 = (x x 0x8081) >> 23 for
+// 0 <= x <= 65535. 0x8081 x 255 = 2^23 + 127, so (x x 0x8081) / 2^23 =
+// x / 255 + 127x / (255 x 2^23). Writing x = 255q + r (r <= 254) the
+// fraction stays below 1 while r + 127x / 2^23 < 255, i.e. for every
+// x < 66052. In 16-bit lanes this is mulhi(x, 0x8081) >> 7 (the two shifts
+// compose because both floor). Both numerators are at most 65025.
 //
 // One formula for all four lanes: the vector kernels flip the frame's alpha
-// byte (d.alpha XOR 255 = 255 - d.alpha) and clear the picture's, so every
-// lane computes (d' x b + s' x a) / 255; the alpha lane's result q is then
+// byte (f XOR 255 = 255 - f) and clear the picture's, so every lane
+// computes (d' x b + s' x a) / 255; the alpha lane's result q is then
 // flipped back (q XOR 255 = 255 - q, since q <= 255).
 //
-// Shortcuts that stay exact: a = 0 gives colour d x 255 / 255 = d and alpha
-// 255 - (255 - d.alpha) = d.alpha (frame unchanged); a = 255 gives colour s
-// and alpha 255 = s.alpha (frame := picture). The vector kernels take them
-// for groups of pixels whose alphas are all 0 or all 255.
+// General form in the vector kernels, for groups of pixels whose frame is
+// not opaque throughout: single precision. s x ws and d x wd are integers
+// below 255 x 65025 < 2^24 and so is their sum N (N <= 255 D), so products
+// and sum are exact. The quotient N / D is rounded to nearest: an integer
+// k comes out exactly; otherwise N / D = k + r / D with 1 <= r < D lies at
+// least 1 / D >= 1 / 65025 > 2^-16 below k + 1, while floats below 256 are
+// at most 2^-16 apart, so it rounds to a value in [k, k + 1) and
+// truncation gives k. Where a = 0 the frame weight is made odd (wd | 1),
+// which keeps colour d (d wd / wd) and keeps D from 0. The alpha lane takes
+// the integer form above.
+//
+// Shortcuts that stay exact: a group whose alphas are all 0 leaves the
+// frame as it is, one whose alphas are all 255 is the picture's group.
 //
 // The kernels read the frame from `under` and write to `out`; blending in
 // place passes the same row twice, and a transparent group then needs no
@@ -52,13 +75,25 @@ inline unsigned Div255(unsigned x) { return (x * 0x8081u) >> 23; }
 
 void BlendRowScalar(uint8_t* out, const uint8_t* under, const uint8_t* src, size_t pixels) {
   for (size_t i = 0; i < pixels; ++i, out += 4, under += 4, src += 4) {
-    const unsigned a = src[3];
+    const unsigned a = src[3], f = under[3];
     const unsigned b = 255 - a;
-    const unsigned d0 = under[0], d1 = under[1], d2 = under[2], d3 = under[3];
-    out[0] = uint8_t(Div255(d0 * b + src[0] * a));
-    out[1] = uint8_t(Div255(d1 * b + src[1] * a));
-    out[2] = uint8_t(Div255(d2 * b + src[2] * a));
-    out[3] = uint8_t(255 - Div255((255u - d3) * b));
+    const unsigned d0 = under[0], d1 = under[1], d2 = under[2];
+    if (f == 255) {
+      out[0] = uint8_t(Div255(d0 * b + src[0] * a));
+      out[1] = uint8_t(Div255(d1 * b + src[1] * a));
+      out[2] = uint8_t(Div255(d2 * b + src[2] * a));
+      out[3] = 255;
+      continue;
+    }
+    const unsigned ws = 255 * a, wd = f * b, den = ws + wd;
+    if (den == 0) {  // both transparent: the frame pixel stays
+      if (out != under) std::memcpy(out, under, 4);
+      continue;
+    }
+    out[0] = uint8_t((src[0] * ws + d0 * wd) / den);
+    out[1] = uint8_t((src[1] * ws + d1 * wd) / den);
+    out[2] = uint8_t((src[2] * ws + d2 * wd) / den);
+    out[3] = uint8_t(255 - Div255((255 - f) * b));
   }
 }
 
@@ -85,6 +120,66 @@ void MapBytesTable(uint8_t* data, size_t bytes, const std::array<uint8_t, 256>& 
 
 #if PLOMBIX_X86
 
+// The general form for four pixels: s the picture's, d the frame's (as
+// stored). Products of two bytes and of a byte with 255 stay below 65536,
+// so 16-bit multiplies give them in the low half of each 32-bit lane (the
+// high halves multiply zeros).
+template <int kShift>
+inline __m128i OverChannelSse2(__m128i s, __m128i d, __m128 ws, __m128 wd, __m128 den) {
+  const __m128i low = _mm_set1_epi32(0xFF);
+  const __m128 sc = _mm_cvtepi32_ps(_mm_and_si128(_mm_srli_epi32(s, kShift), low));
+  const __m128 dc = _mm_cvtepi32_ps(_mm_and_si128(_mm_srli_epi32(d, kShift), low));
+  const __m128 q = _mm_div_ps(_mm_add_ps(_mm_mul_ps(sc, ws), _mm_mul_ps(dc, wd)), den);
+  return _mm_slli_epi32(_mm_cvttps_epi32(q), kShift);
+}
+
+inline __m128i OverSse2(__m128i s, __m128i d) {
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i c255 = _mm_set1_epi32(255);
+  const __m128i a = _mm_srli_epi32(s, 24);
+  const __m128i f = _mm_srli_epi32(d, 24);
+  const __m128i b = _mm_sub_epi32(c255, a);
+  const __m128i aZero = _mm_and_si128(_mm_cmpeq_epi32(a, zero), _mm_set1_epi32(1));
+  const __m128 ws = _mm_cvtepi32_ps(_mm_mullo_epi16(a, c255));
+  const __m128 wd = _mm_cvtepi32_ps(_mm_or_si128(_mm_mullo_epi16(f, b), aZero));
+  const __m128 den = _mm_add_ps(ws, wd);
+  const __m128i x = _mm_mullo_epi16(_mm_sub_epi32(c255, f), b);
+  const __m128i q = _mm_srli_epi32(_mm_mulhi_epu16(x, _mm_set1_epi32(0x8081)), 7);
+  __m128i out = _mm_slli_epi32(_mm_sub_epi32(c255, q), 24);
+  out = _mm_or_si128(out, OverChannelSse2<0>(s, d, ws, wd, den));
+  out = _mm_or_si128(out, OverChannelSse2<8>(s, d, ws, wd, den));
+  return _mm_or_si128(out, OverChannelSse2<16>(s, d, ws, wd, den));
+}
+
+template <int kShift>
+__attribute__((target("avx2"))) inline __m256i OverChannelAvx2(__m256i s, __m256i d, __m256 ws,
+                                                               __m256 wd, __m256 den) {
+  const __m256i low = _mm256_set1_epi32(0xFF);
+  const __m256 sc = _mm256_cvtepi32_ps(_mm256_and_si256(_mm256_srli_epi32(s, kShift), low));
+  const __m256 dc = _mm256_cvtepi32_ps(_mm256_and_si256(_mm256_srli_epi32(d, kShift), low));
+  const __m256 q = _mm256_div_ps(_mm256_add_ps(_mm256_mul_ps(sc, ws), _mm256_mul_ps(dc, wd)), den);
+  return _mm256_slli_epi32(_mm256_cvttps_epi32(q), kShift);
+}
+
+// OverSse2 for eight pixels.
+__attribute__((target("avx2"))) inline __m256i OverAvx2(__m256i s, __m256i d) {
+  const __m256i zero = _mm256_setzero_si256();
+  const __m256i c255 = _mm256_set1_epi32(255);
+  const __m256i a = _mm256_srli_epi32(s, 24);
+  const __m256i f = _mm256_srli_epi32(d, 24);
+  const __m256i b = _mm256_sub_epi32(c255, a);
+  const __m256i aZero = _mm256_and_si256(_mm256_cmpeq_epi32(a, zero), _mm256_set1_epi32(1));
+  const __m256 ws = _mm256_cvtepi32_ps(_mm256_mullo_epi16(a, c255));
+  const __m256 wd = _mm256_cvtepi32_ps(_mm256_or_si256(_mm256_mullo_epi16(f, b), aZero));
+  const __m256 den = _mm256_add_ps(ws, wd);
+  const __m256i x = _mm256_mullo_epi16(_mm256_sub_epi32(c255, f), b);
+  const __m256i q = _mm256_srli_epi32(_mm256_mulhi_epu16(x, _mm256_set1_epi32(0x8081)), 7);
+  __m256i out = _mm256_slli_epi32(_mm256_sub_epi32(c255, q), 24);
+  out = _mm256_or_si256(out, OverChannelAvx2<0>(s, d, ws, wd, den));
+  out = _mm256_or_si256(out, OverChannelAvx2<8>(s, d, ws, wd, den));
+  return _mm256_or_si256(out, OverChannelAvx2<16>(s, d, ws, wd, den));
+}
+
 void BlendRowSse2(uint8_t* dst, const uint8_t* under, const uint8_t* src,
                   size_t pixels) {
   const __m128i zero = _mm_setzero_si128();
@@ -107,7 +202,12 @@ void BlendRowSse2(uint8_t* dst, const uint8_t* under, const uint8_t* src,
       _mm_storeu_si128(out, s);
       continue;
     }
-    const __m128i d = _mm_xor_si128(_mm_loadu_si128(below), alphaMask);
+    const __m128i under4 = _mm_loadu_si128(below);
+    if (_mm_movemask_epi8(_mm_cmpeq_epi32(_mm_and_si128(under4, alphaMask), alphaMask)) != 0xFFFF) {
+      _mm_storeu_si128(out, OverSse2(s, under4));
+      continue;
+    }
+    const __m128i d = _mm_xor_si128(under4, alphaMask);
     const __m128i sc = _mm_andnot_si128(alphaMask, s);
     // a in both 16-bit halves of each 32-bit lane, then one pixel per half.
     __m128i a32 = _mm_srli_epi32(s, 24);
@@ -153,7 +253,12 @@ __attribute__((target("avx2"))) void BlendRowAvx2(uint8_t* dst, const uint8_t* u
       _mm256_storeu_si256(out, s);
       continue;
     }
-    const __m256i d = _mm256_xor_si256(_mm256_loadu_si256(below), alphaMask);
+    const __m256i under8 = _mm256_loadu_si256(below);
+    const __m256i d = _mm256_xor_si256(under8, alphaMask);
+    if (!_mm256_testz_si256(d, alphaMask)) {  // some frame alpha below 255
+      _mm256_storeu_si256(out, OverAvx2(s, under8));
+      continue;
+    }
     const __m256i sc = _mm256_andnot_si256(alphaMask, s);
     // Unpacks work within 128-bit halves; packus undoes them the same way.
     const __m256i aLo = _mm256_shuffle_epi8(s, spreadLo);
@@ -200,7 +305,17 @@ __attribute__((target("avx512f,avx512bw"))) void BlendRowAvx512(uint8_t* dst, co
       _mm512_storeu_si512(out, s);
       continue;
     }
-    const __m512i d = _mm512_xor_si512(_mm512_loadu_si512(below), alphaMask);
+    const __m512i under16 = _mm512_loadu_si512(below);
+    const __m512i d = _mm512_xor_si512(under16, alphaMask);
+    if (_mm512_test_epi32_mask(d, alphaMask) != 0) {  // some frame alpha below 255
+      // The general form eight pixels at a time, from memory again.
+      for (size_t half = 0; half < 64; half += 32) {
+        const __m256i s8 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + 4 * i + half));
+        const __m256i d8 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(below + half));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + half), OverAvx2(s8, d8));
+      }
+      continue;
+    }
     const __m512i sc = _mm512_and_si512(s, colourMask);
     const __m512i aLo = _mm512_shuffle_epi8(s, spreadLo);
     const __m512i aHi = _mm512_shuffle_epi8(s, spreadHi);

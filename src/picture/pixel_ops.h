@@ -2,11 +2,13 @@
 // tests can hold them against plain references. Every kernel gives the same
 // bytes at every SimdLevel (simd_level.h); derivations in pixel_ops.cpp.
 //
-// Blend of one picture pixel over one frame pixel, with a = picture alpha,
-// b = 255 - a, all integer, each division by 255 truncating:
-//   colour := (frame x b + picture x a) / 255          (blue, green, red)
-//   alpha  := 255 - ((255 - frame alpha) x b) / 255
-// The fast path divides by 255 as (x x 0x8081) >> 23, exact for x <= 65535.
+// Blend of one picture pixel over one frame pixel, straight alpha, with
+// a = picture alpha, f = frame alpha, b = 255 - a, all integer, each
+// division truncating:
+//   colour := (picture x 255a + frame x f b) / (255a + f b)   (blue, green, red)
+//   alpha  := 255 - ((255 - f) x b) / 255
+// Over an opaque frame pixel the colour is (frame x b + picture x a) / 255
+// exactly; a = 0 leaves the frame pixel as it is.
 // Pointers may be unaligned.
 #pragma once
 

@@ -4,9 +4,10 @@
 //   3. the target size by the scaling mode from the size as shown (after
 //      orientation); a target the resampler cannot make (a side of 0 or
 //      less) keeps the decoded size, as a failed ScaleTo would;
-//   4. the decode scale (DecodeDenominator) and the budget at that scale;
-//      a picture decoded at least kFastShrink times the target's size is
-//      decoded the faster way (image_reader.h);
+//   4. the decode scale (DecodeDenominator) and the budget at that scale
+//      (coarser, while it still covers the target, where the budget
+//      refuses the sharper one); a picture decoded at least kFastShrink
+//      times the target's size is decoded the faster way (image_reader.h);
 //   5. the window: the part of the target a frame of the output size shows
 //      (ComputePlacement without margins; margins only ever narrow it, and
 //      they may change without the picture being prepared again);
@@ -77,12 +78,21 @@ DecodeError Prepare(const PrepareRequest& request, PreparedPicture& out) {
   const int storedTargetWidth = swaps ? target.height : target.width;
   const int storedTargetHeight = swaps ? target.width : target.height;
 
-  const int denominator =
+  int denominator =
       target.resample && info.scalable
           ? DecodeDenominator(info.width, info.height, storedTargetWidth, storedTargetHeight)
           : 1;
-  error = CheckDecodeCost(ScaledSide(info.width, denominator), ScaledSide(info.height, denominator),
-                          info.bytesPerPixel, info.fixedBytes);
+  const auto cost = [&](int d) {
+    return CheckDecodeCost(ScaledSide(info.width, d), ScaledSide(info.height, d), info.bytesPerPixel,
+                           info.fixedBytes);
+  };
+  // Beyond the budget at the sharper scale, a coarser one that still
+  // covers the target is shown rather than nothing.
+  while (info.scalable && denominator < 8 && cost(denominator) == DecodeError::TooLarge &&
+         ScaledSide(info.width, 2 * denominator) >= storedTargetWidth &&
+         ScaledSide(info.height, 2 * denominator) >= storedTargetHeight)
+    denominator *= 2;
+  error = cost(denominator);
   if (error != DecodeError::None) return error;
   if (stop()) return DecodeError::Cancelled;
 
@@ -130,8 +140,8 @@ DecodeError Prepare(const PrepareRequest& request, PreparedPicture& out) {
 
 int DecodeDenominator(int storedWidth, int storedHeight, int targetWidth, int targetHeight) {
   for (int denominator : {8, 4, 2}) {
-    if (ScaledSide(storedWidth, denominator) >= targetWidth &&
-        ScaledSide(storedHeight, denominator) >= targetHeight)
+    if (ScaledSide(storedWidth, denominator) >= 2 * int64_t(targetWidth) &&
+        ScaledSide(storedHeight, denominator) >= 2 * int64_t(targetHeight))
       return denominator;
   }
   return 1;

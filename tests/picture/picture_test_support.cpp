@@ -372,13 +372,18 @@ void ForEachSimdLevel(const std::function<void()>& check) {
 }
 
 uint32_t ReferenceBlendPixel(uint32_t frame, uint32_t picture) {
-  const uint32_t a = picture >> 24, b = 255 - a;
+  const uint32_t a = picture >> 24, b = 255 - a, f = frame >> 24;
+  // Colour as a weighted mean: over an opaque frame the weights are a and
+  // b; over any other, the picture's share a/255 and the frame's share
+  // f/255 x b/255 of the result, both scaled by 255 x 255.
+  const uint32_t ws = f == 255 ? a : 255 * a, wd = f == 255 ? b : f * b;
+  if (ws + wd == 0) return frame;
   uint32_t out = 0;
   for (int c = 0; c < 3; ++c) {
     const uint32_t d = (frame >> (8 * c)) & 0xFF, s = (picture >> (8 * c)) & 0xFF;
-    out |= ((d * b + s * a) / 255) << (8 * c);
+    out |= ((d * wd + s * ws) / (ws + wd)) << (8 * c);
   }
-  return out | (255 - ((255 - (frame >> 24)) * b) / 255) << 24;
+  return out | (255 - ((255 - f) * b) / 255) << 24;
 }
 
 void ReferencePlace(std::vector<uint32_t>& frame, int fw, int fh, const PictureBuffer& p, int mode) {

@@ -121,7 +121,7 @@ inline std::tuple<int, int, int, int, int> Sizes(const PictureBuffer& p) {
 void ForEachSimdLevel(const std::function<void()>& check);
 
 // The blend of one picture pixel over one frame pixel (0xAARRGGBB values),
-// written out with the compiler's own division by 255.
+// straight alpha, written out with the compiler's own divisions.
 uint32_t ReferenceBlendPixel(uint32_t frame, uint32_t picture);
 
 // Placement worked out per frame pixel rather than per span: frame pixel

@@ -79,18 +79,6 @@ TEST(ScaleRules, OverlayTargetsCoverOrFitTheWholeOutput) {
         << c.name;
 }
 
-TEST(ScaleRules, ShownTargetEqualsOverlayTargetWithoutBorders) {
-  // Without borders the shown picture's formulas reduce to the overlay's;
-  // checked over a spread of sizes and both modes.
-  for (int mode : {ScaleContain, ScaleCropFill})
-    for (int W = 1; W <= 5000; W += 373)
-      for (int H = 1; H <= 5000; H += 419) {
-        ASSERT_EQ(Fields(ShownPictureTarget(mode, W, H, 1920, 1080, 0, 0)),
-                  Fields(OverlayTarget(mode, W, H, 1920, 1080)))
-            << mode << " " << W << "x" << H;
-      }
-}
-
 TEST(ScaleRules, BordersFollowThePercentagesOfBothSides) {
   struct Case {
     const char* name;
