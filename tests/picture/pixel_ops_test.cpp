@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cstdint>
+#include <random>
 #include <tuple>
 #include <vector>
 
