@@ -107,8 +107,7 @@ TEST(SimdLevel, SelectionIsClampedToWhatTheMachineOffers) {
   SetSimdLevel(before);
 }
 
-// Unfiltering RGB and RGBA rows eight at a time against the row-by-row way
-// (level 0, itself held against libspng in load_file_test.cpp).
+// Eight rows at once against the row-by-row way (level 0, held against libspng in load_file_test.cpp).
 TEST(PngUnfilter, EightRowsAtOnceMatchTheRowByRowWayForEveryFilter) {
   std::mt19937 random(7);
   for (int channels : {3, 4})
