@@ -14,8 +14,12 @@
 //   BM_PreparePng/3840/2160 the same for an 8000 x 8000 RGBA PNG
 //   BM_DecodeOnlyPng        that PNG through QImageReader
 //   BM_SpngDecode           that PNG through libspng alone, row by row
+//   BM_PngInflateUnfilter/L that PNG's pixels as the player decodes them
+//                           (inflated in one call, unfiltered into the pixel
+//                           format) at SIMD level L (0 plain, 1 SSE2, 2 AVX2)
+//   BM_MemcpyPng            a memcpy of that PNG's 256 MB of pixels
 //
-//   plombix_bench --benchmark_filter='BM_TurboJpeg|BM_Show|BM_Prepare|BM_DecodeOnly|BM_Spng|BM_Memcpy'
+//   plombix_bench --benchmark_filter='BM_TurboJpeg|BM_Show|BM_Prepare|BM_DecodeOnly|BM_Spng|BM_Png|BM_Memcpy'
 //
 // BM_ShowPicture and BM_ShowPng (the whole path through the player's core)
 // are in bench_app.cpp.
@@ -35,6 +39,7 @@
 #include <malloc.h>
 
 #include <cstdint>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <map>
@@ -46,7 +51,9 @@
 #include "bench_files.h"
 #include "compose.h"
 #include "picture_buffer.h"
+#include "png_inflate.h"
 #include "prepare.h"
+#include "simd_level.h"
 
 namespace {
 
@@ -213,5 +220,47 @@ void BM_SpngDecode(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_SpngDecode)->Unit(benchmark::kMillisecond)->UseRealTime()->Repetitions(kRepetitions);
+
+// The player's own PNG decode of the same file, already in memory: the
+// image data inflated in one call and unfiltered into a fresh picture.
+void BM_PngInflateUnfilter(benchmark::State& state) {
+  const std::vector<uint8_t> png = ReadAll(BenchPng());
+  plombix::PngPixelLayout layout;
+  layout.width = 8000;
+  layout.height = 8000;
+  layout.channels = 4;
+  const plombix::SimdLevel before = plombix::CurrentSimdLevel();
+  if (plombix::SetSimdLevel(plombix::SimdLevel(state.range(0))) != plombix::SimdLevel(state.range(0)))
+    state.SkipWithError("SIMD level not offered");
+  for (auto _ : state) {
+    std::shared_ptr<uint8_t[]> pixels;
+    bool longer = false;
+    const plombix::DecodeError error =
+        plombix::DecodePngWhole(png.data(), png.size(), layout, &pixels, &longer);
+    if (error != plombix::DecodeError::None) state.SkipWithError("not decoded");
+    benchmark::DoNotOptimize(pixels.get());
+  }
+  plombix::SetSimdLevel(before);
+  state.SetBytesProcessed(int64_t(state.iterations()) * 8000 * 8000 * 4);
+}
+BENCHMARK(BM_PngInflateUnfilter)
+    ->Arg(0)
+    ->Arg(1)
+    ->Arg(2)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Repetitions(kRepetitions);
+
+void BM_MemcpyPng(benchmark::State& state) {
+  const size_t bytes = size_t(8000) * 8000 * 4;
+  std::vector<uint8_t> from(bytes, 0x5a), to(bytes, 0);
+  for (auto _ : state) {
+    std::memcpy(to.data(), from.data(), bytes);
+    benchmark::DoNotOptimize(to.data());
+    benchmark::ClobberMemory();
+  }
+  state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(bytes));
+}
+BENCHMARK(BM_MemcpyPng)->Unit(benchmark::kMillisecond)->UseRealTime()->Repetitions(kRepetitions);
 
 }  // namespace

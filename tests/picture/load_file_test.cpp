@@ -5,7 +5,10 @@
 #include <gtest/gtest.h>
 
 #include <QBuffer>
+#include <QFile>
 #include <QImageReader>
+
+#include <spng.h>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -14,6 +17,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <random>
 #include <tuple>
 
 #include "decode_budget.h"
@@ -32,6 +36,7 @@ using testing::MakeJpeg;
 using testing::MakePng;
 using testing::MakePngHeader;
 using testing::PixelAt;
+using testing::PngChunk;
 using testing::RandomImage;
 using testing::Sizes;
 using Colour = testing::JpegOptions::Colour;
@@ -84,6 +89,44 @@ bool Near(uint32_t a, uint32_t b, int tolerance) { return a >> 24 == b >> 24 && 
 std::vector<uint8_t> WithChunk(std::vector<uint8_t> png, const std::vector<uint8_t>& chunk) {
   png.insert(png.begin() + 33, chunk.begin(), chunk.end());
   return png;
+}
+
+// A PNG made by hand: IHDR, `chunks`, then `rows` (each row's filter type
+// byte and its bytes) as one zlib stream of stored blocks (passed through
+// `edit`), in IDAT chunks of at most 1000 bytes, IEND.
+std::vector<uint8_t> HandMadePng(int width, int height, uint8_t colourType, const std::vector<uint8_t>& rows,
+                                 std::vector<std::vector<uint8_t>> chunks = {},
+                                 const std::function<void(std::vector<uint8_t>&)>& edit = {}) {
+  std::vector<uint8_t> zlib = {0x78, 0x01}, png = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+  for (size_t at = 0, n; at < rows.size(); at += n) {
+    n = std::min<size_t>(65535, rows.size() - at);
+    zlib.insert(zlib.end(),
+                {uint8_t(at + n == rows.size()), uint8_t(n), uint8_t(n >> 8), uint8_t(~n), uint8_t(~n >> 8)});
+    zlib.insert(zlib.end(), rows.begin() + long(at), rows.begin() + long(at + n));
+  }
+  uint32_t s1 = 1, s2 = 0;  // Adler-32
+  for (uint8_t v : rows) s2 = (s2 + (s1 = (s1 + v) % 65521)) % 65521;
+  for (int shift : {24, 16, 8, 0}) zlib.push_back(uint8_t((s2 << 16 | s1) >> shift));
+  if (edit) edit(zlib);
+  const std::vector<uint8_t> ihdr = {0, 0, uint8_t(width >> 8), uint8_t(width), 0, 0, uint8_t(height >> 8),
+                                     uint8_t(height), 8, colourType, 0, 0, 0};
+  chunks.insert(chunks.begin(), PngChunk("IHDR", ihdr));
+  for (size_t at = 0; at < zlib.size(); at += 1000)
+    chunks.push_back(PngChunk("IDAT", {&zlib[at], zlib.data() + std::min(zlib.size(), at + 1000)}));
+  chunks.push_back(PngChunk("IEND", {}));
+  for (const auto& chunk : chunks) png.insert(png.end(), chunk.begin(), chunk.end());
+  return png;
+}
+
+// `height` rows of `rowBytes` random bytes, each after a random filter type.
+std::vector<uint8_t> RandomRows(int height, size_t rowBytes, uint32_t seed) {
+  std::mt19937 random(seed);
+  std::vector<uint8_t> rows;
+  for (int y = 0; y < height; ++y) {
+    rows.push_back(uint8_t(random() % 5));
+    for (size_t i = 0; i < rowBytes; ++i) rows.push_back(uint8_t(random() % 3 ? random() : 0x40));
+  }
+  return rows;
 }
 
 class LoadFile : public ::testing::Test {
@@ -218,6 +261,75 @@ TEST_F(LoadFile, EachFormatGetsItsDepthAlphaAndColour) {
   }
 }
 
+TEST_F(LoadFile, PngOfEveryKindGivesLibspngsPixels) {
+  // The truth: libspng's own decode to 8-bit RGBA with tRNS applied, red
+  // and blue swapped. Rows come with every filter type; 37 x 21 covers
+  // groups of eight rows and four pixels with some left over.
+  const auto spngPixels = [](const std::vector<uint8_t>& png) {
+    spng_ctx* ctx = spng_ctx_new(0);
+    size_t bytes = 0;
+    std::vector<uint8_t> out(spng_set_png_buffer(ctx, png.data(), png.size()) == 0 &&
+                             spng_decoded_image_size(ctx, SPNG_FMT_RGBA8, &bytes) == 0 ? bytes : 0);
+    if (spng_decode_image(ctx, out.data(), out.size(), SPNG_FMT_RGBA8, SPNG_DECODE_TRNS) != 0) out.clear();
+    spng_ctx_free(ctx);
+    for (size_t i = 0; i + 3 < out.size(); i += 4) std::swap(out[i], out[i + 2]);
+    return out;
+  };
+  const int w = 37, h = 21;
+  const auto rows = [&](int channels, uint32_t seed) { return RandomRows(h, size_t(w) * channels, seed); };
+  // The same rows with their pixel (5, 3)'s colour made transparent.
+  const auto keyed = [&](uint8_t type, int channels, uint32_t seed) {
+    const std::vector<uint8_t> plain = spngPixels(HandMadePng(w, h, type, rows(channels, seed)));
+    const uint8_t* p = &plain[(3 * w + 5) * 4];
+    std::vector<uint8_t> key = {0, p[2], 0, p[1], 0, p[0]};  // red, green, blue; red is grey's grey
+    key.resize(type == 0 ? 2 : 6);
+    return HandMadePng(w, h, type, rows(channels, seed), {PngChunk("tRNS", key)});
+  };
+  const auto made = [&](int type, int depth, bool interlaced) {  // grey or RGBA, by libspng's encoder
+    std::mt19937 random(uint32_t(type * 100 + depth));
+    return MakePng(w, h, {type, depth, interlaced}, [&](int, uint8_t* row) {
+      for (int i = 0; i < (w * (type == 6 ? 4 : 1) * depth + 7) / 8; ++i) row[i] = uint8_t(random());
+    });
+  };
+  const std::vector<uint8_t> colours = RandomRows(1, 600, 11), alphas = RandomRows(1, 100, 12);
+  const std::vector<uint8_t> palette = PngChunk("PLTE", {colours.begin() + 1, colours.end()});
+  QFile srgb("/usr/share/color/icc/sRGB.icc");
+  const QByteArray iccp =
+      QByteArray("sRGB\0\0", 6) + (srgb.open(QIODevice::ReadOnly) ? qCompress(srgb.readAll()).mid(4) : "");
+  const struct { const char* name; std::vector<uint8_t> png; } kinds[] = {
+      {"grey", HandMadePng(w, h, 0, rows(1, 1))},
+      {"grey with a transparent grey", keyed(0, 1, 2)},
+      {"grey and alpha", HandMadePng(w, h, 4, rows(2, 3))},
+      {"rgb", HandMadePng(w, h, 2, rows(3, 4))},
+      {"rgb with a transparent colour", keyed(2, 3, 5)},
+      {"rgba", HandMadePng(w, h, 6, rows(4, 6))},
+      {"rgba with an sRGB profile",
+       HandMadePng(w, h, 6, rows(4, 7), {PngChunk("iCCP", {iccp.begin(), iccp.end()})})},
+      {"200 colours, indices past them", HandMadePng(w, h, 3, rows(1, 8), {palette})},
+      {"palette with 100 alphas",
+       HandMadePng(w, h, 3, rows(1, 9), {palette, PngChunk("tRNS", {alphas.begin() + 1, alphas.end()})})},
+      {"rgba 600 x 120, in many blocks", HandMadePng(600, 120, 6, RandomRows(120, 2400, 10))},
+      {"grey 4-bit", made(0, 4, false)},
+      {"rgba 16-bit", made(6, 16, false)},
+      {"rgba interlaced", made(6, 8, true)},
+      {"rgba by libspng's encoder", made(6, 8, false)},
+      {"rgb whose stream holds a row more", HandMadePng(w, h - 1, 2, rows(3, 4))},
+      {"rgba with a byte after its stream",
+       HandMadePng(w, h, 6, rows(4, 6), {}, [](auto& z) { z.push_back(0); })},
+  };
+  for (const auto& kind : kinds) {
+    SCOPED_TRACE(kind.name);
+    const std::vector<uint8_t> expected = spngPixels(kind.png);
+    ASSERT_FALSE(expected.empty());
+    const std::string path = file("kind.png", kind.png);
+    testing::ForEachSimdLevel([&] {
+      const DecodeResult result = DecodeImageFile(path);
+      ASSERT_TRUE(result.ok() && size_t(result.bitmap->byteCount()) == expected.size());
+      EXPECT_TRUE(std::equal(expected.begin(), expected.end(), result.bitmap->pixels.get()));
+    });
+  }
+}
+
 TEST_F(LoadFile, EveryExifOrientationTurnsThePictureAsQtsReaderDoes) {
   // Source of truth: Qt's own JPEG reader with its automatic transform, on
   // the same file. 48 x 32 quarters; every pixel within JPEG's loss.
@@ -248,10 +360,14 @@ TEST_F(LoadFile, BadFilesFailCleanly) {
   std::vector<uint8_t> png =
       testing::ReadBytes(file("src.png", RandomImage(8, 8, QImage::Format_ARGB32, 3), "png"));
   ASSERT_GT(png.size(), 60u);
-  png[png.size() - 20] ^= 0x5A;  // inside IDAT: the chunk's CRC no longer matches
+  png[png.size() - 13] ^= 0x5A;  // the last IDAT's CRC: its data whole, the CRC no longer matches
   std::vector<uint8_t> jpeg = MakeJpeg(RandomImage(32, 32, QImage::Format_RGB32, 4));
   jpeg[jpeg.size() / 2] = 0xFF;  // a marker in the middle of the data
   jpeg[jpeg.size() / 2 + 1] = 0xD9;
+  const std::vector<uint8_t> rgb = RandomRows(9, 30, 21);  // 10 x 9 RGB, whole
+  std::vector<uint8_t> badFilter = rgb;
+  badFilter[31 * 4] = 5;  // row 4's filter type
+  const auto edited = [&](auto edit) { return HandMadePng(10, 9, 2, rgb, {}, edit); };
   const struct {
     const char* name;
     std::string path;
@@ -266,6 +382,11 @@ TEST_F(LoadFile, BadFilesFailCleanly) {
       {"unreadable", ::geteuid() == 0 ? "/dev/zero" : locked,
        DecodeError::CannotOpen},  // root reads anything
       {"png with a bad checksum", file("corrupt.png", png), DecodeError::Corrupt},
+      {"png with a filter type of 5", file("f5.png", HandMadePng(10, 9, 2, badFilter)), DecodeError::Corrupt},
+      {"grey png with a filter type of 5", file("g5.png", HandMadePng(30, 9, 0, badFilter)), DecodeError::Corrupt},
+      {"png with a bad Adler-32", file("a.png", edited([](auto& z) { ++z.back(); })), DecodeError::Corrupt},
+      {"png with a row too few", file("few.png", HandMadePng(10, 10, 2, rgb)), DecodeError::Corrupt},
+      {"png whose stream stops", file("s.png", edited([](auto& z) { z.resize(20); })), DecodeError::Corrupt},
       {"jpeg ending in the middle", file("corrupt.jpg", jpeg), DecodeError::Corrupt},
       {"png of 0 x 5", file("zero.png", MakePngHeader(0, 5)), DecodeError::BadSize},
   };

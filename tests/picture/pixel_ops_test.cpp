@@ -6,10 +6,12 @@
 
 #include <array>
 #include <cstdint>
+#include <random>
 #include <tuple>
 #include <vector>
 
 #include "picture_test_support.h"
+#include "png_unfilter.h"
 #include "simd_level.h"
 
 namespace plombix {
@@ -103,6 +105,33 @@ TEST(SimdLevel, SelectionIsClampedToWhatTheMachineOffers) {
   EXPECT_EQ(SetSimdLevel(SimdLevel(99)), BestSimdLevel());
   EXPECT_EQ(SetSimdLevel(SimdLevel(-3)), SimdLevel::Scalar);
   SetSimdLevel(before);
+}
+
+// Eight rows at once against the row-by-row way (level 0, held against libspng in load_file_test.cpp).
+TEST(PngUnfilter, EightRowsAtOnceMatchTheRowByRowWayForEveryFilter) {
+  std::mt19937 random(7);
+  for (int channels : {3, 4})
+    for (int filter = -1; filter <= 5; ++filter)  // -1: a random one each row; 5 (last row): none
+      for (int width : {1, 3, 8, 11, 12, 13, 50})
+        for (int count : {1, 8, 13, 24})
+          for (bool above : {false, true}) {
+            SCOPED_TRACE(::testing::Message() << channels << filter << "/" << width << "/" << count << above);
+            const size_t stride = 1 + size_t(width) * size_t(channels);
+            std::vector<uint8_t> in(size_t(count) * stride + kUnfilterSlackBytes);
+            std::vector<uint8_t> prior(size_t(width) * 4), expected;
+            for (auto* bytes : {&in, &prior})
+              for (uint8_t& b : *bytes) b = uint8_t(random() % 3 ? random() : 0x40);  // many ties
+            for (int y = 0; y < count; ++y)
+              in[size_t(y) * stride] =
+                  uint8_t(filter < 0 ? random() % 5 : filter == 5 && y < count - 1 ? 4 : filter);
+            ForEachSimdLevel([&] {  // level 0 first
+              std::vector<uint8_t> out(size_t(count) * size_t(width) * 4, 0xCD);
+              const uint8_t* top = above ? prior.data() : nullptr;
+              EXPECT_EQ(UnfilterRowsToBgra(in.data(), width, channels, count, top, out.data()), filter != 5);
+              if (CurrentSimdLevel() == SimdLevel::Scalar) expected = out;
+              EXPECT_TRUE(filter == 5 || out == expected);
+            });
+          }
 }
 
 }  // namespace
