@@ -1,16 +1,20 @@
 // What the main window publishes: the one-second resend, tally, the
 // cross-fade, every output format, alpha output, and dropped pictures.
 #include <QAction>
+#include <QCoreApplication>
 #include <QDir>
+#include <QJsonObject>
 #include <QLabel>
 #include <QMenu>
 #include <QToolButton>
 
 #include <cstring>
+#include <future>
 
 #include "background.h"
 #include "ccol_button.h"
 #include "compose.h"
+#include "control_test_support.h"
 #include "dialog_fixture.h"
 #include "output_formats.h"
 #include "picture_label.h"
@@ -231,48 +235,90 @@ TEST_F(DialogTest, DroppedPictureIsComposedOverTheGradientAndSent) {
   EXPECT_FALSE(dlg.core.splashPending);
 }
 
-// A file that cannot be shown changes nothing on air and says why in the
-// picture-name label, without a box to dismiss; a few seconds later the
-// label names the picture on air again.
-TEST_F(DialogTest, DropThatDoesNotLoadKeepsTheOutputAndSaysWhyInTheWindow) {
-  CNDIPlombixDlg& dlg = OpenAndStart();
-  const std::string good = WritePicture("good.png", 64, 36, Qt::red);
-  ASSERT_TRUE(Drop(dlg, {good}));
+// A picture or overlay that cannot be loaded changes nothing at all: the
+// output, the names and paths (so what a re-show, a resolution change, the
+// watch and the saved settings use), the overlay in use and the API's state.
+// The label says why for a few seconds, without a box to dismiss. Driven
+// through the real API, as a remote client does.
+TEST_F(DialogTest, ARefusedPictureOrOverlayChangesNothing) {
   const std::string text = dir.path().toStdString() + "/notes.txt";
   QFile file(QString::fromStdString(text));
   ASSERT_TRUE(file.open(QIODevice::WriteOnly));
   file.write("not a picture");
   file.close();
-  // A JPEG cut at 60 %: damaged, never shown half.
-  const std::string cut = WritePicture("cut.jpg", 640, 360, Qt::blue);
+  const std::string cut = WritePicture("cut.jpg", 640, 360, Qt::blue);  // a JPEG cut at 60 %
   QFile jpeg(QString::fromStdString(cut));
   ASSERT_TRUE(jpeg.open(QIODevice::ReadWrite));
   ASSERT_TRUE(jpeg.resize(jpeg.size() * 6 / 10));
   jpeg.close();
+  const std::string gone = dir.path().toStdString() + "/gone.png";
+  // The API answers a missing file itself: the window meets one by a drop
+  // or "Open overlay..." (status 0 here).
   const struct {
+    const char* endpoint;
     std::string path;
+    int status;
     const char* label;
-  } rows[] = {{text, "Cannot show notes.txt: not a picture"},
-              {cut, "Cannot show cut.jpg: damaged or incomplete"},
-              {dir.path().toStdString() + "/gone.png", "Cannot show gone.png: file not found"},
-              {dir.path().toStdString() + "/", "Cannot show : cannot be read"}};
-
-  const size_t before = FrameSends(Calls()).size();
-  auto* label = qobject_cast<QLabel*>(dlg.control(1051));
+  } rows[] = {
+      {"show", text, 422, "Cannot show notes.txt: not a picture"},
+      {"show", cut, 422, "Cannot show cut.jpg: damaged or incomplete"},
+      {"show", gone, 0, "Cannot show gone.png: file not found"},
+      {"overlay", gone, 0, "Cannot load overlay gone.png: file not found"},
+      {"overlay", text, 422, "Cannot load overlay notes.txt: not a picture"},
+  };
+  const std::string good = WritePicture("good.png", 400, 300, QColor(16, 16, 16));  // 4:3, video black
+  const std::string logo = WritePicture("logo.png", 320, 180, QColor(0, 0, 0, 0), QImage::Format_ARGB32);
   for (const auto& row : rows) {
-    EXPECT_FALSE(Drop(dlg, {row.path})) << row.path;
-    EXPECT_EQ(dlg.config.imagePath.toUtf8(), row.path);  // the path is taken all the same
-    if (row.path.back() != '/') {
-      EXPECT_EQ(label->text(), row.label);
+    remote = control_test::LoopbackSettings();
+    CNDIPlombixDlg& dlg = OpenAndStart();
+    const std::string url = dlg.controlUrl();
+    const int port = std::atoi(url.substr(url.rfind(':') + 1).c_str());
+    const auto api = [&](const std::string& method, const std::string& path, const std::string& body = {}) {
+      auto reply = std::async(std::launch::async, [=] { return control_test::Http(port, method, path, body); });
+      while (reply.wait_for(std::chrono::milliseconds(1)) != std::future_status::ready)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+      dlg.waitForLoads();
+      return reply.get();
+    };
+    const auto post = [&](const std::string& path, const std::string& body) {
+      return api("POST", "/api/v1/" + path, body).status;
+    };
+    ASSERT_EQ(post("show", R"({"path":")" + good + R"("})"), 200);
+    ASSERT_EQ(post("overlay", R"({"path":")" + logo + R"(","use":true})"), 200);
+    const size_t sends = FrameSends(Calls()).size();
+
+    if (row.status != 0) {
+      EXPECT_EQ(post(row.endpoint, R"({"path":")" + row.path + R"("})"), row.status) << row.path;
+    } else {
+      row.endpoint[0] == 's' ? (void)dlg.OnDropFiles({QString::fromStdString(row.path)})
+                             : dlg.LoadOverlayFile(row.path);
+      dlg.waitForLoads();
     }
-    EXPECT_EQ(dlg.timerPeriod(TIMER_NOTICE), kNoticeMs);
+    auto* label = qobject_cast<QLabel*>(dlg.control(1051));
+    EXPECT_EQ(label->text(), row.label);
+    EXPECT_EQ(FrameSends(Calls()).size(), sends) << row.path;
+    EXPECT_TRUE(prompter.boxes.empty());
+    dlg.onTimer(TIMER_NOTICE);
+    EXPECT_EQ(label->text(), "good.png");
+    const QJsonObject state = api("GET", "/api/v1/state").json();
+    EXPECT_EQ(state["picture"].toObject()["path"].toString().toStdString(), good) << row.path;
+    EXPECT_EQ(state["overlay"].toObject()["path"].toString().toStdString(), logo) << row.path;
+    EXPECT_EQ(dlg.config.imagePath.toUtf8() + dlg.config.overlayPath.toUtf8(), good + logo) << row.path;
+
+    // The good picture and overlay are laid out for the new size, the range
+    // toggle converts the good picture, and the overlay's "Use" works.
+    fake->keepPixels = true;
+    ASSERT_EQ(post("output", R"({"resolution":"1920x1080"})"), 200);
+    EXPECT_EQ(std::pair(dlg.core.mainPicture.width, dlg.core.mainPicture.height), std::pair(1440, 1080)) << row.path;
+    EXPECT_EQ(dlg.core.overlayPicture.width, 1920) << row.path;
+    ASSERT_EQ(post("range", R"({"mode":"video"})"), 200);
+    EXPECT_EQ(FrameSends(Calls()).back().pixels[(size_t(540) * 1920 + 960) * 4], 0) << row.path;
+    EXPECT_EQ(post("overlay", R"({"use":false})"), 200) << row.path;
+    EXPECT_EQ(post("overlay", R"({"use":true})"), 200) << row.path;
+    fake->keepPixels = false;
+    dialog.reset();
+    fake->reset();
   }
-  EXPECT_EQ(FrameSends(Calls()).size(), before);
-  EXPECT_EQ(dlg.core.mainPicture.width, 1280);  // the good picture, scaled, still there
-  EXPECT_TRUE(prompter.boxes.empty());          // nothing to dismiss
-  dlg.onTimer(TIMER_NOTICE);
-  EXPECT_EQ(label->text(), "good.png");
-  EXPECT_FALSE(dlg.isTimerActive(TIMER_NOTICE));
 }
 
 TEST_F(DialogTest, LongDroppedPathIsShownWholeAndStoredEmptyRatherThanCut) {

@@ -10,6 +10,9 @@
 #include <QToolButton>
 
 #include <fcntl.h>
+
+#include <atomic>
+#include <thread>
 #include <sys/stat.h>
 
 #include "ccol_button.h"
@@ -190,7 +193,6 @@ TEST_F(SettingsTest, CheckingASequenceNeverChangesWhatIsOnAir) {
   const size_t sends = FrameSends(Calls()).size();
   for (int poll = 0; poll < 3; ++poll) {
     dlg.onTimer(TIMER_WATCH);
-    if (dlg.isTimerActive(TIMER_WATCH_SETTLE)) dlg.onTimer(TIMER_WATCH_SETTLE);
     dlg.waitForLoads();
   }
   EXPECT_EQ(FrameSends(Calls()).size(), sends);
@@ -201,37 +203,91 @@ TEST_F(SettingsTest, CheckingASequenceNeverChangesWhatIsOnAir) {
   EXPECT_EQ(dlg.core.mainPicture.fileName, "shot1.png");
 }
 
-// Three quick steps: only the third picture reaches the output.
-TEST_F(SettingsTest, QuickStepsPutOnlyTheNewestPictureOnAir) {
+// Quick steps over a missing file land where slow ones would, and only
+// the last picture reaches the output.
+TEST_F(SettingsTest, QuickStepsLandWhereSlowOnesLandAndOnlyTheLastGoesOnAir) {
   CNDIPlombixDlg& dlg = OpenAndStart();
-  const std::string base = WriteSeries(4);
+  const std::string base = WriteSeries(5);
+  ASSERT_TRUE(QFile::remove(QString::fromStdString(base + "2.png")));
   dlg.onTimer(TIMER_RESTORE);
   dlg.waitForLoads();
-  PressStartAndEnd(dlg, base, 1, 4);
+  PressStartAndEnd(dlg, base, 1, 5);
   dlg.config.live.slideshow.currentNumber = 1;
   qobject_cast<CColButton*>(dlg.control(1056))->click();  // by hand
   fake->keepPixels = true;
   const size_t sends = FrameSends(Calls()).size();
-  for (int i = 0; i < 3; ++i) dlg.onStep(StepNext);
+  for (int i = 0; i < 3; ++i) dlg.onStep(StepNext);  // slowly: 3, 4, 5
   EXPECT_TRUE(dlg.core.busy());
-  EXPECT_EQ(qobject_cast<QLabel*>(dlg.control(1051))->text(), QString::fromUtf8("Loading shot4.png\u2026"));
   dlg.waitForLoads();
-  EXPECT_FALSE(dlg.core.busy());
   const std::vector<FakeNdiCall> after = FrameSends(Calls());
   ASSERT_EQ(after.size(), sends + 1);
-  EXPECT_EQ(dlg.core.mainPicture.fileName, "shot4.png");
-  EXPECT_EQ(dlg.config.live.slideshow.currentNumber, 4);
-  EXPECT_EQ(qobject_cast<QLabel*>(dlg.control(1051))->text(), "shot4.png");
-  const size_t centre = (size_t(360) * 1280 + 640) * 4;
-  EXPECT_EQ(after.back().pixels[centre], 80);  // shot4's grey (4 x 20)
+  EXPECT_EQ(dlg.core.mainPicture.fileName, "shot5.png");
+  EXPECT_EQ(dlg.config.live.slideshow.currentNumber, 5);
+  EXPECT_EQ(qobject_cast<QLabel*>(dlg.control(1051))->text(), "shot5.png");
+  EXPECT_EQ(after.back().pixels[(size_t(360) * 1280 + 640) * 4], 100);  // shot5's grey (5 x 20)
 }
 
-// The watch: the first poll only records the time; a file gone for a poll
-// is skipped; one rewritten in two halves a poll apart is re-shown only once
-// it settles, the half refused (it does not decode whole), the whole put on
-// air; for PNG and JPEG alike (Qt's own JPEG reader would have shown the
-// half with a grey lower part).
-TEST_F(SettingsTest, HalfWrittenWatchedFileNeverReachesTheOutput) {
+// A load that has finished but not yet been applied never goes on air once
+// a newer show was asked for, whichever kinds the two are.
+TEST_F(SettingsTest, AFinishedLoadOvertakenBeforeItIsAppliedNeverGoesOnAir) {
+  const struct { const char* name; char first, second; int grey; } rows[] = {
+      {"step, step", 'N', 'N', 60}, {"step, drop", 'N', 'D', 200}, {"drop, step", 'D', 'N', 40}};
+  for (const auto& row : rows) {
+    CNDIPlombixDlg& dlg = OpenAndStart();
+    const std::string base = WriteSeries(4);
+    const std::string dropped = WritePicture("drop.png", 32, 18, QColor(200, 200, 200));
+    dlg.onTimer(TIMER_RESTORE);
+    dlg.waitForLoads();
+    PressStartAndEnd(dlg, base, 1, 4);
+    dlg.config.live.slideshow.currentNumber = 1;
+    qobject_cast<CColButton*>(dlg.control(1056))->click();  // by hand
+    fake->keepPixels = true;
+    const size_t sends = FrameSends(Calls()).size();
+    const auto act = [&](char what) {
+      what == 'N' ? dlg.onStep(StepNext) : (void)dlg.OnDropFiles({QString::fromStdString(dropped)});
+    };
+    act(row.first);
+    dlg.core.WaitForLoader();  // finished, its result not yet taken in
+    act(row.second);
+    dlg.waitForLoads();
+    const std::vector<FakeNdiCall> after = FrameSends(Calls());
+    ASSERT_EQ(after.size(), sends + 1) << row.name;
+    EXPECT_EQ(after.back().pixels[(size_t(360) * 1280 + 640) * 4], row.grey) << row.name;
+    fake->keepPixels = false;
+    dialog.reset();
+  }
+}
+
+// With Start 3 and End 8 a step never leaves the sequence: Next from below
+// the start goes to the start and Previous there stays; First after a drop
+// shows the start file although the number is on it.
+TEST_F(SettingsTest, StepsStayInTheSequenceAndFirstShowsItsFileAfterADrop) {
+  CNDIPlombixDlg& dlg = OpenAndStart();
+  const std::string base = WriteSeries(8);
+  dlg.onTimer(TIMER_RESTORE);
+  dlg.waitForLoads();
+  PressStartAndEnd(dlg, base, 3, 8);
+  dlg.config.live.slideshow.currentNumber = 1;
+  qobject_cast<CColButton*>(dlg.control(1056))->click();  // by hand
+  const struct { int step; std::string drop, onAir; int number; } script[] = {
+      {StepNext, "", "shot3.png", 3}, {StepPrevious, "", "shot3.png", 3}, {0, "5", "shot5.png", 3},
+      {StepFirst, "", "shot3.png", 3}, {StepNext, "", "shot4.png", 4}, {StepLast, "", "shot8.png", 8}};
+  for (const auto& s : script) {
+    if (s.step) dlg.onStep(s.step);
+    else ASSERT_TRUE(Drop(dlg, {base + s.drop + ".png"}));
+    dlg.waitForLoads();
+    EXPECT_EQ(dlg.core.mainPicture.fileName, s.onAir) << s.step;
+    EXPECT_EQ(dlg.config.live.slideshow.currentNumber, s.number) << s.step;
+  }
+}
+
+// The watch re-shows the file on air whenever its time changes, checking
+// the read itself: a rewrite right after Watch is turned on is seen at the
+// first poll; a half-written file is refused (it does not decode whole) and
+// tried again shortly while it keeps changing; the whole goes on air. PNG
+// and JPEG alike (Qt's own JPEG reader would have shown the half with a
+// grey lower part).
+TEST_F(SettingsTest, WatchShowsEveryCompleteRewriteAndNeverAHalfOne) {
   for (const char* format : {"PNG", "JPEG"}) {
     CNDIPlombixDlg& dlg = OpenAndStart();
     dlg.onTimer(TIMER_RESTORE);
@@ -243,38 +299,88 @@ TEST_F(SettingsTest, HalfWrittenWatchedFileNeverReachesTheOutput) {
     EXPECT_EQ(Caption(dlg, 1000), "Watching");
     EXPECT_EQ(dlg.timerPeriod(TIMER_WATCH), 2500);
     const size_t sends = FrameSends(Calls()).size();
-    dlg.onTimer(TIMER_WATCH);
-    ASSERT_TRUE(QFile::remove(QString::fromStdString(picture)));
-    dlg.onTimer(TIMER_WATCH);
-    EXPECT_FALSE(dlg.isTimerActive(TIMER_WATCH_SETTLE)) << format;
-
-    QImage blue(320, 180, QImage::Format_RGB32);
-    blue.fill(Qt::blue);
-    QByteArray whole;
-    QBuffer buffer(&whole);
-    ASSERT_TRUE(buffer.open(QIODevice::WriteOnly));
-    ASSERT_TRUE(blue.save(&buffer, format));
-    const auto write = [&](qsizetype bytes, time_t seconds) {
+    const auto write = [&](QColor colour, double part, time_t seconds, int timer) {
+      QImage image(320, 180, QImage::Format_RGB32);
+      image.fill(colour);
+      QByteArray whole;
+      QBuffer buffer(&whole);
+      ASSERT_TRUE(buffer.open(QIODevice::WriteOnly));
+      ASSERT_TRUE(image.save(&buffer, format));
       QFile file(QString::fromStdString(picture));
       ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-      file.write(whole.left(bytes));
+      file.write(whole.left(qsizetype(whole.size() * part)));
       file.close();
       SetWriteTime(picture, seconds);
-      dlg.onTimer(TIMER_WATCH);
-      ASSERT_EQ(dlg.timerPeriod(TIMER_WATCH_SETTLE), 500);
-      EXPECT_EQ(FrameSends(Calls()).size(), sends);  // not before it settles
-      dlg.onTimer(TIMER_WATCH_SETTLE);
+      dlg.onTimer(timer);
       dlg.waitForLoads();
     };
-    write(whole.size() * 6 / 10, 1'000'100);
-    EXPECT_EQ(FrameSends(Calls()).size(), sends) << format;
-    EXPECT_GT(dlg.core.mainPicture.pixelData[2], 200) << format;  // still red
-    EXPECT_TRUE(qobject_cast<QLabel*>(dlg.control(1051))->text().startsWith("Cannot show live."))
-        << format;
-    write(whole.size(), 1'000'200);
+    write(Qt::blue, 1, 1'000'100, TIMER_WATCH);  // the first poll after turning Watch on
     EXPECT_EQ(FrameSends(Calls()).size(), sends + 1) << format;
     EXPECT_GT(dlg.core.mainPicture.pixelData[0], 200) << format;  // blue
+    write(Qt::red, 0.6, 1'000'200, TIMER_WATCH);
+    EXPECT_EQ(FrameSends(Calls()).size(), sends + 1) << format;
+    EXPECT_GT(dlg.core.mainPicture.pixelData[0], 200) << format;  // still blue
+    EXPECT_TRUE(qobject_cast<QLabel*>(dlg.control(1051))->text().startsWith("Cannot show live.")) << format;
+    EXPECT_EQ(dlg.timerPeriod(TIMER_WATCH_RETRY), 250) << format;
+    write(Qt::red, 1, 1'000'300, TIMER_WATCH_RETRY);
+    EXPECT_EQ(FrameSends(Calls()).size(), sends + 2) << format;
+    EXPECT_GT(dlg.core.mainPicture.pixelData[2], 200) << format;  // red
     dialog.reset();
+  }
+}
+
+// A file that another program rewrites without pause (in two writes, so it
+// is often half there) is re-shown at every poll, never with a half.
+TEST_F(SettingsTest, AFileRewrittenWithoutPauseIsReShownAtEveryPoll) {
+  CNDIPlombixDlg& dlg = OpenAndStart();
+  dlg.onTimer(TIMER_RESTORE);
+  const std::string picture = WritePicture("render.png", 64, 36, Qt::red);
+  ASSERT_TRUE(Drop(dlg, {picture}));
+  qobject_cast<CColButton*>(dlg.control(1000))->click();
+  QByteArray versions[2];
+  for (int i = 0; i < 2; ++i) {
+    QImage image(64, 36, QImage::Format_RGB32);
+    image.fill(i ? Qt::blue : Qt::red);
+    QBuffer buffer(&versions[i]);
+    ASSERT_TRUE(buffer.open(QIODevice::WriteOnly));
+    ASSERT_TRUE(image.save(&buffer, "PNG"));
+  }
+  struct Renderer {
+    std::atomic<bool> stop{false};
+    std::thread thread;
+    ~Renderer() {
+      stop = true;
+      thread.join();
+    }
+  } renderer;
+  renderer.thread = std::thread([&] {
+    for (int n = 0; !renderer.stop; ++n) {
+      QFile file(QString::fromStdString(picture));
+      if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) continue;
+      const QByteArray& bytes = versions[n % 2];
+      file.write(bytes.left(bytes.size() / 2));
+      file.flush();
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+      file.write(bytes.mid(bytes.size() / 2));
+      file.close();
+      std::this_thread::sleep_for(std::chrono::milliseconds(3));
+    }
+  });
+  fake->keepPixels = true;
+  for (int poll = 0; poll < 4; ++poll) {
+    const size_t sends = FrameSends(Calls()).size();
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));  // rewritten meanwhile
+    dlg.onTimer(TIMER_WATCH);
+    dlg.waitForLoads();
+    for (int retry = 0; retry < 200 && FrameSends(Calls()).size() == sends; ++retry) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+      if (dlg.isTimerActive(TIMER_WATCH_RETRY)) dlg.onTimer(TIMER_WATCH_RETRY);
+      dlg.waitForLoads();
+    }
+    ASSERT_EQ(FrameSends(Calls()).size(), sends + 1) << "poll " << poll;
+    const std::vector<uint8_t> frame = FrameSends(Calls()).back().pixels;
+    const uint8_t* centre = frame.data() + (size_t(360) * 1280 + 640) * 4;
+    EXPECT_TRUE((centre[0] == 255 && centre[2] == 0) || (centre[0] == 0 && centre[2] == 255)) << "poll " << poll;
   }
 }
 

@@ -1,7 +1,6 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <fstream>
 #include <map>
@@ -14,29 +13,16 @@ namespace plombix {
 namespace {
 
 using testing::Calls;
-using testing::RecordingWatchHost;
 
 // Stamps a test sets by hand; a path without one is missing.
 class FakeTimes : public FileTimeSource {
  public:
   std::map<std::string, FileStamp> times;
-  std::vector<std::string> asked;
+  size_t asked = 0;
   std::optional<FileStamp> stamp(const std::string& path) override {
-    asked.push_back(path);
+    ++asked;
     const auto it = times.find(path);
-    if (it == times.end()) return std::nullopt;
-    return it->second;
-  }
-};
-
-struct Watch {
-  FakeTimes times;
-  RecordingWatchHost host;
-  FileWatch watch{times, host};
-  uint8_t watchOn = 0;
-  Watch() {
-    watch.ToggleWatch(watchOn);
-    host.calls.clear();
+    return it == times.end() ? std::nullopt : std::optional(it->second);
   }
 };
 
@@ -45,24 +31,14 @@ TEST(FileTimeFromUnix, CountsHundredNanosecondsSince1601) {
   EXPECT_EQ(FileTimeFromUnix(0, 0), 116444736000000000ULL);
   EXPECT_EQ(FileTimeFromUnix(1, 250), 116444736000000000ULL + 10000000ULL + 2ULL);  // 250 ns -> 2 units
   EXPECT_EQ(FileTimeFromUnix(-11644473600LL, 0), 0ULL);  // 1601-01-01 itself
-  EXPECT_EQ(static_cast<uint32_t>(FileTimeFromUnix(0, 0)), 0xD53E8000u);
 }
 
-TEST(ToggleWatch, CaptionsAndMirrorsTheSwitch) {
-  Watch w;  // toggled on
-  EXPECT_EQ(w.watchOn, 1);
-  w.watch.ToggleWatch(w.watchOn);
-  EXPECT_EQ(w.watchOn, 0);
-  EXPECT_FALSE(w.watch.on());
-  w.watch.SetWatch(true);
-  EXPECT_EQ(w.host.calls, (Calls{"button:Watch state 3", "button:Watching state 2"}));
-  EXPECT_TRUE(w.watch.on());
-}
-
-// Scripts on a watch switched on: 't' sets a path's time, 's' its size, 'g'
-// removes the file, 'w' toggles the watch, 'p' polls a path, 'x' runs the
-// settle check with a path as the current file.
-TEST(PollWatchedFile, ScriptsOfTouchesAndPolls) {
+// Scripts on a watch switched on (with no file): 't' sets a path's time,
+// 'z' its size, 'g' removes the file, 'w' toggles the watch with a path as
+// the current file, 'p' polls a path, 'r' the retry after a failed re-show,
+// 's' a picture went on air with its file's time from before the read, 'f'
+// the last re-show's read failed (the file's stamp then, the time given).
+TEST(PollWatchedFile, ScriptsOfTouchesShowsAndPolls) {
   struct Op {
     char kind;
     const char* path;
@@ -75,55 +51,57 @@ TEST(PollWatchedFile, ScriptsOfTouchesAndPolls) {
     uint32_t lastSeen;
     size_t lookups;  // times asked for
   } rows[] = {
-      {"first poll only records, unchanged does nothing, a change re-shows once settled",
-       {{'t', "a", 0x100000005}, {'p', "a"}, {'p', "a"}, {'t', "a", 0x100000009}, {'p', "a"}, {'x', "a"}},
-       {"settle:500", "show:a"}, 9, 4},
+      {"first poll only records, unchanged does nothing, a change re-shows at once",
+       {{'t', "a", 0x100000005}, {'p', "a"}, {'p', "a"}, {'t', "a", 0x100000009}, {'p', "a"}}, {"show:a"}, 9, 3},
       {"two touches within one period give one re-show",
-       {{'t', "a", 100}, {'p', "a"}, {'t', "a", 200}, {'t', "a", 300}, {'p', "a"}, {'x', "a"}, {'p', "a"}},
-       {"settle:500", "show:a"}, 300, 4},
-      {"a file still being written is shown only when it stays the same",
-       {{'t', "a", 10}, {'p', "a"}, {'t', "a", 20}, {'s', "a", 5}, {'p', "a"}, {'t', "a", 30},
-        {'s', "a", 9}, {'x', "a"}, {'x', "a"}},
-       {"settle:500", "settle:500", "show:a"}, 30, 4},
-      {"a settle check after the current file changed shows nothing",
-       {{'t', "a", 1}, {'p', "a"}, {'t', "a", 2}, {'p', "a"}, {'x', "b"}, {'x', "a"}},
-       {"settle:500"}, 2, 2},
+       {{'t', "a", 100}, {'p', "a"}, {'t', "a", 200}, {'t', "a", 300}, {'p', "a"}, {'p', "a"}}, {"show:a"}, 300, 3},
       {"a change of only the high 32 bits goes unnoticed",
        {{'t', "a", 0x100000007}, {'p', "a"}, {'t', "a", 0x200000007}, {'p', "a"}}, {}, 7, 2},
       {"low bits zero count as nothing seen: the next poll is a first one",
        {{'t', "a", 0x300000000}, {'p', "a"}, {'t', "a", 0x300000001}, {'p', "a"}}, {}, 1, 2},
       {"a vanished file is skipped and keeps its time; back unchanged nothing, rewritten re-shown",
-       {{'t', "a", 50}, {'p', "a"}, {'g', "a"}, {'p', "a"}, {'t', "a", 50}, {'p', "a"}, {'t', "a", 60},
-        {'p', "a"}, {'x', "a"}},
-       {"settle:500", "show:a"}, 60, 5},
+       {{'t', "a", 50}, {'p', "a"}, {'g', "a"}, {'p', "a"}, {'t', "a", 50}, {'p', "a"}, {'t', "a", 60}, {'p', "a"}},
+       {"show:a"}, 60, 4},
       {"a change made while off is picked up after switching on",
-       {{'t', "a", 10}, {'p', "a"}, {'w', ""}, {'t', "a", 20}, {'p', "a"}, {'w', ""}, {'p', "a"}, {'x', "a"}},
-       {"button:Watch state 3", "button:Watching state 2", "settle:500", "show:a"}, 20, 3},
-      {"a new file is shown once: the seen time belongs to the old one",
-       {{'t', "a", 10}, {'t', "b", 99}, {'p', "a"}, {'p', "b"}, {'x', "b"}, {'p', "b"}},
-       {"settle:500", "show:b"}, 99, 4},
+       {{'t', "a", 10}, {'p', "a"}, {'w', "a"}, {'t', "a", 20}, {'p', "a"}, {'w', "a"}, {'p', "a"}},
+       {"button:Watch state 3", "button:Watching state 2", "show:a"}, 20, 2},
+      {"the time of the shown picture's file is the reference: a rewrite right after is seen",
+       {{'s', "a", 10}, {'t', "a", 20}, {'p', "a"}, {'s', "a", 20}, {'p', "a"}}, {"show:a"}, 20, 2},
+      {"turned on with no time seen, the current file's time is taken at once",
+       {{'w', "a"}, {'t', "a", 10}, {'w', "a"}, {'t', "a", 20}, {'p', "a"}},
+       {"button:Watch state 3", "button:Watching state 2", "show:a"}, 20, 2},
+      {"a failed read is tried again when the file has changed since, in time or size",
+       {{'t', "a", 10}, {'p', "a"}, {'t', "a", 20}, {'p', "a"}, {'t', "a", 25}, {'f', "a", 25}, {'r', "a"},
+        {'z', "a", 9}, {'r', "a"}, {'f', "a", 25}, {'t', "a", 30}, {'r', "a"}, {'r', "a"}, {'p', "a"}},
+       {"show:a", "retry:250", "show:a", "retry:250", "show:a"}, 30, 6},
       {"off or an empty name opens nothing", {{'t', "a", 1}, {'w', ""}, {'p', "a"}, {'w', ""}, {'p', ""}},
        {"button:Watch state 3", "button:Watching state 2"}, 0, 0},
   };
   for (const auto& row : rows) {
-    Watch w;
+    FakeTimes times;
+    testing::RecordingWatchHost host;
+    FileWatch watch(times, host);
+    uint8_t watchOn = 0;
+    watch.ToggleWatch(watchOn, "");
+    host.calls.clear();
     for (const Op& op : row.ops) {
-      if (op.kind == 't') w.times.times[op.path].writeTime = op.time;
-      if (op.kind == 's') w.times.times[op.path].size = op.time;
-      if (op.kind == 'g') w.times.times.erase(op.path);
-      if (op.kind == 'w') w.watch.ToggleWatch(w.watchOn);
-      if (op.kind == 'p') w.watch.PollWatchedFile(op.path);
-      if (op.kind == 'x') w.watch.OnSettleTick(op.path);
+      if (op.kind == 't') times.times[op.path].writeTime = op.time;
+      if (op.kind == 'g') times.times.erase(op.path);
+      if (op.kind == 'w') watch.ToggleWatch(watchOn, op.path);
+      if (op.kind == 'z') times.times[op.path].size = op.time;
+      if (op.kind == 'p') watch.PollWatchedFile(op.path);
+      if (op.kind == 'r') watch.RetryFailedShow(op.path);
+      if (op.kind == 's') watch.Shown(FileStamp{op.time, 0});
+      if (op.kind == 'f') host.failed(FileStamp{op.time, times.times[op.path].size});
     }
-    EXPECT_EQ(w.host.calls, row.calls) << row.name;
-    EXPECT_EQ(w.watch.lastSeen(), row.lastSeen) << row.name;
-    EXPECT_EQ(w.times.asked.size(), row.lookups) << row.name;
+    EXPECT_EQ(host.calls, row.calls) << row.name;
+    EXPECT_EQ(watch.lastSeen(), row.lastSeen) << row.name;
+    EXPECT_EQ(times.asked, row.lookups) << row.name;
+    EXPECT_EQ(watchOn, watch.on() ? 1 : 0) << row.name;
   }
 }
 
-// ---- Real files ---------------------------------------------------------------
-
-TEST(StatFileTimeSource, ReadsTheExactModificationTimeAndSize) {
+TEST(ReadFileStamp, ReadsTheExactModificationTimeAndSize) {
   testing::TempDir dir;
   const auto f = dir.file("a.png");
   std::ofstream(f) << "xyz";

@@ -2,6 +2,7 @@
 // order; pictures "load" when their path is in `loadable`.
 #pragma once
 
+#include <functional>
 #include <set>
 #include <string>
 #include <vector>
@@ -18,24 +19,36 @@ class RecordingSlideshowHost : public SlideshowHost {
  public:
   std::set<std::string> loadable;
   Calls calls;
-  std::string onAir;  // the last picture shown successfully
+  std::string onAir;   // what the window would hold as currentFileName
+  bool later = false;  // shows finish only at finish(), one at a time
+  std::vector<std::function<void()>> pending;
 
-  // Loads finish at once here, in the order the window's loader keeps.
-  void showSequenceFile(std::vector<std::string> candidates,
-                        std::function<void(int shownIndex)> done) override {
-    for (size_t i = 0; i < candidates.size(); ++i) {
-      const bool ok = loadable.count(candidates[i]) != 0;
-      calls.push_back("show:" + candidates[i] + (ok ? "" : " (fails)"));
-      if (ok) {
-        onAir = candidates[i];
-        done(int(i));
-        return;
+  void showSequenceFile(std::vector<std::string> candidates, std::function<bool()> keepOffAir,
+                        std::function<void(const SequenceShow&)> done) override {
+    auto run = [this, candidates, keepOffAir, done] {
+      SequenceShow show;
+      for (size_t i = 0; i < candidates.size() && show.loaded < 0; ++i) {
+        const bool ok = loadable.count(candidates[i]) != 0;
+        calls.push_back("show:" + candidates[i] + (ok ? "" : " (fails)"));
+        if (ok) show.loaded = int(i);
       }
-    }
-    done(-1);
+      if (show.loaded >= 0 && !keepOffAir()) {
+        show.onAir = true;
+        onAir = candidates[size_t(show.loaded)];
+      } else if (show.loaded >= 0) {
+        calls.back() += " (held)";
+      }
+      done(show);
+    };
+    if (later) pending.push_back(run);
+    else run();
   }
-  void checkSequenceFiles(std::vector<std::string> paths,
-                          std::function<void(bool valid)> done) override {
+  void finish() {
+    auto run = pending.front();
+    pending.erase(pending.begin());
+    run();
+  }
+  void checkSequenceFiles(std::vector<std::string> paths, std::function<void(bool valid)> done) override {
     bool valid = true;
     for (const std::string& path : paths) {
       const bool ok = loadable.count(path) != 0;
@@ -59,14 +72,15 @@ class RecordingSlideshowHost : public SlideshowHost {
 class RecordingWatchHost : public FileWatchHost {
  public:
   Calls calls;
-  bool showPicture(const std::string& path) override {
+  std::function<void(std::optional<FileStamp>)> failed;  // of the last show
+  void showPicture(const std::string& path, std::function<void(std::optional<FileStamp>)> f) override {
     calls.push_back("show:" + path);
-    return true;
+    failed = std::move(f);
   }
   void setWatchButton(const std::string& caption, int colourState) override {
     calls.push_back("button:" + caption + " state " + std::to_string(colourState));
   }
-  void startSettleTimer(int periodMs) override { calls.push_back("settle:" + std::to_string(periodMs)); }
+  void startRetryTimer(int periodMs) override { calls.push_back("retry:" + std::to_string(periodMs)); }
 };
 
 class RecordingGamepadHost : public GamepadHost {
