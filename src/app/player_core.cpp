@@ -260,6 +260,8 @@ PictureOutcome PlayerCore::applyShown(PictureJobResult& result, bool send, bool 
                                       const std::function<bool()>& keepOffAir) {
   PictureOutcome outcome;
   outcome.status = result.shownStatus;
+  // Overtaken after it had loaded: which candidate loaded is still told.
+  if (result.shownStatus == PartStatus::Superseded && result.shown.ok()) outcome.index = result.shownIndex;
   if (result.shownStatus == PartStatus::NotAsked || result.shownStatus == PartStatus::Superseded)
     return outcome;
   outcome.path = result.shown.filePath;

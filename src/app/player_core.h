@@ -39,7 +39,7 @@ struct PictureOutcome {
   PartStatus status = PartStatus::NotAsked;  // Done, Failed or Superseded
   DecodeError error = DecodeError::None;     // why it failed
   std::string path;                          // the file loaded, or the last one tried
-  int index = -1;                            // which candidate loaded
+  int index = -1;                            // which candidate loaded (also when overtaken)
   bool held = false;                         // loaded, but kept off air as asked
   std::optional<FileStamp> stamp;            // of the shown file, just before its read
   bool shown() const { return status == PartStatus::Done && !held; }

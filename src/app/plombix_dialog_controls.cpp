@@ -449,7 +449,7 @@ void CNDIPlombixDlg::showSequenceFile(std::vector<std::string> candidates,
       [done = std::move(done)](const PictureOutcome& outcome) {
         SequenceShow show;
         show.superseded = outcome.status == PartStatus::Superseded;
-        if (outcome.status == PartStatus::Done) show.loaded = outcome.index;
+        show.loaded = outcome.status == PartStatus::Failed ? -1 : outcome.index;
         show.onAir = outcome.shown();
         if (done) done(show);
       },

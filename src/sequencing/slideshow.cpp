@@ -103,12 +103,17 @@ void Slideshow::showNumbers(std::vector<int> numbers) {
       names, [this] { return !waiting_.empty(); },
       [this, numbers, names](const SequenceShow& show) {
         loading_ = false;
-        if (show.superseded) {  // another picture took over: the steps are dropped
+        const bool loaded = show.loaded >= 0 && size_t(show.loaded) < numbers.size();
+        if (show.superseded) {
+          // Another picture took over: the steps waiting are dropped; one
+          // that had loaded still moves the number, as it would have had it
+          // come first.
           waiting_.clear();
           held_.clear();
+          if (loaded) state_.currentNumber = static_cast<uint8_t>(numbers[size_t(show.loaded)]);
+          if (loaded) captionNumber();
           return;
         }
-        const bool loaded = show.loaded >= 0 && size_t(show.loaded) < numbers.size();
         // Files that fail are skipped; when none loads the number stays on the bound.
         state_.currentNumber = static_cast<uint8_t>(loaded ? numbers[size_t(show.loaded)] : numbers.back());
         // Kept off air, the landing waits for the next step; when nothing

@@ -25,7 +25,7 @@ namespace plombix {
 
 // How a sequence file's show ended.
 struct SequenceShow {
-  int loaded = -1;          // the candidate that loaded; -1 when none did
+  int loaded = -1;          // the candidate that loaded; -1 when none did (or not known)
   bool onAir = false;       // it went on air (else it was kept off air)
   bool superseded = false;  // a show of another kind took over first
 };

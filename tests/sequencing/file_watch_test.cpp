@@ -4,6 +4,7 @@
 
 #include <fstream>
 #include <map>
+#include <sstream>
 
 #include "file_watch.h"
 #include "recording_hosts.h"
@@ -33,49 +34,33 @@ TEST(FileTimeFromUnix, CountsHundredNanosecondsSince1601) {
   EXPECT_EQ(FileTimeFromUnix(-11644473600LL, 0), 0ULL);  // 1601-01-01 itself
 }
 
-// Scripts on a watch switched on (with no file): 't' sets a path's time,
-// 'z' its size, 'g' removes the file, 'w' toggles the watch with a path as
-// the current file, 'p' polls a path, 'r' the retry after a failed re-show,
-// 's' a picture went on air with its file's time from before the read, 'f'
-// the last re-show's read failed (the file's stamp then, the time given).
+// Scripts on a watch switched on (with no file) over a file "a": tN sets
+// its time, zN its size, g removes it, w toggles the watch (a as the
+// current file), p polls a, x polls "" , r is the retry after a failed
+// re-show, sN a picture went on air with its file's time N from before the
+// read, fN the last re-show's read failed (the file's stamp then, time N).
 TEST(PollWatchedFile, ScriptsOfTouchesShowsAndPolls) {
-  struct Op {
-    char kind;
-    const char* path;
-    uint64_t time = 0;
-  };
   const struct {
     const char* name;
-    std::vector<Op> ops;
+    const char* script;
     Calls calls;
     uint32_t lastSeen;
     size_t lookups;  // times asked for
   } rows[] = {
-      {"first poll only records, unchanged does nothing, a change re-shows at once",
-       {{'t', "a", 0x100000005}, {'p', "a"}, {'p', "a"}, {'t', "a", 0x100000009}, {'p', "a"}}, {"show:a"}, 9, 3},
-      {"two touches within one period give one re-show",
-       {{'t', "a", 100}, {'p', "a"}, {'t', "a", 200}, {'t', "a", 300}, {'p', "a"}, {'p', "a"}}, {"show:a"}, 300, 3},
-      {"a change of only the high 32 bits goes unnoticed",
-       {{'t', "a", 0x100000007}, {'p', "a"}, {'t', "a", 0x200000007}, {'p', "a"}}, {}, 7, 2},
-      {"low bits zero count as nothing seen: the next poll is a first one",
-       {{'t', "a", 0x300000000}, {'p', "a"}, {'t', "a", 0x300000001}, {'p', "a"}}, {}, 1, 2},
-      {"a vanished file is skipped and keeps its time; back unchanged nothing, rewritten re-shown",
-       {{'t', "a", 50}, {'p', "a"}, {'g', "a"}, {'p', "a"}, {'t', "a", 50}, {'p', "a"}, {'t', "a", 60}, {'p', "a"}},
-       {"show:a"}, 60, 4},
-      {"a change made while off is picked up after switching on",
-       {{'t', "a", 10}, {'p', "a"}, {'w', "a"}, {'t', "a", 20}, {'p', "a"}, {'w', "a"}, {'p', "a"}},
+      {"first poll only records, unchanged nothing, a change re-shows at once", "t5 p p t9 p", {"show:a"}, 9, 3},
+      {"two touches within one period give one re-show", "t100 p t200 t300 p p", {"show:a"}, 300, 3},
+      {"a change of only the high 32 bits goes unnoticed", "t4294967303 p t8589934599 p", {}, 7, 2},
+      {"low bits zero count as nothing seen: the next poll is a first one", "t4294967296 p t4294967297 p", {}, 1, 2},
+      {"a vanished file is skipped, keeps its time; back unchanged nothing", "t50 p g p t50 p t60 p", {"show:a"}, 60, 4},
+      {"a change made while off is picked up after switching on", "t10 p w t20 p w p",
        {"button:Watch state 3", "button:Watching state 2", "show:a"}, 20, 2},
-      {"the time of the shown picture's file is the reference: a rewrite right after is seen",
-       {{'s', "a", 10}, {'t', "a", 20}, {'p', "a"}, {'s', "a", 20}, {'p', "a"}}, {"show:a"}, 20, 2},
-      {"turned on with no time seen, the current file's time is taken at once",
-       {{'w', "a"}, {'t', "a", 10}, {'w', "a"}, {'t', "a", 20}, {'p', "a"}},
+      {"the shown picture's file time is the reference", "s10 t20 p s20 p", {"show:a"}, 20, 2},
+      {"turned on with no time seen, the file's time is taken at once", "w t10 w t20 p",
        {"button:Watch state 3", "button:Watching state 2", "show:a"}, 20, 2},
-      {"a failed read is tried again when the file has changed since, in time or size",
-       {{'t', "a", 10}, {'p', "a"}, {'t', "a", 20}, {'p', "a"}, {'t', "a", 25}, {'f', "a", 25}, {'r', "a"},
-        {'z', "a", 9}, {'r', "a"}, {'f', "a", 25}, {'t', "a", 30}, {'r', "a"}, {'r', "a"}, {'p', "a"}},
+      {"a failed read is tried again once the file changed in time or size", "t10 p t20 p t25 f25 r z9 r f25 t30 r r p",
        {"show:a", "retry:250", "show:a", "retry:250", "show:a"}, 30, 6},
-      {"off or an empty name opens nothing", {{'t', "a", 1}, {'w', ""}, {'p', "a"}, {'w', ""}, {'p', ""}},
-       {"button:Watch state 3", "button:Watching state 2"}, 0, 0},
+      {"off nothing is polled, an empty name opens nothing (1: the time taken on)", "t1 w p w x",
+       {"button:Watch state 3", "button:Watching state 2"}, 1, 1},
   };
   for (const auto& row : rows) {
     FakeTimes times;
@@ -84,15 +69,20 @@ TEST(PollWatchedFile, ScriptsOfTouchesShowsAndPolls) {
     uint8_t watchOn = 0;
     watch.ToggleWatch(watchOn, "");
     host.calls.clear();
-    for (const Op& op : row.ops) {
-      if (op.kind == 't') times.times[op.path].writeTime = op.time;
-      if (op.kind == 'g') times.times.erase(op.path);
-      if (op.kind == 'w') watch.ToggleWatch(watchOn, op.path);
-      if (op.kind == 'z') times.times[op.path].size = op.time;
-      if (op.kind == 'p') watch.PollWatchedFile(op.path);
-      if (op.kind == 'r') watch.RetryFailedShow(op.path);
-      if (op.kind == 's') watch.Shown(FileStamp{op.time, 0});
-      if (op.kind == 'f') host.failed(FileStamp{op.time, times.times[op.path].size});
+    std::istringstream ops(row.script);
+    for (std::string op; ops >> op;) {
+      const uint64_t n = op.size() > 1 ? std::stoull(op.substr(1)) : 0;
+      switch (op[0]) {
+        case 't': times.times["a"].writeTime = n; break;
+        case 'z': times.times["a"].size = n; break;
+        case 'g': times.times.erase("a"); break;
+        case 'w': watch.ToggleWatch(watchOn, "a"); break;
+        case 'p': watch.PollWatchedFile("a"); break;
+        case 'x': watch.PollWatchedFile(""); break;
+        case 'r': watch.RetryFailedShow("a"); break;
+        case 's': watch.Shown(FileStamp{n, 0}); break;
+        case 'f': host.failed(FileStamp{n, times.times["a"].size}); break;
+      }
     }
     EXPECT_EQ(host.calls, row.calls) << row.name;
     EXPECT_EQ(watch.lastSeen(), row.lastSeen) << row.name;

@@ -111,7 +111,7 @@ TEST(StepSequence, QuickStepsLandWhereSlowOnesLand) {
       const auto onAirShows = std::count_if(f.host.calls.begin(), f.host.calls.end(), [](const std::string& c) {
         return c.rfind("show:", 0) == 0 && c.find(" (") == std::string::npos;
       });
-      if (quick) EXPECT_EQ(onAirShows, 1) << row.name;
+      if (quick) { EXPECT_EQ(onAirShows, 1) << row.name; }
     }
   }
 }
@@ -120,11 +120,9 @@ TEST(StepSequence, QuickStepsLandWhereSlowOnesLand) {
 // automatic mode when not resuming; clicks cycle the mode once unlocked.
 TEST(SlideshowButton, CaptionColourAndTimerByModeAndTheClickCycle) {
   const struct { uint8_t mode; bool resume; Calls refresh, duration; } rows[] = {
-      {0, false, {"button:SlideShow state 3", "timer:stop"}, {}},
-      {1, false, {"button:S/Show 07 state 1"}, {}},
+      {0, false, {"button:SlideShow state 3", "timer:stop"}, {}}, {1, false, {"button:S/Show 07 state 1"}, {}},
       {2, false, {"button:S/Show 07 state 2", "timer:5000"}, {"timer:17000"}},
-      {2, true, {"button:S/Show 07 state 2"}, {}},  // resuming: the restore starts the timer
-  };
+      {2, true, {"button:S/Show 07 state 2"}, {}}};  // resuming: the restore starts the timer
   for (const auto& row : rows) {
     Fixture f(row.mode, 7, 1, 9);
     f.state.numberFormat = 1;
@@ -136,17 +134,13 @@ TEST(SlideshowButton, CaptionColourAndTimerByModeAndTheClickCycle) {
     f.show.OnDurationChanged();
     EXPECT_EQ(f.host.calls, row.duration) << int(row.mode) << " resume " << row.resume;
   }
-  Fixture f(0, 3, 1, 9);
-  f.show.OnSlideshowClicked();
-  EXPECT_EQ(f.state.mode, 0);  // locked until the start-up restore
-  f.show.slideshowLocked = false;
-  for (uint8_t mode : {1, 2, 0, 1}) {
+  Fixture f(9, 3, 1, 9);  // a damaged mode: a click turns it off rather than counting on
+  std::vector<int> modes;
+  for (int i = 0; i < 5; ++i, modes.push_back(f.state.mode)) {
     f.show.OnSlideshowClicked();
-    EXPECT_EQ(f.state.mode, mode);
+    f.show.slideshowLocked = false;  // the first click comes while locked
   }
-  f.state.mode = 9;  // damaged value: returns to off rather than counting on
-  f.show.OnSlideshowClicked();
-  EXPECT_EQ(f.state.mode, 0);
+  EXPECT_EQ(modes, (std::vector<int>{9, 0, 1, 2, 0}));
 }
 
 // "Start number" and "End number" with the picture on air: each takes its
@@ -159,7 +153,7 @@ TEST(StartAndEndNumber, TakeTheNumberCaptionItAndCheckTheOtherEndsFile) {
   const struct {
     const char* path;
     uint8_t otherEnd, formatBefore;
-    const char *caption, *probe;  // "start:"/"end:" and the caption; the file checked
+    const char *caption, *probe;  // the caption call; the file checked
     uint8_t number, format;
   } rows[] = {
       {"/s/shot007.jpg", 12, 0, "start:Start at:- 007", "/s/shot012.jpg", 7, 2},
@@ -177,77 +171,66 @@ TEST(StartAndEndNumber, TakeTheNumberCaptionItAndCheckTheOtherEndsFile) {
     const bool start = row.path[1] == 's';
     Fixture f(0, 0, 0, 0);
     PathBuffer imagePath, slideshowPath;
-    ASSERT_TRUE(imagePath.assign("/s/dropped.png"));
-    ASSERT_TRUE(slideshowPath.assign("/old/slides.png"));
+    ASSERT_TRUE(imagePath.assign("/s/dropped.png") && slideshowPath.assign("/old/slides.png"));
     f.state.numberFormat = row.formatBefore;
     (start ? f.state.endNumber : f.state.startNumber) = row.otherEnd;
     f.host.loadable = {"/s/shot012.jpg", "/e/shot03.jpg"};
     if (start) f.show.OnStartNumber(row.path, imagePath, slideshowPath);
     else f.show.OnEndNumber(row.path);
-    EXPECT_EQ(start ? f.state.startNumber : f.state.endNumber, row.number) << row.path;
-    EXPECT_EQ(f.state.numberFormat, row.format) << row.path;
+    EXPECT_EQ(std::pair(start ? f.state.startNumber : f.state.endNumber, f.state.numberFormat),
+              std::pair(row.number, row.format)) << row.path;
     const bool valid = f.host.loadable.count(row.probe) != 0;
     const Calls tail = {row.caption, std::string("probe:") + row.probe + (valid ? "" : " (fails)"),
-                        std::string("label:") + (valid ? std::string(row.path, 7)
-                                                 : start ? "Invalid seq end" : "Invalid seq start")};
+                        "label:" + (valid ? std::string(row.path, 7) : start ? "Invalid seq end" : "Invalid seq start")};
     ASSERT_GE(f.host.calls.size(), 3u) << row.path;
     EXPECT_EQ(Calls(f.host.calls.end() - 3, f.host.calls.end()), tail) << row.path;
     EXPECT_EQ(f.state.sequenceValid, valid) << row.path;
     EXPECT_EQ(slideshowPath.toUtf8(), start ? "/s/dropped.png" : "/old/slides.png") << row.path;
   }
-}
-
-TEST(NumberFormatRadio, RecaptionsTheNonZeroNumbersWithTheNewWidth) {
-  Fixture f(1, 4, 3, 0);
-  f.show.OnNumberFormatChanged(0);  // same as before: nothing
-  f.show.OnNumberFormatChanged(2);
-  f.state.endNumber = 9;
-  f.show.OnNumberFormatChanged(1);
+  Fixture f(1, 4, 3, 0);  // the number-format radios recaption the numbers that are not 0
+  for (uint8_t format : {0, 2, 1}) {
+    if (format == 1) f.state.endNumber = 9;
+    f.show.OnNumberFormatChanged(format);
+  }
   EXPECT_EQ(f.host.calls, (Calls{"start:Start at:- 003", "start:Start at:- 03", "end:End at:- 09"}));
-  EXPECT_EQ(f.state.numberFormat, 1);
 }
 
-TEST(SlideshowPeriodMs, IsDurationTimesAThousandNeverZero) {
-  for (const auto& [secs, ms] : {std::pair{2, 2000}, {240, 240000}, {0, 2000}, {255, 240000}})
-    EXPECT_EQ(SlideshowPeriodMs(uint8_t(secs)), ms) << secs;
-}
-
-TEST(StartUp, CaptionAfterLoadOnlyWithinStartAndEnd) {
+// After a load the button is captioned only within start..end; the stored
+// sequence is checked through its name; a saved automatic slideshow resumes
+// at its start (the load moved its number to the end), others only unlock.
+TEST(StartUp, CaptionCheckAndResume) {
   for (const auto& [mode, current, captioned] : {std::tuple{1, 3, true}, {2, 9, true}, {1, 2, false},
                                                 {1, 10, false}, {0, 5, false}}) {
     Fixture f(uint8_t(mode), uint8_t(current), 3, 9);
     f.show.CaptionAfterLoad();
     EXPECT_EQ(f.host.calls.size(), captioned ? 1u : 0u) << mode << "/" << current;
   }
-}
-
-TEST(StartUp, RestoredSequenceIsCheckedThroughTheStoredName) {
   const struct { std::initializer_list<int> present; const char* name; Calls calls; } rows[] = {
       {{1, 3}, "/s/shot2.jpg", {"probe:/s/shot1.jpg", "probe:/s/shot3.jpg", "label:/s/shot"}},
       {{1}, "/s/shot2.jpg", {"probe:/s/shot1.jpg", "probe:/s/shot3.jpg (fails)", "label:Invalid start or end"}},
-      {{1, 3}, "/s/shot.jpg", {"label:Invalid start or end"}},  // no number: nothing probed
-  };
+      {{1, 3}, "/s/shot.jpg", {"label:Invalid start or end"}}};  // no number: nothing probed
   for (const auto& row : rows) {
     Fixture f(0, 0, 1, 3, row.present);
     f.show.CheckRestoredSequence(row.name);
     EXPECT_EQ(f.host.calls, row.calls) << row.name;
   }
-}
-
-TEST(StartUp, SavedAutomaticSlideshowResumesAtItsStartNumberOthersOnlyUnlock) {
-  Fixture f(2, 9, 3, 9, {3, 4});  // as loaded: current moved to the end, resume set
+  Fixture f(2, 9, 3, 9, {3, 4});
   f.resume = true;
   f.show.RefreshSlideshowButton();  // during the load: no timer yet
   EXPECT_TRUE(f.show.ResumeAfterRestore());
   f.show.AdvanceSlideshow();  // the timer's first tick
-  EXPECT_EQ(f.host.calls, (Calls{"button:S/Show 9 state 2", "show:/s/shot3.jpg", "caption:S/Show 3",
-                                 "timer:5000", "show:/s/shot4.jpg", "caption:S/Show 4"}));
-  EXPECT_FALSE(f.resume);
-  EXPECT_FALSE(f.show.slideshowLocked);
+  EXPECT_EQ(f.host.calls, (Calls{"button:S/Show 9 state 2", "show:/s/shot3.jpg", "caption:S/Show 3", "timer:5000",
+                                 "show:/s/shot4.jpg", "caption:S/Show 4"}));
+  EXPECT_FALSE(f.resume || f.show.slideshowLocked);
   Fixture byHand(1, 2, 1, 5);
   EXPECT_FALSE(byHand.show.ResumeAfterRestore());
   EXPECT_TRUE(byHand.host.calls.empty());
   EXPECT_FALSE(byHand.show.slideshowLocked);
+}
+
+TEST(SlideshowPeriodMs, IsDurationTimesAThousandNeverZero) {
+  for (const auto& [secs, ms] : {std::pair{2, 2000}, {240, 240000}, {0, 2000}, {255, 240000}})
+    EXPECT_EQ(SlideshowPeriodMs(uint8_t(secs)), ms) << secs;
 }
 
 }  // namespace
