@@ -33,19 +33,15 @@ struct Loaded {
   Calls calls;
 };
 
-Loaded LoadPath(const std::string& path, bool forceLast = false, const ConfigState& start = {}) {
-  Loaded out;
-  out.state = start;
+Loaded Load(const std::vector<uint8_t>& bytes, bool forceLast = false, const ConfigState& start = {},
+            const char* name = "last.plq") {
+  TempDir dir;
+  if (!bytes.empty()) testing::WriteBytes(dir.file("last.plq"), bytes);
+  Loaded out{{}, start, {}};
   Host host(out.state);
-  out.result = LoadConfigFile(path, forceLast, out.state, host);
+  out.result = LoadConfigFile(dir.file(name), forceLast, out.state, host);
   out.calls = host.calls;
   return out;
-}
-
-Loaded Load(const std::vector<uint8_t>& bytes, bool forceLast = false, const ConfigState& start = {}) {
-  TempDir dir;
-  testing::WriteBytes(dir.file("last.plq"), bytes);
-  return LoadPath(dir.file("last.plq"), forceLast, start);
 }
 
 ViewerConfig UsedBlock(SlideshowState show = SlideshowState{}) {
@@ -62,89 +58,51 @@ std::vector<uint8_t> SavedBack(const ConfigState& s) {
   return testing::ReadBytes(dir.file("back.plq"));
 }
 
-TEST(LoadConfigFile, SavedFileComesBackFieldForFieldAndPathForPath) {
+// A saved file comes back field for field and path for path; saved without
+// "Use Last" only its paths come back (and the slideshow name, not the
+// names the settings would set), unless forced.
+TEST(LoadConfigFile, SavedFileComesBackWholeOrWithoutUseLastOnlyItsPathsUnlessForced) {
   ConfigState saved;
   ViewerConfig& b = saved.live;
-  b = {0x00112233, 0x00445566, 32796, 32782, 32789, 10, 20, 1, 1, 0, 1, 1, 1, 1, 1, 1, 1,
-       {1, 4, 2, 8, 2, 1, 1, 30}, {}};
+  b = {0x00112233, 0x00445566, 32796, 32782, 32789, 10, 20, 1, 1, 0, 1, 1, 1, 1, 1, 1, 1, {1, 4, 2, 8, 2, 1, 1, 30}, {}};
   ASSERT_TRUE(saved.imagePath.assign("/img/caf\xC3\xA9.png"));
   ASSERT_TRUE(saved.overlayPath.assign("/img/logo.png"));
   ASSERT_TRUE(saved.slideshowPath.assign("/shots/shot02.jpg"));
-  const Loaded r = Load(SavedBack(saved));
-  ASSERT_EQ(r.result.outcome, LoadOutcome::Applied);
-  EXPECT_EQ(r.state.live, b);  // mode 1 with a valid sequence: no fix-up changes it
-  EXPECT_EQ(std::tie(r.state.imagePath, r.state.overlayPath, r.state.slideshowPath),
-            std::tie(saved.imagePath, saved.overlayPath, saved.slideshowPath));
-  EXPECT_EQ(r.state.currentFileName, "/img/caf\xC3\xA9.png");  // useImage 1
-  EXPECT_EQ(r.state.overlayName, "/img/logo.png");
-  EXPECT_EQ(r.state.slideshowName, "/shots/shot02.jpg");
-  for (const std::string& c : r.calls) EXPECT_NE(c.rfind("message:", 0), 0u) << c;
+  for (const auto& [useLast, forced] : {std::pair{1, false}, {0, false}, {0, true}}) {
+    b.useLast = uint8_t(useLast);
+    const Loaded r = Load(SavedBack(saved), forced);
+    const bool applied = useLast || forced;
+    ASSERT_EQ(r.result.outcome, applied ? LoadOutcome::Applied : LoadOutcome::PathsOnly);
+    EXPECT_EQ(r.state.live, applied ? b : ViewerConfig{});  // mode 1 with a valid sequence: no fix-up
+    EXPECT_EQ(std::tie(r.state.imagePath, r.state.overlayPath, r.state.slideshowPath),
+              std::tie(saved.imagePath, saved.overlayPath, saved.slideshowPath));
+    EXPECT_EQ(r.state.currentFileName + r.state.overlayName, applied ? "/img/caf\xC3\xA9.png/img/logo.png" : "");
+    EXPECT_EQ(r.state.slideshowName, "/shots/shot02.jpg");
+    for (const std::string& c : r.calls) EXPECT_NE(c.rfind("message:", 0), 0u) << c;
+    EXPECT_TRUE(applied || r.calls.empty());
+  }
 }
 
-// Files that are not settings files: a missing one, a folder or a pipe
-// (which must not block) are passed over in silence; any byte of the magic
-// differing is said. Nothing is applied either way.
+// A missing file is passed over in silence (so is anything that is no
+// regular file: a pipe must not block); any byte of the magic differing is
+// said. Nothing is applied either way.
 TEST(LoadConfigFile, WhatIsNoSettingsFileChangesNothing) {
+  const Loaded missing = Load({}, true);
+  EXPECT_EQ(missing.result.outcome, LoadOutcome::NotOpened);
+  EXPECT_FALSE(missing.result.ok());
+  EXPECT_TRUE(missing.calls.empty());
   TempDir dir;
-  ASSERT_EQ(::mkdir(dir.file("dir.plq").c_str(), 0755), 0);
   ASSERT_EQ(::mkfifo(dir.file("fifo.plq").c_str(), 0644), 0);
-  for (const char* name : {"last.plq", "dir.plq", "fifo.plq"}) {
-    const Loaded r = LoadPath(dir.file(name), true);
-    EXPECT_EQ(r.result.outcome, LoadOutcome::NotOpened) << name;
-    EXPECT_FALSE(r.result.ok()) << name;
-    EXPECT_TRUE(r.calls.empty()) << name;
-  }
+  Host host(missing.state);
+  ConfigState state;
+  EXPECT_EQ(LoadConfigFile(dir.file("fifo.plq"), true, state, host).outcome, LoadOutcome::NotOpened);
   for (std::size_t i = 0; i < 8; ++i) {
     auto file = MakeConfigFile(UsedBlock(), "/a.png");
     file[i] ^= 0x20;  // "qLVPLMX1", ...
     const Loaded r = Load(file, true);
-    EXPECT_EQ(r.result.outcome, LoadOutcome::BadMagic) << "byte " << i;
     EXPECT_EQ(r.calls, Calls{"message:Unrecognised file type|Load File"}) << "byte " << i;
-    EXPECT_EQ(r.state.live, ViewerConfig{}) << "byte " << i;
-    EXPECT_TRUE(r.state.imagePath.empty()) << "byte " << i;
+    EXPECT_EQ(std::pair(r.state.live, r.state.imagePath.empty()), std::pair(ViewerConfig{}, true)) << "byte " << i;
   }
-}
-
-TEST(LoadConfigFile, SixtyByteFileGivesThreeMessagesInOrderThenAppliesWithThoseFieldsCleared) {
-  ViewerConfig b = UsedBlock({2, 0, 0, 0, 0, 0, 1, 2});
-  b.useImage = 1;
-  b.overlayOn = 1;
-  auto f = MakeConfigFile(b);
-  f.resize(60);
-  const Loaded r = Load(f);
-  EXPECT_EQ(r.result.outcome, LoadOutcome::Applied);
-  for (const ViewerConfig& c : {r.state.staging, r.state.live})
-    EXPECT_EQ(std::tuple(c.useImage, c.overlayOn, c.slideshow.mode), std::tuple(0, 0, 0));
-  // Messages first, then the apply: only useLast differs from the defaults.
-  const Calls expected = {
-      "message:No image path data|Load File", "message:No overlay path data|Load File",
-      "message:No slideshow path data|Load File", "useLast:1", "pushControls", "enableSidesEdit:1",
-      "updateBorders:0", "refreshSlideshowButton mode=0 current=0 resume=0", "pushControls",
-  };
-  EXPECT_EQ(r.calls, expected);
-  f = MakeConfigFile(UsedBlock());  // with those fields off nothing is missed: no message
-  f.resize(60);
-  EXPECT_EQ(Load(f).calls, Calls(expected.begin() + 3, expected.end()));
-}
-
-TEST(LoadConfigFile, UseLastOffRestoresThePathsOnlyUnlessForced) {
-  ViewerConfig b;  // useLast 0
-  b.scalingMode = 0;
-  b.fadeOn = 1;
-  b.useImage = 1;
-  const auto f = MakeConfigFile(b, "/img/a.png", "/img/o.png", "/s/shot1.png");
-  const Loaded r = Load(f, false);
-  EXPECT_EQ(r.result.outcome, LoadOutcome::PathsOnly);
-  EXPECT_TRUE(r.result.ok());
-  EXPECT_TRUE(r.calls.empty());
-  EXPECT_EQ(r.state.live, ViewerConfig{});
-  EXPECT_EQ(r.state.imagePath.toUtf8() + r.state.overlayPath.toUtf8(), "/img/a.png/img/o.png");
-  EXPECT_EQ(r.state.slideshowName, "/s/shot1.png");
-  EXPECT_EQ(r.state.currentFileName + r.state.overlayName, "");  // settings not applied, so not set
-  const Loaded forced = Load(f, true);
-  EXPECT_EQ(forced.result.outcome, LoadOutcome::Applied);
-  EXPECT_EQ(std::tuple(forced.state.live.scalingMode, forced.state.live.fadeOn), std::tuple(0, 1));
-  EXPECT_EQ(forced.state.currentFileName + forced.state.overlayName, "/img/a.png/img/o.png");
 }
 
 // Each field that differs takes effect, in the order of the block; equal
@@ -203,48 +161,47 @@ TEST(LoadConfigFile, StoredValuesAreKeptExceptThoseNoControlCanTake) {
   }
 }
 
-TEST(LoadConfigFile, FileEndingInsideAPathKeepsWhatArrivedAndCountsAsMissing) {
-  ViewerConfig b = UsedBlock();
-  b.useImage = 1;
-  const auto full = MakeConfigFile(b, "/new/picture.png");
+// A file that ends before its paths: their messages first, in order, for
+// the fields that need them (which are cleared), then the apply. A file
+// ending inside a path keeps the bytes that arrived over what the buffer
+// held and counts as missing; a longer file loads its first 2364 bytes.
+TEST(LoadConfigFile, MissingOrCutPathsAreSaidAndKeepWhatArrived) {
+  ViewerConfig b = UsedBlock({2, 0, 0, 0, 0, 0, 1, 2});
+  b.useImage = b.overlayOn = 1;
+  const auto full = MakeConfigFile(b, "/new/picture.png", "/o.png", "/s/shot1.png");
+  const Loaded r = Load(std::vector<uint8_t>(full.begin(), full.begin() + 60));
+  EXPECT_EQ(r.result.outcome, LoadOutcome::Applied);
+  for (const ViewerConfig& c : {r.state.staging, r.state.live})
+    EXPECT_EQ(std::tuple(c.useImage, c.overlayOn, c.slideshow.mode), std::tuple(0, 0, 0));
+  const Calls expected = {"message:No image path data|Load File", "message:No overlay path data|Load File",
+                          "message:No slideshow path data|Load File", "useLast:1", "pushControls",
+                          "enableSidesEdit:1", "updateBorders:0", "refreshSlideshowButton mode=0 current=0 resume=0",
+                          "pushControls"};  // only useLast differs from the defaults
+  EXPECT_EQ(r.calls, expected);
+  const auto quiet = MakeConfigFile(UsedBlock());  // with those fields off nothing is missed
+  EXPECT_EQ(Load(std::vector<uint8_t>(quiet.begin(), quiet.begin() + 60)).calls, Calls(expected.begin() + 3, expected.end()));
+
   // 60 + 11 bytes: "/new/" (10 bytes) and the low byte of 'p'.
-  const std::vector<uint8_t> cut(full.begin(), full.begin() + 71);
   ConfigState start;
   ASSERT_TRUE(start.imagePath.assign("/old/ABCDEFGHIJK.png"));
-  const Loaded r = Load(cut, false, start);
-  EXPECT_EQ(r.state.imagePath.toUtf8(), "/new/pBCDEFGHIJK.png");
-  EXPECT_EQ(r.calls.front(), "message:No image path data|Load File");
-  EXPECT_EQ(r.state.live.useImage, 0);
-  EXPECT_EQ(r.state.currentFileName, "");  // useImage cleared: not taken over
-  EXPECT_EQ(Load(cut).state.imagePath.toUtf8(), "/new/p");  // at start-up the buffer was empty
-
-  // The slideshow path ending one byte early: the name is left alone, the
-  // two paths before it were whole. A longer file loads its first 2364 bytes.
-  const auto three = MakeConfigFile(UsedBlock({1, 1, 1, 2, 0, 0, 1, 2}), "/i.png", "/o.png", "/s/shot1.png");
   start.slideshowName = "kept";
-  const Loaded s = Load(std::vector<uint8_t>(three.begin(), three.end() - 1), false, start);
-  EXPECT_EQ(s.state.slideshowName, "kept");
-  EXPECT_EQ(s.calls.front(), "message:No slideshow path data|Load File");
-  EXPECT_EQ(s.state.live.slideshow.mode, 0);
-  EXPECT_EQ(s.state.overlayName, "/o.png");
-  auto longer = three;
+  const Loaded cut = Load(std::vector<uint8_t>(full.begin(), full.begin() + 71), false, start);
+  EXPECT_EQ(cut.state.imagePath.toUtf8(), "/new/pBCDEFGHIJK.png");
+  EXPECT_EQ(cut.state.currentFileName + cut.state.slideshowName, "kept");  // useImage cleared: not taken over
+  EXPECT_EQ(Load(std::vector<uint8_t>(full.begin(), full.begin() + 71)).state.imagePath.toUtf8(), "/new/p");
+  const Loaded end = Load(std::vector<uint8_t>(full.begin(), full.end() - 1), false, start);
+  EXPECT_EQ(end.calls.front(), "message:No slideshow path data|Load File");  // the two before were whole
+  EXPECT_EQ(std::pair(end.state.slideshowName, end.state.overlayName), std::pair(std::string("kept"), std::string("/o.png")));
+  auto longer = full;
   longer.resize(5000, 0xFF);
-  const Loaded l = Load(longer);
-  EXPECT_EQ(l.result.outcome, LoadOutcome::Applied);
-  EXPECT_EQ(l.state.slideshowName, "/s/shot1.png");
+  EXPECT_EQ(Load(longer).state.slideshowName, "/s/shot1.png");
 }
 
 // The slideshow after a load: off without a valid sequence (or in a mode
 // never written); automatic resumes, at the end number unless that is 0
 // with a start number; the captions follow the stored numbers.
 TEST(LoadConfigFile, SlideshowFixUpsAndCaptions) {
-  const struct {
-    const char* name;
-    SlideshowState stored;
-    uint8_t mode, current;
-    bool resume;
-    Calls captions;
-  } rows[] = {
+  const struct { const char* name; SlideshowState stored; uint8_t mode, current; bool resume; Calls captions; } rows[] = {
       {"automatic without a valid sequence is off", {2, 5, 3, 9, 0, 0, 0, 2}, 0, 5, false,
        {"startCaption:Start at:- 3", "endCaption:End at:- 9"}},
       {"automatic resumes at the end number", {2, 5, 3, 9, 1, 0, 1, 2}, 2, 9, true,
@@ -258,9 +215,8 @@ TEST(LoadConfigFile, SlideshowFixUpsAndCaptions) {
   };
   for (const auto& row : rows) {
     const Loaded r = Load(MakeConfigFile(UsedBlock(row.stored), "", "", "/s/shot3.png"));
-    EXPECT_EQ(r.state.live.slideshow.mode, row.mode) << row.name;
-    EXPECT_EQ(r.state.live.slideshow.currentNumber, row.current) << row.name;
-    EXPECT_EQ(r.state.resumeSlideshow, row.resume) << row.name;
+    EXPECT_EQ(std::tuple(r.state.live.slideshow.mode, r.state.live.slideshow.currentNumber, r.state.resumeSlideshow),
+              std::tuple(row.mode, row.current, row.resume)) << row.name;
     // The refresh call sees the fixed mode and the stored number.
     const std::string refresh = "refreshSlideshowButton mode=" + std::to_string(row.mode) +
                                 " current=5 resume=" + std::to_string(row.resume);

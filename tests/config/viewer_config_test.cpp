@@ -1,28 +1,12 @@
 #include <gtest/gtest.h>
 
 #include <array>
-#include <random>
 
 #include "config_file.h"
 #include "viewer_config.h"
 
 namespace plombix {
 namespace {
-
-TEST(ViewerConfig, DefaultsAreTheStartUpValues) {
-  // Every field through the file form, the expected bytes written out by
-  // hand: colours 0xFF203080 and 0xFF000000, ids 32772 (0x8004), 32777
-  // (0x8009) and 32790 (0x8016), scalingMode 1 at 24, durationSecs 2 at 39,
-  // every other byte 0.
-  std::array<uint8_t, 52> bytes{}, expected{};
-  EncodeViewerConfig(ViewerConfig{}, bytes);
-  const uint8_t head[20] = {0x80, 0x30, 0x20, 0xFF, 0x00, 0x00, 0x00, 0xFF, 0x04, 0x80,
-                            0x00, 0x00, 0x09, 0x80, 0x00, 0x00, 0x16, 0x80, 0x00, 0x00};
-  std::copy(std::begin(head), std::end(head), expected.begin());
-  expected[24] = 1;
-  expected[39] = 2;
-  EXPECT_EQ(bytes, expected);
-}
 
 TEST(ViewerConfig, EachFieldLandsAtItsFileOffset) {
   // Every field gets a distinct value; the expected position of each is the
@@ -33,14 +17,12 @@ TEST(ViewerConfig, EachFieldLandsAtItsFileOffset) {
   c.resolutionId = 0x01020304;
   c.frameRateId = 0x05060708;
   c.backgroundId = 0x090A0B0C;
-  const uint8_t small[12] = {20, 21, 22, 23, 24, 25, 26, 27, 28, 29, 30, 31};
   uint8_t* fields[12] = {&c.borderSidesPct, &c.borderTopBottomPct, &c.borderEqual, &c.borderUse,
                          &c.scalingMode,    &c.limitedRange,       &c.fadeOn,      &c.watchOn,
                          &c.noAlpha,        &c.useLast,            &c.useImage,    &c.overlayOn};
-  for (int i = 0; i < 12; ++i) *fields[i] = small[i];
+  for (int i = 0; i < 12; ++i) *fields[i] = uint8_t(20 + i);
   c.slideshow = {32, 33, 34, 35, 36, 37, 38, 39};
   c.reserved.fill(0xEE);
-
   std::array<uint8_t, 52> b{};
   EncodeViewerConfig(c, b);
   const uint8_t u32s[20] = {0x44, 0x33, 0x22, 0x11, 0x88, 0x77, 0x66, 0x55, 0x04, 0x03,
@@ -48,20 +30,8 @@ TEST(ViewerConfig, EachFieldLandsAtItsFileOffset) {
   for (int i = 0; i < 20; ++i) EXPECT_EQ(b[i], u32s[i]) << "byte " << i;
   for (int i = 20; i < 40; ++i) EXPECT_EQ(b[i], i) << "byte " << i;  // each field holds its offset
   for (int i = 40; i < 52; ++i) EXPECT_EQ(b[i], 0) << "reserved byte " << i << " must be written as 0";
-}
-
-TEST(ViewerConfig, DecodeGivesBackWhatEncodeWrote) {
-  const unsigned seed = 20240601;
-  std::mt19937 rng(seed);
-  for (int round = 0; round < 200; ++round) {
-    std::array<uint8_t, 52> bytes{};
-    for (auto& x : bytes) x = static_cast<uint8_t>(rng());
-    for (int i = 40; i < 52; ++i) bytes[i] = 0;
-    const ViewerConfig c = DecodeViewerConfig(bytes);
-    std::array<uint8_t, 52> again{};
-    EncodeViewerConfig(c, again);
-    ASSERT_EQ(again, bytes) << "seed " << seed << " round " << round;
-  }
+  c.reserved.fill(0);
+  EXPECT_EQ(DecodeViewerConfig(b), c);
 }
 
 TEST(ConfigFileName, FirstCopyUsesLastPlqOthersTheirNumberPlusOneNeverCut) {
