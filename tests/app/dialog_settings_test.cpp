@@ -61,7 +61,7 @@ TEST_F(SettingsTest, UseLastBringsSettingsAndPictureBackAtTheNextStart) {
   for (const char* entry : {"1920 x 1080", "50p", "Black"})
     for (int menu : {1002, 1003, 1052})
       if (QAction* action = MenuAction(dlg, menu, entry)) action->trigger();
-  qobject_cast<CColButton*>(dlg.control(1021))->click();  // Fade
+  for (int toggle : {1021, 1000}) qobject_cast<CColButton*>(dlg.control(toggle))->click();  // Fade, Watch
   dlg.OnSysCommand(IDM_USELAST);
   dlg.OnSysCommand(IDM_USEIMAGE);
   dlg.ExitConfirmation();  // saves, since "Use Last" is on
@@ -69,7 +69,7 @@ TEST_F(SettingsTest, UseLastBringsSettingsAndPictureBackAtTheNextStart) {
 
   CNDIPlombixDlg& again = Restart();
   EXPECT_EQ(again.core.backgroundMode, 0);
-  EXPECT_EQ(Caption(again, 1021), "Fade");
+  EXPECT_EQ(Caption(again, 1021) + Caption(again, 1000), "FadeWatching");
   EXPECT_TRUE(again.optionsAction(IDM_USELAST)->isChecked());
   // The menu buttons keep their captions; the format is on air all the same.
   EXPECT_EQ(Caption(again, 1002), "Resolution");
