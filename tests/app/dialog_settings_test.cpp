@@ -221,22 +221,23 @@ TEST_F(SettingsTest, StepsStayInTheSequenceAndFirstShowsItsFileAfterADrop) {
 }
 
 // The watch re-shows the file on air whenever its time changes, checking
-// the read itself: a rewrite right after Watch is turned on is seen at the
-// first poll; a half-written file is refused (it does not decode whole) and
+// the read itself: a rewrite right after the picture went on air is seen at
+// the first poll; a half-written file is refused (it does not decode whole) and
 // tried again shortly once it has changed; the whole goes on air. PNG and
 // JPEG alike (Qt's own JPEG reader would show a half with a grey lower part).
 TEST_F(SettingsTest, WatchShowsEveryCompleteRewriteAndNeverAHalfOne) {
   for (const char* format : {"PNG", "JPEG"}) {
     CNDIPlombixDlg& dlg = OpenAndStart();
     dlg.onTimer(TIMER_RESTORE);
-    const std::string picture = WritePicture(std::string("live.") + format, 320, 180, Qt::red);
-    ASSERT_TRUE(Drop(dlg, {picture})) << format;
     qobject_cast<CColButton*>(dlg.control(1000))->click();
     EXPECT_EQ(Caption(dlg, 1000), "Watching");
+    const std::string picture = WritePicture(std::string("live.") + format, 320, 180, Qt::red);
+    ASSERT_TRUE(Drop(dlg, {picture})) << format;
     EXPECT_EQ(dlg.timerPeriod(TIMER_WATCH), 2500);
     const size_t sends = FrameSends(Calls()).size();
     const struct { QColor colour; double part; int timer; size_t sent; int channel; } writes[] = {
         {Qt::blue, 1, TIMER_WATCH, 1, 0}, {Qt::red, 0.6, TIMER_WATCH, 1, 0}, {Qt::red, 1, TIMER_WATCH_RETRY, 2, 2}};
+    // Rewritten right after it went on air: the first poll sees it.
     for (const auto& w : writes) {
       QImage image(320, 180, QImage::Format_RGB32);
       image.fill(w.colour);
