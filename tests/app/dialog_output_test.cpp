@@ -48,10 +48,12 @@ TEST_F(DialogTest, OneReceiverGetsOneFramePerSecondTallyAndABlinkingLamp) {
   EXPECT_EQ(LampOf(dlg), 132);  // red
   dlg.onTimer(TIMER_TICK);  // within 40 ms of the count
   EXPECT_EQ(dlg.vidBox()->tallyState, TallyPreview);
-  fake->tally = NDIlib_tally_t{true, true};  // program wins
-  dlg.onTimer(TIMER_TICK);
-  EXPECT_EQ(dlg.vidBox()->tallyState, TallyProgram);
-  for (int i = 0; i < 23; ++i) dlg.onTimer(TIMER_TICK);
+  for (const auto& [program, preview, state] : {std::tuple{true, true, TallyProgram}, {false, false, TallyNone}}) {
+    fake->tally = NDIlib_tally_t{program, preview};  // program wins
+    dlg.onTimer(TIMER_TICK);
+    EXPECT_EQ(dlg.vidBox()->tallyState, state);
+  }
+  for (int i = 0; i < 22; ++i) dlg.onTimer(TIMER_TICK);
   EXPECT_EQ(Sends(), before.size() + 2);
   EXPECT_EQ(LampOf(dlg), 133);  // amber
 
