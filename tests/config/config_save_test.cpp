@@ -18,12 +18,20 @@ using testing::ReadBytes;
 using testing::TempDir;
 using testing::WriteBytes;
 
+// Every field of the block a distinct value: each byte of the block in the
+// file shows where its field went.
+ViewerConfig DistinctBlock() {
+  ViewerConfig c{0x11223344, 0x55667788, 0x01020304, 0x05060708, 0x090A0B0C};
+  uint8_t* fields[12] = {&c.borderSidesPct, &c.borderTopBottomPct, &c.borderEqual, &c.borderUse,
+                         &c.scalingMode,    &c.limitedRange,       &c.fadeOn,      &c.watchOn,
+                         &c.noAlpha,        &c.useLast,            &c.useImage,    &c.overlayOn};
+  for (int i = 0; i < 12; ++i) *fields[i] = uint8_t(20 + i);
+  c.slideshow = {32, 33, 34, 35, 36, 37, 38, 39};
+  return c;
+}
+
 SaveResult Save(const std::string& file) {
-  ViewerConfig block;
-  block.fillColour1 = 0x00A1B2C3;
-  block.useLast = 1;
-  block.scalingMode = 2;
-  block.slideshow = {2, 5, 3, 9, 1, 0, 1, 17};
+  ViewerConfig block = DistinctBlock();
   block.reserved.fill(0x5A);  // must not reach the file
   PathBuffer image, overlay, slideshow;
   EXPECT_TRUE(image.assign("/pictures/long-name-first.png"));
@@ -46,12 +54,13 @@ TEST(SaveConfigFile, WritesTheDocumentedLayoutOf2364Bytes) {
   const auto f = ReadBytes(dir.file("last.plq"));
   ASSERT_EQ(f.size(), 2364u);
   EXPECT_EQ(std::string(f.begin(), f.begin() + 8), "QLVPLMX1");
-  // Block at 8: fillColour1 little-endian, scalingMode at block offset 24,
-  // useLast at 29, the slideshow record at 32..39, reserved 40..51 as zeros.
-  EXPECT_EQ(std::vector<uint8_t>(f.begin() + 8, f.begin() + 12), (std::vector<uint8_t>{0xC3, 0xB2, 0xA1, 0}));
-  EXPECT_EQ(std::tuple(f[8 + 24], f[8 + 29]), std::tuple(2, 1));
-  EXPECT_EQ(std::vector<uint8_t>(f.begin() + 40, f.begin() + 60),
-            (std::vector<uint8_t>{2, 5, 3, 9, 1, 0, 1, 17, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
+  // The block at 8, its u32 fields little-endian, then each u8 field at its
+  // offset (20..39), the 12 reserved bytes as zeros; read back the same.
+  const std::vector<uint8_t> u32s = {0x44, 0x33, 0x22, 0x11, 0x88, 0x77, 0x66, 0x55, 0x04, 0x03,
+                                     0x02, 0x01, 0x08, 0x07, 0x06, 0x05, 0x0C, 0x0B, 0x0A, 0x09};
+  EXPECT_EQ(std::vector<uint8_t>(f.begin() + 8, f.begin() + 28), u32s);
+  for (int i = 20; i < 52; ++i) EXPECT_EQ(f[size_t(8 + i)], i < 40 ? i : 0) << "block byte " << i;
+  EXPECT_EQ(DecodeViewerConfig(std::span<const uint8_t, 52>(f.data() + 8, 52)), DistinctBlock());
   // Paths at 60, 828, 1596, each 768 bytes, in the order image, overlay,
   // slideshow; behind the image's terminator the tail of the longer path
   // stored before ('l', unit 10 of "/pictures/long...").
@@ -65,6 +74,13 @@ TEST(SaveConfigFile, WritesTheDocumentedLayoutOf2364Bytes) {
 // The old file is replaced whole (its permissions kept, no file left
 // beside it); through a symbolic link the link stays and its target gets
 // the file.
+TEST(ConfigFileName, FirstCopyUsesLastPlqOthersTheirNumberPlusOneNeverCut) {
+  // "last" + 7 digits + ".plq" = 15 characters: the longest that fits.
+  for (const auto& [n, name] : {std::pair{0, "last.plq"}, {1, "last2.plq"}, {7, "last8.plq"},
+                                {9999998, "last9999999.plq"}, {99999999, ""}})
+    EXPECT_EQ(ConfigFileName(n), name) << n;
+}
+
 TEST(SaveConfigFile, ReplacesTheOldFileKeepingItsPermissionsAndFollowsASymbolicLink) {
   TempDir dir;
   WriteBytes(dir.file("last.plq"), std::vector<uint8_t>(5000, 0xAB));
