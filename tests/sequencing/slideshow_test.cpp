@@ -42,13 +42,8 @@ struct Fixture {
 // First) or the end (Previous, Last); First and Last show their file unless
 // it is on air with the number on it.
 TEST(StepSequence, StepsSkipMissingFilesStayInTheSequenceAndStopOnTheBounds) {
-  const struct {
-    const char* name;
-    uint8_t mode, current, start, end;
-    std::initializer_list<int> present;
-    int onAir, onAirAfter;  // 0: a dropped file
-    const char* script;
-  } rows[] = {
+  const struct { const char* name; uint8_t mode, current, start, end; std::initializer_list<int> present;
+                 int onAir, onAirAfter; const char* script; } rows[] = {  // onAir 0: a dropped file
       {"next skips a gap, stops on the end when it fails", 1, 2, 1, 5, {1, 2, 4}, 2, 4, "N4 3x 4; N5 5x; N5"},
       {"previous skips down to the start", 1, 5, 1, 5, {2}, 5, 2, "P2 4x 3x 2; P1 1x"},
       {"last on a missing file sets the number only", 1, 2, 1, 5, {2}, 2, 2, "L5 5x"},
@@ -85,14 +80,8 @@ TEST(StepSequence, StepsSkipMissingFilesStayInTheSequenceAndStopOnTheBounds) {
 // pressed one by one land, with the same picture on air, and only the last
 // of them puts a picture on air.
 TEST(StepSequence, QuickStepsLandWhereSlowOnesLand) {
-  const struct {
-    const char* name;
-    uint8_t current, end;
-    std::initializer_list<int> present;
-    const char* presses;
-    uint8_t number;
-    int onAir;
-  } rows[] = {
+  const struct { const char* name; uint8_t current, end; std::initializer_list<int> present; const char* presses;
+                 uint8_t number; int onAir; } rows[] = {
       {"two nexts over a missing file", 1, 5, {1, 3, 4}, "NN", 4, 4},
       {"three nexts", 1, 4, {1, 2, 3, 4}, "NNN", 4, 4},
       {"the second next finds nothing: the first's file stays", 2, 5, {1, 2, 3}, "NN", 5, 3},
