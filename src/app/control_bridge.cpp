@@ -83,9 +83,10 @@ control::ControlState ControlBridge::state() const {
               core.output.frameRateD, !core.output.noAlphaOutput};
   s.background = BackgroundOf(core.backgroundMode);
   s.colours = {core.fillColour[0] & 0xFFFFFF, core.fillColour[1] & 0xFFFFFF};
-  s.scaling = live.scalingMode == 0   ? control::Scaling::None
+  // A mode no radio has scales nothing: it is None.
+  s.scaling = live.scalingMode == 1   ? control::Scaling::Contain
               : live.scalingMode == 2 ? control::Scaling::Fill
-                                      : control::Scaling::Contain;
+                                      : control::Scaling::None;
   s.range = live.limitedRange ? control::Range::Video : control::Range::Full;
   s.transition = live.fadeOn ? control::Transition::Fade : control::Transition::Cut;
   s.watch = w.watch.on();
@@ -214,7 +215,8 @@ HostOutcome ControlBridge::setRange(control::Range mode) {
 }
 
 HostOutcome ControlBridge::setWatch(bool on) {
-  if (window_.watch.on() != on) window_.watch.ToggleWatch(window_.config.live.watchOn);
+  if (window_.watch.on() != on)
+    window_.watch.ToggleWatch(window_.config.live.watchOn, window_.config.currentFileName);
   return HostOutcome::done();
 }
 

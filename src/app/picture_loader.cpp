@@ -92,6 +92,7 @@ PictureJobResult PictureLoader::Shared::runJob(Queued& queued) {
       }
       PrepareRequest request = queued.job.shownCandidates[i];
       request.cancelled = [&cancel, &stopped] { return cancel.shown.load() || stopped(); };
+      result.shownStamp = ReadFileStamp(request.path);
       result.shown = PreparePicture(request);
       ++result.shownTried;
       if (cancel.shown || result.shown.error == DecodeError::Cancelled) {

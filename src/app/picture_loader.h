@@ -30,6 +30,7 @@
 #include <string>
 #include <vector>
 
+#include "file_watch.h"
 #include "prepare.h"
 
 namespace plombix {
@@ -58,6 +59,9 @@ struct PictureJobResult {
   int shownIndex = -1;     // candidate that loaded; -1 when none did
   PreparedPicture shown;   // that candidate; on failure the last one tried (names, error)
   int shownTried = 0;      // candidates tried before it loaded or the list ended
+  // The stamp of `shown`'s file taken just before it was read: a change
+  // after that moment is a change of the file on air.
+  std::optional<FileStamp> shownStamp;
 
   PartStatus checkStatus = PartStatus::NotAsked;
   DecodeError checkError = DecodeError::None;  // the first file that failed

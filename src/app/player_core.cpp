@@ -156,18 +156,19 @@ PrepareRequest PlayerCore::request(const std::string& path, PictureRole role,
   return request;
 }
 
-LoadJob PlayerCore::overlayAndPictureJob(const Layout& layout) const {
+LoadJob PlayerCore::jobFor(const PendingJob& pending, const Layout& layout) const {
   LoadJob job;
-  if (!config_.overlayName.empty())
-    job.overlay = request(config_.overlayName, PictureRole::Overlay, layout);
-  if (!config_.currentFileName.empty())
-    job.shownCandidates.push_back(request(config_.currentFileName, PictureRole::Shown, layout));
+  if (!pending.overlayPath.empty())
+    job.overlay = request(pending.overlayPath, PictureRole::Overlay, layout);
+  for (const std::string& path : pending.shownPaths)
+    job.shownCandidates.push_back(request(path, PictureRole::Shown, layout));
   return job;
 }
 
-uint64_t PlayerCore::submit(LoadJob job, JobDone done, bool resizes) {
+uint64_t PlayerCore::submit(const Layout& layout, PendingJob pending) {
   if (!loader_) return 0;
-  if (!job.shownCandidates.empty() && !job.shownCandidates.front().path.empty())
+  LoadJob job = jobFor(pending, layout);
+  if (!job.shownCandidates.empty())
     view_.showLoading(FileNameOf(job.shownCandidates.front().path));
   const bool overlay = job.overlay.has_value();
   const bool shown = !job.shownCandidates.empty();
@@ -176,11 +177,34 @@ uint64_t PlayerCore::submit(LoadJob job, JobDone done, bool resizes) {
   if (overlay) latestOverlayTicket_ = ticket;
   if (shown) latestShownTicket_ = ticket;
   if (check) latestCheckTicket_ = ticket;
-  pendingJobs_.emplace(ticket, PendingJob{std::move(done), resizes});
+  pendingJobs_.emplace(ticket, std::move(pending));
   return ticket;
 }
 
-bool PlayerCore::reloadIfStale(const PictureJobResult& result, JobDone& done) {
+void PlayerCore::takeOverRequests(PendingJob& into, bool overlay) {
+  // The newest request of a part is the one its latest ticket names; once
+  // applied it is on air and its name is in the settings.
+  const auto waiting = pendingJobs_.find(latestShownTicket_);
+  if (waiting != pendingJobs_.end() && !waiting->second.shownPaths.empty()) {
+    into.shownPaths = waiting->second.shownPaths;
+    into.keepOffAir = std::move(waiting->second.keepOffAir);
+    into.shownListeners = std::move(waiting->second.shownListeners);
+    waiting->second.shownListeners.clear();
+  } else if (!config_.currentFileName.empty()) {
+    into.shownPaths = {config_.currentFileName};
+  }
+  if (!overlay) return;
+  const auto overlayWaiting = pendingJobs_.find(latestOverlayTicket_);
+  if (overlayWaiting != pendingJobs_.end() && !overlayWaiting->second.overlayPath.empty()) {
+    into.overlayPath = overlayWaiting->second.overlayPath;
+    into.overlayListeners = std::move(overlayWaiting->second.overlayListeners);
+    overlayWaiting->second.overlayListeners.clear();
+  } else {
+    into.overlayPath = config_.overlayName;
+  }
+}
+
+bool PlayerCore::reloadIfStale(const PictureJobResult& result, PendingJob& pending) {
   const auto stale = [this](const PrepareRequest& request) {
     return request.outputWidth != output.outputWidth || request.outputHeight != output.outputHeight;
   };
@@ -190,13 +214,7 @@ bool PlayerCore::reloadIfStale(const PictureJobResult& result, JobDone& done) {
   if (!shownStale && !overlayStale) return false;
   // Prepared for a size the output no longer has: load the same files again
   // for the present one.
-  const Layout layout = expectedLayout();
-  LoadJob again;
-  if (result.job.overlay) again.overlay = request(result.job.overlay->path, PictureRole::Overlay, layout);
-  for (const PrepareRequest& asked : result.job.shownCandidates)
-    again.shownCandidates.push_back(request(asked.path, PictureRole::Shown, layout));
-  again.checkPaths = result.job.checkPaths;
-  submit(std::move(again), std::move(done));
+  submit(expectedLayout(), std::move(pending));
   return true;
 }
 
@@ -214,8 +232,12 @@ void PlayerCore::ApplyLoads() {
       result.overlayStatus = PartStatus::Superseded;
     if (result.ticket < latestCheckTicket_ && result.checkStatus != PartStatus::NotAsked)
       result.checkStatus = PartStatus::Superseded;
-    if (!job.resizes && reloadIfStale(result, job.done)) continue;
-    if (job.done) job.done(result);
+    if (!job.resizes && reloadIfStale(result, job)) continue;
+    const Applied applied = job.apply ? job.apply(result) : Applied{};
+    for (const PictureDone& done : job.overlayListeners)
+      if (done) done(applied.overlay);
+    for (const PictureDone& done : job.shownListeners)
+      if (done) done(applied.shown);
   }
 }
 
@@ -226,33 +248,48 @@ void PlayerCore::WaitForLoads() {
   }
 }
 
+void PlayerCore::WaitForLoader() {
+  if (loader_) loader_->WaitIdle();
+}
+
 void PlayerCore::StopLoading() {
   loader_.reset();
   pendingJobs_.clear();
 }
 
-PictureOutcome PlayerCore::applyShown(PictureJobResult& result, bool send, bool borderUse) {
+PictureOutcome PlayerCore::applyShown(PictureJobResult& result, bool send, bool borderUse,
+                                      const std::function<bool()>& keepOffAir) {
   PictureOutcome outcome;
   outcome.status = result.shownStatus;
+  // Overtaken after it had loaded: which candidate loaded is still told.
+  if (result.shownStatus == PartStatus::Superseded && result.shown.ok()) outcome.index = result.shownIndex;
   if (result.shownStatus == PartStatus::NotAsked || result.shownStatus == PartStatus::Superseded)
     return outcome;
   outcome.path = result.shown.filePath;
   outcome.error = result.shown.error;
   outcome.index = result.shownIndex;
-  const int loadedWidth = result.shown.sourceWidth;
-  const int loadedHeight = result.shown.sourceHeight;
-  std::string colourProfile = result.shown.colourProfile;
-  // A failed load still names the file it tried, as LoadFile does.
-  if (!mainPicture.AdoptPrepared(std::move(result.shown))) {
+  outcome.stamp = result.shownStamp;
+  if (result.shownStatus != PartStatus::Done || !result.shown.ok()) {
+    // Nothing changes: the picture on air keeps its pixels and its names.
     outcome.status = PartStatus::Failed;
-    if (!mainPicture.fileName.empty())
-      view_.showLoadFailure(LoadKind::Picture, mainPicture.fileName, DecodeErrorText(outcome.error));
+    if (!outcome.path.empty())
+      view_.showLoadFailure(LoadKind::Picture, FileNameOf(outcome.path),
+                            DecodeErrorText(outcome.error));
     lastShowOutcome = outcome;
     return outcome;
   }
+  if (keepOffAir && keepOffAir()) {
+    outcome.held = true;
+    return outcome;
+  }
+  const int loadedWidth = result.shown.sourceWidth;
+  const int loadedHeight = result.shown.sourceHeight;
+  std::string colourProfile = result.shown.colourProfile;
+  (void)mainPicture.AdoptPrepared(std::move(result.shown));
   splashPending = false;
   onAirPath = outcome.path;
   onAirColourProfile = std::move(colourProfile);
+  config_.currentFileName = outcome.path;
   shownWithBorders = borderUse ? 1 : 0;
   const ViewerConfig& live = config_.live;
   fadeStepsLeft = FadeStepCount(live.fadeOn, output.frameRateN, output.frameRateD);
@@ -264,6 +301,7 @@ PictureOutcome PlayerCore::applyShown(PictureJobResult& result, bool send, bool 
   std::snprintf(from, sizeof from, "from %d x %d", loadedWidth, loadedHeight);
   view_.setPictureLabels(mainPicture.fileName, from);
   lastShowOutcome = outcome;
+  view_.pictureShown(outcome);
   return outcome;
 }
 
@@ -275,59 +313,93 @@ PictureOutcome PlayerCore::applyOverlay(PictureJobResult& result) {
     return outcome;
   outcome.path = result.overlay.filePath;
   outcome.error = result.overlay.error;
-  if (!overlayPicture.AdoptPrepared(std::move(result.overlay))) {
+  if (result.overlayStatus != PartStatus::Done || !result.overlay.ok()) {
+    // The overlay on air and its name stay as they were.
     outcome.status = PartStatus::Failed;
-    if (!overlayPicture.fileName.empty())
-      view_.showLoadFailure(LoadKind::Overlay, overlayPicture.fileName,
+    if (!outcome.path.empty())
+      view_.showLoadFailure(LoadKind::Overlay, FileNameOf(outcome.path),
                             DecodeErrorText(outcome.error));
     return outcome;
   }
+  (void)overlayPicture.AdoptPrepared(std::move(result.overlay));
+  config_.overlayName = outcome.path;
+  overlayLoaded = true;
   splashPending = false;
   return outcome;
 }
 
-void PlayerCore::ShowPicture(bool send, PictureDone done) {
-  ShowFirstOf({config_.currentFileName}, send, std::move(done));
-}
-
-void PlayerCore::ShowFirstOf(std::vector<std::string> paths, bool send, PictureDone done) {
-  const Layout layout = expectedLayout();
-  LoadJob job;
-  for (const std::string& path : paths)
-    job.shownCandidates.push_back(request(path, PictureRole::Shown, layout));
+PlayerCore::PendingJob PlayerCore::showJob(PendingJob pending) {
   const bool borderUse = config_.live.borderUse != 0;
-  submit(std::move(job), [this, send, borderUse, done = std::move(done)](PictureJobResult& result) {
-    const PictureOutcome outcome = applyShown(result, send, borderUse);
-    if (done) done(outcome);
-  });
+  pending.apply = [this, borderUse, keepOffAir = pending.keepOffAir](PictureJobResult& result) {
+    Applied applied;
+    applied.shown = applyShown(result, true, borderUse, keepOffAir);
+    return applied;
+  };
+  return pending;
 }
 
-void PlayerCore::LoadOverlay(PictureDone done) {
-  LoadJob job;
-  job.overlay = request(config_.overlayName, PictureRole::Overlay, expectedLayout());
-  submit(std::move(job), [this, done = std::move(done)](PictureJobResult& result) {
-    const PictureOutcome outcome = applyOverlay(result);
-    if (done) done(outcome);
-  });
+void PlayerCore::ShowPicture(const std::string& path, PictureDone done) {
+  ShowFirstOf({path}, std::move(done));
+}
+
+void PlayerCore::ShowFirstOf(std::vector<std::string> paths, PictureDone done,
+                             std::function<bool()> keepOffAir) {
+  PendingJob pending;
+  pending.shownPaths = std::move(paths);
+  pending.keepOffAir = std::move(keepOffAir);
+  pending.shownListeners.push_back(std::move(done));
+  submit(expectedLayout(), showJob(std::move(pending)));
+}
+
+void PlayerCore::ReShow(PictureDone done) {
+  PendingJob pending;
+  takeOverRequests(pending, false);
+  if (pending.shownPaths.empty()) return;
+  pending.shownListeners.push_back(std::move(done));
+  submit(expectedLayout(), showJob(std::move(pending)));
+}
+
+void PlayerCore::LoadOverlay(const std::string& path, PictureDone done) {
+  PendingJob pending;
+  pending.overlayPath = path;
+  pending.overlayListeners.push_back(std::move(done));
+  pending.apply = [this](PictureJobResult& result) {
+    Applied applied;
+    applied.overlay = applyOverlay(result);
+    return applied;
+  };
+  submit(expectedLayout(), std::move(pending));
 }
 
 void PlayerCore::CheckFiles(std::vector<std::string> paths, std::function<void(PartStatus)> done) {
+  if (!loader_) return;
   LoadJob job;
   job.checkPaths = std::move(paths);
-  submit(std::move(job), [done = std::move(done)](PictureJobResult& result) {
+  const uint64_t ticket = loader_->Submit(std::move(job));
+  latestCheckTicket_ = ticket;
+  PendingJob pending;
+  pending.apply = [done = std::move(done)](PictureJobResult& result) {
     if (done) done(result.checkStatus);
-  });
+    return Applied{};
+  };
+  pendingJobs_.emplace(ticket, std::move(pending));
 }
 
 void PlayerCore::RestorePictures(
+    const std::string& picture,
     std::function<void(const PictureOutcome& overlay, const PictureOutcome& shown)> done) {
-  LoadJob job = overlayAndPictureJob(expectedLayout());
+  PendingJob pending;
+  pending.overlayPath = config_.overlayName;
+  if (!picture.empty()) pending.shownPaths = {picture};
   const bool borderUse = config_.live.borderUse != 0;
-  submit(std::move(job), [this, borderUse, done = std::move(done)](PictureJobResult& result) {
-    const PictureOutcome overlay = applyOverlay(result);
-    const PictureOutcome shown = applyShown(result, true, borderUse);
-    if (done) done(overlay, shown);
-  });
+  pending.apply = [this, borderUse, done = std::move(done)](PictureJobResult& result) {
+    Applied applied;
+    applied.overlay = applyOverlay(result);
+    applied.shown = applyShown(result, true, borderUse, {});
+    if (done) done(applied.overlay, applied.shown);
+    return applied;
+  };
+  submit(expectedLayout(), std::move(pending));
 }
 
 void PlayerCore::UpdateBorders(bool use) {
@@ -350,29 +422,32 @@ const ResolutionEntry* PlayerCore::ChooseResolution(int id) {
   const int width = entry ? entry->width : current.width;
   const int height = entry ? entry->height : current.height;
 
-  // The overlay and the picture are loaded again for the new size first;
-  // the output changes when they are ready.
-  LoadJob job = overlayAndPictureJob(layoutFor(width, height));
+  // The overlay and the picture (those still loading, else those on air)
+  // are loaded again for the new size first; the output changes when they
+  // are ready.
+  PendingJob pending;
+  takeOverRequests(pending, true);
+  pending.resizes = true;
+  const bool borderUse = config_.live.borderUse != 0;
+  pending.apply = [this, width, height, borderUse](PictureJobResult& result) {
+    Applied applied;
+    if (result.ticket != latestResolutionTicket_) return applied;  // a later choice does it
+    resolutionPending_ = false;
+    formatChanging = true;  // the 40 ms tick pauses meanwhile
+    output.outputWidth = width;
+    output.outputHeight = height;
+    applied.overlay = applyOverlay(result);
+    view_.enableSidesEdit(config_.live.borderEqual == 0);
+    UpdateBorders(config_.live.borderUse != 0);
+    applied.shown = applyShown(result, false, borderUse, {});
+    ReconfigureOutput();
+    formatChanging = false;
+    return applied;
+  };
   resolutionPending_ = true;
   pendingWidth_ = width;
   pendingHeight_ = height;
-  const bool borderUse = config_.live.borderUse != 0;
-  latestResolutionTicket_ = submit(
-      std::move(job),
-      [this, width, height, borderUse](PictureJobResult& result) {
-        if (result.ticket != latestResolutionTicket_) return;  // a later choice does it
-        resolutionPending_ = false;
-        formatChanging = true;  // the 40 ms tick pauses meanwhile
-        output.outputWidth = width;
-        output.outputHeight = height;
-        (void)applyOverlay(result);
-        view_.enableSidesEdit(config_.live.borderEqual == 0);
-        UpdateBorders(config_.live.borderUse != 0);
-        (void)applyShown(result, false, borderUse);
-        ReconfigureOutput();
-        formatChanging = false;
-      },
-      /*resizes=*/true);
+  latestResolutionTicket_ = submit(layoutFor(width, height), std::move(pending));
   if (latestResolutionTicket_ == 0) resolutionPending_ = false;
   return entry;
 }
@@ -417,7 +492,7 @@ bool PlayerCore::ToggleFade() {
 
 bool PlayerCore::ToggleRange() {
   config_.live.limitedRange = config_.live.limitedRange ? 0 : 1;
-  ShowPicture(true);
+  ReShow();
   return config_.live.limitedRange != 0;
 }
 
@@ -431,19 +506,23 @@ void PlayerCore::Grab() {
 }
 
 void PlayerCore::GrabOverlay(std::function<void(bool loaded)> done) {
-  config_.overlayPath.copyPathFrom(config_.imagePath);
-  config_.overlayName = config_.currentFileName;
   // Without borders the shown picture already has the overlay's size; with
   // borders it was scaled inside them, so the file is loaded again.
   if (!shownWithBorders) {
-    overlayLoaded = overlayPicture.CopyFrom(mainPicture);
-    if (done) done(overlayLoaded);
+    if (!overlayPicture.CopyFrom(mainPicture)) {
+      if (done) done(false);
+      return;
+    }
+    overlayLoaded = true;
+    config_.overlayName = config_.currentFileName;
+    config_.overlayPath.copyPathFrom(config_.imagePath);
+    if (done) done(true);
     return;
   }
-  LoadOverlay([this, done = std::move(done)](const PictureOutcome& outcome) {
+  LoadOverlay(config_.currentFileName, [this, done = std::move(done)](const PictureOutcome& outcome) {
     if (outcome.status == PartStatus::Superseded) return;
-    overlayLoaded = outcome.shown();
-    if (done) done(overlayLoaded);
+    if (outcome.shown()) config_.overlayPath.copyPathFrom(config_.imagePath);
+    if (done) done(outcome.shown());
   });
 }
 

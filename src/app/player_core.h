@@ -14,6 +14,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -32,13 +33,16 @@ enum class Lamp { Grey = 131, Red = 132, Amber = 133, Green = 134 };
 // Which kind of load a message is about.
 enum class LoadKind { Picture, Overlay };
 
-// How a show or an overlay load ended.
+// How a show or an overlay load ended. A load that fails or is superseded
+// changes nothing: no picture, name, path or setting.
 struct PictureOutcome {
   PartStatus status = PartStatus::NotAsked;  // Done, Failed or Superseded
   DecodeError error = DecodeError::None;     // why it failed
-  std::string path;                          // the file shown, or the last one tried
-  int index = -1;                            // which candidate went on air
-  bool shown() const { return status == PartStatus::Done; }
+  std::string path;                          // the file loaded, or the last one tried
+  int index = -1;                            // which candidate loaded (also when overtaken)
+  bool held = false;                         // loaded, but kept off air as asked
+  std::optional<FileStamp> stamp;            // of the shown file, just before its read
+  bool shown() const { return status == PartStatus::Done && !held; }
 };
 using PictureDone = std::function<void(const PictureOutcome&)>;
 
@@ -67,6 +71,8 @@ class PlayerView {
   // A picture or overlay could not be loaded: said in the window, without
   // a box to dismiss; what is on air stays.
   virtual void showLoadFailure(LoadKind kind, const std::string& fileName, const char* reason) = 0;
+  // A picture went on air (outcome.path is now currentFileName).
+  virtual void pictureShown(const PictureOutcome& outcome) = 0;
   // Called on the loader's thread when finished loads wait to be applied:
   // the window arranges a call of PlayerCore::ApplyLoads on its own thread.
   virtual void loadsReady() = 0;
@@ -98,18 +104,28 @@ class PlayerCore {
   void ReconfigureOutput();
   void RenderAndSend();
 
-  // Loads currentFileName into the main picture, scales it by the scaling
-  // mode inside the borders and applies the range table on the loader's
-  // thread; when it is ready, on this thread: the fade counters, the send
-  // when `send`, the labels, then `done`. A file that does not load changes
-  // nothing on air: the window says why, and `done` hears it. A newer show
-  // supersedes this one (`done` hears that too).
-  void ShowPicture(bool send, PictureDone done = {});
-  // The same for the first of `paths` that loads (the slideshow's skipping);
-  // currentFileName is left to the caller.
-  void ShowFirstOf(std::vector<std::string> paths, bool send, PictureDone done);
-  // Loads overlayName into the overlay picture at output scale, likewise.
-  void LoadOverlay(PictureDone done = {});
+  // Loads `path` into the main picture, scaled by the scaling mode inside
+  // the borders, range table applied, on the loader's thread; when it is
+  // ready, on this thread: currentFileName := path, the fade counters, the
+  // send, the labels, then `done`. A file that does not load changes
+  // nothing at all (the picture, its names, currentFileName): the window
+  // says why, and `done` hears it. A newer show supersedes this one (`done`
+  // hears that too), except one that shows the same request again (ReShow,
+  // a resolution change), which reports to `done` in its place.
+  void ShowPicture(const std::string& path, PictureDone done = {});
+  // The same for the first of `paths` that loads (the slideshow's
+  // skipping). When one has loaded, `keepOffAir` (if given) is asked on
+  // this thread: true reports it held and changes nothing.
+  void ShowFirstOf(std::vector<std::string> paths, PictureDone done,
+                   std::function<bool()> keepOffAir = {});
+  // Shows the newest picture asked for again with the present settings:
+  // the one still loading (its callers hear the outcome), else
+  // currentFileName. Nothing when there is neither.
+  void ReShow(PictureDone done = {});
+  // Loads `path` into the overlay picture at output scale; on success
+  // overlayName := path and the overlay counts as loaded. A failure changes
+  // nothing (the overlay on air and its name stay).
+  void LoadOverlay(const std::string& path, PictureDone done = {});
   // Checks that each of `paths` decodes; `done(status)` with Done, Failed or
   // Superseded.
   void CheckFiles(std::vector<std::string> paths, std::function<void(PartStatus)> done);
@@ -118,17 +134,21 @@ class PlayerCore {
   // Applies the loads that have finished; the window's thread calls it when
   // the view hears loadsReady().
   void ApplyLoads();
-  // The overlay (overlayName) and the shown picture (currentFileName), as
-  // the start-up restore brings them back: one load, the overlay applied
-  // first, then the picture shown and sent; then `done` with both outcomes.
-  // An empty name is not loaded (its outcome is NotAsked).
-  void RestorePictures(std::function<void(const PictureOutcome& overlay, const PictureOutcome& shown)> done);
+  // The overlay (overlayName) and the shown picture (`picture`), as the
+  // start-up restore brings them back: one load, the overlay applied first,
+  // then the picture shown and sent; then `done` with both outcomes. An
+  // empty name is not loaded (its outcome is NotAsked).
+  void RestorePictures(const std::string& picture,
+                       std::function<void(const PictureOutcome& overlay, const PictureOutcome& shown)> done);
 
   // True while a load is queued, running or not yet applied.
   [[nodiscard]] bool busy() const { return !pendingJobs_.empty(); }
   // Waits until every load has finished and been applied (tests; the
   // player itself never waits).
   void WaitForLoads();
+  // Waits until the loader has finished every job, applying none (tests:
+  // results ready but not yet applied).
+  void WaitForLoader();
   // Stops the loader: work in progress is abandoned (waiting at most about
   // a second for a decoder) and nothing more is applied.
   void StopLoading();
@@ -148,9 +168,9 @@ class PlayerCore {
   bool ToggleFade();   // the new fadeOn
   bool ToggleRange();  // the new limitedRange; re-shows the picture
   void Grab();
-  // Turns the shown picture into the overlay; `done(overlayLoaded)` follows
-  // (at once, or when the file has loaded again when it was shown inside
-  // borders).
+  // Turns the shown picture into the overlay; `done(loaded)` follows (at
+  // once, or when the file has loaded again when it was shown inside
+  // borders). Only a loaded overlay takes over the overlay's names.
   void GrabOverlay(std::function<void(bool loaded)> done);
   // The overlay "Use" box was clicked with `checked`; the box's new state.
   bool SetOverlayUse(bool checked);
@@ -194,7 +214,23 @@ class PlayerCore {
   std::string onAirColourProfile;
 
  private:
-  using JobDone = std::function<void(PictureJobResult&)>;
+  // What applying a job's result came to, part by part.
+  struct Applied {
+    PictureOutcome overlay, shown;
+  };
+  using JobApply = std::function<Applied(PictureJobResult&)>;
+  // A job waiting for its result. The shown and overlay parts keep what was
+  // asked and who waits for the outcome, so that a newer job asking for the
+  // same again can take both over.
+  struct PendingJob {
+    JobApply apply;
+    bool resizes = false;  // a resolution change: sizes are its own business
+    std::vector<std::string> shownPaths;
+    std::function<bool()> keepOffAir;
+    std::vector<PictureDone> shownListeners;
+    std::string overlayPath;
+    std::vector<PictureDone> overlayListeners;
+  };
 
   bool framesMatchOutput() const;
   void presentFrame(const NDIlib_video_frame_v2_t& frame, bool present);
@@ -210,23 +246,22 @@ class PlayerCore {
   Layout layoutFor(int width, int height) const;
   Layout expectedLayout() const;
   PrepareRequest request(const std::string& path, PictureRole role, const Layout& layout) const;
-  // The overlay (overlayName) and the shown picture (currentFileName) for
-  // `layout`; an empty name is left out.
-  LoadJob overlayAndPictureJob(const Layout& layout) const;
-  // `resizes`: the job belongs to a resolution change, which handles sizes
-  // itself.
-  uint64_t submit(LoadJob job, JobDone done, bool resizes = false);
+  // The job for `pending`'s shown paths and overlay path at `layout`.
+  LoadJob jobFor(const PendingJob& pending, const Layout& layout) const;
+  // A plain show of `pending.shownPaths`, sending, as ShowFirstOf does.
+  PendingJob showJob(PendingJob pending);
+  // Takes over the newest shown (and, with `overlay`, overlay) request
+  // still waiting: its paths and listeners, or what is on air when none
+  // waits.
+  void takeOverRequests(PendingJob& into, bool overlay);
+  uint64_t submit(const Layout& layout, PendingJob pending);
   // The steps of a show or overlay load that follow the decoding.
-  PictureOutcome applyShown(PictureJobResult& result, bool send, bool borderUse);
+  PictureOutcome applyShown(PictureJobResult& result, bool send, bool borderUse,
+                            const std::function<bool()>& keepOffAir);
   PictureOutcome applyOverlay(PictureJobResult& result);
   // A result prepared for an output size that has changed since is loaded
   // again for the present one; true when it was.
-  bool reloadIfStale(const PictureJobResult& result, JobDone& done);
-
-  struct PendingJob {
-    JobDone done;
-    bool resizes = false;
-  };
+  bool reloadIfStale(const PictureJobResult& result, PendingJob& pending);
 
   ConfigState& config_;
   PlayerView& view_;

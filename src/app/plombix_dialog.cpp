@@ -360,25 +360,23 @@ void CNDIPlombixDlg::restoreTick() {
 void CNDIPlombixDlg::RestoreFromConfig() {
   // A file named on the command line is shown in place of the restored
   // picture, as if it had been dropped now.
-  const bool fromCommandLine = !options_->startFile.empty();
-  if (fromCommandLine) {
-    config.imagePath.assign(options_->startFile);
-    config.currentFileName = options_->startFile;
-  }
+  const std::string startFile = options_->startFile;
   // The overlay and the picture load off the window's thread; the rest of
   // the restore follows when they are ready, in its order.
-  core.RestorePictures([this, fromCommandLine](const PictureOutcome& overlay,
-                                               const PictureOutcome& shown) {
+  core.RestorePictures(startFile.empty() ? config.currentFileName : startFile,
+                       [this, startFile](const PictureOutcome& overlay, const PictureOutcome& shown) {
     if (overlay.shown()) {
       built_.as<QCheckBox>(1066)->setChecked(config.live.overlayOn != 0);
-      core.overlayLoaded = true;
       setLabel(1068, Q(config.overlayName));
     } else if (overlay.status != PartStatus::Superseded) {
       config.overlayPath.clear();
     }
     if (shown.shown()) {
-      if (fromCommandLine) rememberShown(shown.path);
-    } else if (shown.status != PartStatus::Superseded && !fromCommandLine) {
+      if (!startFile.empty()) {
+        config.imagePath.assign(shown.path);
+        rememberShown(shown.path);
+      }
+    } else if (shown.status != PartStatus::Superseded && startFile.empty()) {
       config.imagePath.clear();
     }
     slideshow.CheckRestoredSequence(config.slideshowName);
@@ -401,9 +399,9 @@ void CNDIPlombixDlg::onTimer(int id) {
     case TIMER_FADE: core.OnFadeTick(); break;
     case TIMER_RESTORE: restoreTick(); break;
     case TIMER_WATCH: watch.PollWatchedFile(config.currentFileName); break;
-    case TIMER_WATCH_SETTLE:
-      stopTimer(TIMER_WATCH_SETTLE);
-      watch.OnSettleTick(config.currentFileName);
+    case TIMER_WATCH_RETRY:
+      stopTimer(TIMER_WATCH_RETRY);
+      watch.RetryFailedShow(config.currentFileName);
       break;
     case TIMER_NOTICE:
       stopTimer(TIMER_NOTICE);
@@ -588,24 +586,24 @@ bool CNDIPlombixDlg::OnDropFiles(const QStringList& paths) {
 
 void CNDIPlombixDlg::ShowFile(const std::string& path, PictureDone done) {
   if (startupFailed) return;
-  // The whole path is shown and watched; the settings file keeps it only
-  // when it fits its field (else it stores it empty, never cut).
-  config.imagePath.assign(path);
-  config.currentFileName = path;
-  core.ShowPicture(true, [this, done = std::move(done)](const PictureOutcome& outcome) {
-    if (outcome.shown()) rememberShown(outcome.path);
+  // The path becomes the picture's only once it is on air. The whole path is
+  // shown and watched; the settings file keeps it only when it fits its
+  // field (else it stores it empty, never cut).
+  core.ShowPicture(path, [this, done = std::move(done)](const PictureOutcome& outcome) {
+    if (outcome.shown()) {
+      config.imagePath.assign(outcome.path);
+      rememberShown(outcome.path);
+    }
     if (done) done(outcome);
   });
 }
 
 void CNDIPlombixDlg::LoadOverlayFile(const std::string& path, PictureDone done) {
   if (startupFailed) return;
-  config.overlayPath.assign(path);
-  config.overlayName = path;
-  core.LoadOverlay([this, done = std::move(done)](const PictureOutcome& outcome) {
-    if (outcome.status != PartStatus::Superseded) {
-      core.overlayLoaded = outcome.shown();
-      if (core.overlayLoaded) setLabel(1068, Q(config.overlayName));
+  core.LoadOverlay(path, [this, done = std::move(done)](const PictureOutcome& outcome) {
+    if (outcome.shown()) {
+      config.overlayPath.assign(outcome.path);
+      setLabel(1068, Q(config.overlayName));
     }
     if (done) done(outcome);
   });

@@ -252,6 +252,7 @@ class CNDIPlombixDlg : public QDialog,
   void enableSidesEdit(bool enabled) override;
   void showLoading(const std::string& fileName) override;
   void showLoadFailure(LoadKind kind, const std::string& fileName, const char* reason) override;
+  void pictureShown(const PictureOutcome& outcome) override;
   void loadsReady() override;
   // The picture-name label (1051): the name on air, "Loading ..." or a
   // failure notice.
@@ -280,8 +281,8 @@ class CNDIPlombixDlg : public QDialog,
   void setEndNumberCaption(const std::string& text) override;
 
   // SlideshowHost
-  void showSequenceFile(std::vector<std::string> candidates,
-                        std::function<void(int shownIndex)> done) override;
+  void showSequenceFile(std::vector<std::string> candidates, std::function<bool()> keepOffAir,
+                        std::function<void(const SequenceShow&)> done) override;
   void checkSequenceFiles(std::vector<std::string> paths,
                           std::function<void(bool valid)> done) override;
   void setSlideshowButton(const std::string& caption, int colourState) override;
@@ -291,9 +292,10 @@ class CNDIPlombixDlg : public QDialog,
   void stopSlideshowTimer() override;
 
   // FileWatchHost
-  bool showPicture(const std::string& path) override;
+  void showPicture(const std::string& path,
+                   std::function<void(std::optional<FileStamp> stamp)> failed) override;
   void setWatchButton(const std::string& caption, int colourState) override;
-  void startSettleTimer(int periodMs) override;
+  void startRetryTimer(int periodMs) override;
 
   // GamepadHost
   void sendStep(StepAction action) override;

@@ -82,7 +82,7 @@ void CNDIPlombixDlg::wireControls() {
   click(1048, [this] { core.Grab(); });
   click(1067, [this] { onGrabOverlayClicked(); });
   click(1066, [this] { onOverlayUseClicked(); });
-  click(1000, [this] { watch.ToggleWatch(config.live.watchOn); });
+  click(1000, [this] { watch.ToggleWatch(config.live.watchOn, config.currentFileName); });
   click(1056, [this] { slideshow.OnSlideshowClicked(); });
   click(1058, [this] {
     slideshow.OnStartNumber(core.mainPicture.filePath, config.imagePath, config.slideshowPath);
@@ -234,12 +234,27 @@ bool CNDIPlombixDlg::readControls() {
   return true;
 }
 
+namespace {
+
+// Ticks radio `index` of `group`; an index no radio has (a value from a
+// settings file) ticks none, so that reading the radios back keeps it.
+void CheckRadio(QButtonGroup* group, int index) {
+  if (!group) return;
+  if (QAbstractButton* b = group->button(index)) {
+    b->setChecked(true);
+  } else if (QAbstractButton* checked = group->checkedButton()) {
+    group->setExclusive(false);
+    checked->setChecked(false);
+    group->setExclusive(true);
+  }
+}
+
+}  // namespace
+
 void CNDIPlombixDlg::pushControlsToWidgets() {
   const ViewerConfig& live = config.live;
-  if (QButtonGroup* scaling = built_.radioGroup(1004))
-    if (QAbstractButton* b = scaling->button(live.scalingMode)) b->setChecked(true);
-  if (QButtonGroup* format = built_.radioGroup(1007))
-    if (QAbstractButton* b = format->button(live.slideshow.numberFormat)) b->setChecked(true);
+  CheckRadio(built_.radioGroup(1004), live.scalingMode);
+  CheckRadio(built_.radioGroup(1007), live.slideshow.numberFormat);
   built_.as<QLineEdit>(1062)->setText(QString::number(live.borderSidesPct));
   built_.as<QLineEdit>(1063)->setText(QString::number(live.borderTopBottomPct));
   built_.as<QLineEdit>(1074)->setText(QString::number(live.slideshow.durationSecs));
@@ -249,8 +264,9 @@ void CNDIPlombixDlg::pushControlsToWidgets() {
 }
 
 void CNDIPlombixDlg::showScalingCaption() {
+  // A mode no radio has scales nothing, as None does, and is captioned so.
   const uint8_t mode = config.live.scalingMode;
-  if (mode < 3) setLabel(1016, QString::fromUtf8(kScalingCaptions[mode]));
+  setLabel(1016, QString::fromUtf8(kScalingCaptions[mode < 3 ? mode : 0]));
 }
 
 void CNDIPlombixDlg::setColButton(int id, const QString& caption, int colourState) {
@@ -327,6 +343,8 @@ void CNDIPlombixDlg::showLoadFailure(LoadKind kind, const std::string& fileName,
   setPictureNameLabel(text.arg(Q(fileName), QString::fromUtf8(reason)), true);
   startTimer(TIMER_NOTICE, kNoticeMs);
 }
+
+void CNDIPlombixDlg::pictureShown(const PictureOutcome& outcome) { watch.Shown(outcome.stamp); }
 
 void CNDIPlombixDlg::loadsReady() {
   // On the loader's thread: the results are applied on the window's own.
@@ -416,18 +434,26 @@ void CNDIPlombixDlg::setEndNumberCaption(const std::string& text) {
 
 // --- SlideshowHost, FileWatchHost, GamepadHost ------------------------------------------
 
-bool CNDIPlombixDlg::showPicture(const std::string& path) {
-  config.currentFileName = path;
-  core.ShowPicture(true);
-  return true;
+void CNDIPlombixDlg::showPicture(const std::string& path,
+                                 std::function<void(std::optional<FileStamp> stamp)> failed) {
+  core.ReShow([path, failed = std::move(failed)](const PictureOutcome& outcome) {
+    if (outcome.status == PartStatus::Failed && outcome.path == path && failed) failed(outcome.stamp);
+  });
 }
 
 void CNDIPlombixDlg::showSequenceFile(std::vector<std::string> candidates,
-                                      std::function<void(int shownIndex)> done) {
-  core.ShowFirstOf(std::move(candidates), true, [done = std::move(done)](const PictureOutcome& outcome) {
-    if (outcome.status == PartStatus::Superseded) return;
-    if (done) done(outcome.shown() ? outcome.index : -1);
-  });
+                                      std::function<bool()> keepOffAir,
+                                      std::function<void(const SequenceShow&)> done) {
+  core.ShowFirstOf(
+      std::move(candidates),
+      [done = std::move(done)](const PictureOutcome& outcome) {
+        SequenceShow show;
+        show.superseded = outcome.status == PartStatus::Superseded;
+        show.loaded = outcome.status == PartStatus::Failed ? -1 : outcome.index;
+        show.onAir = outcome.shown();
+        if (done) done(show);
+      },
+      std::move(keepOffAir));
 }
 
 void CNDIPlombixDlg::checkSequenceFiles(std::vector<std::string> paths,
@@ -438,7 +464,7 @@ void CNDIPlombixDlg::checkSequenceFiles(std::vector<std::string> paths,
   });
 }
 
-void CNDIPlombixDlg::startSettleTimer(int periodMs) { startTimer(TIMER_WATCH_SETTLE, periodMs); }
+void CNDIPlombixDlg::startRetryTimer(int periodMs) { startTimer(TIMER_WATCH_RETRY, periodMs); }
 
 void CNDIPlombixDlg::setSlideshowButton(const std::string& caption, int colourState) {
   setColButton(1056, Q(caption), colourState);

@@ -10,7 +10,7 @@ enum TimerId : int {
   TIMER_FADE = 4,       // 10 ms while a cross-fade runs
   TIMER_RESTORE = 5,    // once, 10,000 ms after the start tick
   TIMER_WATCH = 6,      // 2,500 ms: file watch poll
-  TIMER_WATCH_SETTLE = 7,  // once, 500 ms after a watched file changed
+  TIMER_WATCH_RETRY = 7,  // once, 250 ms after a watched file's re-show failed: one more poll
   TIMER_GAMEPAD = 8,    // 50 ms: game controller poll
   TIMER_SLIDESHOW = 9,  // durationSecs x 1,000 ms
   TIMER_NOTICE = 10,    // once: a load failure's notice gives way to the name on air

@@ -77,10 +77,6 @@ ViewerConfig DecodeViewerConfig(std::span<const uint8_t, kViewerConfigBytes> in)
 void BringIntoControlRange(ViewerConfig& block) {
   block.borderSidesPct = std::min<uint8_t>(block.borderSidesPct, 99);
   block.borderTopBottomPct = std::min<uint8_t>(block.borderTopBottomPct, 99);
-  if (block.scalingMode > 2) block.scalingMode = 1;
-  SlideshowState& show = block.slideshow;
-  show.numberFormat = std::min<uint8_t>(show.numberFormat, 2);
-  if (show.startNumber > show.endNumber) show.sequenceValid = 0;
 }
 
 }  // namespace plombix

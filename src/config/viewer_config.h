@@ -75,13 +75,12 @@ struct ViewerConfig {
   friend bool operator==(const ViewerConfig&, const ViewerConfig&) = default;
 };
 
-// Brings the values that the window's own controls cannot produce into
-// their range, so that a damaged or foreign file neither shows nor saves
-// back what no control can show: border percentages above 99 become 99, a
-// scaling mode above 2 becomes Contain (1), a number format above 2 becomes
-// 2 ("001"), and a start number above the end number marks the sequence
-// invalid (sequenceValid 0). The slideshow mode and duration are put right
-// by the load's own fix-ups.
+// Border percentages above 99 (which no edit accepts and which would leave
+// no room for the picture) become 99. Everything else is kept as stored: a
+// scaling mode above 2 scales nothing (as None does), a number format above
+// 2 pads to its own width, and a start number above the end number is one
+// the Start and End buttons can set. The slideshow mode and duration are
+// put right by the load's own fix-ups.
 void BringIntoControlRange(ViewerConfig& block);
 
 static_assert(sizeof(ViewerConfig) == 52);

@@ -18,7 +18,7 @@ uint64_t FileTimeFromUnix(int64_t seconds, int64_t nanoseconds) {
          static_cast<uint64_t>(nanoseconds / 100);
 }
 
-std::optional<FileStamp> StatFileTimeSource::stamp(const std::string& path) {
+std::optional<FileStamp> ReadFileStamp(const std::string& path) {
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
   if (fd < 0) return std::nullopt;
   struct stat st {};
@@ -36,9 +36,12 @@ void FileWatch::caption() {
   }
 }
 
-void FileWatch::ToggleWatch(uint8_t& watchOn) {
+void FileWatch::ToggleWatch(uint8_t& watchOn, const std::string& currentFileName) {
   on_ = !on_;
   watchOn = on_ ? 1 : 0;
+  if (on_ && lastSeen_ == 0 && !currentFileName.empty()) {
+    if (const auto stamp = times_.stamp(currentFileName)) lastSeen_ = static_cast<uint32_t>(stamp->writeTime);
+  }
   caption();
 }
 
@@ -47,40 +50,38 @@ void FileWatch::SetWatch(bool on) {
   caption();
 }
 
+void FileWatch::Shown(const std::optional<FileStamp>& stamp) {
+  if (stamp) lastSeen_ = static_cast<uint32_t>(stamp->writeTime);
+}
+
 void FileWatch::PollWatchedFile(const std::string& currentFileName) {
   if (!on_ || currentFileName.empty()) return;
   const auto stamp = times_.stamp(currentFileName);
   if (!stamp) return;
   const auto low = static_cast<uint32_t>(stamp->writeTime);
-  if (lastSeen_ != 0 && lastSeen_ != low) {
-    pending_ = Pending{currentFileName, *stamp};
-    host_.startSettleTimer(kWatchSettleMs);
-  }
+  const bool changed = lastSeen_ != 0 && lastSeen_ != low;
   lastSeen_ = low;
+  if (changed) reShow(currentFileName);
 }
 
-void FileWatch::OnSettleTick(const std::string& currentFileName) {
-  if (!pending_) return;
-  if (!on_ || pending_->path != currentFileName) {
-    pending_.reset();
-    return;
-  }
+void FileWatch::RetryFailedShow(const std::string& currentFileName) {
+  if (!on_ || !failed_ || currentFileName.empty()) return;
   const auto stamp = times_.stamp(currentFileName);
-  if (!stamp) {
-    // Gone or unreadable for the moment (being replaced): the next poll
-    // sees it again with a new time.
-    pending_.reset();
-    return;
-  }
-  if (*stamp == pending_->stamp) {
-    pending_.reset();
-    (void)host_.showPicture(currentFileName);
-    return;
-  }
-  // Still being written: wait until it stays the same.
-  pending_->stamp = *stamp;
+  if (!stamp || *stamp == *failed_) return;  // unchanged: the next poll takes over
   lastSeen_ = static_cast<uint32_t>(stamp->writeTime);
-  host_.startSettleTimer(kWatchSettleMs);
+  reShow(currentFileName);
+}
+
+void FileWatch::reShow(const std::string& path) {
+  failed_.reset();
+  host_.showPicture(path, [this](std::optional<FileStamp> readStamp) {
+    // The read failed, most likely on a file still being written: once it
+    // has changed again (its writer finishing) it is tried again.
+    if (!readStamp) return;
+    failed_ = readStamp;
+    lastSeen_ = static_cast<uint32_t>(readStamp->writeTime);
+    host_.startRetryTimer(kWatchRetryMs);
+  });
 }
 
 }  // namespace plombix

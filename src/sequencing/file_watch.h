@@ -8,18 +8,31 @@
 // computed modulo 2^64 (unsigned), so times before 1601 or far in the future
 // still give well-defined low bits. 11,644,473,600 s is the span from
 // 1601-01-01 to 1970-01-01 (369 years with 89 leap days: 134,774 days).
+//
+// A half-written file never reaches the output because the read itself is
+// checked (the file must keep its size and time across the read, and the
+// decode must be complete), not because the watch waits for the file to
+// stay quiet: a file that another program rewrites without pause is still
+// re-shown every poll with its latest complete version. A re-show whose
+// read failed while the file was changing is tried again shortly
+// (kWatchRetryMs), as long as the file keeps changing.
+//
+// The reference time is the one the shown picture's file had just before it
+// was read (Shown), so a rewrite at any moment after a picture went on air
+// is noticed by the next poll, also one made right after Watch was turned
+// on.
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 
 namespace plombix {
 
 inline constexpr int kWatchPollMs = 2500;
-// How long a changed file must stay the same (size and time) before it is
-// shown again: a file still being written is never put on air half done.
-inline constexpr int kWatchSettleMs = 500;
+// A re-show that failed on a file being rewritten is tried again after this.
+inline constexpr int kWatchRetryMs = 250;
 inline constexpr const char* kWatchCaptionOn = "Watching";  // colour state 2
 inline constexpr const char* kWatchCaptionOff = "Watch";    // colour state 3
 
@@ -35,6 +48,11 @@ struct FileStamp {
   bool operator==(const FileStamp&) const = default;
 };
 
+// The stamp of the file at `path`: opened read-only without blocking (so a
+// named pipe cannot stall the caller), fstat, closed. Nothing when the file
+// does not exist or cannot be opened. Any thread.
+[[nodiscard]] std::optional<FileStamp> ReadFileStamp(const std::string& path);
+
 // Where the poll gets a file's stamp from. Tests inject their own.
 class FileTimeSource {
  public:
@@ -44,24 +62,24 @@ class FileTimeSource {
   virtual std::optional<FileStamp> stamp(const std::string& path) = 0;
 };
 
-// The real source: opens the file read-only (never blocking, so a named
-// pipe cannot stall the poll), reads its modification time and size with
-// fstat and closes it.
+// The real source: ReadFileStamp.
 class StatFileTimeSource final : public FileTimeSource {
  public:
-  std::optional<FileStamp> stamp(const std::string& path) override;
+  std::optional<FileStamp> stamp(const std::string& path) override { return ReadFileStamp(path); }
 };
 
 class FileWatchHost {
  public:
   virtual ~FileWatchHost() = default;
-  // ShowPicture of `path` with sending; the result is not used.
-  virtual bool showPicture(const std::string& path) = 0;
+  // ShowPicture with sending of the current picture (`path`, or a newer one
+  // already asked for). `failed(stamp)` follows only when `path` itself
+  // could not be shown, with its stamp from just before the read.
+  virtual void showPicture(const std::string& path,
+                           std::function<void(std::optional<FileStamp> stamp)> failed) = 0;
   // Watch button (1000): caption and colour state, then repaint.
   virtual void setWatchButton(const std::string& caption, int colourState) = 0;
-  // The one-shot settle check (OnSettleTick after `periodMs`): start or
-  // restart it.
-  virtual void startSettleTimer(int periodMs) = 0;
+  // RetryFailedShow after `periodMs`: start or restart it.
+  virtual void startRetryTimer(int periodMs) = 0;
 };
 
 class FileWatch {
@@ -69,8 +87,9 @@ class FileWatch {
   FileWatch(FileTimeSource& times, FileWatchHost& host) : times_(times), host_(host) {}
 
   // The Watch button: inverts the switch, watchOn := the new value,
-  // captions the button.
-  void ToggleWatch(uint8_t& watchOn);
+  // captions the button. Turned on with no time seen yet, it takes the
+  // current file's time now as the reference.
+  void ToggleWatch(uint8_t& watchOn, const std::string& currentFileName);
 
   // Sets the switch without a click (a loaded configuration): captions the
   // button for `on`.
@@ -79,14 +98,17 @@ class FileWatch {
   // One TIMER_WATCH tick on `currentFileName`: nothing when off or the name
   // is empty; nothing when the time cannot be read (the seen time stays);
   // otherwise, when a time was seen before (seen != 0) and the low 32 bits
-  // differ, the file is due to be re-shown once it has settled; the low bits
-  // are recorded either way.
+  // differ, the file is re-shown; the low bits are recorded either way.
   void PollWatchedFile(const std::string& currentFileName);
 
-  // The settle check, kWatchSettleMs after a change was seen: re-shows the
-  // file when its size and time are still those seen, else waits again.
-  // Nothing when the watch is off or the current file is another one now.
-  void OnSettleTick(const std::string& currentFileName);
+  // kWatchRetryMs after a re-show whose read failed: when the file has
+  // changed since that read (its time or its size: a writer finishing within
+  // the same clock tick changes only the size), it is shown again.
+  void RetryFailedShow(const std::string& currentFileName);
+
+  // A picture went on air; `stamp` (its file's, from just before the read)
+  // becomes the reference. Nothing when the stamp is not known.
+  void Shown(const std::optional<FileStamp>& stamp);
 
   [[nodiscard]] bool on() const { return on_; }
   // Low 32 bits of the last write time seen; 0 = none seen yet.
@@ -94,17 +116,13 @@ class FileWatch {
 
  private:
   void caption();
-
-  struct Pending {
-    std::string path;
-    FileStamp stamp;
-  };
+  void reShow(const std::string& path);
 
   FileTimeSource& times_;
   FileWatchHost& host_;
   bool on_ = false;
   uint32_t lastSeen_ = 0;
-  std::optional<Pending> pending_;  // a change seen, not yet settled
+  std::optional<FileStamp> failed_;  // the stamp a failed re-show read
 };
 
 }  // namespace plombix

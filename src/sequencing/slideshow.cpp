@@ -1,6 +1,5 @@
 // The slideshow logic. See slideshow.h; the order of the host calls in each
-// function is part of its behaviour (a name is set before it is shown, the
-// caption follows the show).
+// function is part of its behaviour (the caption follows the show).
 #include "slideshow.h"
 
 #include <algorithm>
@@ -13,8 +12,23 @@ int SlideshowPeriodMs(uint8_t durationSecs) {
   return std::clamp<int>(durationSecs, 2, 240) * 1000;
 }
 
-Slideshow::Slideshow(SlideshowState& state, std::string& currentFileName, bool& resumeSlideshow,
-                     SlideshowHost& host)
+namespace {
+
+// The step code of a TIMER_SLIDESHOW advance while it waits behind a step.
+constexpr int kAdvance = 0;
+
+// The numbers from `first` to `bound` by `direction` (both included), or
+// `first` alone when the bound lies the other way.
+std::vector<int> Walk(int first, int bound, int direction) {
+  std::vector<int> numbers{first};
+  for (int n = first; (bound - n) * direction > 0;) numbers.push_back(n += direction);
+  return numbers;
+}
+
+}  // namespace
+
+Slideshow::Slideshow(SlideshowState& state, const std::string& currentFileName,
+                     bool& resumeSlideshow, SlideshowHost& host)
     : state_(state), currentFileName_(currentFileName), resumeSlideshow_(resumeSlideshow), host_(host) {}
 
 bool Slideshow::SplitNumberedName(std::string_view path) { return plombix::SplitNumberedName(path, split); }
@@ -52,57 +66,95 @@ void Slideshow::captionNumber() {
   host_.setSlideshowCaption(SlideshowNumberCaption(state_.numberFormat, state_.currentNumber));
 }
 
-void Slideshow::showNumbers(int first, int bound, int direction) {
-  std::vector<uint8_t> numbers;
-  std::vector<std::string> names;
-  for (int n = first;; n += direction) {
-    numbers.push_back(static_cast<uint8_t>(n));
-    names.push_back(SequenceName(split, state_.numberFormat, n));
-    if (direction == 0 || n == bound) break;
+std::vector<int> Slideshow::numbersFor(int action) const {
+  const int current = state_.currentNumber, start = state_.startNumber, end = state_.endNumber;
+  const bool inside = current >= start && current <= end;
+  const auto tryOne = [&](int n) {
+    const bool there = current == n && SequenceName(split, state_.numberFormat, n) == onAir();
+    return there ? std::vector<int>{} : std::vector<int>{n};
+  };
+  switch (action) {
+    case StepNext:
+      if (!inside) return Walk(start, end, +1);
+      return current < end ? Walk(current + 1, end, +1) : std::vector<int>{};
+    case StepPrevious:
+      if (!inside) return Walk(end, start, -1);
+      return current > start ? Walk(current - 1, start, -1) : std::vector<int>{};
+    case StepLast: return tryOne(end);
+    case StepFirst: return tryOne(start);
+    case kAdvance:
+      if (current < end) return numbersFor(StepNext);
+      return current > start ? std::vector<int>{start} : std::vector<int>{};  // wraps: one try
+    default: return {};
   }
-  state_.currentNumber = numbers.front();
-  currentFileName_ = names.front();
-  host_.showSequenceFile(names, [this, numbers, names](int shown) {
-    // Files that fail are skipped; when none loads the number stays on the bound.
-    const size_t i = shown >= 0 && size_t(shown) < numbers.size() ? size_t(shown) : numbers.size() - 1;
-    state_.currentNumber = numbers[i];
-    currentFileName_ = names[i];
-    captionNumber();
-  });
 }
 
-void Slideshow::moveAndSkip(int direction) {
-  const bool canMove = direction > 0 ? state_.currentNumber < state_.endNumber
-                                     : state_.currentNumber > state_.startNumber;
-  if (!canMove) return;
-  showNumbers(state_.currentNumber + direction, direction > 0 ? state_.endNumber : state_.startNumber,
-              direction);
+void Slideshow::showNumbers(std::vector<int> numbers) {
+  std::vector<std::string> names;
+  for (int n : numbers) names.push_back(SequenceName(split, state_.numberFormat, n));
+  // A landing kept off air for this step goes on air when none of the step's
+  // own files loads, as it would have had the steps come slowly.
+  if (!held_.empty() && held_ != names.back()) {
+    names.push_back(held_);
+    numbers.push_back(numbers.back());
+  }
+  loading_ = true;
+  host_.showSequenceFile(
+      names, [this] { return !waiting_.empty(); },
+      [this, numbers, names](const SequenceShow& show) {
+        loading_ = false;
+        const bool loaded = show.loaded >= 0 && size_t(show.loaded) < numbers.size();
+        if (show.superseded) {
+          // Another picture took over: the steps waiting are dropped; one
+          // that had loaded still moves the number, as it would have had it
+          // come first.
+          waiting_.clear();
+          held_.clear();
+          if (loaded) state_.currentNumber = static_cast<uint8_t>(numbers[size_t(show.loaded)]);
+          if (loaded) captionNumber();
+          return;
+        }
+        // Files that fail are skipped; when none loads the number stays on the bound.
+        state_.currentNumber = static_cast<uint8_t>(loaded ? numbers[size_t(show.loaded)] : numbers.back());
+        // Kept off air, the landing waits for the next step; when nothing
+        // loaded, a landing tried as the fallback failed too.
+        held_ = loaded && !show.onAir ? names[size_t(show.loaded)] : std::string();
+        captionNumber();
+        runSteps();
+      });
+}
+
+void Slideshow::runSteps() {
+  while (!loading_ && !waiting_.empty()) {
+    const int action = waiting_.front();
+    waiting_.erase(waiting_.begin());
+    if (state_.mode == 0) continue;
+    std::vector<int> numbers = numbersFor(action);
+    if (!numbers.empty()) showNumbers(std::move(numbers));
+  }
+  if (!loading_ && !held_.empty()) {
+    // The steps after a landing kept off air did nothing: it goes on air
+    // after all.
+    std::string name = std::move(held_);
+    held_.clear();
+    loading_ = true;
+    host_.showSequenceFile({name}, [] { return false; }, [this](const SequenceShow&) {
+      loading_ = false;
+      runSteps();
+    });
+  }
 }
 
 void Slideshow::StepSequence(int action) {
-  if (state_.mode == 0) return;
-  switch (action) {
-    case StepNext: moveAndSkip(+1); return;
-    case StepPrevious: moveAndSkip(-1); return;
-    // Last and First try their one file only.
-    case StepLast:
-      if (state_.currentNumber < state_.endNumber) showNumbers(state_.endNumber, state_.endNumber, 0);
-      return;
-    case StepFirst:
-      if (state_.currentNumber > state_.startNumber)
-        showNumbers(state_.startNumber, state_.startNumber, 0);
-      return;
-    default: return;
-  }
+  if (state_.mode == 0 || !IsStepAction(action)) return;
+  waiting_.push_back(action);
+  runSteps();
 }
 
 void Slideshow::AdvanceSlideshow() {
   if (state_.mode == 0) return;
-  if (state_.currentNumber < state_.endNumber) {
-    moveAndSkip(+1);
-  } else if (state_.currentNumber > state_.startNumber) {
-    showNumbers(state_.startNumber, state_.startNumber, 0);  // wraps: one try, no skipping
-  }
+  waiting_.push_back(kAdvance);
+  runSteps();
 }
 
 void Slideshow::ResumeSlideshow() {

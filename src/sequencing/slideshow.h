@@ -23,16 +23,25 @@
 
 namespace plombix {
 
+// How a sequence file's show ended.
+struct SequenceShow {
+  int loaded = -1;          // the candidate that loaded; -1 when none did (or not known)
+  bool onAir = false;       // it went on air (else it was kept off air)
+  bool superseded = false;  // a show of another kind took over first
+};
+
 class SlideshowHost {
  public:
   virtual ~SlideshowHost() = default;
 
   // Shows the first of `candidates` that loads (ShowPicture with sending),
-  // off the window's thread. `done` follows on the window's thread with the
-  // index of the file that went on air, or -1 when none did; it is not
-  // called when a newer show took over before this one finished.
+  // off the window's thread. Once one has loaded, `keepOffAir()` is asked
+  // on the window's thread: true leaves the output as it is. `done` follows
+  // on the window's thread. A picture that goes on air becomes the
+  // window's currentFileName.
   virtual void showSequenceFile(std::vector<std::string> candidates,
-                                std::function<void(int shownIndex)> done) = 0;
+                                std::function<bool()> keepOffAir,
+                                std::function<void(const SequenceShow&)> done) = 0;
   // Checks that each of `paths` decodes, off the window's thread; `done`
   // follows with the verdict unless a newer check took over.
   virtual void checkSequenceFiles(std::vector<std::string> paths,
@@ -66,7 +75,9 @@ inline constexpr unsigned kSkipEndFile = 2;
 
 class Slideshow {
  public:
-  Slideshow(SlideshowState& state, std::string& currentFileName, bool& resumeSlideshow,
+  // `currentFileName` is read only: the file on air, which the window sets
+  // whenever a picture goes on air.
+  Slideshow(SlideshowState& state, const std::string& currentFileName, bool& resumeSlideshow,
             SlideshowHost& host);
 
   // The numbered-name split the controls last produced.
@@ -81,17 +92,24 @@ class Slideshow {
   // Checks the start file (unless bit 0 of skipMask) and the end file
   // (unless bit 1), named by the split, off the window's thread; then
   // sequenceValid := whether both decode, and `then(valid)`. Checking never
-  // touches currentFileName: the file on air, the one the watch polls and
-  // the one a re-show loads stay what they were.
+  // touches currentFileName.
   void ValidateSequence(unsigned skipMask, std::function<void(bool valid)> then);
 
   // Captions and colours the Slideshow button by mode; mode 2 without
   // resumeSlideshow (re)starts the timer, mode 0 stops it.
   void RefreshSlideshowButton();
 
-  // One step: Next/Previous move by one and skip files that fail up to the
-  // bound; Last/First try their one file. Nothing in mode 0 or when the
-  // number cannot move. Codes other than 1..4 are ignored.
+  // One step (nothing in mode 0; codes other than 1..4 are ignored):
+  //  - Next from a number within start..end moves up by one, Previous down
+  //    by one; from a number outside start..end Next goes to the start and
+  //    Previous to the end. Either skips files that fail, towards the end
+  //    (Next) or the start (Previous); when none loads the number stays on
+  //    the bound. Nothing when the number is on its bound already.
+  //  - First and Last try their one file, whenever it is not the file on
+  //    air or the number is not on it yet.
+  // Steps asked for while a step is loading wait for it and then go on from
+  // where it landed, so quick steps land where slow ones would; only the
+  // last of them puts its picture on air.
   void StepSequence(int action);
 
   // One TIMER_SLIDESHOW tick: Next while below the end, else wrap to the
@@ -115,7 +133,7 @@ class Slideshow {
   // validate the start file, label. Format and slideshowPath untouched.
   void OnEndNumber(const std::string& mainPictureFilePath);
 
-  // Number-format radios changed to `selection` (0..2).
+  // Number-format radios changed to `selection`.
   void OnNumberFormatChanged(uint8_t selection);
 
   // The duration edit lost focus after durationSecs was read back.
@@ -136,20 +154,26 @@ class Slideshow {
   bool ResumeAfterRestore();
 
  private:
-  // Shows the numbers from `first` towards `bound` (by `direction`, or
-  // `first` alone when it is 0), the first whose file loads. currentNumber
-  // and currentFileName name `first` at once, so that a quick further step
-  // goes on from there; when the show ends they name the number that went
-  // on air, or the bound when none did, and the button is captioned.
-  void showNumbers(int first, int bound, int direction);
-  // Next (+1) or Previous (-1) with skipping, then the caption.
-  void moveAndSkip(int direction);
+  // The numbers one step tries, in order; empty when it does nothing.
+  std::vector<int> numbersFor(int action) const;
+  // Runs the waiting steps, one show at a time; when none is left and a
+  // landing was kept off air, shows that.
+  void runSteps();
+  // Shows the first of `numbers` whose file loads; `fallback` (a landing
+  // kept off air) is tried last and, when it loads, leaves the number on
+  // the last of `numbers`.
+  void showNumbers(std::vector<int> numbers);
   void captionNumber();
+  // The file a step compares with: a landing kept off air, else the file on air.
+  const std::string& onAir() const { return held_.empty() ? currentFileName_ : held_; }
 
   SlideshowState& state_;
-  std::string& currentFileName_;
+  const std::string& currentFileName_;
   bool& resumeSlideshow_;
   SlideshowHost& host_;
+  std::vector<int> waiting_;  // steps asked for while one loads (codes, kAdvance)
+  bool loading_ = false;      // a step's show is under way
+  std::string held_;          // a landing that was kept off air for a later step
 };
 
 }  // namespace plombix

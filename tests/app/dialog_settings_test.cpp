@@ -5,12 +5,13 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLabel>
-#include <QMenu>
-#include <QPushButton>
-#include <QToolButton>
-
+#include <QLineEdit>
+#include <QTest>
 #include <fcntl.h>
 #include <sys/stat.h>
+
+#include <atomic>
+#include <thread>
 
 #include "ccol_button.h"
 #include "dialog_fixture.h"
@@ -20,6 +21,7 @@ namespace plombix::testing {
 namespace {
 
 QString Caption(CNDIPlombixDlg& dlg, int id) {
+  if (auto* label = qobject_cast<QLabel*>(dlg.control(id))) return label->text();
   return qobject_cast<QAbstractButton*>(dlg.control(id))->text();
 }
 
@@ -29,11 +31,26 @@ void SetWriteTime(const std::string& path, time_t seconds) {
   ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
 }
 
+uint8_t CentreOfLastFrame() {
+  const std::vector<FakeNdiCall> sends = FrameSends(FakeState()->snapshot());
+  const NDIlib_video_frame_v2_t& f = sends.back().frame;
+  return sends.back().pixels.at((size_t(f.yres / 2) * size_t(f.xres) + size_t(f.xres / 2)) * 4);
+}
+
 class SettingsTest : public DialogTest {
  protected:
-  void Restart() {
+  CNDIPlombixDlg& Restart() {
     dialog.reset();
-    OpenAndStart();
+    return OpenAndStart();
+  }
+  // After the restore tick, the sequence base`first`..`last` set up and the
+  // slideshow stepping by hand from `current`.
+  void StepByHand(CNDIPlombixDlg& dlg, const std::string& base, int first, int last, int current) {
+    dlg.onTimer(TIMER_RESTORE);
+    dlg.waitForLoads();
+    PressStartAndEnd(dlg, base, first, last);
+    dlg.config.live.slideshow.currentNumber = uint8_t(current);
+    qobject_cast<CColButton*>(dlg.control(1056))->click();
   }
 };
 
@@ -41,51 +58,67 @@ TEST_F(SettingsTest, UseLastBringsSettingsAndPictureBackAtTheNextStart) {
   CNDIPlombixDlg& dlg = OpenAndStart();
   const std::string picture = WritePicture("onair.png", 100, 50, Qt::darkCyan);
   ASSERT_TRUE(Drop(dlg, {picture}));
-  MenuAction(dlg, 1002, QStringLiteral("1920 x 1080"))->trigger();
-  MenuAction(dlg, 1003, QStringLiteral("50p"))->trigger();
-  MenuAction(dlg, 1052, QStringLiteral("Black"))->trigger();
-  qobject_cast<CColButton*>(dlg.control(1021))->click();  // Fade
+  for (const char* entry : {"1920 x 1080", "50p", "Black"})
+    for (int menu : {1002, 1003, 1052})
+      if (QAction* action = MenuAction(dlg, menu, entry)) action->trigger();
+  for (int toggle : {1021, 1000}) qobject_cast<CColButton*>(dlg.control(toggle))->click();  // Fade, Watch
   dlg.OnSysCommand(IDM_USELAST);
   dlg.OnSysCommand(IDM_USEIMAGE);
   dlg.ExitConfirmation();  // saves, since "Use Last" is on
   ASSERT_EQ(QFileInfo(QString::fromStdString(settingsDir + "/last.plq")).size(), 2364);
 
-  Restart();
-  CNDIPlombixDlg& again = *dialog;
-  EXPECT_EQ(again.core.output.outputWidth, 1920);
-  EXPECT_EQ(again.core.output.frameRateN, 60000);
-  EXPECT_EQ(again.core.output.frameRateD, 1200);
+  CNDIPlombixDlg& again = Restart();
   EXPECT_EQ(again.core.backgroundMode, 0);
-  EXPECT_EQ(Caption(again, 1021), "Fade");
+  EXPECT_EQ(Caption(again, 1021) + Caption(again, 1000), "FadeWatching");
   EXPECT_TRUE(again.optionsAction(IDM_USELAST)->isChecked());
   // The menu buttons keep their captions; the format is on air all the same.
   EXPECT_EQ(Caption(again, 1002), "Resolution");
   const NDIlib_video_frame_v2_t f = FrameSends(Calls()).back().frame;
-  EXPECT_EQ(f.xres, 1920);
-  EXPECT_EQ(f.frame_rate_N, 60000);
-
+  EXPECT_EQ(std::tuple(f.xres, f.frame_rate_N, f.frame_rate_D), std::tuple(1920, 60000, 1200));
   again.onTimer(TIMER_RESTORE);
-
   again.waitForLoads();
   EXPECT_EQ(again.core.mainPicture.fileName, "onair.png");
   EXPECT_EQ(again.config.currentFileName, picture);
 }
 
-TEST_F(SettingsTest, WithoutUseLastOnlyThePathsComeBackUnlessForced) {
+// Saved without "Use Last", only the paths come back unless "/force_last";
+// a damaged file is reported and start-up goes on with the defaults.
+TEST_F(SettingsTest, WithoutUseLastOnlyThePathsComeBackUnlessForcedAndADamagedFileIsSaid) {
   CNDIPlombixDlg& dlg = OpenAndStart();
   const std::string picture = WritePicture("kept.png", 64, 36, Qt::yellow);
   ASSERT_TRUE(Drop(dlg, {picture}));
   MenuAction(dlg, 1003, QStringLiteral("30p"))->trigger();
   dlg.OnSysCommand(IDM_SAVECONFIG);  // useLast is 0 in the file
-
-  Restart();
-  EXPECT_EQ(dialog->core.output.frameRateD, 1200);  // not applied
+  EXPECT_EQ(Restart().core.output.frameRateD, 1200);  // not applied
   EXPECT_EQ(dialog->config.imagePath.toUtf8(), picture);
-
-  dialog.reset();
   commandLine = QStringLiteral("/FORCE_LAST");
-  OpenAndStart();
-  EXPECT_EQ(dialog->core.output.frameRateD, 1000);  // applied
+  EXPECT_EQ(Restart().core.output.frameRateD, 1000);  // applied
+
+  QFile file(QString::fromStdString(settingsDir + "/last.plq"));
+  ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write("QLVPLMX1 but far too short") > 0);
+  file.close();
+  prompter.boxes.clear();
+  CNDIPlombixDlg& damaged = Restart();
+  ASSERT_EQ(prompter.boxes.size(), 1u);
+  EXPECT_EQ(std::pair(prompter.boxes[0].text, prompter.boxes[0].title),
+            std::pair(QString("Something went wrong reading data"), QString("Load File")));
+  EXPECT_EQ(damaged.core.output.outputWidth, 1280);
+  EXPECT_FALSE(FrameSends(Calls()).empty());
+}
+
+// A stored scaling mode no radio has scales nothing, as None does, and a
+// drop (which reads the radios back) keeps it.
+TEST_F(SettingsTest, AStoredScalingModeNoRadioHasScalesNothing) {
+  ViewerConfig block;
+  block.useLast = 1;
+  block.scalingMode = 3;
+  const PathBuffer none;
+  ASSERT_TRUE(SaveConfigFile(settingsDir + "/last.plq", block, none, none, none).ok());
+  CNDIPlombixDlg& dlg = OpenAndStart();
+  ASSERT_TRUE(Drop(dlg, {WritePicture("small.png", 400, 300, Qt::green)}));
+  EXPECT_EQ(std::pair(dlg.core.mainPicture.width, dlg.core.mainPicture.height), std::pair(400, 300));
+  EXPECT_EQ(dlg.config.live.scalingMode, 3);
+  EXPECT_EQ(Caption(dlg, 1016), "1:1 pixel sizing");
 }
 
 TEST_F(SettingsTest, SecondCopyReadsAndWritesOnlyItsOwnFile) {
@@ -98,215 +131,230 @@ TEST_F(SettingsTest, SecondCopyReadsAndWritesOnlyItsOwnFile) {
   EXPECT_FALSE(QFile::exists(QString::fromStdString(settingsDir + "/last.plq")));
 }
 
-TEST_F(SettingsTest, DamagedSettingsFileIsReportedAndDefaultsKept) {
-  QFile file(QString::fromStdString(settingsDir + "/last.plq"));
-  ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-  file.write("QLVPLMX1 but far too short");
-  file.close();
+// The Slideshow button is locked until the restore; automatic advances every
+// two seconds and wraps; saved so, it resumes at its start after a restart.
+TEST_F(SettingsTest, AutomaticSlideshowAdvancesWrapsAndResumesAfterARestart) {
   CNDIPlombixDlg& dlg = OpenAndStart();
-  ASSERT_EQ(prompter.boxes.size(), 1u);
-  EXPECT_EQ(prompter.boxes[0].text, "Something went wrong reading data");
-  EXPECT_EQ(prompter.boxes[0].title, "Load File");
-  EXPECT_EQ(dlg.core.output.outputWidth, 1280);
-  EXPECT_FALSE(FrameSends(Calls()).empty());  // start-up goes on
-}
-
-TEST_F(SettingsTest, AutomaticSlideshowAdvancesAndWraps) {
-  CNDIPlombixDlg& dlg = OpenAndStart();
-  const std::string base = WriteSeries(3);
-  auto* slideshowButton = qobject_cast<CColButton*>(dlg.control(1056));
-  slideshowButton->click();  // locked until the restore tick
-  EXPECT_EQ(dlg.config.live.slideshow.mode, 0);
-  dlg.onTimer(TIMER_RESTORE);
-  dlg.waitForLoads();
-
-  PressStartAndEnd(dlg, base, 1, 3);
-  EXPECT_EQ(Caption(dlg, 1058), "Start at:- 1");
-  EXPECT_EQ(Caption(dlg, 1059), "End at:- 3");
-  EXPECT_EQ(qobject_cast<QLabel*>(dlg.control(1069))->text(), QString::fromStdString(base));
-
-  dlg.config.live.slideshow.currentNumber = 1;
-  slideshowButton->click();  // by hand
-  EXPECT_EQ(slideshowButton->colourState, 1);
-  slideshowButton->click();  // automatic
-  EXPECT_EQ(slideshowButton->colourState, 2);
+  const std::string base = WriteSeries(4);
+  auto* button = qobject_cast<CColButton*>(dlg.control(1056));
+  button->click();
+  EXPECT_EQ(dlg.config.live.slideshow.mode, 0);  // locked
+  StepByHand(dlg, base, 2, 4, 2);
+  EXPECT_EQ(Caption(dlg, 1058) + Caption(dlg, 1059), "Start at:- 2End at:- 4");
+  EXPECT_EQ(Caption(dlg, 1069).toStdString(), base);
+  EXPECT_EQ(button->colourState, 1);
+  button->click();  // automatic
+  EXPECT_EQ(button->colourState, 2);
   EXPECT_EQ(dlg.timerPeriod(TIMER_SLIDESHOW), 2000);
-
-  const std::vector<std::string> expected = {"shot2.png", "shot3.png", "shot1.png", "shot2.png"};
-  for (const std::string& name : expected) {
+  for (const char* name : {"shot3.png", "shot4.png", "shot2.png", "shot3.png"}) {
     dlg.onTimer(TIMER_SLIDESHOW);
     dlg.waitForLoads();
     EXPECT_EQ(dlg.core.mainPicture.fileName, name);
   }
-  EXPECT_EQ(slideshowButton->text(), "S/Show 2");
-
-  slideshowButton->click();  // off
-  EXPECT_FALSE(dlg.isTimerActive(TIMER_SLIDESHOW));
-  EXPECT_EQ(slideshowButton->text(), "SlideShow");
-}
-
-TEST_F(SettingsTest, SavedAutomaticSlideshowResumesAtItsStartAfterTheRestore) {
-  CNDIPlombixDlg& dlg = OpenAndStart();
-  const std::string base = WriteSeries(4);
-  dlg.onTimer(TIMER_RESTORE);
-  dlg.waitForLoads();
-  PressStartAndEnd(dlg, base, 2, 4);
-  ASSERT_EQ(dlg.config.live.slideshow.sequenceValid, 1);
-  dlg.config.live.slideshow.currentNumber = 3;
-  dlg.config.live.slideshow.mode = 2;
+  EXPECT_EQ(button->text(), "S/Show 3");
   dlg.OnSysCommand(IDM_USELAST);
   dlg.ExitConfirmation();
 
-  Restart();
-  CNDIPlombixDlg& again = *dialog;
+  CNDIPlombixDlg& again = Restart();
   EXPECT_EQ(again.config.live.slideshow.currentNumber, 4);  // so that the first advance wraps
   EXPECT_FALSE(again.isTimerActive(TIMER_SLIDESHOW));
   again.onTimer(TIMER_RESTORE);
   again.waitForLoads();
   EXPECT_EQ(again.core.mainPicture.fileName, "shot2.png");
   EXPECT_EQ(again.timerPeriod(TIMER_SLIDESHOW), 2000);
-  EXPECT_EQ(qobject_cast<QLabel*>(again.control(1069))->text(), QString::fromStdString(base));
+  EXPECT_EQ(Caption(again, 1069).toStdString(), base);
+  qobject_cast<CColButton*>(again.control(1056))->click();  // off
+  EXPECT_FALSE(again.isTimerActive(TIMER_SLIDESHOW));
+  EXPECT_EQ(Caption(again, 1056), "SlideShow");
 }
 
-// Start number and End number check the sequence's files; neither the
-// picture on air nor the file that the watch and the range button use may
-// change by it.
-TEST_F(SettingsTest, CheckingASequenceNeverChangesWhatIsOnAir) {
-  CNDIPlombixDlg& dlg = OpenAndStart();
-  const std::string base = WriteSeries(5);
-  SetWriteTime(base + "1.png", 1'000'000);
-  SetWriteTime(base + "5.png", 2'000'000);
-  dlg.onTimer(TIMER_RESTORE);
-  dlg.waitForLoads();
-  ASSERT_TRUE(Drop(dlg, {base + "5.png"}));
-  qobject_cast<QPushButton*>(dlg.control(1059))->click();  // End number: 5
-  dlg.waitForLoads();
-  ASSERT_TRUE(Drop(dlg, {base + "1.png"}));
-  qobject_cast<CColButton*>(dlg.control(1000))->click();  // Watch
-  dlg.onTimer(TIMER_WATCH);                                // records shot1's time
-  qobject_cast<QPushButton*>(dlg.control(1058))->click();  // Start number: 1
-  dlg.waitForLoads();
-  EXPECT_EQ(qobject_cast<QLabel*>(dlg.control(1069))->text(), QString::fromStdString(base));
-  const size_t sends = FrameSends(Calls()).size();
-  for (int poll = 0; poll < 3; ++poll) {
-    dlg.onTimer(TIMER_WATCH);
-    if (dlg.isTimerActive(TIMER_WATCH_SETTLE)) dlg.onTimer(TIMER_WATCH_SETTLE);
-    dlg.waitForLoads();
-  }
-  EXPECT_EQ(FrameSends(Calls()).size(), sends);
-  EXPECT_EQ(dlg.core.mainPicture.fileName, "shot1.png");
-  EXPECT_EQ(dlg.config.currentFileName, base + "1.png");
-  qobject_cast<QPushButton*>(dlg.control(1049))->click();  // 16-235 re-shows the same file
-  dlg.waitForLoads();
-  EXPECT_EQ(dlg.core.mainPicture.fileName, "shot1.png");
-}
-
-// Three quick steps: only the third picture reaches the output.
-TEST_F(SettingsTest, QuickStepsPutOnlyTheNewestPictureOnAir) {
-  CNDIPlombixDlg& dlg = OpenAndStart();
-  const std::string base = WriteSeries(4);
-  dlg.onTimer(TIMER_RESTORE);
-  dlg.waitForLoads();
-  PressStartAndEnd(dlg, base, 1, 4);
-  dlg.config.live.slideshow.currentNumber = 1;
-  qobject_cast<CColButton*>(dlg.control(1056))->click();  // by hand
-  fake->keepPixels = true;
-  const size_t sends = FrameSends(Calls()).size();
-  for (int i = 0; i < 3; ++i) dlg.onStep(StepNext);
-  EXPECT_TRUE(dlg.core.busy());
-  EXPECT_EQ(qobject_cast<QLabel*>(dlg.control(1051))->text(), QString::fromUtf8("Loading shot4.png\u2026"));
-  dlg.waitForLoads();
-  EXPECT_FALSE(dlg.core.busy());
-  const std::vector<FakeNdiCall> after = FrameSends(Calls());
-  ASSERT_EQ(after.size(), sends + 1);
-  EXPECT_EQ(dlg.core.mainPicture.fileName, "shot4.png");
-  EXPECT_EQ(dlg.config.live.slideshow.currentNumber, 4);
-  EXPECT_EQ(qobject_cast<QLabel*>(dlg.control(1051))->text(), "shot4.png");
-  const size_t centre = (size_t(360) * 1280 + 640) * 4;
-  EXPECT_EQ(after.back().pixels[centre], 80);  // shot4's grey (4 x 20)
-}
-
-// The watch: the first poll only records the time; a file gone for a poll
-// is skipped; one rewritten in two halves a poll apart is re-shown only once
-// it settles, the half refused (it does not decode whole), the whole put on
-// air; for PNG and JPEG alike (Qt's own JPEG reader would have shown the
-// half with a grey lower part).
-TEST_F(SettingsTest, HalfWrittenWatchedFileNeverReachesTheOutput) {
-  for (const char* format : {"PNG", "JPEG"}) {
+// Steps over shot1..shot5 without shot2, from 1. '|': the loads asked for
+// so far have finished but are not taken in yet when the next comes; 'D' a
+// drop. Quick steps land where slow ones would, and only the newest picture
+// reaches the output: a finished load overtaken before it is applied never
+// does.
+TEST_F(SettingsTest, OnlyTheNewestPictureGoesOnAirAndQuickStepsLandWhereSlowOnesLand) {
+  const struct { const char* actions; int grey, number; } rows[] = {
+      {"NNN", 100, 5}, {"N|N", 80, 4}, {"N|D", 200, 3}, {"D|N", 60, 3}};
+  for (const auto& row : rows) {
     CNDIPlombixDlg& dlg = OpenAndStart();
-    dlg.onTimer(TIMER_RESTORE);
-    dlg.waitForLoads();
-    const std::string picture = WritePicture(std::string("live.") + format, 320, 180, Qt::red);
-    SetWriteTime(picture, 1'000'000);
-    ASSERT_TRUE(Drop(dlg, {picture})) << format;
-    qobject_cast<CColButton*>(dlg.control(1000))->click();
-    EXPECT_EQ(Caption(dlg, 1000), "Watching");
-    EXPECT_EQ(dlg.timerPeriod(TIMER_WATCH), 2500);
+    const std::string base = WriteSeries(5);
+    const std::string dropped = WritePicture("drop.png", 32, 18, QColor(200, 200, 200));
+    ASSERT_TRUE(QFile::remove(QString::fromStdString(base + "2.png")));
+    StepByHand(dlg, base, 1, 5, 1);
+    fake->keepPixels = true;
     const size_t sends = FrameSends(Calls()).size();
-    dlg.onTimer(TIMER_WATCH);
-    ASSERT_TRUE(QFile::remove(QString::fromStdString(picture)));
-    dlg.onTimer(TIMER_WATCH);
-    EXPECT_FALSE(dlg.isTimerActive(TIMER_WATCH_SETTLE)) << format;
-
-    QImage blue(320, 180, QImage::Format_RGB32);
-    blue.fill(Qt::blue);
-    QByteArray whole;
-    QBuffer buffer(&whole);
-    ASSERT_TRUE(buffer.open(QIODevice::WriteOnly));
-    ASSERT_TRUE(blue.save(&buffer, format));
-    const auto write = [&](qsizetype bytes, time_t seconds) {
-      QFile file(QString::fromStdString(picture));
-      ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-      file.write(whole.left(bytes));
-      file.close();
-      SetWriteTime(picture, seconds);
-      dlg.onTimer(TIMER_WATCH);
-      ASSERT_EQ(dlg.timerPeriod(TIMER_WATCH_SETTLE), 500);
-      EXPECT_EQ(FrameSends(Calls()).size(), sends);  // not before it settles
-      dlg.onTimer(TIMER_WATCH_SETTLE);
-      dlg.waitForLoads();
-    };
-    write(whole.size() * 6 / 10, 1'000'100);
-    EXPECT_EQ(FrameSends(Calls()).size(), sends) << format;
-    EXPECT_GT(dlg.core.mainPicture.pixelData[2], 200) << format;  // still red
-    EXPECT_TRUE(qobject_cast<QLabel*>(dlg.control(1051))->text().startsWith("Cannot show live."))
-        << format;
-    write(whole.size(), 1'000'200);
-    EXPECT_EQ(FrameSends(Calls()).size(), sends + 1) << format;
-    EXPECT_GT(dlg.core.mainPicture.pixelData[0], 200) << format;  // blue
+    for (const char* a = row.actions; *a; ++a) {
+      if (*a == 'N') dlg.onStep(StepNext);
+      if (*a == 'D') dlg.OnDropFiles({QString::fromStdString(dropped)});
+      if (*a == '|') dlg.core.WaitForLoader();
+    }
+    EXPECT_TRUE(dlg.core.busy());
+    dlg.waitForLoads();
+    ASSERT_EQ(FrameSends(Calls()).size(), sends + 1) << row.actions;
+    EXPECT_EQ(CentreOfLastFrame(), row.grey) << row.actions;
+    EXPECT_EQ(dlg.config.live.slideshow.currentNumber, row.number) << row.actions;
+    fake->keepPixels = false;
     dialog.reset();
   }
 }
 
-TEST_F(SettingsTest, GameControllerStepsTheSlideshowAndUnpluggingStopsThePoll) {
+// With Start 3 and End 8 a step never leaves the sequence: Next from below
+// the start goes to the start and Previous there stays; First after a drop
+// shows the start file although the number is on it. Checking the sequence
+// never changed the file on air.
+TEST_F(SettingsTest, StepsStayInTheSequenceAndFirstShowsItsFileAfterADrop) {
+  CNDIPlombixDlg& dlg = OpenAndStart();
+  const std::string base = WriteSeries(8);
+  StepByHand(dlg, base, 3, 8, 1);
+  EXPECT_EQ(dlg.config.currentFileName, base + "3.png");
+  const struct { int step; const char* onAir; int number; } script[] = {
+      {StepNext, "shot3.png", 3}, {StepPrevious, "shot3.png", 3}, {0, "shot5.png", 3},
+      {StepFirst, "shot3.png", 3}, {StepNext, "shot4.png", 4}, {StepLast, "shot8.png", 8}};
+  for (const auto& s : script) {
+    if (s.step) dlg.onStep(s.step);
+    else ASSERT_TRUE(Drop(dlg, {base + "5.png"}));
+    dlg.waitForLoads();
+    EXPECT_EQ(dlg.core.mainPicture.fileName, s.onAir) << s.step;
+    EXPECT_EQ(dlg.config.live.slideshow.currentNumber, s.number) << s.step;
+  }
+}
+
+// The watch re-shows the file on air whenever its time changes, checking
+// the read itself: a rewrite right after the picture went on air is seen at
+// the first poll; a half-written file is refused (it does not decode whole) and
+// tried again shortly once it has changed; the whole goes on air. PNG and
+// JPEG alike (Qt's own JPEG reader would show a half with a grey lower part).
+TEST_F(SettingsTest, WatchShowsEveryCompleteRewriteAndNeverAHalfOne) {
+  for (const char* format : {"PNG", "JPEG"}) {
+    CNDIPlombixDlg& dlg = OpenAndStart();
+    dlg.onTimer(TIMER_RESTORE);
+    qobject_cast<CColButton*>(dlg.control(1000))->click();
+    EXPECT_EQ(Caption(dlg, 1000), "Watching");
+    const std::string picture = WritePicture(std::string("live.") + format, 320, 180, Qt::red);
+    ASSERT_TRUE(Drop(dlg, {picture})) << format;
+    EXPECT_EQ(dlg.timerPeriod(TIMER_WATCH), 2500);
+    const size_t sends = FrameSends(Calls()).size();
+    const struct { QColor colour; double part; int timer; size_t sent; int channel; } writes[] = {
+        {Qt::blue, 1, TIMER_WATCH, 1, 0}, {Qt::red, 0.6, TIMER_WATCH, 1, 0}, {Qt::red, 1, TIMER_WATCH_RETRY, 2, 2}};
+    // Rewritten right after it went on air: the first poll sees it.
+    for (const auto& w : writes) {
+      QImage image(320, 180, QImage::Format_RGB32);
+      image.fill(w.colour);
+      QByteArray whole;
+      QBuffer buffer(&whole);
+      ASSERT_TRUE(buffer.open(QIODevice::WriteOnly) && image.save(&buffer, format));
+      QFile file(QString::fromStdString(picture));
+      ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+      file.write(whole.left(qsizetype(whole.size() * w.part)));
+      file.close();
+      SetWriteTime(picture, 1'000'000 + time_t(100 * (&w - writes)));
+      dlg.onTimer(w.timer);
+      dlg.waitForLoads();
+      EXPECT_EQ(FrameSends(Calls()).size(), sends + w.sent) << format;
+      EXPECT_GT(dlg.core.mainPicture.pixelData[size_t(w.channel)], 200) << format;  // blue (0) or red (2)
+      if (w.part < 1) {
+        EXPECT_TRUE(Caption(dlg, 1051).startsWith("Cannot show live.")) << format;
+        EXPECT_EQ(dlg.timerPeriod(TIMER_WATCH_RETRY), 250) << format;
+      }
+    }
+    dialog.reset();
+  }
+}
+
+// A file that another program rewrites without pause (in two writes, so it
+// is often half there) is still re-shown, poll after poll (a read that met
+// a half is tried again shortly), and never with a half.
+TEST_F(SettingsTest, AFileRewrittenWithoutPauseIsStillReShown) {
+  CNDIPlombixDlg& dlg = OpenAndStart();
+  dlg.onTimer(TIMER_RESTORE);
+  const std::string picture = WritePicture("render.png", 64, 36, Qt::red);
+  ASSERT_TRUE(Drop(dlg, {picture}));
+  qobject_cast<CColButton*>(dlg.control(1000))->click();
+  QByteArray versions[2];
+  for (int i = 0; i < 2; ++i) {
+    QImage image(64, 36, QImage::Format_RGB32);
+    image.fill(i ? Qt::blue : Qt::red);
+    QBuffer buffer(&versions[i]);
+    ASSERT_TRUE(buffer.open(QIODevice::WriteOnly) && image.save(&buffer, "PNG"));
+  }
+  struct Renderer {
+    std::atomic<bool> stop{false};
+    std::thread thread;
+    ~Renderer() {
+      stop = true;
+      thread.join();
+    }
+  } renderer;
+  renderer.thread = std::thread([&] {
+    for (int n = 0; !renderer.stop; ++n) {
+      QFile file(QString::fromStdString(picture));
+      if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) continue;
+      const QByteArray& bytes = versions[n % 2];
+      file.write(bytes.left(bytes.size() / 2));
+      file.flush();
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+      file.write(bytes.mid(bytes.size() / 2));
+      file.close();
+      std::this_thread::sleep_for(std::chrono::milliseconds(3));
+    }
+  });
+  fake->keepPixels = true;
+  for (int poll = 0; poll < 4; ++poll) {
+    const size_t sends = FrameSends(Calls()).size();
+    for (int tick = 0; tick < 400 && FrameSends(Calls()).size() == sends; ++tick) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));  // rewritten meanwhile
+      dlg.onTimer(dlg.isTimerActive(TIMER_WATCH_RETRY) ? TIMER_WATCH_RETRY : TIMER_WATCH);
+      dlg.waitForLoads();
+    }
+    ASSERT_EQ(FrameSends(Calls()).size(), sends + 1) << "poll " << poll;
+    const uint8_t blue = CentreOfLastFrame();
+    EXPECT_TRUE(blue == 0 || blue == 255) << "poll " << poll;  // red or blue, whole
+  }
+}
+
+// Counts the key presses that reach a widget after the window's key map.
+class KeySpy : public QObject {
+ public:
+  bool eventFilter(QObject*, QEvent* event) override {
+    if (event->type() == QEvent::KeyPress) keys.push_back(static_cast<QKeyEvent*>(event)->key());
+    return false;
+  }
+  std::vector<int> keys;
+};
+
+// The game controller and the keys step the slideshow; unplugging the
+// controller stops its poll.
+TEST_F(SettingsTest, GameControllerAndKeysStepTheSlideshowAndUnpluggingStopsThePoll) {
   pad.plug(0);
   CNDIPlombixDlg& dlg = OpenAndStart();
   EXPECT_EQ(Caption(dlg, 1060), "GamePad found");
   EXPECT_EQ(dlg.timerPeriod(TIMER_GAMEPAD), 50);
   EXPECT_EQ(dlg.config.live.slideshow.gamepadPresent, 1);
-
-  const std::string base = WriteSeries(3);
-  dlg.onTimer(TIMER_RESTORE);
-  dlg.waitForLoads();
-  PressStartAndEnd(dlg, base, 1, 3);
-  dlg.config.live.slideshow.currentNumber = 1;
-  qobject_cast<CColButton*>(dlg.control(1056))->click();  // by hand
-
-  pad.setButtons(0, 0x1000);  // A
-  for (int tick = 0; tick < 60; ++tick) dlg.onTimer(TIMER_GAMEPAD);  // held for 3 s
+  StepByHand(dlg, WriteSeries(3), 1, 3, 1);
+  const struct { uint16_t buttons; int ticks; const char* onAir; } presses[] = {
+      {kPadA, 60, "shot2.png"}, {0, 1, "shot2.png"}, {kPadY, 1, "shot3.png"}};  // A held for 3 s: one step
+  for (const auto& p : presses) {
+    pad.setButtons(0, p.buttons);
+    for (int tick = 0; tick < p.ticks; ++tick) dlg.onTimer(TIMER_GAMEPAD);
+    dlg.waitForLoads();
+    EXPECT_EQ(dlg.core.mainPicture.fileName, p.onAir);
+  }
+  // PgUp steps back and still reaches the focused field.
+  dlg.show();
+  dlg.OnMoreLess();  // unfolded: the Duration field is in the lower third
+  QApplication::setActiveWindow(&dlg);
+  auto* field = qobject_cast<QLineEdit*>(dlg.control(1074));
+  field->setFocus();
+  KeySpy spy;
+  field->installEventFilter(&spy);
+  QTest::keyClick(field, Qt::Key_PageUp);
   dlg.waitForLoads();
   EXPECT_EQ(dlg.core.mainPicture.fileName, "shot2.png");
-  pad.setButtons(0, 0);
-  dlg.onTimer(TIMER_GAMEPAD);
-  dlg.waitForLoads();
-  pad.setButtons(0, 0x8000);  // Y: last
-  dlg.onTimer(TIMER_GAMEPAD);
-  dlg.waitForLoads();
-  EXPECT_EQ(dlg.core.mainPicture.fileName, "shot3.png");
-
+  EXPECT_EQ(spy.keys, std::vector<int>{Qt::Key_PageUp});
+  field->removeEventFilter(&spy);
   pad.unplug(0);
   dlg.onTimer(TIMER_GAMEPAD);
-  dlg.waitForLoads();
   EXPECT_FALSE(dlg.isTimerActive(TIMER_GAMEPAD));
   EXPECT_EQ(Caption(dlg, 1060), "Find GamePad");
   EXPECT_EQ(dlg.config.live.slideshow.gamepadPresent, 0);

@@ -41,30 +41,32 @@ class RecordingConfigHost : public ConfigHost {
       if (c.rfind(prefix, 0) == 0) out.push_back(c);
     return out;
   }
+  void note(const char* what, const std::string& value) { calls.push_back(what + (":" + value)); }
+  void note(const char* what, bool on) { note(what, std::to_string(on)); }
 
   void showMessage(std::string_view text, std::string_view title) override {
-    calls.push_back("message:" + std::string(text) + "|" + std::string(title));
+    note("message", std::string(text) + "|" + std::string(title));
   }
-  void onFillColour1(uint32_t c) override { calls.push_back("fillColour1:" + hex(c)); }
-  void onFillColour2(uint32_t c) override { calls.push_back("fillColour2:" + hex(c)); }
-  void onNoAlpha(bool on) override { calls.push_back("noAlpha:" + std::to_string(on)); }
-  void onUseLast(bool on) override { calls.push_back("useLast:" + std::to_string(on)); }
-  void onUseImage(bool on) override { calls.push_back("useImage:" + std::to_string(on)); }
-  void onScalingMode(uint8_t m) override { calls.push_back("scalingMode:" + std::to_string(m)); }
-  void onWatch(bool on) override { calls.push_back("watch:" + std::to_string(on)); }
-  void onBorderEqual(bool on) override { calls.push_back("borderEqual:" + std::to_string(on)); }
-  void onBorderUse(bool on) override { calls.push_back("borderUse:" + std::to_string(on)); }
-  void onLimitedRange(bool on) override { calls.push_back("limitedRange:" + std::to_string(on)); }
-  void onFade(bool on) override { calls.push_back("fade:" + std::to_string(on)); }
-  void onResolutionId(uint32_t id) override { calls.push_back("resolutionId:" + std::to_string(id)); }
-  void onFrameRateId(uint32_t id) override { calls.push_back("frameRateId:" + std::to_string(id)); }
-  void onBackgroundId(uint32_t id) override { calls.push_back("backgroundId:" + std::to_string(id)); }
+  void onFillColour1(uint32_t c) override { note("fillColour1", hex(c)); }
+  void onFillColour2(uint32_t c) override { note("fillColour2", hex(c)); }
+  void onNoAlpha(bool on) override { note("noAlpha", on); }
+  void onUseLast(bool on) override { note("useLast", on); }
+  void onUseImage(bool on) override { note("useImage", on); }
+  void onScalingMode(uint8_t m) override { note("scalingMode", std::to_string(m)); }
+  void onWatch(bool on) override { note("watch", on); }
+  void onBorderEqual(bool on) override { note("borderEqual", on); }
+  void onBorderUse(bool on) override { note("borderUse", on); }
+  void onLimitedRange(bool on) override { note("limitedRange", on); }
+  void onFade(bool on) override { note("fade", on); }
+  void onResolutionId(uint32_t id) override { note("resolutionId", std::to_string(id)); }
+  void onFrameRateId(uint32_t id) override { note("frameRateId", std::to_string(id)); }
+  void onBackgroundId(uint32_t id) override { note("backgroundId", std::to_string(id)); }
   void pushControls() override { calls.push_back("pushControls"); }
-  void enableSidesEdit(bool e) override { calls.push_back("enableSidesEdit:" + std::to_string(e)); }
-  void updateBorders(bool use) override { calls.push_back("updateBorders:" + std::to_string(use)); }
+  void enableSidesEdit(bool e) override { note("enableSidesEdit", e); }
+  void updateBorders(bool use) override { note("updateBorders", use); }
   void refreshSlideshowButton() override { calls.push_back("refreshSlideshowButton"); }
-  void setStartNumberCaption(const std::string& t) override { calls.push_back("startCaption:" + t); }
-  void setEndNumberCaption(const std::string& t) override { calls.push_back("endCaption:" + t); }
+  void setStartNumberCaption(const std::string& t) override { note("startCaption", t); }
+  void setEndNumberCaption(const std::string& t) override { note("endCaption", t); }
 
  private:
   static std::string hex(uint32_t v) {

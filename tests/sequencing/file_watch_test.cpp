@@ -1,10 +1,10 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <fstream>
 #include <map>
+#include <sstream>
 
 #include "file_watch.h"
 #include "recording_hosts.h"
@@ -14,116 +14,77 @@ namespace plombix {
 namespace {
 
 using testing::Calls;
-using testing::RecordingWatchHost;
 
 // Stamps a test sets by hand; a path without one is missing.
 class FakeTimes : public FileTimeSource {
  public:
   std::map<std::string, FileStamp> times;
-  std::vector<std::string> asked;
+  size_t asked = 0;
   std::optional<FileStamp> stamp(const std::string& path) override {
-    asked.push_back(path);
+    ++asked;
     const auto it = times.find(path);
-    if (it == times.end()) return std::nullopt;
-    return it->second;
+    return it == times.end() ? std::nullopt : std::optional(it->second);
   }
 };
 
-struct Watch {
-  FakeTimes times;
-  RecordingWatchHost host;
-  FileWatch watch{times, host};
-  uint8_t watchOn = 0;
-  Watch() {
-    watch.ToggleWatch(watchOn);
-    host.calls.clear();
-  }
-};
-
-TEST(FileTimeFromUnix, CountsHundredNanosecondsSince1601) {
-  // 1970-01-01 is 11,644,473,600 s after 1601-01-01: 116,444,736,000,000,000 units.
-  EXPECT_EQ(FileTimeFromUnix(0, 0), 116444736000000000ULL);
-  EXPECT_EQ(FileTimeFromUnix(1, 250), 116444736000000000ULL + 10000000ULL + 2ULL);  // 250 ns -> 2 units
-  EXPECT_EQ(FileTimeFromUnix(-11644473600LL, 0), 0ULL);  // 1601-01-01 itself
-  EXPECT_EQ(static_cast<uint32_t>(FileTimeFromUnix(0, 0)), 0xD53E8000u);
-}
-
-TEST(ToggleWatch, CaptionsAndMirrorsTheSwitch) {
-  Watch w;  // toggled on
-  EXPECT_EQ(w.watchOn, 1);
-  w.watch.ToggleWatch(w.watchOn);
-  EXPECT_EQ(w.watchOn, 0);
-  EXPECT_FALSE(w.watch.on());
-  w.watch.SetWatch(true);
-  EXPECT_EQ(w.host.calls, (Calls{"button:Watch state 3", "button:Watching state 2"}));
-  EXPECT_TRUE(w.watch.on());
-}
-
-// Scripts on a watch switched on: 't' sets a path's time, 's' its size, 'g'
-// removes the file, 'w' toggles the watch, 'p' polls a path, 'x' runs the
-// settle check with a path as the current file.
-TEST(PollWatchedFile, ScriptsOfTouchesAndPolls) {
-  struct Op {
-    char kind;
-    const char* path;
-    uint64_t time = 0;
-  };
+// Scripts on a watch switched on (with no file) over a file "a": tN sets
+// its time, zN its size, g removes it, w toggles the watch (a as the
+// current file), p polls a, x polls "" , r is the retry after a failed
+// re-show, sN a picture went on air with its file's time N from before the
+// read, fN the last re-show's read failed (the file's stamp then, time N).
+TEST(PollWatchedFile, ScriptsOfTouchesShowsAndPolls) {
   const struct {
     const char* name;
-    std::vector<Op> ops;
+    const char* script;
     Calls calls;
     uint32_t lastSeen;
     size_t lookups;  // times asked for
   } rows[] = {
-      {"first poll only records, unchanged does nothing, a change re-shows once settled",
-       {{'t', "a", 0x100000005}, {'p', "a"}, {'p', "a"}, {'t', "a", 0x100000009}, {'p', "a"}, {'x', "a"}},
-       {"settle:500", "show:a"}, 9, 4},
-      {"two touches within one period give one re-show",
-       {{'t', "a", 100}, {'p', "a"}, {'t', "a", 200}, {'t', "a", 300}, {'p', "a"}, {'x', "a"}, {'p', "a"}},
-       {"settle:500", "show:a"}, 300, 4},
-      {"a file still being written is shown only when it stays the same",
-       {{'t', "a", 10}, {'p', "a"}, {'t', "a", 20}, {'s', "a", 5}, {'p', "a"}, {'t', "a", 30},
-        {'s', "a", 9}, {'x', "a"}, {'x', "a"}},
-       {"settle:500", "settle:500", "show:a"}, 30, 4},
-      {"a settle check after the current file changed shows nothing",
-       {{'t', "a", 1}, {'p', "a"}, {'t', "a", 2}, {'p', "a"}, {'x', "b"}, {'x', "a"}},
-       {"settle:500"}, 2, 2},
-      {"a change of only the high 32 bits goes unnoticed",
-       {{'t', "a", 0x100000007}, {'p', "a"}, {'t', "a", 0x200000007}, {'p', "a"}}, {}, 7, 2},
-      {"low bits zero count as nothing seen: the next poll is a first one",
-       {{'t', "a", 0x300000000}, {'p', "a"}, {'t', "a", 0x300000001}, {'p', "a"}}, {}, 1, 2},
-      {"a vanished file is skipped and keeps its time; back unchanged nothing, rewritten re-shown",
-       {{'t', "a", 50}, {'p', "a"}, {'g', "a"}, {'p', "a"}, {'t', "a", 50}, {'p', "a"}, {'t', "a", 60},
-        {'p', "a"}, {'x', "a"}},
-       {"settle:500", "show:a"}, 60, 5},
-      {"a change made while off is picked up after switching on",
-       {{'t', "a", 10}, {'p', "a"}, {'w', ""}, {'t', "a", 20}, {'p', "a"}, {'w', ""}, {'p', "a"}, {'x', "a"}},
-       {"button:Watch state 3", "button:Watching state 2", "settle:500", "show:a"}, 20, 3},
-      {"a new file is shown once: the seen time belongs to the old one",
-       {{'t', "a", 10}, {'t', "b", 99}, {'p', "a"}, {'p', "b"}, {'x', "b"}, {'p', "b"}},
-       {"settle:500", "show:b"}, 99, 4},
-      {"off or an empty name opens nothing", {{'t', "a", 1}, {'w', ""}, {'p', "a"}, {'w', ""}, {'p', ""}},
-       {"button:Watch state 3", "button:Watching state 2"}, 0, 0},
+      {"first poll only records, unchanged nothing, a change re-shows at once", "t5 p p t9 p", {"show:a"}, 9, 3},
+      {"two touches within one period give one re-show", "t100 p t200 t300 p p", {"show:a"}, 300, 3},
+      {"a change of only the high 32 bits goes unnoticed", "t4294967303 p t8589934599 p", {}, 7, 2},
+      {"low bits zero count as nothing seen: the next poll is a first one", "t4294967296 p t4294967297 p", {}, 1, 2},
+      {"a vanished file is skipped, keeps its time; back unchanged nothing", "t50 p g p t50 p t60 p", {"show:a"}, 60, 4},
+      {"a change made while off is picked up after switching on", "t10 p w t20 p w p",
+       {"button:Watch state 3", "button:Watching state 2", "show:a"}, 20, 2},
+      {"the shown picture's file time is the reference", "s10 t20 p s20 p", {"show:a"}, 20, 2},
+      {"turned on with no time seen, the file's time is taken at once", "w t10 w t20 p",
+       {"button:Watch state 3", "button:Watching state 2", "show:a"}, 20, 2},
+      {"a failed read is tried again once the file changed in time or size", "t10 p t20 p t25 f25 r z9 r f25 t30 r r p",
+       {"show:a", "retry:250", "show:a", "retry:250", "show:a"}, 30, 6},
+      {"off nothing is polled, an empty name opens nothing (1: the time taken on)", "t1 w p w x",
+       {"button:Watch state 3", "button:Watching state 2"}, 1, 1},
   };
   for (const auto& row : rows) {
-    Watch w;
-    for (const Op& op : row.ops) {
-      if (op.kind == 't') w.times.times[op.path].writeTime = op.time;
-      if (op.kind == 's') w.times.times[op.path].size = op.time;
-      if (op.kind == 'g') w.times.times.erase(op.path);
-      if (op.kind == 'w') w.watch.ToggleWatch(w.watchOn);
-      if (op.kind == 'p') w.watch.PollWatchedFile(op.path);
-      if (op.kind == 'x') w.watch.OnSettleTick(op.path);
+    FakeTimes times;
+    testing::RecordingWatchHost host;
+    FileWatch watch(times, host);
+    uint8_t watchOn = 0;
+    watch.ToggleWatch(watchOn, "");
+    host.calls.clear();
+    std::istringstream ops(row.script);
+    for (std::string op; ops >> op;) {
+      const uint64_t n = op.size() > 1 ? std::stoull(op.substr(1)) : 0;
+      switch (op[0]) {
+        case 't': times.times["a"].writeTime = n; break;
+        case 'z': times.times["a"].size = n; break;
+        case 'g': times.times.erase("a"); break;
+        case 'w': watch.ToggleWatch(watchOn, "a"); break;
+        case 'p': watch.PollWatchedFile("a"); break;
+        case 'x': watch.PollWatchedFile(""); break;
+        case 'r': watch.RetryFailedShow("a"); break;
+        case 's': watch.Shown(FileStamp{n, 0}); break;
+        case 'f': host.failed(FileStamp{n, times.times["a"].size}); break;
+      }
     }
-    EXPECT_EQ(w.host.calls, row.calls) << row.name;
-    EXPECT_EQ(w.watch.lastSeen(), row.lastSeen) << row.name;
-    EXPECT_EQ(w.times.asked.size(), row.lookups) << row.name;
+    EXPECT_EQ(host.calls, row.calls) << row.name;
+    EXPECT_EQ(watch.lastSeen(), row.lastSeen) << row.name;
+    EXPECT_EQ(times.asked, row.lookups) << row.name;
+    EXPECT_EQ(watchOn, watch.on() ? 1 : 0) << row.name;
   }
 }
 
-// ---- Real files ---------------------------------------------------------------
-
-TEST(StatFileTimeSource, ReadsTheExactModificationTimeAndSize) {
+TEST(ReadFileStamp, ReadsTheExactModificationTimeAndSize) {
   testing::TempDir dir;
   const auto f = dir.file("a.png");
   std::ofstream(f) << "xyz";
@@ -132,7 +93,8 @@ TEST(StatFileTimeSource, ReadsTheExactModificationTimeAndSize) {
   StatFileTimeSource source;
   const auto t = source.stamp(f);
   ASSERT_TRUE(t.has_value());
-  // (1,700,000,000 + 11,644,473,600) x 10^7 + 1,234,567 (123,456,789 ns div 100)
+  // 100-ns units since 1601: (1,700,000,000 + 11,644,473,600) x 10^7 +
+  // 1,234,567 (123,456,789 ns div 100); 11,644,473,600 s from 1601 to 1970.
   EXPECT_EQ(t->writeTime, 133444736001234567ULL);
   EXPECT_EQ(t->size, 3u);
   EXPECT_FALSE(source.stamp(dir.file("missing.png")).has_value());

@@ -2,6 +2,7 @@
 // order; pictures "load" when their path is in `loadable`.
 #pragma once
 
+#include <functional>
 #include <set>
 #include <string>
 #include <vector>
@@ -14,72 +15,78 @@ namespace plombix::testing {
 
 using Calls = std::vector<std::string>;
 
-class RecordingSlideshowHost : public SlideshowHost {
+struct Recorder {
+  Calls calls;
+  void note(const std::string& what, const std::string& text) { calls.push_back(what + ":" + text); }
+};
+
+class RecordingSlideshowHost : public SlideshowHost, public Recorder {
  public:
   std::set<std::string> loadable;
-  Calls calls;
-  std::string onAir;  // the last picture shown successfully
+  std::string onAir;   // what the window would hold as currentFileName
+  bool later = false;  // shows run only at finish(), one at a time
+  std::vector<std::function<void()>> pending;
 
-  // Loads finish at once here, in the order the window's loader keeps.
-  void showSequenceFile(std::vector<std::string> candidates,
-                        std::function<void(int shownIndex)> done) override {
-    for (size_t i = 0; i < candidates.size(); ++i) {
-      const bool ok = loadable.count(candidates[i]) != 0;
-      calls.push_back("show:" + candidates[i] + (ok ? "" : " (fails)"));
-      if (ok) {
-        onAir = candidates[i];
-        done(int(i));
-        return;
+  void showSequenceFile(std::vector<std::string> names, std::function<bool()> keepOffAir,
+                        std::function<void(const SequenceShow&)> done) override {
+    auto run = [this, names, keepOffAir, done] {
+      SequenceShow show;
+      for (size_t i = 0; i < names.size() && show.loaded < 0; ++i) {
+        note("show", names[i] + (loadable.count(names[i]) ? "" : " (fails)"));
+        if (loadable.count(names[i])) show.loaded = int(i);
       }
-    }
-    done(-1);
+      show.onAir = show.loaded >= 0 && !keepOffAir();
+      if (show.onAir) onAir = names[size_t(show.loaded)];
+      if (show.loaded >= 0 && !show.onAir) calls.back() += " (held)";
+      done(show);
+    };
+    later ? pending.push_back(run) : run();
   }
-  void checkSequenceFiles(std::vector<std::string> paths,
-                          std::function<void(bool valid)> done) override {
+  void finish() {
+    auto run = pending.front();
+    pending.erase(pending.begin());
+    run();
+  }
+  void checkSequenceFiles(std::vector<std::string> paths, std::function<void(bool valid)> done) override {
     bool valid = true;
     for (const std::string& path : paths) {
-      const bool ok = loadable.count(path) != 0;
-      calls.push_back("probe:" + path + (ok ? "" : " (fails)"));
-      valid = valid && ok;
+      note("probe", path + (loadable.count(path) ? "" : " (fails)"));
+      valid = valid && loadable.count(path);
     }
     done(valid);
   }
   void setSlideshowButton(const std::string& caption, int colourState) override {
-    calls.push_back("button:" + caption + " state " + std::to_string(colourState));
+    note("button", caption + " state " + std::to_string(colourState));
   }
-  void setSlideshowCaption(const std::string& caption) override { calls.push_back("caption:" + caption); }
-  void setStartNumberCaption(const std::string& caption) override { calls.push_back("start:" + caption); }
-  void setEndNumberCaption(const std::string& caption) override { calls.push_back("end:" + caption); }
-  void setBaseNameLabel(const std::string& text) override { calls.push_back("label:" + text); }
+  void setSlideshowCaption(const std::string& caption) override { note("caption", caption); }
+  void setStartNumberCaption(const std::string& caption) override { note("start", caption); }
+  void setEndNumberCaption(const std::string& caption) override { note("end", caption); }
+  void setBaseNameLabel(const std::string& text) override { note("label", text); }
   void pushControls() override { calls.push_back("pushControls"); }
-  void startSlideshowTimer(int periodMs) override { calls.push_back("timer:" + std::to_string(periodMs)); }
-  void stopSlideshowTimer() override { calls.push_back("timer:stop"); }
+  void startSlideshowTimer(int periodMs) override { note("timer", std::to_string(periodMs)); }
+  void stopSlideshowTimer() override { note("timer", "stop"); }
 };
 
-class RecordingWatchHost : public FileWatchHost {
+class RecordingWatchHost : public FileWatchHost, public Recorder {
  public:
-  Calls calls;
-  bool showPicture(const std::string& path) override {
-    calls.push_back("show:" + path);
-    return true;
+  std::function<void(std::optional<FileStamp>)> failed;  // of the last show
+  void showPicture(const std::string& path, std::function<void(std::optional<FileStamp>)> f) override {
+    note("show", path);
+    failed = std::move(f);
   }
   void setWatchButton(const std::string& caption, int colourState) override {
-    calls.push_back("button:" + caption + " state " + std::to_string(colourState));
+    note("button", caption + " state " + std::to_string(colourState));
   }
-  void startSettleTimer(int periodMs) override { calls.push_back("settle:" + std::to_string(periodMs)); }
+  void startRetryTimer(int periodMs) override { note("retry", std::to_string(periodMs)); }
 };
 
-class RecordingGamepadHost : public GamepadHost {
+class RecordingGamepadHost : public GamepadHost, public Recorder {
  public:
-  Calls calls;
   std::vector<StepAction> steps;
-  void sendStep(StepAction action) override {
-    steps.push_back(action);
-    calls.push_back("step:" + std::to_string(action));
-  }
-  void setGamepadCaption(const char* caption) override { calls.push_back(std::string("caption:") + caption); }
-  void startGamepadTimer(int periodMs) override { calls.push_back("timer:" + std::to_string(periodMs)); }
-  void stopGamepadTimer() override { calls.push_back("timer:stop"); }
+  void sendStep(StepAction action) override { steps.push_back(action); }
+  void setGamepadCaption(const char* caption) override { note("caption", caption); }
+  void startGamepadTimer(int periodMs) override { note("timer", std::to_string(periodMs)); }
+  void stopGamepadTimer() override { note("timer", "stop"); }
 };
 
 }  // namespace plombix::testing

@@ -1,10 +1,7 @@
-// ScriptedGamepadSource: a GamepadSource whose controllers a test plugs in,
-// presses and unplugs by hand. Header-only so that the window's tests can
-// use it too (add tests/sequencing to their include path).
-//
-// Like a real controller, each controller's packet number goes up whenever
-// its state changes (setButtons with other buttons, or move() for an
-// analogue input that changes no button) and stays put otherwise.
+// ScriptedGamepadSource: controllers a test plugs in, presses and unplugs
+// by hand (header-only: the window's tests use it too). As on a real
+// controller, the packet number goes up whenever the state changes (other
+// buttons, or move(): an analogue input that changes no button).
 #pragma once
 
 #include <array>
@@ -17,32 +14,21 @@ namespace plombix::testing {
 
 class ScriptedGamepadSource final : public GamepadSource {
  public:
-  void plug(int userIndex, uint32_t firstPacket = 1) {
-    Pad& p = pads_.at(static_cast<std::size_t>(userIndex));
-    p.present = true;
-    p.state = GamepadState{firstPacket, 0};
-  }
-  void unplug(int userIndex) { pads_.at(static_cast<std::size_t>(userIndex)).present = false; }
-
+  void plug(int userIndex, uint32_t firstPacket = 1) { pads_.at(size_t(userIndex)) = {true, {firstPacket, 0}}; }
+  void unplug(int userIndex) { pads_.at(size_t(userIndex)).present = false; }
   // Holds exactly `buttons` down from now on.
   void setButtons(int userIndex, uint16_t buttons) {
-    Pad& p = pads_.at(static_cast<std::size_t>(userIndex));
-    if (p.state.buttons == buttons) return;
-    p.state.buttons = buttons;
-    ++p.state.packetNumber;
+    Pad& p = pads_.at(size_t(userIndex));
+    if (p.state.buttons != buttons) p.state = {p.state.packetNumber + 1, buttons};
   }
-  // An input that changes no button (a stick moved): a new packet only.
-  void move(int userIndex) { ++pads_.at(static_cast<std::size_t>(userIndex)).state.packetNumber; }
+  void move(int userIndex) { ++pads_.at(size_t(userIndex)).state.packetNumber; }
 
   bool query(int userIndex, GamepadState& state) override {
     queries.push_back(userIndex);
-    if (userIndex < 0 || userIndex >= static_cast<int>(pads_.size())) return false;
-    const Pad& p = pads_[static_cast<std::size_t>(userIndex)];
-    if (!p.present) return false;
-    state = p.state;
+    if (userIndex < 0 || userIndex >= int(pads_.size()) || !pads_[size_t(userIndex)].present) return false;
+    state = pads_[size_t(userIndex)].state;
     return true;
   }
-
   std::vector<int> queries;  // every user index asked for, in order
 
  private:
