@@ -1,5 +1,5 @@
-// The player's command line: plombix [/force_last] [FILE], plus --help and
-// --version. Window-free: main() reads it before there is any window.
+// The player's command line: plombix [--user-settings] [/force_last] [FILE],
+// plus --help and --version. Window-free: main() reads it before there is any window.
 //
 // Rules:
 //  - "/force_last" (any letter case) applies a loaded configuration even
@@ -7,6 +7,10 @@
 //    command line (the arguments joined with single spaces, lower-cased) is
 //    exactly "/force_last", as it always was: with a FILE beside it the file
 //    is shown but the switch does not apply.
+//  - "--user-settings" keeps the settings files in the per-user settings
+//    folder (config_folder.h) instead of the working folder: the desktop
+//    menu entry starts the player so, and a launcher's working folder varies.
+//    It is not part of the line the switch is compared with.
 //  - FILE is the first argument that is not an option; it is shown after
 //    start-up as if dropped then. A relative FILE is taken from
 //    `currentFolder`. Later non-option arguments are reported and ignored.
@@ -34,6 +38,8 @@ struct CommandLine {
   enum class Action { Run, PrintHelp, PrintVersion };
   Action action = Action::Run;
   bool forceLast = false;
+  bool userSettings = false;          // --user-settings
+  std::string switchLine;             // the arguments joined with blanks, --user-settings left out
   std::string file;                   // absolute; empty when none was given
   std::vector<std::string> messages;  // one line each, for stderr
 };

@@ -27,6 +27,7 @@
 
 #include "ccol_button.h"
 #include "colour_picker_button.h"
+#include "name_label.h"
 #include "picture_label.h"
 
 namespace plombix {
@@ -291,7 +292,8 @@ QWidget* MakeControl(const ControlSpec& spec, QWidget* parent, const BuildOption
   const QString text = QString::fromUtf8(spec.text);
   switch (spec.kind) {
     case ControlKind::Label: {
-      auto* label = new QLabel(ShownLabelText(text), parent);
+      auto* label = spec.flags & kFileName ? new NameLabel(parent) : new QLabel(parent);
+      label->setText(ShownLabelText(text));
       label->setTextFormat(Qt::PlainText);
       label->setAlignment(LabelAlignment(spec.flags));
       label->setWordWrap(false);

@@ -98,6 +98,7 @@ enum ControlFlag : unsigned {
   kUnderlined = 1u << 5,   // dialog font with underlining (link buttons)
   kTwoLine = 1u << 6,      // CColButton in text mode 3, text "upper\n\nlower"
   kBorder = 1u << 7,       // thin line border drawn by a QFrame (preview box)
+  kFileName = 1u << 8,     // label showing file names: a NameLabel (name_label.h)
 };
 
 struct ControlSpec {
