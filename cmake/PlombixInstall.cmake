@@ -49,8 +49,12 @@ set(CPACK_PACKAGE_VENDOR "Voracraft")
 set(CPACK_PACKAGE_CONTACT "Voracraft <support@voracraft.example>")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION_MAJOR}.${PROJECT_VERSION_MINOR}.${PROJECT_VERSION_PATCH})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Still-image player for live video production")
-set(CPACK_PACKAGE_DESCRIPTION
-  "Drop a picture on the window and it goes on air as a network video source: scaled, composed over a background and under an optional overlay, cut or cross-faded, with a preview and tally. Publishes through the NDI runtime when it is installed, otherwise through a built-in HTTP stand-in.")
+# Lines of at most 80 characters, as Debian's control files want them.
+string(JOIN "\n" CPACK_PACKAGE_DESCRIPTION
+  "Drop a picture on the window and it goes on air as a network video source:"
+  "scaled, composed over a background and under an optional overlay, cut or"
+  "cross-faded, with a preview and tally. Publishes through the NDI runtime"
+  "when it is installed, otherwise through a built-in HTTP stand-in.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_STRIP_FILES ON)
