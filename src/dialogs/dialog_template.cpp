@@ -242,23 +242,6 @@ NumberReadBack ReadNumber(const QString& text, NumberRange range) {
   return result;
 }
 
-bool BuiltDialog::replace(int id, QWidget* replacement) {
-  QWidget* old = control(id);
-  if (old == nullptr || replacement == nullptr || old == replacement) return false;
-  replacement->setGeometry(old->geometry());
-  replacement->stackUnder(old);
-  replacement->setHidden(old->isHidden());
-  const qsizetype at = all_.indexOf(old);
-  if (at >= 0) all_[at] = replacement;
-  byId_.insert(id, replacement);
-  for (QPointer<QWidget>& hidden : hiddenByFold_) {
-    if (hidden == old) hidden = replacement;
-  }
-  old->hide();
-  old->deleteLater();
-  return true;
-}
-
 void BuiltDialog::setFolded(bool folded) {
   if (folded == folded_ || belowFold_.isEmpty()) return;
   folded_ = folded;

@@ -4,11 +4,16 @@
 #include <QDragEnterEvent>
 #include <QFile>
 #include <QLabel>
+#include <QMenuBar>
 #include <QMimeData>
+#include <QTest>
+#include <QTimer>
 #include <QUrl>
+#include <sys/stat.h>
 
 #include <cstring>
 
+#include "about_dialog.h"
 #include "ad_dialog.h"
 #include "dialog_fixture.h"
 #include "ndi_output.h"
@@ -282,6 +287,113 @@ TEST_F(DialogTest, SupportWindowComesUpUnderTheWindowAtItsFirstShowing) {
   dlg.supportDialog()->hide();
   dlg.show();
   EXPECT_FALSE(dlg.supportDialog()->isVisible());
+}
+
+// --- The ending, and what a restart brings back -----------------------------
+
+ino_t Inode(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 ? st.st_ino : 0;
+}
+
+// A signal (EndWithoutQuestion) while a message box is open: the player ends
+// then and there, saving at most once, and whatever the box's code does when
+// the box returns -- even with OK, as if answered afterwards -- writes
+// nothing more and shows nothing more.
+TEST_F(DialogTest, SignalWhileABoxIsOpenEndsOnce) {
+  const std::string settings = settingsDir + "/last.plq";
+  const struct {
+    const char* box;
+    const char* settingsFile;  // "use last": saved settings with Use Last on
+    bool madeUnwritable;       // the settings file becomes a folder once on air
+    size_t boxes;              // shown in all
+  } rows[] = {
+      {"OK to exit?", "use last", false, 1},
+      {"Problem initiating file save", "use last", true, 2},  // at a confirmed exit
+      {"Unrecognised file type", "damaged", false, 1},        // at the start tick
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.box);
+    QDir(QString::fromStdString(settings)).removeRecursively();
+    QFile::remove(QString::fromStdString(settings));
+    if (std::string(row.settingsFile) == "damaged") {
+      QFile bad(QString::fromStdString(settings));
+      ASSERT_TRUE(bad.open(QIODevice::WriteOnly) && bad.write("bad") == 3);
+    } else {
+      ViewerConfig block;
+      block.useLast = 1;
+      ASSERT_TRUE(SaveConfigFile(settings, block, {}, {}, {}).ok());
+    }
+    const ino_t before = Inode(settings);
+    ino_t atEnd = 0;
+    prompter.boxes.clear();
+    prompter.whileOpen = [&](const RecordedBox& box) {
+      if (box.text != row.box) return;
+      dialog->EndWithoutQuestion();
+      dialog->EndWithoutQuestion();  // a second signal's byte changes nothing
+      atEnd = Inode(settings);
+    };
+    fake->reset();
+    CNDIPlombixDlg& dlg = OpenAndStart();
+    if (row.madeUnwritable) {
+      ASSERT_TRUE(QFile::remove(QString::fromStdString(settings)));
+      ASSERT_TRUE(QDir().mkdir(QString::fromStdString(settings)));
+    }
+    if (!dlg.ended) dlg.ExitConfirmation();
+    prompter.whileOpen = nullptr;
+    EXPECT_TRUE(dlg.ended);
+    EXPECT_EQ(prompter.boxes.size(), row.boxes);
+    EXPECT_EQ(Inode(settings), atEnd);  // nothing written after the end
+    EXPECT_EQ(atEnd != before, std::string(row.box) == "OK to exit?");  // saved by the end itself
+    EXPECT_EQ(CallsOf(Calls(), "NDIlib_send_create").empty(), std::string(row.box) == "Unrecognised file type");
+    InstanceLock next;
+    EXPECT_TRUE(next.Acquire());
+    dialog.reset();
+  }
+}
+
+// The About box names the settings file in full; a signal while it is open
+// closes it and ends the player.
+TEST_F(DialogTest, AboutNamesTheSettingsFileAndASignalClosesIt) {
+  CNDIPlombixDlg& dlg = OpenAndStart();
+  QString shown;
+  QTimer::singleShot(0, &dlg, [&] {
+    auto* about = qobject_cast<CAboutDlg*>(QApplication::activeModalWidget());
+    ASSERT_NE(about, nullptr);
+    shown = about->addedLine(kAboutSettingsLineId)->text();
+    dlg.EndWithoutQuestion();
+  });
+  dlg.OnSysCommand(IDM_ABOUTBOX);  // returns when the box is closed
+  EXPECT_EQ(shown, QString::fromStdString("Settings: " + settingsDir + "/last.plq"));
+  EXPECT_TRUE(dlg.ended);
+  EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+}
+
+// After a restart the eight recent pictures are offered at once: the Options
+// menu opened and "Recent pictures" clicked as the operator does.
+TEST_F(DialogTest, RecentPicturesAreOfferedAfterARestart) {
+  const std::string shown = WritePicture("recent.png", 32, 18, Qt::green);
+  RecentFiles earlier(dir.path().toStdString() + "/recent.txt");
+  for (int i = 1; i <= 7; ++i) ASSERT_TRUE(earlier.add("/gone/" + std::to_string(i) + ".png"));
+  ASSERT_TRUE(earlier.add(shown));
+  ASSERT_TRUE(earlier.save());
+  CNDIPlombixDlg& dlg = OpenAndStart();
+  dlg.show();
+  auto* bar = dlg.findChild<QMenuBar*>();
+  QTest::mouseClick(bar, Qt::LeftButton, {}, bar->actionGeometry(dlg.optionsMenu()->menuAction()).center());
+  ASSERT_TRUE(dlg.optionsMenu()->isVisible());
+  QMenu* recent = nullptr;
+  for (QAction* action : dlg.optionsMenu()->actions())
+    if (action->text() == "Recent pictures") recent = action->menu();
+  ASSERT_NE(recent, nullptr);
+  QTest::mouseClick(dlg.optionsMenu(), Qt::LeftButton, {},
+                    dlg.optionsMenu()->actionGeometry(recent->menuAction()).center());
+  ASSERT_TRUE(QTest::qWaitFor([&] { return recent->isVisible(); }, 2000));  // it opens after 20 ms
+  ASSERT_EQ(recent->actions().size(), 8);
+  EXPECT_EQ(recent->actions()[0]->text().toStdString(), shown);  // newest first
+  QTest::mouseClick(recent, Qt::LeftButton, {}, recent->actionGeometry(recent->actions()[0]).center());
+  dlg.waitForLoads();
+  EXPECT_EQ(dlg.core.onAirPath, shown);
 }
 
 }  // namespace

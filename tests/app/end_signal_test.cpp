@@ -60,7 +60,8 @@ void WriteOldSettings(const std::string& path) {
 
 std::vector<std::string> Names(const std::string& folder) {
   std::vector<std::string> names;
-  for (const QString& name : QDir(QString::fromStdString(folder)).entryList(QDir::AllEntries | QDir::NoDotAndDotDot, QDir::Name))
+  const QDir dir(QString::fromStdString(folder));
+  for (const QString& name : dir.entryList(QDir::AllEntries | QDir::NoDotAndDotDot, QDir::Name))
     names.push_back(name.toStdString());
   return names;
 }
