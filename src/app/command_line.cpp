@@ -25,6 +25,8 @@ std::string Absolute(const std::string& file, const std::string& currentFolder) 
 
 }  // namespace
 
+bool IsForceLast(const std::string& switchLine) { return Lower(switchLine) == "/force_last"; }
+
 CommandLine ParseCommandLine(const std::vector<std::string>& arguments, const std::string& currentFolder) {
   CommandLine result;
   bool help = false;
@@ -59,7 +61,6 @@ CommandLine ParseCommandLine(const std::vector<std::string>& arguments, const st
     result.switchLine += (first ? "" : " ") + arguments[i];
     first = false;
   }
-  result.forceLast = Lower(result.switchLine) == "/force_last";
   if (fileIndex >= 0) result.file = Absolute(arguments[size_t(fileIndex)], currentFolder);
   return result;
 }

@@ -3,10 +3,10 @@
 //
 // Rules:
 //  - "/force_last" (any letter case) applies a loaded configuration even
-//    when its "Use Last" flag is off. forceLast is set when the whole
-//    command line (the arguments joined with single spaces, lower-cased) is
-//    exactly "/force_last", as it always was: with a FILE beside it the file
-//    is shown but the switch does not apply.
+//    when its "Use Last" flag is off. The window compares the whole command
+//    line (switchLine: the arguments joined with single spaces) with it, as
+//    it always was: with a FILE beside it the file is shown but the switch
+//    does not apply.
 //  - "--user-settings" keeps the settings files in the per-user settings
 //    folder (config_folder.h) instead of the working folder: the desktop
 //    menu entry starts the player so, and a launcher's working folder varies.
@@ -26,7 +26,7 @@
 // Qt takes options of its own out of argv when QApplication is built
 // ("-platform offscreen", "-style ..."). Call ParseCommandLine on the raw
 // argv only to decide --help/--version before building QApplication, and on
-// QApplication::arguments() for the rest (FILE, forceLast, messages).
+// QApplication::arguments() for the rest (FILE, the switch line, messages).
 #pragma once
 
 #include <string>
@@ -37,12 +37,15 @@ namespace plombix {
 struct CommandLine {
   enum class Action { Run, PrintHelp, PrintVersion };
   Action action = Action::Run;
-  bool forceLast = false;
   bool userSettings = false;          // --user-settings
   std::string switchLine;             // the arguments joined with blanks, --user-settings left out
   std::string file;                   // absolute; empty when none was given
   std::vector<std::string> messages;  // one line each, for stderr
 };
+
+// Whether `switchLine` is the switch "/force_last" (any letter case) and
+// nothing else.
+bool IsForceLast(const std::string& switchLine);
 
 // `arguments` without the program's name.
 CommandLine ParseCommandLine(const std::vector<std::string>& arguments, const std::string& currentFolder);

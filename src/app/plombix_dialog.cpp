@@ -36,6 +36,7 @@
 #include "about_dialog.h"
 #include "ccol_button.h"
 #include "colour_picker_button.h"
+#include "command_line.h"
 #include "control_bridge.h"
 #include "control_server.h"
 #include "links.h"
@@ -122,9 +123,7 @@ void CNDIPlombixDlg::initDialog() {
       return;
   }
 
-  forceLast = options_->commandLine.trimmed().isEmpty()
-                  ? false
-                  : options_->commandLine.toLower() == QStringLiteral("/force_last");
+  forceLast = IsForceLast(options_->commandLine.toStdString());
 
   control(1001)->hide();
   (void)readControls();

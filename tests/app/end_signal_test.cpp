@@ -11,15 +11,12 @@
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
 #include <array>
 #include <chrono>
 #include <functional>
 #include <memory>
-#include <string>
 #include <thread>
-#include <vector>
 
 #include "config_file.h"
 #include "instance_lock.h"
@@ -29,15 +26,11 @@ namespace plombix {
 namespace {
 
 using namespace std::chrono_literals;
-using testing::TempDir;
 
-bool Eventually(const std::function<bool()>& done, std::chrono::milliseconds limit) {
-  const auto end = std::chrono::steady_clock::now() + limit;
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > end) return false;
-    std::this_thread::sleep_for(10ms);
-  }
-  return true;
+bool Eventually(const std::function<bool()>& done) {
+  const auto end = std::chrono::steady_clock::now() + 20s;
+  while (!done() && std::chrono::steady_clock::now() < end) std::this_thread::sleep_for(10ms);
+  return done();
 }
 
 // A file's bytes; empty for anything else.
@@ -46,204 +39,131 @@ std::string Text(const std::string& path) {
   return file.open(QIODevice::ReadOnly) ? file.readAll().toStdString() : std::string();
 }
 
-// Settings with "Use Last" on, dated long ago: a save at the end shows in
-// the file's time.
-void WriteOldSettings(const std::string& path) {
-  ViewerConfig block;
-  block.useLast = 1;
-  PathBuffer none;
-  QDir().mkpath(QString::fromStdString(path.substr(0, path.rfind('/'))));
-  ASSERT_TRUE(SaveConfigFile(path, block, none, none, none).ok());
-  const timespec old[2] = {{1000, 0}, {1000, 0}};
-  ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), old, 0), 0);
-}
-
-std::vector<std::string> Names(const std::string& folder) {
-  std::vector<std::string> names;
-  const QDir dir(QString::fromStdString(folder));
-  for (const QString& name : dir.entryList(QDir::AllEntries | QDir::NoDotAndDotDot, QDir::Name))
-    names.push_back(name.toStdString());
-  return names;
-}
-
-bool Rewritten(const std::string& path) {
-  struct stat st {};
-  return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_mtim.tv_sec > 1000;
-}
-
-// The id of a process that has ended.
-pid_t DeadProcess() {
-  const pid_t child = ::fork();
-  if (child == 0) ::_exit(0);
-  ::waitpid(child, nullptr, 0);
-  return child;
-}
-
-enum class Saved { No, Yes, Either };
+enum class Start {
+  Plain,
+  UseLast,     // settings saved with "Use Last" on, dated long ago (a save shows in their time)
+  Unwritable,  // the same, and the file becomes a folder once on air
+  Damaged,     // a settings file that does not read
+  Ninth,       // the test holds the numbers of eight copies
+};
+enum class Saved { No, Yes, Either };  // the settings file written at the end
 
 struct Row {
   const char* name;
-  // Prepares the folder, the arguments and the environment (may be empty).
-  std::function<void(const TempDir&, QStringList&, QProcessEnvironment&)> setUp;
-  const char* waitFor;  // a line on stderr that shows the state; null: the source on air
-  std::function<void(const TempDir&)> then;  // done just before the signals (may be empty)
-  std::vector<int> sent;  // more than one: sent together while the player is stopped
-  Saved saved;               // the settings file ("settings") written again
-  const char* said;          // on stderr after the end; null: nothing asked
-  const char* settings = "work/last.plq";
-  bool eightRunning = false;  // the test holds the numbers of eight copies
+  Start start;
+  QStringList args, env;  // env: NAME=value, "@" standing for the row's folder
+  const char* waitFor;    // a line on stderr that shows the state; null: the source on air
+  std::vector<int> sent;  // two: sent together while the player is stopped
+  Saved saved;
+  const char* said = nullptr;  // on stderr after the end
+  const char* settingsFile = "work/last.plq";
 };
 
 struct Player {
-  const Row* row;
-  TempDir dir;
+  testing::TempDir dir;
   QProcess process;
-  std::array<InstanceLock, 8> held;  // the other eight copies, for the ninth
-  std::string stderrPath() const { return dir.file("stderr.txt"); }
+  std::array<InstanceLock, 8> held;
+  std::string log() const { return Text(dir.file("stderr.txt")); }
 };
 
 TEST(EndSignal, EndsInEveryStateOnceWithinTwoSeconds) {
-  const std::string dead = std::to_string(DeadProcess());
-  const std::string alive = std::to_string(::getpid());
-  const auto onAir = [](const TempDir& d, QStringList&, QProcessEnvironment&) {
-    WriteOldSettings(d.file("work/last.plq"));
-  };
+  const pid_t ended = ::fork();
+  if (ended == 0) ::_exit(0);
+  ::waitpid(ended, nullptr, 0);
+  const std::string killedSave = "last.plq.new-" + std::to_string(ended) + "-1";
+  const std::string runningSave = "last.plq.new-" + std::to_string(::getpid()) + "-1";
   const Row rows[] = {
-      {"SIGTERM on air, a killed save's file left",
-       [&](const TempDir& d, QStringList&, QProcessEnvironment&) {
-         WriteOldSettings(d.file("work/last.plq"));
-         testing::WriteBytes(d.file("work/last.plq.new-" + dead + "-1"), {1});
-         testing::WriteBytes(d.file("work/last.plq.new-" + alive + "-1"), {1});
-       },
-       nullptr, {}, {SIGTERM}, Saved::Yes, nullptr},
-      {"SIGINT on air", onAir, nullptr, {}, {SIGINT}, Saved::Yes, nullptr},
-      {"SIGHUP on air", onAir, nullptr, {}, {SIGHUP}, Saved::Yes, nullptr},
-      {"started from the menu",
-       [](const TempDir& d, QStringList& args, QProcessEnvironment& env) {
-         args << "--user-settings";
-         env.insert("HOME", QString::fromStdString(d.file("home")));
-         env.remove("XDG_CONFIG_HOME");
-         WriteOldSettings(d.file("home/.config/vora-plombix/last.plq"));
-       },
-       nullptr, {}, {SIGTERM}, Saved::Yes, nullptr, "home/.config/vora-plombix/last.plq"},
-      {"the settings cannot be saved at the end", onAir, nullptr,
-       [](const TempDir& d) {
-         ASSERT_EQ(::unlink(d.file("work/last.plq").c_str()), 0);
-         ASSERT_EQ(::mkdir(d.file("work/last.plq").c_str(), 0700), 0);
-       },
-       {SIGTERM}, Saved::No, "plombix: Problem initiating file save"},
-      {"the ninth copy asking \"OK to exit?\"",
-       [](const TempDir&, QStringList&, QProcessEnvironment&) {}, "plombix: Quit Plombix: OK to exit?", {},
-       {SIGTERM}, Saved::No, nullptr, "work/last.plq", true},
-      {"a damaged settings file's message",
-       [](const TempDir& d, QStringList&, QProcessEnvironment&) {
-         testing::WriteBytes(d.file("work/last.plq"), {'b', 'a', 'd'});
-       },
-       "plombix: Load File: Unrecognised file type", {}, {SIGTERM}, Saved::No, nullptr},
-      {"\"Cannot run NDI.\" while the window is made",
-       [](const TempDir& d, QStringList&, QProcessEnvironment& env) {
-         env.insert("PLOMBIX_NDI_RUNTIME", QString::fromStdString(d.file("none.so")));
-       },
-       "Cannot run NDI.", {}, {SIGTERM}, Saved::No, nullptr},
-      {"a runtime folder that cannot be used",
-       [](const TempDir& d, QStringList&, QProcessEnvironment& env) {
-         testing::WriteBytes(d.file("file"), {1});
-         env.insert("PLOMBIX_RUNTIME_DIR", QString::fromStdString(d.file("file")));
-       },
-       "plombix: Cannot use the runtime folder", {}, {SIGTERM}, Saved::No, nullptr},
-      {"a second signal during the ending", onAir, nullptr, {}, {SIGTERM, SIGINT}, Saved::Either,
-       nullptr},
+      {"SIGTERM on air", Start::UseLast, {}, {}, nullptr, {SIGTERM}, Saved::Yes},
+      {"SIGINT, started from the menu", Start::UseLast, {"--user-settings"}, {"HOME=@/home", "XDG_CONFIG_HOME="},
+       nullptr, {SIGINT}, Saved::Yes, nullptr, "home/.config/vora-plombix/last.plq"},
+      {"SIGHUP, the settings cannot be saved", Start::Unwritable, {}, {}, nullptr, {SIGHUP}, Saved::No,
+       "plombix: Problem initiating file save"},
+      {"the ninth copy asking", Start::Ninth, {}, {}, "plombix: Quit Plombix: OK to exit?", {SIGTERM}, Saved::No},
+      {"a damaged settings file's message", Start::Damaged, {}, {}, "plombix: Load File: Unrecognised file type",
+       {SIGTERM}, Saved::No},
+      {"\"Cannot run NDI.\" while the window is made", Start::Plain, {}, {"PLOMBIX_NDI_RUNTIME=@/none.so"},
+       "Cannot run NDI.", {SIGTERM}, Saved::No},
+      {"a runtime folder that cannot be used", Start::Plain, {}, {"PLOMBIX_RUNTIME_DIR=@/stderr.txt"},
+       "plombix: Cannot use the runtime folder", {SIGTERM}, Saved::No},
+      {"a second signal during the ending", Start::UseLast, {}, {}, nullptr, {SIGTERM, SIGINT}, Saved::Either},
   };
 
   std::vector<std::unique_ptr<Player>> players;
   for (const Row& row : rows) {
-    auto player = std::make_unique<Player>();
-    player->row = &row;
-    const TempDir& d = player->dir;
-    ASSERT_TRUE(QDir().mkpath(QString::fromStdString(d.file("work"))));
-    QStringList args;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("QT_QPA_PLATFORM", "offscreen");
-    env.insert("PLOMBIX_RUNTIME_DIR", QString::fromStdString(d.file("run")));
-    env.insert("PLOMBIX_NDI_RUNTIME", PLOMBIX_BINARY_DIR "/lib/libplombix_ndi.so");
-    env.insert("PLOMBIX_CONTROL", "0");
-    env.insert("PLOMBIX_START_DELAY_MS", "0");
-    env.insert("XDG_CONFIG_HOME", QString::fromStdString(d.file("config")));
-    row.setUp(d, args, env);
-    if (row.eightRunning) {
-      ::setenv("PLOMBIX_RUNTIME_DIR", d.file("run").c_str(), 1);
-      for (InstanceLock& lock : player->held) ASSERT_TRUE(lock.Acquire());
+    auto& p = *players.emplace_back(std::make_unique<Player>());
+    const std::string settings = p.dir.file(row.settingsFile);
+    QDir().mkpath(QString::fromStdString(p.dir.file("work")));
+    QDir().mkpath(QString::fromStdString(settings.substr(0, settings.rfind('/'))));
+    if (row.start == Start::UseLast || row.start == Start::Unwritable) {
+      ViewerConfig block;
+      block.useLast = 1;
+      ASSERT_TRUE(SaveConfigFile(settings, block, {}, {}, {}).ok());
+      const timespec old[2] = {{1000, 0}, {1000, 0}};
+      ASSERT_EQ(::utimensat(AT_FDCWD, settings.c_str(), old, 0), 0);
     }
-    player->process.setProcessEnvironment(env);
-    player->process.setWorkingDirectory(QString::fromStdString(d.file("work")));
-    player->process.setStandardErrorFile(QString::fromStdString(player->stderrPath()));
-    player->process.start(PLOMBIX_BINARY_DIR "/bin/plombix", args);
-    players.push_back(std::move(player));
+    if (row.start == Start::Damaged) (void)testing::WriteBytes(settings, {'b', 'a', 'd'});
+    for (const std::string& name : {killedSave, runningSave}) (void)testing::WriteBytes(p.dir.file("work/" + name), {});
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const QString& pair : QStringList{"QT_QPA_PLATFORM=offscreen", "PLOMBIX_RUNTIME_DIR=@/run",
+                                           "PLOMBIX_NDI_RUNTIME=" PLOMBIX_BINARY_DIR "/lib/libplombix_ndi.so",
+                                           "PLOMBIX_CONTROL=0", "PLOMBIX_START_DELAY_MS=0",
+                                           "XDG_CONFIG_HOME=@/config"} + row.env) {
+      const qsizetype eq = pair.indexOf('=');
+      env.insert(pair.left(eq), pair.mid(eq + 1).replace('@', QString::fromStdString(p.dir.path())));
+    }
+    if (row.start == Start::Ninth) {
+      ::setenv("PLOMBIX_RUNTIME_DIR", p.dir.file("run").c_str(), 1);
+      for (InstanceLock& lock : p.held) ASSERT_TRUE(lock.Acquire());
+    }
+    p.process.setProcessEnvironment(env);
+    p.process.setWorkingDirectory(QString::fromStdString(p.dir.file("work")));
+    p.process.setStandardErrorFile(QString::fromStdString(p.dir.file("stderr.txt")));
+    p.process.start(PLOMBIX_BINARY_DIR "/bin/plombix", row.args);
   }
-
   // Every player in its state first, so that each ending is timed on a
   // machine the others no longer keep busy.
-  for (const std::unique_ptr<Player>& p : players) {
-    SCOPED_TRACE(p->row->name);
-    ASSERT_TRUE(p->process.waitForStarted(5000));
-    const QDir sources(QString::fromStdString(p->dir.file("run/sources")));
-    ASSERT_TRUE(Eventually(
-        [&] {
-          return p->row->waitFor ? Text(p->stderrPath()).find(p->row->waitFor) != std::string::npos
-                                 : !sources.entryList(QDir::Files).isEmpty();
-        },
-        20s))
-        << Text(p->stderrPath());
+  for (size_t i = 0; i < players.size(); ++i) {
+    const Player& p = *players[i];
+    const QDir sources(QString::fromStdString(p.dir.file("run/sources")));
+    ASSERT_TRUE(Eventually([&] {
+      return rows[i].waitFor ? p.log().find(rows[i].waitFor) != std::string::npos
+                             : !sources.entryList(QDir::Files).isEmpty();
+    })) << rows[i].name << ": " << p.log();
   }
-  for (const std::unique_ptr<Player>& p : players) {
-    const Row& row = *p->row;
+  for (size_t i = 0; i < players.size(); ++i) {
+    const Row& row = rows[i];
+    Player& p = *players[i];
     SCOPED_TRACE(row.name);
-    QProcess& player = p->process;
-    const QDir sources(QString::fromStdString(p->dir.file("run/sources")));
-    if (row.then) row.then(p->dir);
-    const std::string settings = p->dir.file(row.settings);
-    const std::string before = row.saved == Saved::No ? Text(settings) : std::string();
-
-    const pid_t pid = pid_t(player.processId());
-    if (row.sent.size() > 1) {
-      // Stopped, both arrive together when it goes on: one of them is the
-      // second, whichever thread takes which.
+    const std::string settings = p.dir.file(row.settingsFile);
+    if (row.start == Start::Unwritable) {
+      ASSERT_TRUE(QFile::remove(QString::fromStdString(settings)) && ::mkdir(settings.c_str(), 0700) == 0);
+    }
+    const std::string before = Text(settings);
+    const pid_t pid = pid_t(p.process.processId());
+    if (row.sent.size() > 1) {  // stopped, both arrive together: one is the second
       ASSERT_EQ(::kill(pid, SIGSTOP), 0);
-      ASSERT_TRUE(Eventually([&] { return Text("/proc/" + std::to_string(pid) + "/stat").find(") T ") !=
-                                          std::string::npos; },
-                             5s));
+      const std::string stat = "/proc/" + std::to_string(pid) + "/stat";
+      ASSERT_TRUE(Eventually([&] { return Text(stat).find(") T ") != std::string::npos; }));
     }
-    for (const int signo : row.sent) {
-      ASSERT_EQ(::kill(pid, signo), 0);
-    }
-    if (row.sent.size() > 1) {
-      ASSERT_EQ(::kill(pid, SIGCONT), 0);
-    }
+    for (const int signo : row.sent) ::kill(pid, signo);
+    if (row.sent.size() > 1) ::kill(pid, SIGCONT);
     const auto sent = std::chrono::steady_clock::now();
-    ASSERT_TRUE(player.waitForFinished(10000)) << Text(p->stderrPath());
+    ASSERT_TRUE(p.process.waitForFinished(10000)) << p.log();
     EXPECT_LT(std::chrono::steady_clock::now() - sent, 2s);
-    EXPECT_EQ(player.exitStatus(), QProcess::NormalExit);
-    if (row.sent.size() > 1) {
-      EXPECT_TRUE(player.exitCode() == 128 + SIGTERM || player.exitCode() == 128 + SIGINT)
-          << player.exitCode();
-    } else {
-      EXPECT_EQ(player.exitCode(), 0) << Text(p->stderrPath());
-      EXPECT_TRUE(sources.entryList(QDir::Files).isEmpty());
-    }
-    if (row.saved == Saved::Yes) {
-      EXPECT_TRUE(Rewritten(settings));
-    } else if (row.saved == Saved::No) {
-      EXPECT_EQ(Text(settings), before);
-    }
-    if (row.said) {
-      EXPECT_NE(Text(p->stderrPath()).find(row.said), std::string::npos) << Text(p->stderrPath());
-    }
+    EXPECT_EQ(p.process.exitStatus(), QProcess::NormalExit);
+    const int code = p.process.exitCode();
+    EXPECT_TRUE(row.sent.size() > 1 ? code == 128 + SIGTERM || code == 128 + SIGINT : code == 0) << code << p.log();
+    struct stat st {};
+    const bool rewritten = ::stat(settings.c_str(), &st) == 0 && st.st_mtim.tv_sec > 1000 && S_ISREG(st.st_mode);
+    EXPECT_TRUE(row.saved == Saved::Yes ? rewritten : row.saved == Saved::Either || Text(settings) == before);
+    EXPECT_TRUE(!row.said || p.log().find(row.said) != std::string::npos) << p.log();
+    EXPECT_TRUE(code != 0 || QDir(QString::fromStdString(p.dir.file("run/sources"))).isEmpty());  // unpublished
   }
-  // The killed save's file is gone; the running process's stays.
-  const std::vector<std::string> work = Names(players[0]->dir.file("work"));
-  EXPECT_EQ(work, (std::vector<std::string>{"last.plq", "last.plq.new-" + alive + "-1"}));
-  // A menu start keeps no settings in its working folder.
-  EXPECT_TRUE(Names(players[3]->dir.file("work")).empty());
+  // The killed save's file is gone at the next start, a running one's stays;
+  // a menu start keeps no settings in its working folder.
+  EXPECT_EQ(players[0]->dir.entries(), (std::vector<std::string>{"run", "stderr.txt", "work"}));
+  EXPECT_EQ(testing::TempDirEntries(players[0]->dir.file("work")), (std::vector<std::string>{"last.plq", runningSave}));
+  EXPECT_FALSE(QFile::exists(QString::fromStdString(players[1]->dir.file("work/last.plq"))));
 }
 
 }  // namespace

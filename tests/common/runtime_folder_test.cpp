@@ -21,10 +21,9 @@ bool IsPrivateFolder(const std::string& path) {
   return ::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && (st.st_mode & 0777) == 0700;
 }
 
-// For each way a folder can be spoiled (by another user or an accident):
-// EnsurePrivateFolder refuses it, and as the shared folder under
-// /tmp it makes the private one under the home folder serve (made with its
-// parents), with a notice naming it and why.
+// Each way a folder can be spoiled (by another user or an accident): it is
+// refused, and as the shared folder under /tmp it makes the private one under
+// the home folder serve (with its parents), with a notice naming it and why.
 TEST(RuntimeFolder, SpoiledFoldersAreRefusedAndTheSharedOneFallsBackToTheHomeFolder) {
   const auto mode = [](mode_t m) {  // a folder with mode m
     return [m](const std::string& p) { return ::mkdir(p.c_str(), 0700) == 0 && ::chmod(p.c_str(), m) == 0; };
