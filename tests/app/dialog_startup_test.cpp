@@ -59,6 +59,7 @@ TEST_F(DialogTest, StartTickPublishesTheStartUpPictureAsSourceOne) {
   EXPECT_TRUE(dlg.configFileName == "last.plq" && dlg.core.splashPending && !dlg.isTimerActive(TIMER_START));
   EXPECT_EQ(std::pair(dlg.timerPeriod(TIMER_TICK), dlg.timerPeriod(TIMER_RESTORE)), std::pair(40, 10000));
   EXPECT_TRUE(dlg.control(1015)->toolTip().startsWith("Vora Plombix 1"));  // where receivers find it
+  EXPECT_EQ(dlg.control(1014)->size(), QSize(30, 30));  // the lamp takes its bitmap's size
 }
 
 TEST_F(DialogTest, NewCopyTakesTheFreeNumberBetweenRunningCopies) {
