@@ -85,6 +85,11 @@ int main(int argc, char** argv) {
     return 0;
   }
 
+  // Signals are caught from here on, before anything is set up: one that
+  // comes early waits in the pipe until the window's thread watches it.
+  const bool watchSignals = InstallEndSignals();
+  if (!watchSignals) std::perror("plombix: cannot watch for end signals");
+
   QApplication app(argc, argv);
   QApplication::setApplicationName(QString::fromUtf8(plombix::kApplicationName));
   QApplication::setOrganizationName(QStringLiteral("Voracraft"));
@@ -122,14 +127,14 @@ int main(int argc, char** argv) {
     }
   }
 
-  // Signals are watched before the window is made: making it may already
+  // The pipe is watched before the window is made: making it may already
   // show a message box. A signal ends every event loop (the window's and
   // any message box's), so no box can hold the process; the window then
   // ends as a confirmed Exit does, without asking.
   plombix::CNDIPlombixDlg* window = nullptr;
   bool endSignalled = false;
   std::unique_ptr<QSocketNotifier> endSignals;
-  if (InstallEndSignals()) {
+  if (watchSignals) {
     endSignals = std::make_unique<QSocketNotifier>(gSignalPipe[0], QSocketNotifier::Read);
     QObject::connect(endSignals.get(), &QSocketNotifier::activated, &app, [&window, &endSignalled] {
       char byte = 0;
@@ -139,8 +144,6 @@ int main(int argc, char** argv) {
       if (window) window->EndWithoutQuestion();
       QCoreApplication::exit(0);
     });
-  } else {
-    std::perror("plombix: cannot watch for end signals");
   }
   plombix::CNDIPlombixDlg dialog(std::move(options));
   window = &dialog;

@@ -319,9 +319,7 @@ void CNDIPlombixDlg::LabelStepButtons() {
 void CNDIPlombixDlg::startTick() {
   if (lockResult_ == InstanceLock::Result::FolderUnusable) {
     // Not eight copies: no folder to take a number in at all. Say which and
-    // why (also on stderr: a player started from the menu may have no one
-    // to read the box), and leave: this copy has no number and no file.
-    std::fprintf(stderr, "plombix: %s\n", instanceLock.error().c_str());
+    // why, and leave: this copy has no number and no settings file.
     say(QString::fromStdString(instanceLock.error()) + QStringLiteral(".\nVora Plombix cannot start."),
         QString());
     shutDown(false, Ending::Confirmed);
@@ -490,8 +488,9 @@ void CNDIPlombixDlg::closeModalWindows() {
 }
 
 void CNDIPlombixDlg::say(const QString& text, const QString& title) {
-  if (ending_ == Ending::Signalled) {
-    std::fprintf(stderr, "plombix: %s\n", qUtf8Printable(text));
+  if (ending_ == Ending::Signalled) {  // as the boxes' own log line, without the box
+    std::fprintf(stderr, "plombix: %s: %s\n",
+                 title.isEmpty() ? kApplicationName : qUtf8Printable(title), qUtf8Printable(text));
     return;
   }
   prompter_->message(text, title);

@@ -210,8 +210,7 @@ TEST_F(DialogTest, SignalWhileABoxIsOpenEndsOnce) {
     block.useLast = 1;
     ASSERT_TRUE(SaveConfigFile(settings, block, {}, {}, {}).ok());
     ASSERT_TRUE(!row.damaged || QFile::resize(QString::fromStdString(settings), 3));
-    const ino_t before = inode();
-    ino_t atEnd = 0;
+    ino_t before = inode(), atEnd = 0;
     prompter.boxes.clear();
     fake->reset();
     prompter.whileOpen = [&](const RecordedBox& box) {
@@ -223,6 +222,7 @@ TEST_F(DialogTest, SignalWhileABoxIsOpenEndsOnce) {
     CNDIPlombixDlg& dlg = OpenAndStart();
     if (row.unwritable) {
       ASSERT_TRUE(QFile::remove(QString::fromStdString(settings)) && QDir().mkdir(QString::fromStdString(settings)));
+      before = inode();
     }
     if (!dlg.ended) dlg.ExitConfirmation();
     prompter.whileOpen = nullptr;

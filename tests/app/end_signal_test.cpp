@@ -77,14 +77,14 @@ TEST(EndSignal, EndsInEveryStateOnceWithinTwoSeconds) {
       {"SIGINT, started from the menu", Start::UseLast, {"--user-settings"}, {"HOME=@/home", "XDG_CONFIG_HOME="},
        nullptr, {SIGINT}, Saved::Yes, nullptr, "home/.config/vora-plombix/last.plq"},
       {"SIGHUP, the settings cannot be saved", Start::Unwritable, {}, {}, nullptr, {SIGHUP}, Saved::No,
-       "plombix: Problem initiating file save"},
+       "plombix: Save File: Problem initiating file save"},
       {"the ninth copy asking", Start::Ninth, {}, {}, "plombix: Quit Plombix: OK to exit?", {SIGTERM}, Saved::No},
       {"a damaged settings file's message", Start::Damaged, {}, {}, "plombix: Load File: Unrecognised file type",
        {SIGTERM}, Saved::No},
       {"\"Cannot run NDI.\" while the window is made", Start::Plain, {}, {"PLOMBIX_NDI_RUNTIME=@/none.so"},
        "Cannot run NDI.", {SIGTERM}, Saved::No},
       {"a runtime folder that cannot be used", Start::Plain, {}, {"PLOMBIX_RUNTIME_DIR=@/stderr.txt"},
-       "plombix: Cannot use the runtime folder", {SIGTERM}, Saved::No},
+       "plombix: Vora Plombix: Cannot use the runtime folder", {SIGTERM}, Saved::No},
       {"a second signal during the ending", Start::UseLast, {}, {}, nullptr, {SIGTERM, SIGINT}, Saved::Either},
   };
 
