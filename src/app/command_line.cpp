@@ -25,12 +25,15 @@ std::string Absolute(const std::string& file, const std::string& currentFolder) 
 
 }  // namespace
 
+bool IsForceLast(const std::string& switchLine) { return Lower(switchLine) == "/force_last"; }
+
 CommandLine ParseCommandLine(const std::vector<std::string>& arguments, const std::string& currentFolder) {
   CommandLine result;
   bool help = false;
   bool version = false;
   bool optionsEnded = false;
   int fileIndex = -1;
+  std::vector<bool> placement(arguments.size());  // options left out of the switch's line
   for (size_t i = 0; i < arguments.size(); ++i) {
     const std::string& a = arguments[i];
     if (a.empty()) continue;  // an empty argument names nothing
@@ -43,6 +46,7 @@ CommandLine ParseCommandLine(const std::vector<std::string>& arguments, const st
     if (a == "--") optionsEnded = true;
     else if (a == "--help" || a == "-h") help = true;
     else if (a == "--version") version = true;
+    else if (a == "--user-settings") result.userSettings = placement[i] = true;
     else if (Lower(a) != "/force_last") result.messages.push_back("plombix: unknown option ignored: " + a);
   }
   if (help) result.action = CommandLine::Action::PrintHelp;
@@ -51,19 +55,24 @@ CommandLine ParseCommandLine(const std::vector<std::string>& arguments, const st
   // The whole command line, FILE included, compared as the switch has
   // always been: `plombix /force_last photo.jpg` shows the file but does not
   // force the settings.
-  std::string whole;
-  for (size_t i = 0; i < arguments.size(); ++i) whole += (i ? " " : "") + arguments[i];
-  result.forceLast = Lower(whole) == "/force_last";
+  bool first = true;
+  for (size_t i = 0; i < arguments.size(); ++i) {
+    if (placement[i]) continue;
+    result.switchLine += (first ? "" : " ") + arguments[i];
+    first = false;
+  }
   if (fileIndex >= 0) result.file = Absolute(arguments[size_t(fileIndex)], currentFolder);
   return result;
 }
 
 std::string HelpText() {
-  return "Usage: plombix [/force_last] [FILE]\n"
+  return "Usage: plombix [--user-settings] [/force_last] [FILE]\n"
          "Vora Plombix: a still-image player for live video production.\n"
          "\n"
          "  FILE          a picture to show once the player has started\n"
          "  /force_last   apply the saved settings even when \"Use Last\" is off\n"
+         "  --user-settings  keep the settings in ~/.config/vora-plombix instead of\n"
+         "                the working folder (as the desktop menu starts it)\n"
          "  --help        print this text and exit\n"
          "  --version     print the version and exit\n"
          "\n"

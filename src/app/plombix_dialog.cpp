@@ -9,6 +9,7 @@
 #include <QCloseEvent>
 #include <QContextMenuEvent>
 #include <QDragEnterEvent>
+#include <QDir>
 #include <QDropEvent>
 #include <QFileInfo>
 #include <QKeyEvent>
@@ -35,11 +36,13 @@
 #include "about_dialog.h"
 #include "ccol_button.h"
 #include "colour_picker_button.h"
+#include "command_line.h"
 #include "control_bridge.h"
 #include "control_server.h"
 #include "links.h"
 #include "picture_label.h"
 #include "sdl_gamepad_source.h"
+#include "stale_files.h"
 #include "step_controls.h"
 #include "vid_box.h"
 
@@ -52,6 +55,9 @@
 
 namespace plombix {
 namespace {
+
+// How long the ending waits for the recent list's last save.
+constexpr int kLastWritesWaitMs = 1000;
 
 QString Q(const std::string& text) { return QString::fromStdString(text); }
 std::string S(const QString& text) { return text.toStdString(); }
@@ -109,17 +115,15 @@ void CNDIPlombixDlg::initDialog() {
     case PlayerCore::StartError::None: break;
     case PlayerCore::StartError::NdiUnusable:
       startupFailed = true;
-      prompter_->message(QStringLiteral("Cannot run NDI."), QString());
+      say(QStringLiteral("Cannot run NDI."), QString());
       return;
     case PlayerCore::StartError::FrameMemory:
       startupFailed = true;
-      prompter_->message(QStringLiteral("NDI_frame creation problem"), QString());
+      say(QStringLiteral("NDI_frame creation problem"), QString());
       return;
   }
 
-  forceLast = options_->commandLine.trimmed().isEmpty()
-                  ? false
-                  : options_->commandLine.toLower() == QStringLiteral("/force_last");
+  forceLast = IsForceLast(options_->commandLine.toStdString());
 
   control(1001)->hide();
   (void)readControls();
@@ -165,7 +169,7 @@ void CNDIPlombixDlg::initDialog() {
 
   setAcceptDrops(true);
   LabelStepButtons();
-  startTimer(TIMER_START, kStartDelayMs);
+  startTimer(TIMER_START, options_->startDelayMs);
   actions_.value(IDM_ALWAYSONTOP)->setChecked(true);
 
   const uint8_t gamepadPresent = config.live.slideshow.gamepadPresent;
@@ -255,8 +259,7 @@ void CNDIPlombixDlg::buildMenus() {
   addAction(open);  // Ctrl+O works without opening the menu
   optionsMenu_->addAction(QStringLiteral("Open overlay\u2026"), this, [this] { OpenOverlay(); });
   recentMenu_ = optionsMenu_->addMenu(QStringLiteral("Recent pictures"));
-  connect(recentMenu_, &QMenu::aboutToShow, this, [this] { fillRecentMenu(); });
-  fillRecentMenu();
+  fillRecentMenu();  // empty and greyed until the list is read at the start tick
   optionsMenu_->addSeparator();
   auto add = [this](int command, const char* text, bool checkable) {
     QAction* action = optionsMenu_->addAction(QString::fromUtf8(text));
@@ -316,11 +319,10 @@ void CNDIPlombixDlg::LabelStepButtons() {
 void CNDIPlombixDlg::startTick() {
   if (lockResult_ == InstanceLock::Result::FolderUnusable) {
     // Not eight copies: no folder to take a number in at all. Say which and
-    // why, and leave (this copy has no number and no settings file).
-    prompter_->message(QString::fromStdString(instanceLock.error()) +
-                           QStringLiteral(".\nVora Plombix cannot start."),
-                       QString());
-    shutDown(false);
+    // why, and leave: this copy has no number and no settings file.
+    say(QString::fromStdString(instanceLock.error()) + QStringLiteral(".\nVora Plombix cannot start."),
+        QString());
+    shutDown(false, Ending::Confirmed);
     return;
   }
   if (!instanceAcquired_) {
@@ -335,8 +337,12 @@ void CNDIPlombixDlg::startTick() {
   setWindowTitle(QString::fromUtf8("Vora Plombix for NDI\u00ae - No %1").arg(instanceNumber + 1));
   setTopmost(true);
   configFileName = ConfigFileName(instanceNumber);
+  // A save of this copy's file that was killed half-way left its new file.
+  (void)RemoveStaleWrites(configPath(), ".new-");
 
-  if (LoadConfigFile(configPath(), forceLast, config, *this).ok()) {
+  const bool loaded = LoadConfigFile(configPath(), forceLast, config, *this).ok();
+  if (ended) return;  // ended while a message about the file was shown
+  if (loaded) {
     gamepad.DetectAfterLoad();
     slideshow.CaptionAfterLoad();
   }
@@ -344,7 +350,9 @@ void CNDIPlombixDlg::startTick() {
   core.StartPublishing(instanceNumber);
   recent_ = RecentFiles(options_->recentFile.empty() ? RecentFiles::DefaultPath(instanceNumber + 1)
                                                      : options_->recentFile);
+  if (!recent_.filePath().empty()) (void)RemoveStaleWrites(recent_.filePath(), ".tmp-");
   (void)recent_.load();  // a missing or damaged list is an empty one
+  fillRecentMenu();
   startRemoteControl();
   startTimer(TIMER_RESTORE, kRestoreDelayMs);
   stopTimer(TIMER_START);
@@ -390,6 +398,11 @@ std::string CNDIPlombixDlg::configPath() const {
   return options_->configDir + "/" + configFileName;
 }
 
+QString CNDIPlombixDlg::settingsFilePath() const {
+  if (!instanceAcquired_) return {};
+  return QDir::current().absoluteFilePath(QString::fromStdString(configPath()));
+}
+
 // --- Timers, steps, exit ----------------------------------------------------
 
 void CNDIPlombixDlg::onTimer(int id) {
@@ -406,7 +419,7 @@ void CNDIPlombixDlg::onTimer(int id) {
     case TIMER_NOTICE:
       stopTimer(TIMER_NOTICE);
       noticeShowing_ = false;
-      setPictureNameLabel(onAirName_, false);
+      setPictureNameLabel({}, onAirName_, {}, false);
       break;
     case TIMER_GAMEPAD: gamepad.PollGamepad(); break;
     case TIMER_SLIDESHOW: slideshow.AdvanceSlideshow(); break;
@@ -448,21 +461,53 @@ void CNDIPlombixDlg::onStep(int code) {
 }
 
 void CNDIPlombixDlg::ExitConfirmation() {
-  if (ended) return;
-  if (!prompter_->confirm(QStringLiteral("OK to exit?"), QStringLiteral("Quit Plombix"))) return;
-  shutDown(config.live.useLast != 0);
+  if (ended || ending_ != Ending::No) return;
+  if (!ask(QStringLiteral("OK to exit?"), QStringLiteral("Quit Plombix"))) return;
+  // A signal may have ended the player while the question was open.
+  if (ended || ending_ != Ending::No) return;
+  shutDown(config.live.useLast != 0, Ending::Confirmed);
 }
 
 void CNDIPlombixDlg::EndWithoutQuestion() {
-  if (ended) return;
-  shutDown(config.live.useLast != 0);
+  if (!ended && ending_ == Ending::No) shutDown(config.live.useLast != 0, Ending::Signalled);
+  else ending_ = Ending::Signalled;  // an ending under way: finish it without more boxes
+  closeModalWindows();
 }
 
-void CNDIPlombixDlg::shutDown(bool save) {
+void CNDIPlombixDlg::closeModalWindows() {
+  // The dialogs running modally over the window: a box, the About box, a
+  // file or colour dialog. Each is rejected; the code that opened it then
+  // finds the player ended and does nothing more.
+  for (QWidget* widget : QApplication::topLevelWidgets()) {
+    auto* open = qobject_cast<QDialog*>(widget);
+    if (open && open != this && open->isVisible() && open->testAttribute(Qt::WA_ShowModal))
+      open->reject();
+  }
+}
+
+void CNDIPlombixDlg::say(const QString& text, const QString& title) {
+  if (ending_ == Ending::Signalled) {  // as the boxes' own log line, without the box
+    std::fprintf(stderr, "plombix: %s: %s\n",
+                 title.isEmpty() ? kApplicationName : qUtf8Printable(title), qUtf8Printable(text));
+    return;
+  }
+  prompter_->message(text, title);
+}
+
+bool CNDIPlombixDlg::ask(const QString& text, const QString& title) {
+  return ending_ == Ending::No && prompter_->confirm(text, title);
+}
+
+void CNDIPlombixDlg::shutDown(bool save, Ending why) {
+  if (ended || ending_ != Ending::No) return;
+  ending_ = why;
   controlServer_.reset();  // clients still waiting hear that the player ends
   if (save) (void)saveSettings();
   core.Shutdown();  // abandons any picture still loading
   for (QBasicTimer* timer : timers_) timer->stop();
+  // The recent list's last save lands before the number is free for the
+  // next copy (a few hundred bytes; bounded all the same).
+  if (recentSaver_) (void)recentSaver_->waitForDone(kLastWritesWaitMs);
   instanceLock.Release();
   ended = true;
   if (supportDialog_) supportDialog_->hide();
@@ -472,9 +517,9 @@ void CNDIPlombixDlg::shutDown(bool save) {
 bool CNDIPlombixDlg::saveSettings() {
   if (!instanceAcquired_) {
     // The settings files all belong to the copies that hold their numbers.
-    prompter_->message(QStringLiteral("This copy has no settings file of its own: eight copies are "
-                                      "running. The settings were not saved."),
-                       QString::fromUtf8(kSaveFileTitle));
+    say(QStringLiteral("This copy has no settings file of its own: eight copies are "
+                       "running. The settings were not saved."),
+        QString::fromUtf8(kSaveFileTitle));
     return false;
   }
   const SaveResult result = SaveConfigFile(configPath(), config.live, config.imagePath,
@@ -578,14 +623,14 @@ void CNDIPlombixDlg::dropEvent(QDropEvent* event) {
 }
 
 bool CNDIPlombixDlg::OnDropFiles(const QStringList& paths) {
-  if (paths.isEmpty() || startupFailed) return false;
+  if (paths.isEmpty() || startupFailed || ended) return false;
   (void)readControls();
   ShowFile(S(paths.first()));
   return true;
 }
 
 void CNDIPlombixDlg::ShowFile(const std::string& path, PictureDone done) {
-  if (startupFailed) return;
+  if (startupFailed || ended) return;
   // The path becomes the picture's only once it is on air. The whole path is
   // shown and watched; the settings file keeps it only when it fits its
   // field (else it stores it empty, never cut).
@@ -599,7 +644,7 @@ void CNDIPlombixDlg::ShowFile(const std::string& path, PictureDone done) {
 }
 
 void CNDIPlombixDlg::LoadOverlayFile(const std::string& path, PictureDone done) {
-  if (startupFailed) return;
+  if (startupFailed || ended) return;
   core.LoadOverlay(path, [this, done = std::move(done)](const PictureOutcome& outcome) {
     if (outcome.shown()) {
       config.overlayPath.assign(outcome.path);
@@ -637,7 +682,9 @@ void CNDIPlombixDlg::OpenOverlay() {
 }
 
 void CNDIPlombixDlg::rememberShown(const std::string& path) {
-  if (!recent_.add(path) || recent_.filePath().empty()) return;
+  if (!recent_.add(path)) return;
+  fillRecentMenu();
+  if (recent_.filePath().empty()) return;
   if (!recentSaver_) {
     recentSaver_ = new QThreadPool(this);
     recentSaver_->setMaxThreadCount(1);  // saves in the order they were made
@@ -703,6 +750,7 @@ void CNDIPlombixDlg::OnSysCommand(int command) {
             NdiRuntimeDescription(options_->runtime.kind, options_->runtime.path));
       about.sourceName = QString::fromStdString(core.output.sourceName());
       about.sourceAddress = QString::fromStdString(core.output.sourceAddress());
+      about.settingsPath = settingsFilePath();
       about.DoModal();
       break;
     }
@@ -723,8 +771,7 @@ void CNDIPlombixDlg::OnSysCommand(int command) {
       config.live.useImage = action->isChecked() ? 1 : 0;
       break;
     case IDM_SAVECONFIG:
-      if (saveSettings())
-        prompter_->message(QString::fromUtf8(kConfigSavedOk), QString::fromUtf8(kSaveFileTitle));
+      if (saveSettings()) say(QString::fromUtf8(kConfigSavedOk), QString::fromUtf8(kSaveFileTitle));
       break;
     case IDM_HELP: links::OpenLink(links::kOnlineHelpUrl); break;
     default: break;
@@ -739,7 +786,7 @@ void CNDIPlombixDlg::setTopmost(bool on) {
 
 void CNDIPlombixDlg::showSaveError(SaveResult result) {
   if (const char* text = SaveErrorText(result.error))
-    prompter_->message(QString::fromUtf8(text), QString::fromUtf8(kSaveFileTitle));
+    say(QString::fromUtf8(text), QString::fromUtf8(kSaveFileTitle));
 }
 
 void CNDIPlombixDlg::OnMoreLess() {

@@ -111,6 +111,7 @@ class CNDIPlombixDlg : public QDialog,
     // answer is a cancel. Null: Qt's file dialog.
     std::function<QString(QWidget*, const QString&, const QString&, const QString&)> chooseFile;
     std::string recentFile;          // the recent-pictures list ("" = the user's config folder)
+    int startDelayMs = kStartDelayMs;  // from the window's making to the start tick
   };
 
   explicit CNDIPlombixDlg(Options options, QWidget* parent = nullptr);
@@ -140,9 +141,14 @@ class CNDIPlombixDlg : public QDialog,
   std::string controlUrl() const;
   const RecentFiles& recentFiles() const { return recent_; }
   void ExitConfirmation();          // Exit button, Esc, the ninth copy
-  // Ends the player as a confirmed exit does, without the question: the
+  // Ends the player as a confirmed exit does, without the question, in any
+  // state (SIGTERM, SIGINT and SIGHUP; nobody may be at the screen): the
   // settings saved when "Use Last" is on (and this copy has a file), the
-  // sender destroyed, the lock released. SIGTERM, SIGINT and SIGHUP.
+  // sender destroyed, the lock released last. Shows no message box (a
+  // failure goes to stderr) and closes every box and dialog open over the
+  // window as its Cancel would. An ending already under way (the exit
+  // question answered, a save failure shown) is finished, never repeated:
+  // the settings are saved at most once.
   void EndWithoutQuestion();
   void OnSysCommand(int command);   // the Options menu (its commands from the system menu)
   void OnMoreLess();
@@ -228,14 +234,21 @@ class CNDIPlombixDlg : public QDialog,
   void setColButton(int id, const QString& caption, int colourState);
   void setLabel(int id, const QString& text);
   void setSidesEnabled(bool enabled);
-  QString saveConfigNow();
   void showSaveError(SaveResult result);
+  // The window's message boxes: none once the player is ending by a signal
+  // (the text goes to stderr), and no question once it is ending at all.
+  void say(const QString& text, const QString& title);
+  bool ask(const QString& text, const QString& title);
   // Saves the settings to this copy's file; a copy without a number (the
   // ninth) has no file and says so instead. True when saved.
   bool saveSettings();
-  void shutDown(bool save);
+  enum class Ending { No, Confirmed, Signalled };
+  void shutDown(bool save, Ending why);
+  void closeModalWindows();
   void setTopmost(bool on);
   std::string configPath() const;
+  // configPath() as an absolute path; empty for a copy without a file.
+  QString settingsFilePath() const;
 
   // PlayerView
   void setOutputLine(const std::string& text) override;
@@ -256,7 +269,10 @@ class CNDIPlombixDlg : public QDialog,
   void loadsReady() override;
   // The picture-name label (1051): the name on air, "Loading ..." or a
   // failure notice.
-  void setPictureNameLabel(const QString& text, bool warning);
+  // `name` is elided in its middle when the label is too narrow; `before`
+  // and `after` (a failure's reason) stay whole.
+  void setPictureNameLabel(const QString& before, const QString& name, const QString& after,
+                           bool warning);
 
   // ConfigHost
   void showMessage(std::string_view text, std::string_view title) override;
@@ -323,6 +339,7 @@ class CNDIPlombixDlg : public QDialog,
   bool noticeShowing_ = false;
   bool shownOnce_ = false;
   bool instanceAcquired_ = false;
+  Ending ending_ = Ending::No;
   friend class ControlBridge;
   InstanceLock::Result lockResult_ = InstanceLock::Result::AllTaken;
 };

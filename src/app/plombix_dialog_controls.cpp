@@ -13,6 +13,7 @@
 #include "ccol_button.h"
 #include "colour_picker_button.h"
 #include "links.h"
+#include "name_label.h"
 #include "picture_label.h"
 #include "plombix_dialog.h"
 #include "vid_box.h"
@@ -223,7 +224,7 @@ bool CNDIPlombixDlg::readControls() {
     auto* field = built_.as<QLineEdit>(edit.id);
     const NumberReadBack value = ReadNumber(field->text(), edit.range);
     if (!value.ok) {
-      prompter_->message(value.message, QString());
+      say(value.message, QString());
       field->setText(QString::number(*edit.field));
       field->setFocus();
       field->selectAll();
@@ -316,31 +317,33 @@ void CNDIPlombixDlg::setPictureLabels(const std::string& fileName, const std::st
     stopTimer(TIMER_NOTICE);
     noticeShowing_ = false;
   }
-  setPictureNameLabel(onAirName_, false);
+  setPictureNameLabel({}, onAirName_, {}, false);
   setLabel(1055, Q(fromText));
 }
 
-void CNDIPlombixDlg::setPictureNameLabel(const QString& text, bool warning) {
-  auto* label = built_.as<QLabel>(1051);
+void CNDIPlombixDlg::setPictureNameLabel(const QString& before, const QString& name,
+                                         const QString& after, bool warning) {
+  auto* label = built_.as<NameLabel>(1051);
   if (!label) return;
-  label->setText(text);
-  label->setToolTip(text);
+  label->setParts(before, name, after);
+  label->setToolTip(label->text());
   // The warning colour: dark red on the window's own background.
-  label->setStyleSheet(warning ? QStringLiteral("color: #b00000;") : QString());
+  QPalette palette = label->parentWidget()->palette();
+  if (warning) palette.setColor(QPalette::WindowText, QColor(0xb0, 0, 0));
+  label->setPalette(palette);
 }
 
 void CNDIPlombixDlg::showLoading(const std::string& fileName) {
   if (noticeShowing_) return;  // the failure stays readable for its few seconds
-  setPictureNameLabel(QStringLiteral("Loading %1\u2026").arg(Q(fileName)), false);
+  setPictureNameLabel(QStringLiteral("Loading "), Q(fileName), QStringLiteral("\u2026"), false);
 }
 
 void CNDIPlombixDlg::showLoadFailure(LoadKind kind, const std::string& fileName,
                                      const char* reason) {
-  const QString text = kind == LoadKind::Overlay
-                           ? QStringLiteral("Cannot load overlay %1: %2")
-                           : QStringLiteral("Cannot show %1: %2");
   noticeShowing_ = true;
-  setPictureNameLabel(text.arg(Q(fileName), QString::fromUtf8(reason)), true);
+  setPictureNameLabel(kind == LoadKind::Overlay ? QStringLiteral("Cannot load overlay ")
+                                                : QStringLiteral("Cannot show "),
+                      Q(fileName), QStringLiteral(": ") + QString::fromUtf8(reason), true);
   startTimer(TIMER_NOTICE, kNoticeMs);
 }
 
@@ -360,8 +363,8 @@ void CNDIPlombixDlg::enableSidesEdit(bool enabled) { setSidesEnabled(enabled); }
 // --- ConfigHost -----------------------------------------------------------------------
 
 void CNDIPlombixDlg::showMessage(std::string_view text, std::string_view title) {
-  prompter_->message(QString::fromUtf8(text.data(), qsizetype(text.size())),
-                     QString::fromUtf8(title.data(), qsizetype(title.size())));
+  say(QString::fromUtf8(text.data(), qsizetype(text.size())),
+      QString::fromUtf8(title.data(), qsizetype(title.size())));
 }
 
 void CNDIPlombixDlg::onFillColour1(uint32_t colour) {

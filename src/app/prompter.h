@@ -22,7 +22,8 @@ class Prompter {
 };
 
 // Real message boxes, modal to `parent`, each at least as wide as a window
-// manager needs to show its title whole (SetUpMessageBox).
+// manager needs to show its title whole (SetUpMessageBox). Each box's title
+// and text also go to stderr as one line ("plombix: Load File: ...").
 class MessageBoxPrompter final : public Prompter {
  public:
   explicit MessageBoxPrompter(QWidget* parent) : parent_(parent) {}

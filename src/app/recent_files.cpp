@@ -6,9 +6,9 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
 
+#include "config_folder.h"
 #include "small_files.h"
 
 namespace plombix {
@@ -41,14 +41,9 @@ bool MakeParents(const std::string& file, std::string* error) {
 
 std::string RecentFiles::DefaultPath(int copyNumber) {
   if (copyNumber < 1 || copyNumber > 8) return {};
-  std::string base;
-  const char* xdg = std::getenv("XDG_CONFIG_HOME");
-  const char* home = std::getenv("HOME");
-  // A relative XDG_CONFIG_HOME is to be ignored.
-  if (xdg && xdg[0] == '/') base = xdg;
-  else if (home && home[0] == '/') base = std::string(home) + "/.config";
-  else return {};
-  return base + "/vora-plombix/recent-" + std::to_string(copyNumber) + ".txt";
+  const std::string folder = UserConfigFolder();
+  if (folder.empty()) return {};
+  return folder + "/recent-" + std::to_string(copyNumber) + ".txt";
 }
 
 bool RecentFiles::add(const std::string& path) {

@@ -6,6 +6,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <condition_variable>
 #include <cstring>
@@ -14,6 +15,7 @@
 #include <set>
 #include <thread>
 #include <utility>
+#include <vector>
 
 #include "access_check.h"
 #include "api_request.h"
@@ -25,6 +27,9 @@ namespace plombix::control {
 using Clock = std::chrono::steady_clock;
 
 namespace {
+
+// How long stopping waits for the "closing" answers to leave.
+constexpr std::chrono::milliseconds kClosingAnswersWait{1000};
 
 // One TCP connection (libmicrohttpd's socket context). Guarded by Core::mutex_.
 struct Connection {
@@ -235,15 +240,25 @@ bool ControlServer::Core::start(std::string* error) {
 }
 
 void ControlServer::Core::stop() {
+  std::vector<ExchangeHolder> closing;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     stopped_ = true;
     // libmicrohttpd must not be stopped with parked requests: answer them.
-    for (const ExchangeHolder& ex : std::set<ExchangeHolder>(waiting_))
-      deliverLocked(ex, JsonError(503, "the player is closing"));
+    closing.assign(waiting_.begin(), waiting_.end());
+    for (const ExchangeHolder& ex : closing) deliverLocked(ex, JsonError(503, "the player is closing"));
   }
   wake_.notify_all();
   if (watchdogThread_.joinable()) watchdogThread_.join();
+  {
+    // Those answers go out on the server's thread: let them leave before
+    // the connections close, for a moment at most (a client that does not
+    // read is not waited for).
+    std::unique_lock<std::mutex> lock(mutex_);
+    wake_.wait_for(lock, kClosingAnswersWait, [&] {
+      return std::none_of(closing.begin(), closing.end(), [](const ExchangeHolder& ex) { return ex->connection; });
+    });
+  }
   if (daemon_) MHD_stop_daemon(daemon_);
   daemon_ = nullptr;
 }
@@ -285,6 +300,7 @@ void ControlServer::Core::onRequestDone(MHD_Connection* connection, void** conte
   auto* holder = static_cast<ExchangeHolder*>(*context);
   std::lock_guard<std::mutex> lock(mutex_);
   if (holder) (*holder)->connection = nullptr;
+  wake_.notify_all();  // stop() may wait for this answer to have left
   // A kept-alive connection starts its next request's deadlines now.
   if (Connection* c = connectionOf(connection)) {
     c->requestStart = Clock::now();

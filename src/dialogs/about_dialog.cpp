@@ -4,6 +4,7 @@
 #include <QPushButton>
 
 #include <algorithm>
+#include <iterator>
 
 #include "links.h"
 
@@ -41,29 +42,34 @@ QString AboutSourceLine(const QString& sourceName, const QString& sourceAddress)
          (sourceAddress.isEmpty() ? QString() : QStringLiteral(" \u2014 ") + sourceAddress);
 }
 
+QString AboutSettingsLine(const QString& settingsPath) {
+  return QStringLiteral("Settings: ") + (settingsPath.isEmpty() ? QStringLiteral("none") : settingsPath);
+}
+
 namespace {
 
 // The added lines: below the template's controls (its OK button ends at
-// 39 DU), across the box's width less its 8 DU margins, two text lines of
-// 8 DU each, so that the longest texts (the stand-in's description with its
-// version text, about 110 characters; an IPv6 address) wrap instead of
-// being cut; the box grows by what they take.
+// 39 DU), across the box's width less its 8 DU margins, each two text lines
+// of 8 DU with 2 DU between them, so that the longest texts (the stand-in's
+// description with its version text, about 110 characters; an IPv6 address;
+// a settings file deep in a home folder, which breaks after a '/') wrap
+// instead of being cut; the box grows by what they take.
 constexpr int kAddedLineX = 8;
 constexpr int kAddedLineWidth = 227 - 2 * 8;
-constexpr int kRuntimeLineY = 44;
-constexpr int kRuntimeLineHeight = 16;
-constexpr int kSourceLineY = kRuntimeLineY + kRuntimeLineHeight + 2;
-constexpr int kSourceLineHeight = 16;
-constexpr int kAddedBottom = kSourceLineY + kSourceLineHeight + 6;
+constexpr int kAddedTop = 44;
+constexpr int kAddedLineHeight = 16;
+constexpr int kAddedStep = kAddedLineHeight + 2;
+constexpr int kAddedIds[] = {kAboutRuntimeLineId, kAboutSourceLineId, kAboutSettingsLineId};
+constexpr int kAddedBottom = kAddedTop + int(std::size(kAddedIds)) * kAddedStep + 4;
 
-QLabel* addLine(QWidget* parent, DialogBaseUnits units, int yDu, int heightDu, int id) {
+QLabel* addLine(QWidget* parent, DialogBaseUnits units, int yDu, int id) {
   auto* label = new QLabel(parent);
   label->setObjectName(QStringLiteral("aboutLine%1").arg(id));
   label->setWordWrap(true);
   label->setTextInteractionFlags(Qt::TextSelectableByMouse);
   label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
   label->setGeometry(DuToPixelsX(kAddedLineX, units), DuToPixelsY(yDu, units),
-                     DuToPixelsX(kAddedLineWidth, units), DuToPixelsY(heightDu, units));
+                     DuToPixelsX(kAddedLineWidth, units), DuToPixelsY(kAddedLineHeight, units));
   return label;
 }
 
@@ -73,25 +79,25 @@ CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
   built_ = BuildDialog(AboutTemplate(), this);
   setWindowTitle(QString::fromUtf8(AboutTemplate().caption));
   const DialogBaseUnits units = built_.baseUnits();
-  runtimeLine_ = addLine(this, units, kRuntimeLineY, kRuntimeLineHeight, kAboutRuntimeLineId);
-  sourceLine_ = addLine(this, units, kSourceLineY, kSourceLineHeight, kAboutSourceLineId);
+  int y = kAddedTop;
+  for (const int id : kAddedIds) {
+    added_.insert(id, addLine(this, units, y, id));
+    y += kAddedStep;
+  }
   setFixedSize(built_.clientSize().width(),
                std::max(built_.clientSize().height(), DuToPixelsY(kAddedBottom, units)));
   if (auto* ok = built_.as<QPushButton>(1)) connect(ok, &QPushButton::clicked, this, &QDialog::accept);
 }
 
-QLabel* CAboutDlg::addedLine(int id) const {
-  if (id == kAboutRuntimeLineId) return runtimeLine_;
-  if (id == kAboutSourceLineId) return sourceLine_;
-  return nullptr;
-}
+QLabel* CAboutDlg::addedLine(int id) const { return added_.value(id, nullptr); }
 
 bool CAboutDlg::OnInitDialog() {
   const char* ndi = ndiVersionText.isEmpty() ? nullptr : ndiVersionText.constData();
   if (auto* product = built_.as<QLabel>(1022)) product->setText(AboutProductLine(versionText, ndi));
   if (auto* company = built_.as<QLabel>(1023)) company->setText(AboutCompanyLine(releaseDate));
-  runtimeLine_->setText(AboutRuntimeLine(runtimeDescription, ndi));
-  sourceLine_->setText(AboutSourceLine(sourceName, sourceAddress));
+  added_[kAboutRuntimeLineId]->setText(AboutRuntimeLine(runtimeDescription, ndi));
+  added_[kAboutSourceLineId]->setText(AboutSourceLine(sourceName, sourceAddress));
+  added_[kAboutSettingsLineId]->setText(AboutSettingsLine(settingsPath));
   return true;
 }
 

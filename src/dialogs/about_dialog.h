@@ -1,19 +1,22 @@
 // CAboutDlg: the About box (template 100, "About NDI® Plombix"): the About
 // picture, the product line with the player's and the NDI runtime's version,
 // the maker's company line with the release date, and OK. Below the
-// template's controls the box adds two lines of its own: which NDI runtime
+// template's controls the box adds three lines of its own: which NDI runtime
 // serves, named in full with its whole version text (the product line keeps
-// only the version's last word), and where receivers find the source
-// (name and address). Both wrap within the box's width, so nothing is cut.
+// only the version's last word), where receivers find the source (name and
+// address), and the settings file in full (which file depends on how the
+// player was started). Each wraps within the box's width, so nothing is cut.
 //
 // The window hands over `versionText`, `releaseDate`, the NDI runtime's
 // version text (as NDIlib_version returned it; null or empty when the
 // lookup failed), the runtime's description (NdiRuntimeDescription) and the
 // source's name and address (NdiOutput::sourceName / sourceAddress; empty
-// while no source is published) before DoModal().
+// while no source is published) and the settings file's absolute path
+// (empty for a copy without one) before DoModal().
 #pragma once
 
 #include <QDialog>
+#include <QHash>
 #include <QLabel>
 #include <QString>
 
@@ -35,10 +38,13 @@ QString AboutRuntimeLine(const QString& runtimeDescription, const char* ndiVersi
 // "Source: <name> — <address>", "Source: <name>" without an address,
 // "Source: not published" without a name.
 QString AboutSourceLine(const QString& sourceName, const QString& sourceAddress);
+// "Settings: <path>", "Settings: none" without a path.
+QString AboutSettingsLine(const QString& settingsPath);
 
-// Ids of the two lines the box adds below the template's controls.
+// Ids of the lines the box adds below the template's controls.
 inline constexpr int kAboutRuntimeLineId = 1024;
 inline constexpr int kAboutSourceLineId = 1025;
+inline constexpr int kAboutSettingsLineId = 1026;
 
 class CAboutDlg : public QDialog {
   Q_OBJECT
@@ -51,21 +57,21 @@ class CAboutDlg : public QDialog {
   QString runtimeDescription;  // which runtime serves, in full; empty when unknown
   QString sourceName;          // the published name; empty when none
   QString sourceAddress;       // where receivers find it; empty when none
+  QString settingsPath;        // the settings file, absolute; empty when none
 
-  // Fills texts 1022, 1023 and the two added lines from the fields above.
+  // Fills texts 1022, 1023 and the added lines from the fields above.
   // DoModal() calls it.
   bool OnInitDialog();
   // OnInitDialog, then runs the box modally; returns the dialog result.
   int DoModal();
 
   const BuiltDialog& controls() const { return built_; }
-  // The lines the box adds (kAboutRuntimeLineId, kAboutSourceLineId), or null.
+  // The lines the box adds (kAbout...LineId), or null.
   QLabel* addedLine(int id) const;
 
  private:
   BuiltDialog built_;
-  QLabel* runtimeLine_ = nullptr;
-  QLabel* sourceLine_ = nullptr;
+  QHash<int, QLabel*> added_;
 };
 
 }  // namespace plombix

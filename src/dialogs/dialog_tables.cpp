@@ -33,7 +33,7 @@ constexpr ControlSpec kMainControls[] = {
     {1000, K::ColButton, "Watch", 7, 106, 41, 14},
     {1001, K::PushButton, "Inf", 50, 106, 16, 14},
     {1061, K::PushButton, "More", 7, 123, 25, 13},
-    {1051, K::Label, "Drag && Drop images onto the window", 44, 123, 173, 8, kTextCentre},
+    {1051, K::Label, "Drag && Drop images onto the window", 44, 123, 173, 8, kTextCentre | kFileName},
     {kNoId, K::Label, "Plombix is from", 226, 59, 88, 8, kTextCentre},
     {1017, K::PushButton, links::kMakerSiteCaption, 226, 69, 88, 14, kUnderlined},
     {kNoId, K::Label, "NDI\u00ae is from", 226, 85, 88, 8, kTextCentre},
@@ -60,12 +60,12 @@ constexpr ControlSpec kMainControls[] = {
     {kNoId, K::Label, "Duration", 238, 163, 32, 8},
     {1074, K::NumberEdit, "", 237, 172, 22, 12},
     {kNoId, K::Label, "Secs", 262, 174, 20, 8},
-    {1069, K::Label, "Slideshow base-name", 113, 173, 123, 8, kTextCentre},
+    {1069, K::Label, "Slideshow base-name", 113, 173, 123, 8, kTextCentre | kFileName},
     {kNoId, K::GroupBox, "Overlay", 7, 187, 143, 34},
     {1066, K::CheckBox, "Use", 12, 196, 24, 10},
     {1067, K::ColButton, "Grab Overlay", 40, 194, 48, 14},
     {1060, K::PushButton, "Find GamePad", 95, 191, 55, 17},
-    {1068, K::Label, "Overlay image name", 11, 210, 137, 8, kTextCentre},
+    {1068, K::Label, "Overlay image name", 11, 210, 137, 8, kTextCentre | kFileName},
     {1070, K::ColButton, "X\n\nHome", 155, 191, 37, 30, kTwoLine},
     {1050, K::ColButton, "Y\n\nEnd", 196, 191, 37, 30, kTwoLine},
     {1072, K::ColButton, "A\n\nPgDown", 237, 191, 37, 30, kTwoLine},
@@ -75,7 +75,7 @@ constexpr ControlSpec kMainControls[] = {
 // The captions the main window's controls take at run time, each in its
 // widest form (numbers 0..255 at three digits; digits share one width in
 // the dialog font). The picture-name, base-name and overlay-name labels
-// show file names of any length and are left to their tool tips.
+// show file names of any length: they elide them (kFileName).
 constexpr RunTimeText kMainRunTimeTexts[] = {
     {1002, "1080 x 1920"},
     {1002, "4096 x 2160"},

@@ -27,6 +27,7 @@
 
 #include "ccol_button.h"
 #include "colour_picker_button.h"
+#include "name_label.h"
 #include "picture_label.h"
 
 namespace plombix {
@@ -241,23 +242,6 @@ NumberReadBack ReadNumber(const QString& text, NumberRange range) {
   return result;
 }
 
-bool BuiltDialog::replace(int id, QWidget* replacement) {
-  QWidget* old = control(id);
-  if (old == nullptr || replacement == nullptr || old == replacement) return false;
-  replacement->setGeometry(old->geometry());
-  replacement->stackUnder(old);
-  replacement->setHidden(old->isHidden());
-  const qsizetype at = all_.indexOf(old);
-  if (at >= 0) all_[at] = replacement;
-  byId_.insert(id, replacement);
-  for (QPointer<QWidget>& hidden : hiddenByFold_) {
-    if (hidden == old) hidden = replacement;
-  }
-  old->hide();
-  old->deleteLater();
-  return true;
-}
-
 void BuiltDialog::setFolded(bool folded) {
   if (folded == folded_ || belowFold_.isEmpty()) return;
   folded_ = folded;
@@ -291,7 +275,8 @@ QWidget* MakeControl(const ControlSpec& spec, QWidget* parent, const BuildOption
   const QString text = QString::fromUtf8(spec.text);
   switch (spec.kind) {
     case ControlKind::Label: {
-      auto* label = new QLabel(ShownLabelText(text), parent);
+      auto* label = spec.flags & kFileName ? new NameLabel(parent) : new QLabel(parent);
+      label->setText(ShownLabelText(text));
       label->setTextFormat(Qt::PlainText);
       label->setAlignment(LabelAlignment(spec.flags));
       label->setWordWrap(false);

@@ -98,6 +98,7 @@ enum ControlFlag : unsigned {
   kUnderlined = 1u << 5,   // dialog font with underlining (link buttons)
   kTwoLine = 1u << 6,      // CColButton in text mode 3, text "upper\n\nlower"
   kBorder = 1u << 7,       // thin line border drawn by a QFrame (preview box)
+  kFileName = 1u << 8,     // label showing file names: a NameLabel (name_label.h)
 };
 
 struct ControlSpec {
@@ -227,8 +228,7 @@ QString RangeMessage(NumberRange range);
 
 struct BuildOptions {
   // Creates the preview box (PreviewBox kind) as a child of `parent`; the
-  // builder sets its geometry. Without it a plain QFrame placeholder is made
-  // that the window can replace (see BuiltDialog::replace).
+  // builder sets its geometry. Without it a plain QFrame placeholder is made.
   std::function<QWidget*(QWidget* parent, const ControlSpec& spec)> previewFactory;
   // Sets the dialog font on the parent (its children inherit it). On by
   // default; the base units always come from the dialog font.
@@ -260,10 +260,6 @@ class BuiltDialog {
   // when the state does not change.
   void setFolded(bool folded);
   bool folded() const { return folded_; }
-  // Puts `replacement` (a child of the same parent) where control `id` was,
-  // with its geometry, visibility and stacking place, and deletes the old
-  // widget. False when `id` is unknown or `replacement` is null.
-  [[nodiscard]] bool replace(int id, QWidget* replacement);
 
  private:
   friend BuiltDialog BuildDialog(const DialogTemplate&, QWidget*, const BuildOptions&);

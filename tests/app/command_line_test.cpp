@@ -1,69 +1,53 @@
-// The command line: plombix [/force_last] [FILE], --help, --version.
+// The command line: plombix [--user-settings] [/force_last] [FILE], --help,
+// --version.
 #include <gtest/gtest.h>
+
+#include <tuple>
 
 #include "command_line.h"
 
 using plombix::CommandLine;
 using plombix::ParseCommandLine;
 
-namespace {
-
-using Action = CommandLine::Action;
-
-struct Row {
-  const char* label;
-  std::vector<std::string> args;
-  Action action;
-  bool forceLast;
-  std::string file;
-  size_t messages;  // lines for stderr
-};
-
-}  // namespace
-
 TEST(CommandLine, ArgumentsTable) {
-  const std::string cwd = "/home/op/shows";
-  const Row rows[] = {
-      {"nothing", {}, Action::Run, false, "", 0},
-      {"the switch", {"/force_last"}, Action::Run, true, "", 0},
-      {"the switch in capitals", {"/FORCE_LAST"}, Action::Run, true, "", 0},
-      {"the switch mixed case", {"/Force_Last"}, Action::Run, true, "", 0},
-      {"the switch twice is not the whole line", {"/force_last", "/force_last"}, Action::Run, false, "", 0},
-      {"the switch then an empty argument", {"/force_last", ""}, Action::Run, false, "", 0},
-      {"a near miss is an unknown option", {"/force_lastx"}, Action::Run, false, "", 1},
-      {"a file", {"/home/op/pics/a.png"}, Action::Run, false, "/home/op/pics/a.png", 0},
-      {"a relative file", {"pics/a.png"}, Action::Run, false, "/home/op/shows/pics/a.png", 0},
-      {"switch and file: not the whole line", {"/force_last", "photo.jpg"}, Action::Run, false,
-       "/home/op/shows/photo.jpg", 0},
-      {"file and switch: not the whole line", {"/tmp/b.jpg", "/FORCE_LAST"}, Action::Run, false, "/tmp/b.jpg", 0},
-      {"switch, file and more", {"/force_last", "a.jpg", "b.jpg"}, Action::Run, false, "/home/op/shows/a.jpg", 1},
-      {"two files", {"a.jpg", "b.jpg"}, Action::Run, false, "/home/op/shows/a.jpg", 1},
-      {"unknown dash option", {"-x", "a.jpg"}, Action::Run, false, "/home/op/shows/a.jpg", 1},
-      {"unknown long option", {"--fullscreen"}, Action::Run, false, "", 1},
-      {"unknown slash switch", {"/s"}, Action::Run, false, "", 1},
-      {"file in the root folder", {"//photo.jpg"}, Action::Run, false, "//photo.jpg", 0},
-      {"options end", {"--", "-odd.jpg"}, Action::Run, false, "/home/op/shows/-odd.jpg", 0},
-      {"a lone dash is a file name", {"-"}, Action::Run, false, "/home/op/shows/-", 0},
-      {"help", {"--help"}, Action::PrintHelp, false, "", 0},
-      {"short help", {"-h"}, Action::PrintHelp, false, "", 0},
-      {"version", {"--version"}, Action::PrintVersion, false, "", 0},
-      {"help wins over version", {"--version", "--help"}, Action::PrintHelp, false, "", 0},
-      {"help with a file", {"a.jpg", "--help"}, Action::PrintHelp, false, "/home/op/shows/a.jpg", 0},
+  using A = CommandLine::Action;
+  const struct {
+    std::vector<std::string> args;
+    A action;
+    std::string file;     // absolute
+    std::string switches;  // the line the window compares with "/force_last"
+    size_t messages;      // lines for stderr
+    bool userSettings = false;
+  } rows[] = {
+      {{}, A::Run, "", "", 0},
+      {{"/FORCE_LAST"}, A::Run, "", "/FORCE_LAST", 0},
+      {{"/force_lastx"}, A::Run, "", "/force_lastx", 1},  // a near miss: an unknown option
+      {{"/home/op/pics/a.png"}, A::Run, "/home/op/pics/a.png", "/home/op/pics/a.png", 0},
+      {{"/force_last", "pics/a.png"}, A::Run, "/home/op/shows/pics/a.png", "/force_last pics/a.png", 0},
+      {{"/force_last", ""}, A::Run, "", "/force_last ", 0},
+      {{"a.jpg", "b.jpg"}, A::Run, "/home/op/shows/a.jpg", "a.jpg b.jpg", 1},
+      {{"-x", "--fullscreen", "/s", "a.jpg"}, A::Run, "/home/op/shows/a.jpg", "-x --fullscreen /s a.jpg", 3},
+      {{"//photo.jpg"}, A::Run, "//photo.jpg", "//photo.jpg", 0},  // a file in the root folder
+      {{"--", "-odd.jpg"}, A::Run, "/home/op/shows/-odd.jpg", "-- -odd.jpg", 0},
+      {{"-"}, A::Run, "/home/op/shows/-", "-", 0},
+      {{"--user-settings", "/force_last"}, A::Run, "", "/force_last", 0, true},  // the menu's start
+      {{"--", "--user-settings"}, A::Run, "/home/op/shows/--user-settings", "-- --user-settings", 0},
+      {{"-h"}, A::PrintHelp, "", "-h", 0},
+      {{"--version", "--help"}, A::PrintHelp, "", "--version --help", 0},  // help wins
+      {{"--version"}, A::PrintVersion, "", "--version", 0},
   };
-  for (const Row& row : rows) {
-    const CommandLine c = ParseCommandLine(row.args, cwd);
-    EXPECT_EQ(c.action, row.action) << row.label;
-    EXPECT_EQ(c.forceLast, row.forceLast) << row.label;
-    EXPECT_EQ(c.file, row.file) << row.label;
-    EXPECT_EQ(c.messages.size(), row.messages) << row.label;
+  for (const auto& row : rows) {
+    const CommandLine c = ParseCommandLine(row.args, "/home/op/shows");
+    EXPECT_EQ(std::tuple(c.action, c.file, c.switchLine, c.messages.size(), c.userSettings),
+              std::tuple(row.action, row.file, row.switches, row.messages, row.userSettings));
   }
-  EXPECT_EQ(ParseCommandLine({"-x"}, cwd).messages[0], "plombix: unknown option ignored: -x");
-}
-
-TEST(CommandLine, HelpAndVersionTexts) {
+  EXPECT_EQ(ParseCommandLine({"-x"}, "/").messages[0], "plombix: unknown option ignored: -x");
+  // The switch is the whole line, in any case (the window applies it).
+  for (const auto& [line, forced] : {std::pair{"/force_last", true}, {"/Force_Last", true},
+                                     {"/force_last now", false}, {"/force", false}, {"", false}})
+    EXPECT_EQ(plombix::IsForceLast(line), forced) << line;
   EXPECT_EQ(plombix::VersionText("1.0.3.0"), "Vora Plombix 1.0.3.0\n");
-  const std::string help = plombix::HelpText();
-  EXPECT_EQ(help.rfind("Usage: plombix [/force_last] [FILE]\n", 0), 0u);
-  for (const char* part : {"--help", "--version", "/force_last", "PLOMBIX_CONTROL=0"})
-    EXPECT_NE(help.find(part), std::string::npos) << part;
+  for (const char* part : {"Usage: plombix [--user-settings] [/force_last] [FILE]\n", "--help", "--version",
+                           "PLOMBIX_CONTROL=0"})
+    EXPECT_NE(plombix::HelpText().find(part), std::string::npos) << part;
 }

@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -33,15 +34,21 @@ struct RecordedBox {
 
 class RecordingPrompter final : public Prompter {
  public:
-  void message(const QString& text, const QString& title) override {
-    boxes.push_back({text, title, false});
-  }
+  void message(const QString& text, const QString& title) override { open({text, title, false}); }
   bool confirm(const QString& text, const QString& title) override {
-    boxes.push_back({text, title, true});
+    open({text, title, true});
     return answer;
   }
   std::vector<RecordedBox> boxes;
   bool answer = true;  // OK
+  // Runs while a box is open, before it is answered (a signal arriving then).
+  std::function<void(const RecordedBox&)> whileOpen;
+
+ private:
+  void open(const RecordedBox& box) {
+    boxes.push_back(box);
+    if (whileOpen) whileOpen(box);
+  }
 };
 
 // The entry with `text` in the menu of menu button `buttonId`, submenus

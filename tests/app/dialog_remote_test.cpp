@@ -10,11 +10,13 @@
 #include <QRadioButton>
 #include <QToolButton>
 
+#include <atomic>
 #include <chrono>
 #include <future>
 #include <thread>
 
 #include "ccol_button.h"
+#include "file_bytes.h"
 #include "control_test_support.h"
 #include "dialog_fixture.h"
 #include "headless_chromium.h"
@@ -196,7 +198,6 @@ TEST_F(RemoteTest, OpenAndRecentPicturesGoThroughTheMenu) {
   EXPECT_EQ(dlg.config.overlayName, first);
 
   QMenu* recent = action("Recent pictures")->menu();
-  emit recent->aboutToShow();
   ASSERT_EQ(recent->actions().size(), 2);
   EXPECT_EQ(recent->actions()[0]->text().toStdString(), second);  // newest first
   recent->actions()[1]->trigger();
@@ -210,6 +211,33 @@ TEST_F(RemoteTest, OpenAndRecentPicturesGoThroughTheMenu) {
     (void)kept.load();
   }
   EXPECT_EQ(kept.entries(), newestFirst);
+}
+
+// A show still loading (its file's read held up) when a signal ends the
+// player: the client hears that the player is closing.
+TEST_F(RemoteTest, ShowWaitingAtTheEndHearsThatThePlayerIsClosing) {
+  CNDIPlombixDlg& dlg = OpenRemote();
+  const std::string held = WritePicture("held.png", 64, 36, Qt::red);
+  std::promise<void> answered;
+  std::shared_future<void> heard = answered.get_future().share();
+  std::atomic<bool> reading{false};
+  SetFileReadHookForTesting([&](const std::string& path) {
+    if (path != held) return;
+    reading = true;
+    heard.wait_for(std::chrono::seconds(5));
+  });
+  auto reply = std::async(std::launch::async, [&] {
+    const HttpReply r = control_test::Http(port, "POST", "/api/v1/show", R"({"path":")" + held + R"("})");
+    answered.set_value();
+    return r;
+  });
+  while (!reading) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+  dlg.EndWithoutQuestion();
+  SetFileReadHookForTesting({});
+  const HttpReply closing = reply.get();
+  EXPECT_EQ(closing.status, 503);
+  EXPECT_EQ(closing.json()["error"].toString(), "the player is closing");
+  EXPECT_TRUE(dlg.ended);
 }
 
 // The command line's FILE goes on air after the start-up period in place of

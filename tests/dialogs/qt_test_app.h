@@ -1,6 +1,4 @@
-// One QApplication for a widget test binary, made before the first test and
-// kept to the end. Tests run on the offscreen platform (also when the binary
-// is started by hand).
+// One QApplication for a widget test binary, on the offscreen platform.
 #pragma once
 
 #include <QApplication>
@@ -12,12 +10,9 @@ class QtAppEnvironment : public ::testing::Environment {
  public:
   void SetUp() override {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-    if (QApplication::instance() == nullptr) app_ = new QApplication(argc_, argv_);
+    if (!QApplication::instance()) app_ = new QApplication(argc_, argv_);
   }
-  void TearDown() override {
-    delete app_;
-    app_ = nullptr;
-  }
+  void TearDown() override { delete app_; }
 
  private:
   int argc_ = 1;
@@ -26,7 +21,6 @@ class QtAppEnvironment : public ::testing::Environment {
   QApplication* app_ = nullptr;
 };
 
-inline ::testing::Environment* const kQtApp =
-    ::testing::AddGlobalTestEnvironment(new QtAppEnvironment);
+inline ::testing::Environment* const kQtApp = ::testing::AddGlobalTestEnvironment(new QtAppEnvironment);
 
 }  // namespace plombix::testing_support

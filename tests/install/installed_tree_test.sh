@@ -23,11 +23,18 @@ for f in bin/plombix bin/plombix-monitor lib/vora-plombix/libplombix_ndi.so \
          share/applications/vora-plombix.desktop \
          share/icons/hicolor/256x256/apps/vora-plombix.png \
          share/icons/hicolor/16x16/apps/vora-plombix.png \
-         share/man/man1/plombix.1 share/man/man1/plombix-monitor.1; do
+         share/man/man1/plombix.1.gz share/man/man1/plombix-monitor.1.gz \
+         share/doc/vora-plombix/copyright share/doc/vora-plombix/changelog.gz; do
   [ -e "$tmp/usr/$f" ] || { echo "missing from the installed tree: $f"; exit 1; }
 done
-grep -q '^Exec=plombix$' "$tmp/usr/share/applications/vora-plombix.desktop"
-grep -q '^Icon=vora-plombix$' "$tmp/usr/share/applications/vora-plombix.desktop"
+# The menu entry takes files ("Open with") and keeps the settings in one
+# folder per user.
+desktop=$tmp/usr/share/applications/vora-plombix.desktop
+grep -qx 'Exec=plombix --user-settings %F' "$desktop"
+grep -qx 'Icon=vora-plombix' "$desktop"
+for type in image/jpeg image/png image/heif image/avif image/jxl image/svg+xml; do
+  grep -q "^MimeType=.*$type;" "$desktop" || { echo "the menu entry does not offer $type"; exit 1; }
+done
 
 # Only the installed tree: no forced runtime, no build folders on any path.
 unset PLOMBIX_NDI_RUNTIME LD_LIBRARY_PATH
