@@ -10,11 +10,16 @@
 
 namespace plombix::testing {
 
-int RawConnect(int port) {
+int RawConnect(int port, const char* fromAddress) {
   const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (fd < 0) return -1;
   sockaddr_in a{};
   a.sin_family = AF_INET;
+  if (fromAddress && (::inet_pton(AF_INET, fromAddress, &a.sin_addr) != 1 ||
+                      ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0)) {
+    ::close(fd);
+    return -1;
+  }
   a.sin_port = htons(uint16_t(port));
   a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {

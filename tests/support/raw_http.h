@@ -23,8 +23,9 @@ struct RawResponse {
 };
 
 // A blocking TCP connection to 127.0.0.1:port (send and receive time-outs
-// 10 s); -1 if refused.
-int RawConnect(int port);
+// 10 s), from `fromAddress` (another loopback address) when given; -1 if
+// refused.
+int RawConnect(int port, const char* fromAddress = nullptr);
 bool RawSendAll(int fd, const std::string& bytes);
 // Everything the server sends until it closes (or the time-out).
 std::string RawReadToClose(int fd);
