@@ -1,6 +1,5 @@
-// The remote-control API through real HTTP on loopback, against a fake host
-// on its own "window" thread: each endpoint's effect, the errors, requests
-// the window answers late.
+// The remote-control API through real HTTP on loopback, against a fake host on
+// its own "window" thread: each endpoint's effect, errors, late answers.
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -8,62 +7,60 @@
 
 #include <future>
 
-#include "api_names.h"
 #include "control_test_support.h"
 #include "output_formats.h"
 
 using namespace control_test;
 using namespace std::chrono_literals;
+using plombix::FrameRateEntries, plombix::ResolutionEntries;
 
 namespace {
 
 using ControlApi = ControlServerTest;
 
-// The value at a dotted path ("output.width", "colours.1") of a JSON object, as text.
-std::string At(const QJsonObject& o, const std::string& path) {
-  QJsonValue v = o;
+// The value at a dotted path ("output.width", "colours.1") of a JSON answer, as text.
+std::string At(const HttpReply& r, const std::string& path) {
+  QJsonValue v = Json(r);
   for (const QString& key : QString::fromStdString(path).split('.'))
     v = v.isArray() ? v.toArray().at(key.toInt()) : v.toObject().value(key);
-  if (v.isString()) return v.toString().toStdString();
   if (v.isBool()) return v.toBool() ? "true" : "false";
-  return v.isDouble() ? std::to_string(v.toInt()) : v.isNull() ? "null" : "?";
+  return v.isDouble() ? std::to_string(v.toInt()) : v.isNull() ? "null" : v.toString().toStdString();
 }
 
 TEST_F(ControlApi, StateAndPageAnswers) {
-  const HttpReply r = Http(port(), "GET", "/api/v1/state");
+  HttpReply r = Http(port(), "GET", "/api/v1/state");
   EXPECT_EQ(r.header("content-type") + " " + r.header("cache-control"), "application/json; charset=utf-8 no-store");
-  // The members as the README lists them, and values that are converted.
-  EXPECT_EQ(r.json().keys().join(' '), "background busy colours instance output overlay picture range receivers "
+  // The members as the README lists them, and values that are converted:
+  EXPECT_EQ(Json(r).keys().join(' '), "background busy colours instance output overlay picture range receivers "
                                        "scaling slideshow source tally transition watch");
-  for (const auto& [path, value] : std::map<std::string, std::string>{
-           {"output.frameRateN", "30000"}, {"colours.0", "#203080"}, {"picture.path", "/pictures/slide003.png"},
-           {"slideshow.format", "001"}, {"slideshow.mode", "manual"}, {"tally", "program"}, {"overlay.use", "false"}})
-    EXPECT_EQ(At(r.json(), path), value) << path;
+  for (const auto& [path, value] : std::map<std::string, std::string>{{"output.frameRateN", "30000"},
+           {"colours.0", "#203080"}, {"slideshow.format", "001"}, {"tally", "program"}, {"overlay.use", "false"}})
+    EXPECT_EQ(At(r, path), value) << path;
   ControlState none = SampleState();
   none.picture.reset();
   host_.setState(none);
-  EXPECT_EQ(At(Http(port(), "GET", "/api/v1/state").json(), "picture"), "null");
+  EXPECT_EQ(At(Http(port(), "GET", "/api/v1/state"), "picture"), "null");
   // The web remote: one page, nothing from elsewhere.
-  const HttpReply page = Http(port(), "GET", "/");
-  EXPECT_EQ(page.header("content-type"), "text/html; charset=utf-8");
-  EXPECT_NE(page.header("content-security-policy").find("default-src 'none'"), std::string::npos);
-  for (const char* outside : {"http://", "https://", "//cdn", "src=\""})
-    EXPECT_EQ(page.body.find(outside), std::string::npos) << outside;
+  r = Http(port(), "GET", "/");
+  EXPECT_EQ(r.header("content-type"), "text/html; charset=utf-8");
+  EXPECT_NE(r.header("content-security-policy").find("default-src 'none'"), std::string::npos);
+  for (const char* outside : {"http://", "https://", "//cdn", "src=\""}) EXPECT_EQ(r.body.find(outside), r.body.npos);
   for (const char* path : {"/", "/api/v1/state"}) EXPECT_EQ(Http(port(), "HEAD", path).status, 200) << path;
+  EXPECT_EQ(UrlFor("0.0.0.0", 5982), "http://127.0.0.1:5982/");  // every interface: shown as loopback
 }
 
-TEST(ControlNames, MenuFiguresMatchTheWindowsMenus) {
-  const auto ours = ResolutionNames();
-  ASSERT_EQ(ours.size(), plombix::ResolutionEntries().size());
-  for (size_t i = 0; i < ours.size(); ++i) {
-    const auto& menu = plombix::ResolutionEntries()[i];
-    EXPECT_EQ(std::tuple(ours[i].width, ours[i].height, std::string(ours[i].menuText)),
-              std::tuple(menu.width, menu.height, std::string(menu.menuText)));
-    EXPECT_EQ(ParseResolution(menu.caption)->width, menu.width) << menu.caption;
-  }
-  ASSERT_EQ(FrameRateNames().size(), plombix::FrameRateEntries().size());
-  for (const auto& menu : plombix::FrameRateEntries())  // "29.97p"
-    EXPECT_EQ(ParseFrameRate(menu.text).value_or(FrameRateName{}).frameRateD, menu.frameRateD) << menu.text;
+using Pair = std::pair<int, int>;
+Pair Figures(std::optional<ResolutionName> r) { return r ? Pair(r->width, r->height) : Pair(); }
+Pair Figures(std::optional<FrameRateName> r) { return r ? Pair(r->frameRateN, r->frameRateD) : Pair(); }
+
+// The window's menu texts name the figures of their entries, and nothing else parses.
+TEST(ControlNames, TheWindowsMenuTextsGiveTheirFigures) {
+  ASSERT_EQ(ResolutionNames().size() + FrameRateNames().size(), ResolutionEntries().size() + FrameRateEntries().size());
+  for (const auto& menu : ResolutionEntries())
+    for (const char* text : {menu.caption, menu.menuText})
+      EXPECT_EQ(Figures(ParseResolution(text)), std::pair(menu.width, menu.height)) << text;
+  for (const auto& menu : FrameRateEntries())  // "29.97p"
+    EXPECT_EQ(Figures(ParseFrameRate(menu.text)), std::pair(menu.frameRateN, menu.frameRateD)) << menu.text;
   for (const char* bad : {"1920X1080", "1920x1080 ", "1920*1080", "24", "29.97pp", "p", ""})
     EXPECT_FALSE(ParseResolution(bad) || ParseFrameRate(bad)) << bad;
 }
@@ -79,12 +76,8 @@ TEST_F(ControlApi, EachRequestCallsItsHandlerOrIsRefused) {
   std::vector<Row> rows = {
       {"/api/v1/show", show_, 200, "show " + p},
       {"/api/v1/slideshow/next", "", 200, "step next"},
-      {"/api/v1/slideshow/previous", "", 200, "step previous"},
       {"/api/v1/slideshow/last", "", 200, "step last"},
       {"/api/v1/slideshow/first", "{}", 200, "step first"},
-      {"/api/v1/output", R"({"resolution":"1920x1080"})", 200, "output 1920x1080 - -"},
-      {"/api/v1/output", "{\"resolution\":\"1080 x 1920 (9:16)\"}", 200, "output 1080x1920 - -"},
-      {"/api/v1/output", R"({"frameRate":"29.97"})", 200, "output - 30000/1001 -"},
       {"/api/v1/output", R"({"resolution":"640x360","frameRate":"50p","alpha":false})", 200,
        "output 640x360 60000/1200 noalpha"},
       {"/api/v1/background", R"({"mode":"grad5","colours":["#FFaa00","#010203"]})", 200,
@@ -98,7 +91,6 @@ TEST_F(ControlApi, EachRequestCallsItsHandlerOrIsRefused) {
       {"/api/v1/overlay", R"({"use":true})", 200, "overlay use on"},
       {"/api/v1/overlay", R"({"use":false,"path":")" + p + R"("})", 200, "overlay " + p + "; overlay use off"},
       {"/api/v1/show", show_, 404, "Cannot show slide004.png: gone", {K::NotFound, "Cannot show slide004.png: gone"}},
-      {"/api/v1/show", show_, 422, "damaged", {K::DoesNotDecode, "damaged"}},
       {"/api/v1/grab", "", 409, "the output failed to start", {K::NotPossibleNow, "the output failed to start"}},
       // Without a reason from the window: the status's own words.
       {"/api/v1/slideshow/next", "", 409, "not possible now", {K::NotPossibleNow, ""}},
@@ -107,6 +99,7 @@ TEST_F(ControlApi, EachRequestCallsItsHandlerOrIsRefused) {
       {"/api/v1/state", "", 405, "GET"},  // the Allow header's first method too
       {"/api/v1/transition", R"({"mode":"fade")", 400, "malformed JSON"},
       {"/api/v1/transition", R"(["fade"])", 400, "JSON object"},
+      {"/api/v1/show", std::string(20000, ' '), 413, "too large"},
       {"/api/v1/grab", std::string(5000, '[') + std::string(5000, ']'), 400, "malformed JSON"},
       {"/api/v1/show", "{\"path\":\"/tmp/\xff\xfe.png\"}", 400, "malformed JSON"},
       {"/api/v1/watch", R"({"on":"yes"})", 400, "true or false"},
@@ -138,17 +131,13 @@ TEST_F(ControlApi, EachRequestCallsItsHandlerOrIsRefused) {
     EXPECT_EQ(r.status, row.status) << row.path << " " << row.body << ": " << r.body;
     std::string calls;
     for (const std::string& call : host_.calls()) calls += (calls.empty() ? "" : "; ") + call;
-    if (row.status == 200) {
-      EXPECT_EQ(calls, row.expected) << row.body;
-      done += int(host_.calls().size());  // the answer's state is read after the calls
-      EXPECT_EQ(At(r.json(), "receivers"), std::to_string(done)) << row.body;
-    } else {
-      EXPECT_EQ(calls.empty(), row.window.ok()) << row.body;
-      EXPECT_NE(At(r.json(), "error").find(row.expected), std::string::npos) << row.body << ": " << r.body;
-      EXPECT_TRUE(row.status != 405 || r.header("allow").find(row.expected) == 0) << row.path;
-    }
+    done += row.status == 200 ? int(host_.calls().size()) : 0;  // the answer's state is read after the calls
+    if (row.status == 200) EXPECT_EQ(calls, row.expected) << row.body;
+    else EXPECT_NE(At(r, "error").find(row.expected), std::string::npos) << row.body << ": " << r.body;
+    EXPECT_EQ(At(r, "receivers"), row.status == 200 ? std::to_string(done) : "") << row.body;
+    EXPECT_EQ(calls.empty(), row.status != 200 && row.window.ok()) << row.body;
+    EXPECT_TRUE(row.status != 405 || r.header("allow").rfind(row.expected, 0) == 0) << row.path;
   }
-  for (const char* path : {"/api/v1/show", "/etc/passwd"}) EXPECT_GE(Http(port(), "GET", path).status, 404) << path;
 }
 
 // A show is answered once its picture is on air, or when the server stops,
@@ -166,58 +155,40 @@ TEST_F(ControlApi, ShowAnswersWhenThePictureIsOnAirWithoutHoldingOthersUp) {
   EXPECT_EQ(Http(port(), "GET", "/api/v1/state").status, 200);
   EXPECT_EQ(pending.wait_for(100ms), std::future_status::timeout);
   host_.completeHeld(HostOutcome::done());
-  const HttpReply r = pending.get();
-  EXPECT_EQ(r.status, 200);
-  EXPECT_EQ(At(r.json(), "receivers"), std::to_string(SampleState().receivers + 1));
-
+  EXPECT_EQ(At(pending.get(), "receivers"), std::to_string(SampleState().receivers + 1));
   // Stopping the server with a show in flight answers it and returns; the
   // late completion after the server is ignored.
   pending = pendingShow();
+  ControlSettings again = LoopbackSettings();
+  again.port = port();  // for the restart below
   server_.reset();
   const HttpReply stopped = pending.get();
   EXPECT_TRUE(stopped.status == 503 || stopped.closedEarly) << stopped.status;
   host_.completeHeld(HostOutcome::done());
-
-  // A window that never answers gets the client 503; the late answer goes
-  // nowhere and the server carries on.
+  // Started again on the same port at once (a second server there says why
+  // it cannot): a window that never answers gets the client 503; the late
+  // answer goes nowhere and the server carries on.
   ControlLimits limits;
   limits.hostDeadline = 300ms;
-  restart(LoopbackSettings(), limits);
+  restart(again, limits);
+  std::string error;
+  EXPECT_FALSE(ControlServer::Start(again, host_, host_.poster(), &error));
+  EXPECT_NE(error.find("Address already in use"), std::string::npos) << error;
   EXPECT_EQ(Http(port(), "POST", "/api/v1/show", show_).status, 503);
   host_.completeHeld(HostOutcome::done());
   EXPECT_EQ(Http(port(), "GET", "/api/v1/state").status, 200);
-
   // A show the window drops (superseded, say) is answered 409.
   host_.setAsyncMode(FakeHost::AsyncMode::Drop);
   EXPECT_EQ(Http(port(), "POST", "/api/v1/show", show_).status, 409);
 }
 
-TEST_F(ControlApi, HugeRequestsAre413OrDropped) {
-  // A declared body too large: answered before it is sent.
-  EXPECT_EQ(Raw(port(), "POST /api/v1/show HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: 100000000\r\n\r\n").status,
-            413);
-  // A chunked body that grows too large.
-  std::string chunked = "POST /api/v1/show HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n"
-                        "Transfer-Encoding: chunked\r\n\r\n";
+TEST_F(ControlApi, ChunkedBodyTooLargeIs413) {
+  // A declared body too large is answered before it is sent (and in the
+  // table above); one sent in chunks is read, dropped and answered 413.
+  std::string chunked = "POST /api/v1/show HTTP/1.1\r\nHost: 127.0.0.1\r\nTransfer-Encoding: chunked\r\n\r\n";
   for (int i = 0; i < 8; ++i) chunked += "2000\r\n" + std::string(8192, ' ') + "\r\n";
-  EXPECT_EQ(Raw(port(), chunked + "0\r\n\r\n").status, 413);
-  // A head larger than the library will hold: refused or dropped.
-  const HttpReply head =
-      Raw(port(), "GET /api/v1/state HTTP/1.1\r\nHost: 127.0.0.1\r\nX-Big: " + std::string(100000, 'a') + "\r\n\r\n");
-  EXPECT_TRUE(head.closedEarly || head.status >= 400) << head.status;
+  EXPECT_EQ(plombix::testing::RawExchange(port(), chunked + "0\r\n\r\n").status, 413);
   EXPECT_TRUE(host_.calls().empty());
-  EXPECT_EQ(Http(port(), "GET", "/api/v1/state").status, 200);
-}
-
-TEST_F(ControlApi, ListensOnItsPortAndSaysWhenItIsTaken) {
-  ControlSettings settings = LoopbackSettings();
-  settings.port = port();
-  std::string error;
-  EXPECT_FALSE(ControlServer::Start(settings, host_, host_.poster(), &error));
-  EXPECT_NE(error.find("Address already in use"), std::string::npos) << error;
-  server_.reset();
-  restart(settings);
-  EXPECT_EQ(server_->url(), "http://127.0.0.1:" + std::to_string(settings.port) + "/");
 }
 
 }  // namespace

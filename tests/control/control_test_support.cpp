@@ -2,8 +2,6 @@
 
 #include <QJsonDocument>
 
-#include <fstream>
-#include <future>
 
 namespace control_test {
 
@@ -25,8 +23,7 @@ FakeHost::FakeHost() : state_(SampleState()) {
       std::function<void()> task = std::move(tasks_.front());
       tasks_.pop_front();
       lock.unlock();
-      task();
-      task = nullptr;  // whatever it held goes on this thread
+      std::exchange(task, nullptr)();  // what it held goes too, on this thread
       lock.lock();
     }
   });
@@ -83,16 +80,10 @@ HostOutcome FakeHost::setBackground(const BackgroundChange& c) {
 }
 
 void FakeHost::completeHeld(HostOutcome outcome) {
-  std::promise<void> finished;
-  poster()([&] {
-    HostCompletion done = locked([&] {
-      state_.receivers += outcome.ok();
-      return std::exchange(held_, nullptr);
-    });
+  poster()([this, outcome] {
+    HostCompletion done = locked([&] { return state_.receivers += outcome.ok(), std::exchange(held_, nullptr); });
     if (done) done(outcome);
-    finished.set_value();
   });
-  finished.get_future().wait();
 }
 
 bool FakeHost::waitForCalls(size_t count, int timeoutMs) const {
@@ -100,32 +91,14 @@ bool FakeHost::waitForCalls(size_t count, int timeoutMs) const {
   return changed_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return calls_.size() >= count; });
 }
 
-QJsonObject HttpReply::json() const { return QJsonDocument::fromJson(QByteArray::fromStdString(body)).object(); }
+QJsonObject Json(const HttpReply& r) { return QJsonDocument::fromJson(QByteArray::fromStdString(r.body)).object(); }
 
 HttpReply Http(int port, const std::string& method, const std::string& path, const std::string& body,
                const std::vector<std::string>& headers) {
   std::string request = method + " " + path + " HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port) +
-                        "\r\nConnection: close\r\n";
+                        "\r\nConnection: close\r\nContent-Length: " + std::to_string(body.size()) + "\r\n";
   for (const std::string& h : headers) request += h + "\r\n";
-  if (method == "POST") request += "Content-Length: " + std::to_string(body.size()) + "\r\n";
-  return Raw(port, request + "\r\n" + body);
-}
-
-ControlSettings LoopbackSettings(const std::string& token) {
-  ControlSettings s;
-  s.enabled = true;
-  s.token = token;
-  return s;
-}
-
-void ControlServerTest::SetUp() {
-  std::ofstream(picture_) << "not decoded by the fake host";
-  restart(LoopbackSettings());
-}
-
-void ControlServerTest::TearDown() {
-  server_.reset();
-  EXPECT_FALSE(host_.calledOffThread()) << "a host call came off the window thread";
+  return plombix::testing::RawExchange(port, request + "\r\n" + body);
 }
 
 void ControlServerTest::restart(ControlSettings settings, const ControlLimits& limits) {

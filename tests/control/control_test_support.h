@@ -1,7 +1,6 @@
 // Shared pieces of the remote-control tests: a fake ControlHost with a
-// thread of its own standing for the window's, a plain-socket HTTP client
-// (written apart from the server), and a fixture serving copy 1 on a free
-// loopback port.
+// thread standing for the window's, a plain-socket HTTP client, and a
+// fixture serving copy 1 on a free loopback port.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -10,14 +9,12 @@
 
 #include <condition_variable>
 #include <deque>
+#include <fstream>
 #include <functional>
 #include <mutex>
-#include <string>
 #include <thread>
-#include <vector>
 
 #include "api_names.h"
-#include "control_host.h"
 #include "control_server.h"
 #include "raw_http.h"
 #include "temp_dir.h"
@@ -26,26 +23,21 @@ namespace control_test {
 
 using namespace plombix::control;
 
-// Runs posted tasks one at a time on its "window" thread. Records each call
-// as a line ("step next", "show /x", "output 1920x1080 - -") and answers with
-// the outcome set (Done unless a test says otherwise). Each call that is done
-// adds one to the state's `receivers` (a show once it completes), so an
-// answer tells whether its state was read after the call. Asynchronous
-// operations answer at once, are held until completeHeld(), or are dropped,
-// as the AsyncMode says. A host call off the window thread is noted.
+// Runs posted tasks in order on its "window" thread. Records each call as a
+// line ("step next", "output 1920x1080 - -"), answers with the outcome set,
+// and when done adds one to the state's `receivers` (a show once completed,
+// held until completeHeld() or dropped as the AsyncMode says), so an answer
+// tells whether its state was read after the call. Notes calls off its thread.
 class FakeHost : public ControlHost {
  public:
   enum class AsyncMode { Immediate, Hold, Drop };
-
   FakeHost();
   ~FakeHost() override;
   ControlServer::Post poster();
 
   ControlState state() const override;
   void show(const std::string& path, HostCompletion done) override { async("show " + path, std::move(done)); }
-  void loadOverlay(const std::string& path, HostCompletion done) override {
-    async("overlay " + path, std::move(done));
-  }
+  void loadOverlay(const std::string& p, HostCompletion done) override { async("overlay " + p, std::move(done)); }
   HostOutcome step(Step step) override { return record(std::string("step ") + NameOf(step)); }
   HostOutcome setOutput(const OutputChange& change) override;
   HostOutcome setBackground(const BackgroundChange& change) override;
@@ -67,7 +59,7 @@ class FakeHost : public ControlHost {
   void setAsyncMode(AsyncMode mode) { locked([&] { asyncMode_ = mode; }); }
   void setState(const ControlState& state) { locked([&] { state_ = state; }); }
   bool calledOffThread() const { return locked([&] { return offThread_; }); }
-  void completeHeld(HostOutcome outcome);  // runs the held completion on the window thread
+  void completeHeld(HostOutcome outcome);  // posted to the window thread
   bool waitForCalls(size_t count, int timeoutMs = 5000) const;
 
  private:
@@ -90,28 +82,34 @@ class FakeHost : public ControlHost {
 // A state with every field set away from its default.
 ControlState SampleState();
 
-struct HttpReply : plombix::testing::RawResponse {
-  HttpReply() = default;
-  HttpReply(plombix::testing::RawResponse raw) : RawResponse(std::move(raw)) {}
-  QJsonObject json() const;
-};
-
 // One request with "Connection: close"; `headers` are whole header lines.
+using HttpReply = plombix::testing::RawResponse;
+QJsonObject Json(const HttpReply& reply);
 HttpReply Http(int port, const std::string& method, const std::string& path, const std::string& body = {},
                const std::vector<std::string>& headers = {});
-inline HttpReply Raw(int port, const std::string& request) { return plombix::testing::RawExchange(port, request); }
 
-ControlSettings LoopbackSettings(const std::string& token = {});
+inline ControlSettings LoopbackSettings(const std::string& token = {}) {
+  ControlSettings s;  // 127.0.0.1, any free port
+  s.enabled = true;
+  s.token = token;
+  return s;
+}
 
 inline std::string PathBody(const std::string& path) { return std::string(R"({"path":")").append(path) + R"("})"; }
 
 // A server of copy 1 on a free loopback port with a fake host, torn down
-// after each test, and a readable file to name in show requests.
+// after each test (which checks that the host was called on its thread
+// only), and a readable file to name in show requests.
 class ControlServerTest : public ::testing::Test {
  protected:
-  void SetUp() override;
-  void TearDown() override;
-  // (Re)starts the server with these settings and limits.
+  void SetUp() override {
+    std::ofstream(picture_) << "not decoded by the fake host";
+    restart(LoopbackSettings());
+  }
+  void TearDown() override {
+    server_.reset();
+    EXPECT_FALSE(host_.calledOffThread()) << "a host call off the window's thread";
+  }
   void restart(ControlSettings settings, const ControlLimits& limits = {});
   int port() const { return server_->port(); }
 
