@@ -150,9 +150,9 @@ TEST_F(RemoteTest, EveryEndpointActsThroughTheWindowsOwnHandlers) {
     dlg.waitForLoads();
     const HttpReply state = Request("GET", "/api/v1/state");
     ASSERT_EQ(state.status, 200) << row.name;
-    row.check(state.json());
+    row.check(Json(state));
   }
-  const QJsonObject state = Request("GET", "/api/v1/state").json();
+  const QJsonObject state = Json(Request("GET", "/api/v1/state"));
   EXPECT_EQ(state["instance"].toInt(), 1);
   EXPECT_EQ(state["source"].toString(), "Vora Plombix 1");
   EXPECT_FALSE(state["busy"].toBool());

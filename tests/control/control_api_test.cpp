@@ -75,7 +75,7 @@ TEST_F(ControlApi, EachRequestCallsItsHandlerOrIsRefused) {
   struct Row { std::string path, body; int status; std::string expected; HostOutcome window = {}; };
   std::vector<Row> rows = {
       {"/api/v1/show", show_, 200, "show " + p},
-      {"/api/v1/slideshow/next", "", 200, "step next"},
+      {"/api/v1/slideshow/previous", "", 200, "step previous"},
       {"/api/v1/slideshow/last", "", 200, "step last"},
       {"/api/v1/slideshow/first", "{}", 200, "step first"},
       {"/api/v1/output", R"({"resolution":"640x360","frameRate":"50p","alpha":false})", 200,
