@@ -1,7 +1,6 @@
-// A plain-socket HTTP client for the tests of the player's servers (the
-// stand-in's sources, the remote control), written apart from the servers
-// so that it checks them rather than mirrors them: one request sent
-// verbatim, the answer read to the connection's close and split up.
+// A plain-socket HTTP client for the tests of the player's servers, written
+// apart from them so that it checks them rather than mirrors them: one request
+// sent verbatim, the answer read to the connection's close and split up.
 #pragma once
 
 #include <map>
@@ -17,8 +16,7 @@ struct RawResponse {
   std::string body;
 
   std::string header(const std::string& lowerCaseName) const {
-    const auto it = headers.find(lowerCaseName);
-    return it == headers.end() ? std::string() : it->second;
+    return headers.contains(lowerCaseName) ? headers.at(lowerCaseName) : std::string();
   }
 };
 
