@@ -65,7 +65,8 @@ class Fd {
 
 }  // namespace
 
-std::optional<uid_t> LoopbackPeerUid(const sockaddr* peerAddress, const sockaddr* localAddress) {
+std::optional<uid_t> LoopbackPeerUid(Transport transport, const sockaddr* peerAddress,
+                                     const sockaddr* localAddress) {
   const std::optional<End> peer = EndOf(peerAddress), local = EndOf(localAddress);
   if (!peer || !local || peer->family != local->family || !IsLoopback(*peer)) return std::nullopt;
 
@@ -79,14 +80,17 @@ std::optional<uid_t> LoopbackPeerUid(const sockaddr* peerAddress, const sockaddr
   message.header.nlmsg_seq = 1;
   inet_diag_req_v2& r = message.request;
   r.sdiag_family = uint8_t(peer->family);
-  r.sdiag_protocol = IPPROTO_TCP;
+  r.sdiag_protocol = transport == Transport::Tcp ? IPPROTO_TCP : IPPROTO_UDP;
   r.idiag_states = ~0u;
   r.id.idiag_cookie[0] = r.id.idiag_cookie[1] = INET_DIAG_NOCOOKIE;
-  // The socket sought: its own end (src) is the peer, its other end ours.
-  std::memcpy(r.id.idiag_src, peer->address, sizeof r.id.idiag_src);
-  std::memcpy(r.id.idiag_dst, local->address, sizeof r.id.idiag_dst);
-  r.id.idiag_sport = peer->port;
-  r.id.idiag_dport = local->port;
+  // The kernel looks a TCP socket up by its own end first (src), a UDP one
+  // the way it routes a datagram: from src to the socket's end (dst).
+  const End& first = transport == Transport::Tcp ? *peer : *local;
+  const End& second = transport == Transport::Tcp ? *local : *peer;
+  std::memcpy(r.id.idiag_src, first.address, sizeof r.id.idiag_src);
+  std::memcpy(r.id.idiag_dst, second.address, sizeof r.id.idiag_dst);
+  r.id.idiag_sport = first.port;
+  r.id.idiag_dport = second.port;
 
   const Fd fd(::socket(AF_NETLINK, SOCK_DGRAM | SOCK_CLOEXEC, NETLINK_SOCK_DIAG));
   if (fd.get() < 0) return std::nullopt;
@@ -110,8 +114,9 @@ std::optional<uid_t> LoopbackPeerUid(const sockaddr* peerAddress, const sockaddr
       reply->nlmsg_len < NLMSG_LENGTH(sizeof(inet_diag_msg)))
     return std::nullopt;
   const auto* found = static_cast<const inet_diag_msg*>(NLMSG_DATA(reply));
-  // The socket found must be the peer's own end, its address as the socket
-  // holds it (an IPv6 socket talking IPv4 holds it IPv4-mapped).
+  // The socket found must be the peer's own end: its address as the socket
+  // holds it (an IPv6 socket talking IPv4 holds it IPv4-mapped), or, for a
+  // datagram socket, an any-address.
   uint8_t expected[16] = {};
   if (found->idiag_family == AF_INET6 && peer->family == AF_INET) {
     expected[10] = expected[11] = 0xff;
@@ -119,8 +124,11 @@ std::optional<uid_t> LoopbackPeerUid(const sockaddr* peerAddress, const sockaddr
   } else {
     std::memcpy(expected, peer->address, 16);
   }
+  static constexpr uint8_t kAny[16] = {};
   const size_t bytes = found->idiag_family == AF_INET ? 4 : 16;
-  if (found->id.idiag_sport != peer->port || std::memcmp(found->id.idiag_src, expected, bytes) != 0)
+  if (found->id.idiag_sport != peer->port ||
+      (std::memcmp(found->id.idiag_src, expected, bytes) != 0 &&
+       (transport == Transport::Tcp || std::memcmp(found->id.idiag_src, kAny, bytes) != 0)))
     return std::nullopt;
   // A socket its program has closed (inode 0) is not believed either: the
   // kernel reports owner 0 for connections in TIME-WAIT, which would pass a
@@ -135,7 +143,7 @@ std::optional<uid_t> ConnectedPeerUid(int fd) {
   if (::getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &peerLength) != 0 ||
       ::getsockname(fd, reinterpret_cast<sockaddr*>(&local), &localLength) != 0)
     return std::nullopt;
-  return LoopbackPeerUid(reinterpret_cast<sockaddr*>(&peer), reinterpret_cast<sockaddr*>(&local));
+  return LoopbackPeerUid(Transport::Tcp, reinterpret_cast<sockaddr*>(&peer), reinterpret_cast<sockaddr*>(&local));
 }
 
 }  // namespace plombix::control

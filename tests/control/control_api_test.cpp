@@ -168,9 +168,7 @@ TEST_F(ControlApi, ShowAnswersWhenThePictureIsOnAirWithoutHoldingOthersUp) {
   // Started again on the same port at once (a second server there says why
   // it cannot): a window that never answers gets the client 503; the late
   // answer goes nowhere and the server carries on.
-  ControlLimits limits;
-  limits.hostDeadline = 300ms;
-  restart(again, limits);
+  restart(again, ControlLimits{.hostDeadline = 300ms});
   std::string error;
   EXPECT_FALSE(ControlServer::Start(again, host_, host_.poster(), &error));
   EXPECT_NE(error.find("Address already in use"), std::string::npos) << error;
