@@ -72,17 +72,25 @@ bool AuthorizationMatches(std::string_view authorization, const std::string& tok
   return false;
 }
 
-std::optional<ApiError> CheckAccess(const ControlSettings& settings, const AccessHeaders& headers) {
-  if (settings.loopback && headers.host && !IsLoopbackHostName(HostName(headers.host)))
+std::optional<ApiError> CheckAccess(const ControlSettings& settings, const AccessRequest& request) {
+  if (settings.loopback && request.host && !IsLoopbackHostName(HostName(request.host)))
     return ApiError{403, "this API answers only requests addressed to this machine's loopback address", nullptr};
-  if (headers.origin) {
-    const std::string own = "http://" + Lower(headers.host ? Trim(headers.host) : "");
-    if (!headers.host || Lower(Trim(headers.origin)) != own)
+  if (request.origin) {
+    const std::string own = "http://" + Lower(request.host ? Trim(request.host) : "");
+    if (!request.host || Lower(Trim(request.origin)) != own)
       return ApiError{403, "requests from other web pages are refused", nullptr};
   }
-  if (!settings.token.empty() &&
-      (!headers.authorization || !AuthorizationMatches(headers.authorization, settings.token)))
-    return ApiError{401, "missing or wrong token", nullptr};
+  if (!settings.token.empty()) {
+    if (!request.authorization || !AuthorizationMatches(request.authorization, settings.token))
+      return ApiError{401, "missing or wrong token", nullptr};
+    return std::nullopt;
+  }
+  if (!request.peerUid)
+    return ApiError{403, "cannot tell which user sent this request; set PLOMBIX_CONTROL_TOKEN to use a token",
+                    nullptr};
+  if (*request.peerUid != settings.userId)
+    return ApiError{403, "only the user running the player may control it without a token "
+                         "(PLOMBIX_CONTROL_TOKEN)", nullptr};
   return std::nullopt;
 }
 

@@ -19,6 +19,8 @@
 
 #include "access_check.h"
 #include "api_request.h"
+#include "connection_guard.h"
+#include "peer_user.h"
 #include "state_json.h"
 #include "web_remote.h"
 
@@ -31,14 +33,22 @@ namespace {
 // How long stopping waits for the "closing" answers to leave.
 constexpr std::chrono::milliseconds kClosingAnswersWait{1000};
 
-// One TCP connection (libmicrohttpd's socket context). Guarded by Core::mutex_.
-struct Connection {
-  int fd = -1;
-  Clock::time_point requestStart;  // the connection's start or the previous answer
-  bool headDone = false;           // the current request's head has arrived
-  bool complete = false;           // the current request has arrived whole: no deadline
-  bool cut = false;                // shut down by the watchdog
+// One TCP connection (libmicrohttpd's socket context; its thread only).
+struct Peer {
+  std::optional<uid_t> uid;  // the owner of a loopback client's socket
 };
+
+// The share a connection counts against (connection_guard.h): the user of a
+// loopback client, else the client's address.
+std::string ClientKey(const sockaddr* address, const std::optional<uid_t>& uid) {
+  if (uid) return "user " + std::to_string(*uid);
+  char text[INET6_ADDRSTRLEN] = "?";
+  if (address && address->sa_family == AF_INET)
+    ::inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in*>(address)->sin_addr, text, sizeof text);
+  else if (address && address->sa_family == AF_INET6)
+    ::inet_ntop(AF_INET6, &reinterpret_cast<const sockaddr_in6*>(address)->sin6_addr, text, sizeof text);
+  return std::string("address ") + text;
+}
 
 // What a request is answered with.
 struct Answer {
@@ -134,7 +144,11 @@ int OpenListenSocket(const std::string& address, int port, int* boundPort, std::
   }
   const int one = 1;
   ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-  if (::bind(fd, reinterpret_cast<sockaddr*>(&storage), length) != 0 || ::listen(fd, 32) != 0) {
+  // A long queue of connections waiting to be accepted: with a short one, a
+  // client opening many connections at once would have newcomers' first
+  // packets dropped (and retried only a second later) before the server ever
+  // saw them.
+  if (::bind(fd, reinterpret_cast<sockaddr*>(&storage), length) != 0 || ::listen(fd, SOMAXCONN) != 0) {
     *error = "cannot listen on " + address + " port " + std::to_string(port) + ": " + std::strerror(errno);
     ::close(fd);
     return -1;
@@ -164,7 +178,7 @@ class ControlServer::Core : public std::enable_shared_from_this<ControlServer::C
   void onConnection(MHD_Connection* connection, void** socketContext, MHD_ConnectionNotificationCode code);
 
  private:
-  Connection* connectionOf(MHD_Connection* connection);
+  static Peer* peerOf(MHD_Connection* connection);
   MHD_Result answerNow(const ExchangeHolder& ex, MHD_Connection* connection, const Answer& answer);
   MHD_Result askWindow(const ExchangeHolder& ex, MHD_Connection* connection, ApiRequest request);
   // On the window's thread.
@@ -182,12 +196,12 @@ class ControlServer::Core : public std::enable_shared_from_this<ControlServer::C
   const ControlLimits limits_;
   int port_ = 0;
   MHD_Daemon* daemon_ = nullptr;
+  std::unique_ptr<ConnectionGuard> guard_;
   std::thread watchdogThread_;
 
   std::mutex mutex_;
   std::condition_variable wake_;
   bool stopped_ = false;
-  std::set<Connection*> connections_;
   std::set<ExchangeHolder> waiting_;
 };
 
@@ -219,12 +233,15 @@ bool ControlServer::Core::start(std::string* error) {
     if (error) *error = why;
     return false;
   }
+  guard_ = std::make_unique<ConnectionGuard>(ConnectionGuard::Limits{
+      limits_.maxConnections, limits_.maxConnectionsPerClient, limits_.headDeadline, limits_.requestDeadline});
+  // The guard keeps the count; the library's own limit only leaves room for
+  // connections it has been told to cut and has not closed yet.
   daemon_ = MHD_start_daemon(
       MHD_USE_AUTO_INTERNAL_THREAD | MHD_ALLOW_SUSPEND_RESUME, 0, nullptr, nullptr, &AccessHandler, this,
       MHD_OPTION_EXTERNAL_LOGGER, &QuietLogger, nullptr,
       MHD_OPTION_LISTEN_SOCKET, fd,
-      MHD_OPTION_CONNECTION_LIMIT, limits_.maxConnections,
-      MHD_OPTION_PER_IP_CONNECTION_LIMIT, limits_.maxConnectionsPerAddress,
+      MHD_OPTION_CONNECTION_LIMIT, 2 * limits_.maxConnections,
       MHD_OPTION_CONNECTION_TIMEOUT, limits_.idleTimeoutSeconds,
       MHD_OPTION_CONNECTION_MEMORY_LIMIT, limits_.maxHeadBytes,
       MHD_OPTION_NOTIFY_COMPLETED, &RequestCompleted, this,
@@ -261,52 +278,43 @@ void ControlServer::Core::stop() {
   }
   if (daemon_) MHD_stop_daemon(daemon_);
   daemon_ = nullptr;
+  guard_.reset();
 }
 
 void ControlServer::Core::onConnection(MHD_Connection* connection, void** socketContext,
                                        MHD_ConnectionNotificationCode code) {
   if (code == MHD_CONNECTION_NOTIFY_STARTED) {
-    auto* c = new Connection();
-    if (const MHD_ConnectionInfo* info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD))
-      c->fd = info->connect_fd;
-    c->requestStart = Clock::now();
-    *socketContext = c;
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      connections_.insert(c);
-    }
-    wake_.notify_all();
+    const MHD_ConnectionInfo* fdInfo = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD);
+    const MHD_ConnectionInfo* address = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CLIENT_ADDRESS);
+    const int fd = fdInfo ? fdInfo->connect_fd : -1;
+    auto* peer = new Peer();
+    // Asked once, when the connection starts: the share it counts against
+    // and, later, whether its requests need a token.
+    if (fd >= 0) peer->uid = ConnectedPeerUid(fd);
+    *socketContext = peer;
+    guard_->opened(connection, fd, ClientKey(address ? address->client_addr : nullptr, peer->uid));
     return;
   }
-  // Closed: libmicrohttpd closes the socket only after this returns, so the
-  // watchdog (which shuts sockets down under the same lock) never touches a
-  // descriptor that has been closed and perhaps reused.
-  auto* c = static_cast<Connection*>(*socketContext);
-  if (!c) return;
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    connections_.erase(c);
-  }
-  delete c;
+  // Closed: libmicrohttpd closes the socket only after this returns.
+  guard_->closed(connection);
+  delete static_cast<Peer*>(*socketContext);
   *socketContext = nullptr;
 }
 
-Connection* ControlServer::Core::connectionOf(MHD_Connection* connection) {
+Peer* ControlServer::Core::peerOf(MHD_Connection* connection) {
   const MHD_ConnectionInfo* info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_SOCKET_CONTEXT);
-  return info ? static_cast<Connection*>(info->socket_context) : nullptr;
+  return info ? static_cast<Peer*>(info->socket_context) : nullptr;
 }
 
 void ControlServer::Core::onRequestDone(MHD_Connection* connection, void** context) {
   auto* holder = static_cast<ExchangeHolder*>(*context);
-  std::lock_guard<std::mutex> lock(mutex_);
-  if (holder) (*holder)->connection = nullptr;
-  wake_.notify_all();  // stop() may wait for this answer to have left
-  // A kept-alive connection starts its next request's deadlines now.
-  if (Connection* c = connectionOf(connection)) {
-    c->requestStart = Clock::now();
-    c->headDone = false;
-    c->complete = false;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (holder) (*holder)->connection = nullptr;
+    wake_.notify_all();  // stop() may wait for this answer to have left
   }
+  // A kept-alive connection starts its next request's deadlines now.
+  guard_->answered(connection);
   delete holder;
   *context = nullptr;
 }
@@ -324,17 +332,17 @@ MHD_Result ControlServer::Core::onRequest(MHD_Connection* connection, const char
     auto ex = std::make_shared<Exchange>();
     ex->connection = connection;
     *context = new ExchangeHolder(ex);
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      if (Connection* c = connectionOf(connection)) c->headDone = true;
-    }
     auto header = [connection](const char* name) {
       return MHD_lookup_connection_value(connection, MHD_HEADER_KIND, name);
     };
-    const AccessHeaders access{header("Authorization"), header("Origin"), header("Host")};
+    const Peer* peer = peerOf(connection);
+    const AccessRequest access{header("Authorization"), header("Origin"), header("Host"),
+                               peer ? peer->uid : std::nullopt};
     ApiError error;
     std::optional<Route> route = RouteRequest(method ? method : "", url ? url : "", &error);
-    if (const std::optional<ApiError> refused = CheckAccess(settings_, access)) {
+    const std::optional<ApiError> refused = CheckAccess(settings_, access);
+    guard_->headArrived(connection, !refused);
+    if (refused) {
       Answer a = JsonError(refused->status, refused->message);
       if (refused->status == 401)
         a.challenge = route && route->endpoint == Endpoint::Page
@@ -378,11 +386,7 @@ MHD_Result ControlServer::Core::onRequest(MHD_Connection* connection, const char
     return MHD_YES;
   }
 
-  // The request is complete.
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (Connection* c = connectionOf(connection)) c->complete = true;
-  }
+  guard_->requestArrived(connection);
   if (ex->tooLarge) return answerNow(ex, connection, JsonError(413, "the request body is too large"));
   if (ex->route.endpoint == Endpoint::Page)
     return answerNow(ex, connection, Answer{200, WebRemotePage(), "text/html; charset=utf-8"});
@@ -511,18 +515,6 @@ void ControlServer::Core::watchdog() {
   while (!stopped_) {
     const Clock::time_point now = Clock::now();
     Clock::time_point next = Clock::time_point::max();
-    for (Connection* c : connections_) {
-      if (c->complete || c->cut) continue;
-      const Clock::time_point deadline =
-          c->requestStart + (c->headDone ? limits_.requestDeadline : limits_.headDeadline);
-      if (now >= deadline) {
-        // The library then sees the connection end and closes it.
-        if (c->fd >= 0) ::shutdown(c->fd, SHUT_RDWR);
-        c->cut = true;
-      } else {
-        next = std::min(next, deadline);
-      }
-    }
     for (const ExchangeHolder& ex : std::set<ExchangeHolder>(waiting_)) {
       if (now >= ex->hostDeadline) deliverLocked(ex, JsonError(503, "the player did not answer in time"));
       else next = std::min(next, ex->hostDeadline);

@@ -6,22 +6,24 @@
 // server (6.4 on Debian 12) runs its handlers on the window's thread and
 // offers no limit on header size, body size, connections or request time;
 // libmicrohttpd (already used by the stand-in runtime) does the network work
-// on its own thread, caps connections in total and per address, bounds the
-// memory of a request's head, drops idle connections, and can park a request
-// (MHD_suspend_connection) until the window's answer arrives and then
-// finish it (MHD_resume_connection) -- so one thread serves every client
-// and no thread ever waits on the window or the window on a client.
+// on its own thread, bounds the memory of a request's head, drops idle
+// connections, and can park a request (MHD_suspend_connection) until the
+// window's answer arrives and then finish it (MHD_resume_connection) -- so
+// one thread serves every client and no thread ever waits on the window or
+// the window on a client.
 //
 // Threads: the server's own thread reads requests, checks them, answers
 // what needs no window (errors, the web page) and hands each command to the
 // window's thread through `post`. There the command calls ControlHost; the
 // answer (with the new state) goes back to the server's thread, which sends
-// it. A watchdog thread enforces the deadlines below.
+// it. A watchdog thread answers requests the window leaves waiting.
 //
-// Limits (ControlLimits): the request line and headers must arrive within
-// headDeadline of the connection's start (or of the previous answer on a
-// kept-alive connection), the whole request within requestDeadline, however
-// slowly it trickles in; a head larger than maxHeadBytes is refused by the
+// Who may connect, and for how long: ConnectionGuard (connection_guard.h)
+// holds each client to its share of maxConnections, makes room for
+// newcomers by cutting connections whose request has not passed the access
+// check, and enforces headDeadline and requestDeadline. Who may ask: the
+// access check (access_check.h), with the user owning a loopback client's
+// socket (peer_user.h). A head larger than maxHeadBytes is refused by the
 // library, a body larger than maxBodyBytes is 413. A window that does not
 // answer within hostDeadline gets the client a 503.
 #pragma once
@@ -38,11 +40,11 @@ namespace plombix::control {
 
 struct ControlLimits {
   unsigned maxConnections = 32;
-  unsigned maxConnectionsPerAddress = 16;
+  unsigned maxConnectionsPerClient = 16;  // a local user, or a remote address
   size_t maxHeadBytes = 32 * 1024;  // libmicrohttpd's memory for one connection
   size_t maxBodyBytes = 16 * 1024;  // far above any command (a path is at most 4 KiB)
-  std::chrono::milliseconds headDeadline{5000};
-  std::chrono::milliseconds requestDeadline{10000};
+  std::chrono::milliseconds headDeadline{5000};      // from the connection's start
+  std::chrono::milliseconds requestDeadline{10000};  // the whole request
   unsigned idleTimeoutSeconds = 10;  // nothing sent or received for this long
   std::chrono::milliseconds hostDeadline{30000};
 };

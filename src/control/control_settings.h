@@ -13,12 +13,16 @@
 // back to a default the operator did not ask for. In every "off" case
 // `reason` says why, in words the player prints.
 //
-// With a token, every API request must carry "Authorization: Bearer TOKEN".
+// Without a token, only programs of the user the player runs as may use the
+// API (access_check.h). With a token, every API request must carry "Authorization: Bearer TOKEN".
 // Browsers cannot add that header to a page they open, so the same token is
 // also accepted as the password of HTTP Basic authentication (any user
 // name): the browser asks for it once and sends it with the page's own
 // requests.
 #pragma once
+
+#include <sys/types.h>
+#include <unistd.h>
 
 #include <functional>
 #include <string>
@@ -35,6 +39,7 @@ struct ControlSettings {
   int port = 0;         // 0: any free port (tests)
   std::string token;    // empty: no authorization asked
   bool loopback = true; // bindAddress is a loopback address
+  uid_t userId = ::geteuid();  // the operator: whose programs need no token
 };
 
 // Reads an environment variable; null when unset. Tests pass their own.

@@ -1,7 +1,7 @@
 // The recording fake runtime (see fake_ndi_runtime.h).
 #include "fake_ndi_runtime.h"
 
-#include <cstring>
+#include <utility>
 
 #define FAKE_EXPORT extern "C" __attribute__((visibility("default")))
 
@@ -11,10 +11,6 @@ FakeNdiState& state() {
   static FakeNdiState s;
   return s;
 }
-
-struct FakeSender {
-  int id;
-};
 
 void record(FakeNdiCall call) {
   std::lock_guard<std::mutex> lock(state().mutex);
@@ -44,57 +40,40 @@ FAKE_EXPORT const char* NDIlib_version(void) {
   return "Recording fake runtime 9.8.7";
 }
 
-FAKE_EXPORT NDIlib_send_instance_t NDIlib_send_create(const NDIlib_send_create_t* settings) {
-  FakeNdiCall c{.function = "NDIlib_send_create"};
-  if (settings) {
-    if (settings->p_ndi_name) c.name = settings->p_ndi_name;
-    c.groupsNull = settings->p_groups == nullptr;
-    c.clockVideo = settings->clock_video;
-    c.clockAudio = settings->clock_audio;
-  }
-  FakeSender* sender = scripted(&FakeNdiState::sendCreateFails) ? nullptr : new FakeSender{0};
-  c.instance = sender;
-  record(c);
+FAKE_EXPORT NDIlib_send_instance_t NDIlib_send_create(const NDIlib_send_create_t* s) {
+  int* sender = scripted(&FakeNdiState::sendCreateFails) ? nullptr : new int(0);  // an address of its own
+  record({.function = "NDIlib_send_create", .instance = sender, .name = s && s->p_ndi_name ? s->p_ndi_name : "",
+          .groupsNull = s && !s->p_groups, .clockVideo = s && s->clock_video, .clockAudio = s && s->clock_audio});
   return reinterpret_cast<NDIlib_send_instance_t>(sender);
 }
 
 FAKE_EXPORT void NDIlib_send_destroy(NDIlib_send_instance_t instance) {
   record({.function = "NDIlib_send_destroy", .instance = instance});
-  delete reinterpret_cast<FakeSender*>(instance);
+  delete reinterpret_cast<int*>(instance);
 }
 
 FAKE_EXPORT void NDIlib_send_send_video_async_v2(NDIlib_send_instance_t instance,
                                                  const NDIlib_video_frame_v2_t* frame) {
-  FakeNdiCall c{.function = "NDIlib_send_send_video_async_v2", .instance = instance};
-  c.frameNull = frame == nullptr;
-  if (frame) {
-    c.frame = *frame;
-    const int rowBytes = frame->xres * 4;
-    const int stride = frame->line_stride_in_bytes ? frame->line_stride_in_bytes : rowBytes;
-    if (frame->p_data && frame->xres > 0 && frame->yres > 0) {
-      c.pixelHash = FakeNdiHash(frame->p_data, rowBytes, frame->yres, stride);
-      if (scripted(&FakeNdiState::keepPixels)) {
-        c.pixels.resize(size_t(rowBytes) * size_t(frame->yres));
-        for (int y = 0; y < frame->yres; ++y)
-          std::memcpy(c.pixels.data() + size_t(y) * size_t(rowBytes),
-                      frame->p_data + size_t(y) * size_t(stride), size_t(rowBytes));
-      }
-    }
+  FakeNdiCall c{.function = "NDIlib_send_send_video_async_v2", .instance = instance, .frameNull = !frame};
+  if (frame && frame->p_data && frame->xres > 0 && frame->yres > 0) {
+    const size_t rowBytes = size_t(frame->xres) * 4;
+    const size_t stride = frame->line_stride_in_bytes ? size_t(frame->line_stride_in_bytes) : rowBytes;
+    c.pixelHash = FakeNdiHash(frame->p_data, int(rowBytes), frame->yres, int(stride));
+    for (int y = 0; scripted(&FakeNdiState::keepPixels) && y < frame->yres; ++y)
+      c.pixels.insert(c.pixels.end(), frame->p_data + y * stride, frame->p_data + y * stride + rowBytes);
   }
+  if (frame) c.frame = *frame;
   record(std::move(c));
 }
 
 #ifndef FAKE_NDI_OMIT_GET_TALLY
-FAKE_EXPORT bool NDIlib_send_get_tally(NDIlib_send_instance_t instance, NDIlib_tally_t* tally,
-                                       uint32_t timeout_ms) {
+FAKE_EXPORT bool NDIlib_send_get_tally(NDIlib_send_instance_t instance, NDIlib_tally_t* tally, uint32_t timeout_ms) {
   record({.function = "NDIlib_send_get_tally", .instance = instance, .timeoutMs = timeout_ms});
   std::lock_guard<std::mutex> lock(state().mutex);
-  FakeNdiState& s = state();
-  const bool changed = s.tally.on_program != s.reportedTally.on_program ||
-                       s.tally.on_preview != s.reportedTally.on_preview;
-  s.reportedTally = s.tally;
+  FakeNdiState& s = state();  // a change is reported once
+  const NDIlib_tally_t before = std::exchange(s.reportedTally, s.tally);
   if (tally) *tally = s.tally;
-  return changed;
+  return s.tally.on_program != before.on_program || s.tally.on_preview != before.on_preview;
 }
 #endif
 
@@ -104,12 +83,7 @@ FAKE_EXPORT int NDIlib_send_get_no_connections(NDIlib_send_instance_t instance, 
 }
 
 FAKE_EXPORT void NDIlib_send_add_connection_metadata(NDIlib_send_instance_t instance,
-                                                     const NDIlib_metadata_frame_t* metadata) {
-  FakeNdiCall c{.function = "NDIlib_send_add_connection_metadata", .instance = instance};
-  if (metadata) {
-    c.metadataLength = metadata->length;
-    c.metadataTimecode = metadata->timecode;
-    if (metadata->p_data) c.metadataText = metadata->p_data;
-  }
-  record(std::move(c));
+                                                     const NDIlib_metadata_frame_t* m) {
+  record({.function = "NDIlib_send_add_connection_metadata", .instance = instance, .metadataLength = m ? m->length : 0,
+          .metadataTimecode = m ? m->timecode : 0, .metadataText = m && m->p_data ? m->p_data : ""});
 }

@@ -4,58 +4,31 @@
 #include <poll.h>
 #include <signal.h>
 #include <stdlib.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <QByteArray>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QStandardPaths>
 
 #include <chrono>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <thread>
 #include <vector>
 
 namespace plombix::testing {
-namespace {
 
 using Clock = std::chrono::steady_clock;
 
-bool IsExecutable(const std::string& path) { return !path.empty() && ::access(path.c_str(), X_OK) == 0; }
-
-bool WriteAll(int fd, const std::string& bytes) {
-  size_t done = 0;
-  while (done < bytes.size()) {
-    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    done += size_t(n);
-  }
-  return true;
-}
-
-}  // namespace
-
 std::string HeadlessChromium::Executable() {
   if (const char* forced = std::getenv("PLOMBIX_CHROMIUM"); forced && *forced)
-    return IsExecutable(forced) ? forced : std::string();
-  const char* path = std::getenv("PATH");
-  std::stringstream folders(path && *path ? path : "/usr/bin:/bin");
-  std::string folder;
-  while (std::getline(folders, folder, ':')) {
-    for (const char* name : {"chromium", "chromium-browser"}) {
-      const std::string candidate = folder + "/" + name;
-      if (IsExecutable(candidate)) return candidate;
-    }
-  }
+    return ::access(forced, X_OK) == 0 ? forced : std::string();
+  for (const char* name : {"chromium", "chromium-browser"})
+    if (const QString found = QStandardPaths::findExecutable(name); !found.isEmpty()) return found.toStdString();
   return {};
 }
-
-HeadlessChromium::~HeadlessChromium() { stop(); }
 
 bool HeadlessChromium::start(std::string* error) {
   const auto fail = [error](const std::string& why) {
@@ -71,25 +44,19 @@ bool HeadlessChromium::start(std::string* error) {
   ::signal(SIGPIPE, SIG_IGN);
   int toPipe[2], fromPipe[2];
   if (::pipe2(toPipe, O_CLOEXEC) != 0 || ::pipe2(fromPipe, O_CLOEXEC) != 0) return fail("pipe failed");
-  const std::vector<std::string> args = {
-      exe, "--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
-      "--disable-background-networking", "--disable-component-update", "--disable-sync",
-      "--disable-dev-shm-usage", "--no-default-browser-check", "--remote-debugging-pipe",
-      "--user-data-dir=" + profile_, "about:blank"};
+  const std::vector<std::string> args = {exe, "--headless", "--no-sandbox", "--disable-gpu", "--disable-quic",
+      "--no-first-run", "--disable-background-networking", "--disable-component-update", "--disable-sync",
+      "--disable-dev-shm-usage", "--no-default-browser-check", "--remote-debugging-pipe", "--user-data-dir=" + profile_,
+      "about:blank"};
   const std::string logPath = profile_ + "/browser.log";
   pid_ = ::fork();
   if (pid_ == 0) {
     ::setpgid(0, 0);
     // The pipe ends where the browser expects them: commands in on 3, answers out on 4.
-    const int in = ::dup(toPipe[0]);
-    const int out = ::dup(fromPipe[1]);
-    ::dup2(in, 3);
-    ::dup2(out, 4);
+    const int in = ::dup(toPipe[0]), out = ::dup(fromPipe[1]);
     const int log = ::open(logPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    if (log >= 0) {
-      ::dup2(log, 1);
-      ::dup2(log, 2);
-    }
+    for (auto [from, to] : {std::pair{in, 3}, {out, 4}, {log, 1}, {log, 2}})
+      if (from >= 0) ::dup2(from, to);
     std::vector<char*> argv;
     for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
@@ -97,8 +64,7 @@ bool HeadlessChromium::start(std::string* error) {
     ::_exit(127);
   }
   if (pid_ > 0) ::setpgid(pid_, pid_);  // as the child does: whichever runs first
-  ::close(toPipe[0]);
-  ::close(fromPipe[1]);
+  for (int fd : {toPipe[0], fromPipe[1]}) ::close(fd);
   toBrowser_ = toPipe[1];
   fromBrowser_ = fromPipe[0];
   if (pid_ < 0) return fail("fork failed");
@@ -110,14 +76,12 @@ bool HeadlessChromium::start(std::string* error) {
 
 bool HeadlessChromium::open(const std::string& url, std::string* error, int width, int height) {
   const auto target = command("Target.createTarget", {{"url", "about:blank"}}, false, error);
-  if (!target) return false;
-  const auto attached = command(
-      "Target.attachToTarget", {{"targetId", target->value("targetId")}, {"flatten", true}}, false, error);
+  const QJsonObject attach{{"targetId", target ? target->value("targetId") : QJsonValue()}, {"flatten", true}};
+  const auto attached = target ? command("Target.attachToTarget", attach, false, error) : std::nullopt;
   if (!attached) return false;
   sessionId_ = attached->value("sessionId").toString().toStdString();
   if (!command("Emulation.setDeviceMetricsOverride",
-               {{"width", width}, {"height", height}, {"deviceScaleFactor", 1}, {"mobile", false}}, true,
-               error))
+               {{"width", width}, {"height", height}, {"deviceScaleFactor", 1}, {"mobile", false}}, true, error))
     return false;
   const auto navigated = command("Page.navigate", {{"url", QString::fromStdString(url)}}, true, error);
   if (navigated && navigated->contains("errorText"))
@@ -127,29 +91,16 @@ bool HeadlessChromium::open(const std::string& url, std::string* error, int widt
 
 std::optional<QJsonValue> HeadlessChromium::evaluate(const std::string& expression, std::string* error) {
   std::string why;
-  const auto result = command("Runtime.evaluate",
-                              {{"expression", QString::fromStdString(expression)},
-                               {"returnByValue", true},
-                               {"awaitPromise", true}},
-                              true, &why);
-  if (!result) {
-    if (error) *error = why;
-    return std::nullopt;
-  }
-  if (result->contains("exceptionDetails")) {
-    if (error)
-      *error = QJsonDocument(result->value("exceptionDetails").toObject()).toJson().toStdString();
-    return std::nullopt;
-  }
-  return result->value("result").toObject().value("value");
+  const auto result = command("Runtime.evaluate", {{"expression", QString::fromStdString(expression)},
+                                                   {"returnByValue", true}, {"awaitPromise", true}}, true, &why);
+  if (result && !result->contains("exceptionDetails")) return result->value("result").toObject().value("value");
+  if (error) *error = result ? QJsonDocument(result->value("exceptionDetails").toObject()).toJson().toStdString() : why;
+  return std::nullopt;
 }
 
 bool HeadlessChromium::waitFor(const std::string& expression, int timeoutMs) {
-  const auto end = Clock::now() + std::chrono::milliseconds(timeoutMs);
-  while (Clock::now() < end) {
-    const auto v = evaluate("Boolean(" + expression + ")");
-    if (v && v->toBool()) return true;
-    if (pid_ < 0) return false;
+  for (const auto end = Clock::now() + std::chrono::milliseconds(timeoutMs); Clock::now() < end && pid_ >= 0;) {
+    if (const auto v = evaluate("Boolean(" + expression + ")"); v && v->toBool()) return true;
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }
   return false;
@@ -168,21 +119,20 @@ bool HeadlessChromium::screenshot(const std::string& pngPath, std::string* error
   const auto shot = command("Page.captureScreenshot", {{"format", "png"}}, true, error);
   if (!shot) return false;
   const QByteArray png = QByteArray::fromBase64(shot->value("data").toString().toLatin1());
-  std::ofstream out(pngPath, std::ios::binary | std::ios::trunc);
+  std::ofstream out(pngPath, std::ios::binary);
   if (!out.write(png.constData(), png.size())) *error = "cannot write " + pngPath;
   return bool(out);
 }
 
 std::string HeadlessChromium::log() const {
-  if (profile_.empty()) return {};
-  std::ifstream in(profile_ + "/browser.log");
+  std::ifstream in(profile_.empty() ? std::string() : profile_ + "/browser.log");
   std::string text((std::istreambuf_iterator<char>(in)), {});
   return text.size() > 4000 ? text.substr(text.size() - 4000) : text;
 }
 
 std::optional<QJsonObject> HeadlessChromium::command(const std::string& method, const QJsonObject& params,
                                                      bool inPage, std::string* error, int timeoutMs) {
-  const auto fail = [error](const std::string& why) {
+  const auto fail = [error](const std::string& why) -> std::optional<QJsonObject> {
     *error = why;
     return std::nullopt;
   };
@@ -190,18 +140,22 @@ std::optional<QJsonObject> HeadlessChromium::command(const std::string& method, 
   const int id = nextId_++;
   QJsonObject message{{"id", id}, {"method", QString::fromStdString(method)}, {"params", params}};
   if (inPage) message.insert("sessionId", QString::fromStdString(sessionId_));
-  if (!WriteAll(toBrowser_, QJsonDocument(message).toJson(QJsonDocument::Compact).toStdString() + '\0'))
-    return fail("the browser went away");
+  const std::string bytes = QJsonDocument(message).toJson(QJsonDocument::Compact).toStdString() + '\0';
+  for (size_t done = 0; done < bytes.size();) {
+    const ssize_t n = ::write(toBrowser_, bytes.data() + done, bytes.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return fail("the browser went away");
+    done += size_t(n);
+  }
   const auto end = Clock::now() + std::chrono::milliseconds(timeoutMs);
   for (;;) {
     // Answers and events come in order; events (no id) are not needed here.
     for (size_t zero; (zero = buffer_.find('\0')) != std::string::npos;) {
-      const QJsonObject reply =
-          QJsonDocument::fromJson(QByteArray::fromStdString(buffer_.substr(0, zero))).object();
+      const QJsonObject reply = QJsonDocument::fromJson(QByteArray::fromStdString(buffer_.substr(0, zero))).object();
       buffer_.erase(0, zero + 1);
       if (reply.value("id").toInt(-1) != id) continue;
-      const QString why = reply.value("error").toObject().value("message").toString();
-      if (reply.contains("error")) return fail(method + ": " + why.toStdString());
+      if (reply.contains("error"))
+        return fail(method + ": " + reply.value("error").toObject().value("message").toString().toStdString());
       return reply.value("result").toObject();
     }
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now()).count();
@@ -225,14 +179,10 @@ void HeadlessChromium::stop() {
     ::waitpid(pid_, nullptr, 0);
     pid_ = -1;
   }
-  if (toBrowser_ >= 0) ::close(toBrowser_);
-  if (fromBrowser_ >= 0) ::close(fromBrowser_);
-  toBrowser_ = fromBrowser_ = -1;
-  if (!profile_.empty()) {
-    std::error_code ec;
-    std::filesystem::remove_all(profile_, ec);
-    profile_.clear();
-  }
+  for (int* fd : {&toBrowser_, &fromBrowser_})
+    if (*fd >= 0) ::close(std::exchange(*fd, -1));
+  std::error_code ec;
+  if (!profile_.empty()) std::filesystem::remove_all(std::exchange(profile_, std::string()), ec);
 }
 
 }  // namespace plombix::testing

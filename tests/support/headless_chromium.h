@@ -4,11 +4,9 @@
 // It starts `chromium --headless --remote-debugging-pipe` with a fresh
 // profile folder and speaks the DevTools protocol over the pipe (JSON
 // messages ended by a NUL byte, commands on the browser's fd 3, answers on
-// its fd 4): no network port, no extra package, nothing downloaded. One page
-// at a time: open() it, then evaluate() JavaScript in it, waitFor() a
-// condition, click() an element, screenshot() it. The browser runs in its
-// own process group and is killed with it when the object goes, and its
-// profile folder is removed.
+// its fd 4): no network port, nothing downloaded. One page at a time. The
+// browser runs in its own process group, killed with it when the object
+// goes, and its profile folder is removed.
 #pragma once
 
 #include <sys/types.h>
@@ -28,7 +26,7 @@ class HeadlessChromium {
   static std::string Executable();
 
   HeadlessChromium() = default;
-  ~HeadlessChromium();
+  ~HeadlessChromium() { stop(); }
   HeadlessChromium(const HeadlessChromium&) = delete;
   HeadlessChromium& operator=(const HeadlessChromium&) = delete;
 
@@ -53,12 +51,9 @@ class HeadlessChromium {
   void stop();
 
   pid_t pid_ = -1;
-  int toBrowser_ = -1;
-  int fromBrowser_ = -1;
+  int toBrowser_ = -1, fromBrowser_ = -1;  // the pipes' ends
   int nextId_ = 1;
-  std::string buffer_;
-  std::string profile_;
-  std::string sessionId_;
+  std::string buffer_, profile_, sessionId_;  // read and not yet taken; profile folder; attached page
 };
 
 }  // namespace plombix::testing

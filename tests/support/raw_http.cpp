@@ -5,19 +5,19 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstdlib>
 
 namespace plombix::testing {
 
-int RawConnect(int port) {
+int RawConnect(int port, const char* fromAddress) {
   const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (fd < 0) return -1;
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_port = htons(uint16_t(port));
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+  sockaddr_in from{AF_INET, 0, {}, {}}, to{AF_INET, htons(uint16_t(port)), {htonl(INADDR_LOOPBACK)}, {}};
+  if ((fromAddress && (::inet_pton(AF_INET, fromAddress, &from.sin_addr) != 1 ||
+                       ::bind(fd, reinterpret_cast<sockaddr*>(&from), sizeof from) != 0)) ||
+      ::connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to) != 0) {
     ::close(fd);
     return -1;
   }
@@ -28,23 +28,16 @@ int RawConnect(int port) {
 }
 
 bool RawSendAll(int fd, const std::string& bytes) {
-  size_t done = 0;
-  while (done < bytes.size()) {
-    const ssize_t n = ::send(fd, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
-    if (n <= 0) return false;
-    done += size_t(n);
-  }
+  ssize_t n = 0;
+  for (size_t done = 0; done < bytes.size(); done += size_t(n))
+    if ((n = ::send(fd, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL)) <= 0) return false;
   return true;
 }
 
 std::string RawReadToClose(int fd) {
   std::string all;
   char chunk[65536];
-  for (;;) {
-    const ssize_t n = ::recv(fd, chunk, sizeof chunk, 0);
-    if (n <= 0) break;
-    all.append(chunk, size_t(n));
-  }
+  for (ssize_t n; (n = ::recv(fd, chunk, sizeof chunk, 0)) > 0;) all.append(chunk, size_t(n));
   return all;
 }
 
@@ -58,19 +51,14 @@ RawResponse ParseResponse(const std::string& bytes) {
   if (end == std::string::npos) return r;
   r.complete = true;
   r.status = std::atoi(bytes.c_str() + 9);
-  size_t pos = bytes.find("\r\n") + 2;
-  while (pos < end) {
-    const size_t eol = bytes.find("\r\n", pos);
+  for (size_t pos = bytes.find("\r\n") + 2, eol; pos < end; pos = eol + 2) {
+    eol = bytes.find("\r\n", pos);
     const std::string line = bytes.substr(pos, eol - pos);
     const size_t colon = line.find(':');
-    if (colon != std::string::npos) {
-      std::string key = line.substr(0, colon);
-      for (char& c : key) c = char(std::tolower(static_cast<unsigned char>(c)));
-      std::string value = line.substr(colon + 1);
-      value.erase(0, value.find_first_not_of(' '));
-      r.headers[key] = value;
-    }
-    pos = eol + 2;
+    if (colon == std::string::npos) continue;
+    std::string key = line.substr(0, colon);
+    for (char& c : key) c = char(std::tolower(static_cast<unsigned char>(c)));
+    r.headers[key] = line.substr(std::min(line.find_first_not_of(' ', colon + 1), line.size()));
   }
   r.body = bytes.substr(end + 4);
   return r;

@@ -1,7 +1,6 @@
-// A plain-socket HTTP client for the tests of the player's servers (the
-// stand-in's sources, the remote control), written apart from the servers
-// so that it checks them rather than mirrors them: one request sent
-// verbatim, the answer read to the connection's close and split up.
+// A plain-socket HTTP client for the tests of the player's servers, written
+// apart from them so that it checks them rather than mirrors them: one request
+// sent verbatim, the answer read to the connection's close and split up.
 #pragma once
 
 #include <map>
@@ -17,14 +16,14 @@ struct RawResponse {
   std::string body;
 
   std::string header(const std::string& lowerCaseName) const {
-    const auto it = headers.find(lowerCaseName);
-    return it == headers.end() ? std::string() : it->second;
+    return headers.contains(lowerCaseName) ? headers.at(lowerCaseName) : std::string();
   }
 };
 
 // A blocking TCP connection to 127.0.0.1:port (send and receive time-outs
-// 10 s); -1 if refused.
-int RawConnect(int port);
+// 10 s), from `fromAddress` (another loopback address) when given; -1 if
+// refused.
+int RawConnect(int port, const char* fromAddress = nullptr);
 bool RawSendAll(int fd, const std::string& bytes);
 // Everything the server sends until it closes (or the time-out).
 std::string RawReadToClose(int fd);

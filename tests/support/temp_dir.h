@@ -1,6 +1,5 @@
-// A fresh folder under the system's temporary folder for one test, removed
-// with its contents when the object goes (permissions a test took away are
-// given back first), and whole-file reads and writes.
+// A fresh temporary folder for one test, removed with its contents when the object goes
+// (permissions a test took away are given back first), and whole-file reads and writes.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -33,11 +32,10 @@ class TempDir {
   ~TempDir() {
     namespace fs = std::filesystem;
     std::error_code ec;
-    if (path_.empty()) return;
     fs::permissions(path_, fs::perms::owner_all, fs::perm_options::add, ec);
     for (const auto& entry : fs::recursive_directory_iterator(path_, ec))
       fs::permissions(entry.path(), fs::perms::owner_all, fs::perm_options::add, ec);
-    fs::remove_all(path_, ec);
+    if (!path_.empty()) fs::remove_all(path_, ec);
   }
   TempDir(const TempDir&) = delete;
   TempDir& operator=(const TempDir&) = delete;
