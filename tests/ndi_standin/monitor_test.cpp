@@ -22,11 +22,11 @@ struct RunResult {
 class Monitor : public StandInTest {
  protected:
   // Runs plombix-monitor with `args` (shell words), forced onto the build's
-  // stand-in runtime.
+  // stand-in runtime, which counts a source as gone after one second.
   RunResult run(const std::string& args, const std::string& runtime = "") {
     const std::string lib =
         runtime.empty() ? std::string(PLOMBIX_BINARY_DIR) + "/lib/libplombix_ndi.so" : runtime;
-    const std::string command = "PLOMBIX_NDI_RUNTIME='" + lib + "' '" + PLOMBIX_BINARY_DIR +
+    const std::string command = "PLOMBIX_NDI_TIMEOUT_S=1 PLOMBIX_NDI_RUNTIME='" + lib + "' '" + PLOMBIX_BINARY_DIR +
                                 "/bin/plombix-monitor' " + args + " >'" + folder_ + "/out' 2>'" +
                                 folder_ + "/err'";
     const int status = std::system(command.c_str());
@@ -143,7 +143,7 @@ TEST_F(Monitor, FailuresHaveTheirOwnExitCodes) {
   TestFrame t = MakeFrame(8, 8, 32, NdiFourCC::BGRX, 1);
   ndi().sendVideoAsyncV2(s, &t.frame);
   auto monitor = std::async(std::launch::async, [&] {
-    return run("'Monitor quiet' --frames 2 --out '" + folder_ + "/z' --timeout 5000");
+    return run("'Monitor quiet' --frames 2 --out '" + folder_ + "/z' --timeout 2000");
   });
   ASSERT_TRUE(Eventually([&] { return std::filesystem::exists(folder_ + "/z/frame-0001.png"); }, 10000));
   destroy(s);
@@ -152,7 +152,7 @@ TEST_F(Monitor, FailuresHaveTheirOwnExitCodes) {
   EXPECT_EQ(lost.exitCode, kExitLost);
   EXPECT_EQ(lost.err,
             "plombix-monitor: 'Monitor quiet' is gone; waiting for it to come back\n"
-            "plombix-monitor: lost the connection to 'Monitor quiet': no frame within 5000 ms\n");
+            "plombix-monitor: lost the connection to 'Monitor quiet': no frame within 2000 ms\n");
 }
 
 TEST_F(Monitor, FollowsTheSourceThroughRecreationAndARestart) {
@@ -180,7 +180,7 @@ TEST_F(Monitor, FollowsTheSourceThroughRecreationAndARestart) {
   // then published again.
   destroy(s);
   ndi().destroy();
-  std::this_thread::sleep_for(std::chrono::milliseconds(3500));
+  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
   s = create("Monitor phoenix");
   ASSERT_NE(s, nullptr);
   // Sent again and again, like the player while a receiver is connected; on

@@ -41,13 +41,39 @@ bool Eventually(const std::function<bool()>& done, int timeoutMs) {
   }
 }
 
+int ConnectFrom(const std::string& from, int port) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  ::inet_pton(AF_INET, from.c_str(), &a.sin_addr);
+  sockaddr_in to{};
+  to.sin_family = AF_INET;
+  to.sin_port = htons(uint16_t(port));
+  to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  const timeval tv{10, 0};
+  if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
+      ::connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to) != 0) {
+    ::close(fd);
+    return -1;
+  }
+  ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+  ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
+  return fd;
+}
+
 std::string GetRequest(const std::string& path) {
   return "GET " + path + " HTTP/1.1\r\nHost: t\r\nConnection: close\r\n\r\n";
 }
 std::string PostRequest(const std::string& path) {
   return "POST " + path + " HTTP/1.1\r\nHost: t\r\nConnection: close\r\nContent-Length: 0\r\n\r\n";
 }
-RawResponse RawGet(int port, const std::string& path) { return RawExchange(port, GetRequest(path)); }
+RawResponse RawGet(int port, const std::string& path, const std::string& from) {
+  const int fd = ConnectFrom(from, port);
+  if (fd < 0) return {};
+  const std::string answer = RawSendAll(fd, GetRequest(path)) ? plombix::testing::RawReadToClose(fd) : "";
+  ::close(fd);
+  return ParseResponse(answer);
+}
 RawResponse RawPost(int port, const std::string& path) { return RawExchange(port, PostRequest(path)); }
 
 void RawStream::close() {
@@ -62,8 +88,8 @@ bool RawStream::fill() {
   return n > 0;
 }
 
-bool RawStream::open(int port, const std::string& path) {
-  fd_ = RawConnect(port);
+bool RawStream::open(int port, const std::string& path, const std::string& from) {
+  fd_ = ConnectFrom(from, port);
   if (fd_ < 0 || !RawSendAll(fd_, "GET " + path + " HTTP/1.1\r\nHost: t\r\n\r\n")) return false;
   size_t end;
   while ((end = buffer_.find("\r\n\r\n")) == std::string::npos)
@@ -223,8 +249,8 @@ void StandInTest::TearDown() {
   ::unsetenv("PLOMBIX_RUNTIME_DIR");
 }
 
-NDIlib_send_instance_t StandInTest::create(const std::string& name) {
-  const NDIlib_send_create_t settings{name.c_str(), nullptr, true, false};
+NDIlib_send_instance_t StandInTest::create(const std::string& name, bool clocked) {
+  const NDIlib_send_create_t settings{name.c_str(), nullptr, clocked, false};
   NDIlib_send_instance_t s = ndi().sendCreate(&settings);
   if (s != nullptr) senders_.push_back(s);
   return s;
@@ -235,8 +261,8 @@ void StandInTest::destroy(NDIlib_send_instance_t sender) {
   ndi().sendDestroy(sender);
 }
 
-std::pair<NDIlib_send_instance_t, int> StandInTest::open(const std::string& name) {
-  NDIlib_send_instance_t s = create(name);
+std::pair<NDIlib_send_instance_t, int> StandInTest::open(const std::string& name, bool clocked) {
+  NDIlib_send_instance_t s = create(name, clocked);
   if (s == nullptr) ADD_FAILURE() << "no sender named " << name;
   return {s, portOf(name)};
 }

@@ -30,21 +30,27 @@ using plombix::testing::RawExchange;
 using plombix::testing::RawResponse;
 using plombix::testing::RawSendAll;
 
+// A connection to 127.0.0.1:port from the loopback address `from` (any of
+// 127.0.0.0/8), with RawConnect's time-outs; -1 if refused.
+int ConnectFrom(const std::string& from, int port);
+
 // Requests with "Connection: close" (a POST with an empty body).
 std::string GetRequest(const std::string& path);
 std::string PostRequest(const std::string& path);
-RawResponse RawGet(int port, const std::string& path);
+// From the loopback address `from` (see ConnectFrom).
+RawResponse RawGet(int port, const std::string& path, const std::string& from = "127.0.0.1");
 RawResponse RawPost(int port, const std::string& path);
 
 // A multipart stream read part by part.
 class RawStream {
  public:
   ~RawStream() { close(); }
-  bool open(int port, const std::string& path);
+  bool open(int port, const std::string& path, const std::string& from = "127.0.0.1");
   // Reads the next part into part(); false on close, time-out or a malformed part.
   bool next();
-  // Reads at most `n` bytes of the stream as they come.
+  // Reads until `n` bytes past the last part (or the head) are in unread().
   bool readSome(size_t n);
+  const std::string& unread() const { return buffer_; }
   void close();
   const RawResponse& head() const { return head_; }
   const RawResponse& part() const { return part_; }  // headers and body of the last part
@@ -98,12 +104,13 @@ class StandInTest : public ::testing::Test {
  protected:
   void SetUp() override;
   void TearDown() override;
-  // A sender named `name` (null when refused); every sender made here and
-  // not destroyed through destroy() is destroyed after the test.
-  NDIlib_send_instance_t create(const std::string& name);
+  // A sender named `name` (null when refused), with clocked video as the
+  // player asks unless `clocked` is false; every sender made here and not
+  // destroyed through destroy() is destroyed after the test.
+  NDIlib_send_instance_t create(const std::string& name, bool clocked = true);
   void destroy(NDIlib_send_instance_t sender);
   // A sender that must come up, and its port.
-  std::pair<NDIlib_send_instance_t, int> open(const std::string& name);
+  std::pair<NDIlib_send_instance_t, int> open(const std::string& name, bool clocked = true);
   // Port of the live source `name`, found through the runtime's discovery;
   // -1 when it is not listed.
   int portOf(const std::string& name);

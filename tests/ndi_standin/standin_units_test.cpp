@@ -171,10 +171,53 @@ TEST(FrameStore, CopiesOnlyWhenAskedAndKeepsTheLastFrame) {
   b.assign(24, 9);  // after the copy the caller's buffer no longer matters
   EXPECT_EQ(f->pixels()[0], 2);
   EXPECT_EQ(store.latest(), f);  // one copy, shared
-  uint64_t seen = 2;
-  EXPECT_EQ(store.waitNewer(&seen, std::chrono::milliseconds(1)), nullptr);
+  FrameCursor viewer{2, {}};
+  EXPECT_EQ(store.next(&viewer, std::chrono::milliseconds(1)), nullptr);
   store.close();
-  EXPECT_EQ(store.waitNewer(&seen, std::chrono::milliseconds(1000)), nullptr);
+  EXPECT_EQ(store.next(&viewer, std::chrono::milliseconds(1000)), nullptr);
+}
+
+// Clocked: a viewer gets every frame in turn, each a frame period after the
+// one before (2 fps here: not within 100 ms); a viewer that takes nothing
+// while more frames come than are kept gets the newest next. Unclocked, the
+// newest at once.
+TEST(FrameStore, ClockedViewersGetEveryFrameInTurnAndLaggardsTheNewest) {
+  for (const bool clocked : {true, false}) {
+    SCOPED_TRACE(clocked ? "clocked" : "unclocked");
+    FrameStore store;
+    store.setClocked(clocked);
+    FrameCursor fast, slow;
+    store.addViewer(&fast);
+    store.addViewer(&slow);
+    FrameInfo info;
+    info.width = 2;
+    info.height = 1;
+    std::vector<uint8_t> pixels(8);
+    auto send = [&](int k, int rateN) {
+      info.frameRateN = rateN;
+      info.frameRateD = 1;
+      pixels.assign(8, uint8_t(k));
+      store.submit(info, pixels.data(), 8);
+      store.flush();
+    };
+    auto take = [&](FrameCursor* c, int waitMs) {
+      std::shared_ptr<const Frame> f = store.next(c, std::chrono::milliseconds(waitMs));
+      return f ? int(f->pixels()[0]) : 0;
+    };
+    send(1, 2);
+    EXPECT_EQ(take(&fast, 0), 1);
+    EXPECT_EQ(take(&slow, 0), 1);
+    send(2, 0);  // no rate: no period after it
+    EXPECT_EQ(take(&fast, 100), clocked ? 0 : 2);
+    EXPECT_EQ(take(&fast, clocked ? 1000 : 0), clocked ? 2 : 0);
+    const int last = int(kMaxKeptFrames) + 8;
+    for (int k = 3; k <= last; ++k) {
+      send(k, 0);
+      EXPECT_EQ(take(&fast, 0), k);
+    }
+    EXPECT_EQ(take(&slow, 1000), last);
+    EXPECT_EQ(take(&slow, 0), 0);
+  }
 }
 
 TEST(PngEncode, RoundTripsThroughADecoder) {
