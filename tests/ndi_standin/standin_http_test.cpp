@@ -7,106 +7,80 @@
 #include <cerrno>
 #include <cstring>
 #include <future>
-#include <tuple>
 #include <thread>
+#include <tuple>
 
 #include "standin_test_support.h"
 
 using namespace standin_test;
-
-namespace {
-
-// The connection metadata the player adds (fourteen blanks between attributes).
-const std::string kProductText =
-    "<ndi_product long_name=\"Vora Plombix - signal generator\"              "
-    "short_name=\"Vora Plombix\"              manufacturer=\"Voracraft\"              "
-    "version=\"1.0.3\"              session=\"default\"              model_name=\"V1\"              "
-    "serial=\"00001\"/>";
-
 using StandInHttp = StandInTest;
 
-}  // namespace
-
-TEST_F(StandInHttp, FramesArriveByteExactWithTheirFields) {
+// Frames byte for byte: /frame.bgra the last one's rows packed, a stream
+// each as a part: the boundary line, its headers, a blank line, the body,
+// and the CRLF that belongs to the next boundary (multipart framing, RFC
+// 2046: strict readers find the parts by it).
+TEST_F(StandInHttp, FramesArriveByteExactInExactlyFramedParts) {
   const struct {
-    const char* label;
     int width, height, stride;
     NdiFourCC fourcc;
-  } rows[] = {
-      {"1x1 BGRA", 1, 1, 4, NdiFourCC::BGRA},
-      {"odd size BGRX padded", 3, 5, 16, NdiFourCC::BGRX},
-      {"odd size BGRA padded", 641, 359, 641 * 4 + 12, NdiFourCC::BGRA},
-      {"stride 0 means packed", 64, 2, 0, NdiFourCC::BGRX},
-  };
+  } rows[] = {{1, 1, 4, NdiFourCC::BGRA},
+              {3, 5, 16, NdiFourCC::BGRX},  // odd size, padded rows
+              {641, 359, 641 * 4 + 12, NdiFourCC::BGRA},
+              {64, 2, 0, NdiFourCC::BGRX}};  // stride 0: packed rows
   const auto [s, port] = open("Exact");
-  uint32_t seed = 1;
-  for (const auto& row : rows) {
-    const int stride = row.stride ? row.stride : row.width * 4;
-    TestFrame t = MakeFrame(row.width, row.height, stride, row.fourcc, seed++);
-    t.frame.line_stride_in_bytes = row.stride;
-    t.frame.frame_rate_N = 60000;
-    t.frame.frame_rate_D = 1200;
-    t.frame.picture_aspect_ratio = 4.0f / 3.0f;
-    ndi().sendVideoAsyncV2(s, &t.frame);
-    const RawResponse r = RawGet(port, "/frame.bgra");
-    ASSERT_EQ(r.status, 200) << row.label;
-    EXPECT_TRUE(r.body == t.packed()) << row.label;
-    const std::map<std::string, std::string> fields = {
-        {"x-width", std::to_string(row.width)}, {"x-height", std::to_string(row.height)},
-        {"x-fourcc", row.fourcc == NdiFourCC::BGRA ? "BGRA" : "BGRX"}, {"x-frame-rate-n", "60000"},
-        {"x-frame-rate-d", "1200"}, {"x-frame-format", "1"}, {"x-sequence", std::to_string(seed - 1)}};
-    for (const auto& [name, value] : fields) EXPECT_EQ(r.headers.at(name), value) << row.label << " " << name;
-    EXPECT_EQ(std::strtof(r.headers.at("x-aspect").c_str(), nullptr), 4.0f / 3.0f) << row.label;
-    // A synthesized timecode is the send time in 100 ns units: after 2020.
-    EXPECT_GT(std::stoll(r.headers.at("x-timecode")), 15778368000000000LL) << row.label;
-  }
-}
-
-// A stream's bytes, exactly: each part is the boundary line, its headers, a
-// blank line, the body, and the CRLF that belongs to the next boundary
-// (multipart framing, RFC 2046), which strict readers need to find every part.
-TEST_F(StandInHttp, StreamPartsAreFramedExactly) {
-  const auto [s, port] = open("Framing");
-  TestFrame t = MakeFrame(2, 1, 8, NdiFourCC::BGRA, 21);
-  t.frame.frame_rate_D = 1200;
-  t.frame.picture_aspect_ratio = 0.5625f;
-  RawStream stream;  // read raw below, head and all
+  RawStream stream;  // read raw, part heads and all
   ASSERT_TRUE(stream.open(port, "/stream.bgra"));
   std::string expected;
   for (int k = 1; k <= 4; ++k) {
-    t.frame.timecode = 1000 + k;
-    t.bytes[0] = uint8_t(k);
+    const auto& row = rows[k - 1];
+    TestFrame t = MakeFrame(row.width, row.height, row.stride ? row.stride : row.width * 4, row.fourcc, k);
+    t.frame = {row.width, row.height, row.fourcc, 60000, 1200, 0.5625f, NdiFrameFormat::Progressive,
+               1000 + k, t.bytes.data(), {row.stride}, nullptr, 0};
     ndi().sendVideoAsyncV2(s, &t.frame);
-    expected += "--plombix-frame\r\nContent-Type: application/octet-stream\r\nContent-Length: 8\r\n"
-                "X-Width: 2\r\nX-Height: 1\r\nX-FourCC: BGRA\r\nX-Frame-Rate-N: 30000\r\n"
-                "X-Frame-Rate-D: 1200\r\nX-Aspect: 0.5625\r\nX-Frame-Format: 1\r\nX-Timecode: " +
-                std::to_string(1000 + k) + "\r\nX-Sequence: " + std::to_string(k) + "\r\n\r\n" +
-                t.packed() + "\r\n";
+    const std::string fourcc = row.fourcc == NdiFourCC::BGRA ? "BGRA" : "BGRX";
+    const std::string body = t.packed();
+    expected += "--plombix-frame\r\nContent-Type: application/octet-stream\r\nContent-Length: " +
+                std::to_string(body.size()) + "\r\nX-Width: " + std::to_string(row.width) +
+                "\r\nX-Height: " + std::to_string(row.height) + "\r\nX-FourCC: " + fourcc +
+                "\r\nX-Frame-Rate-N: 60000\r\nX-Frame-Rate-D: 1200\r\nX-Aspect: 0.5625\r\n"
+                "X-Frame-Format: 1\r\nX-Timecode: " + std::to_string(1000 + k) +
+                "\r\nX-Sequence: " + std::to_string(k) + "\r\n\r\n" + body + "\r\n";
     ASSERT_TRUE(stream.readSome(expected.size())) << k;
+    const RawResponse r = RawGet(port, "/frame.bgra");
+    EXPECT_TRUE(r.body == body) << k;
+    EXPECT_EQ(r.header("x-fourcc") + " " + r.header("x-sequence"), fourcc + " " + std::to_string(k));
   }
-  EXPECT_EQ(stream.unread(), expected);
+  const std::string& got = stream.unread();
+  const size_t at = size_t(std::mismatch(got.begin(), got.end(), expected.begin(), expected.end()).first - got.begin());
+  EXPECT_EQ(at, expected.size()) << "got \"" << got.substr(at, 60) << "\" for \"" << expected.substr(at, 60) << "\"";
+  // A synthesized timecode is the send time in 100 ns units: after 2020.
+  TestFrame t = MakeFrame(2, 2, 8, NdiFourCC::BGRA, 5);
+  ndi().sendVideoAsyncV2(s, &t.frame);
+  EXPECT_GT(std::stoll(RawGet(port, "/frame.bgra").header("x-timecode")), 15778368000000000LL);
 }
 
 TEST_F(StandInHttp, MetadataIsServedExactlyAsAdded) {
+  // The connection metadata the player adds (fourteen blanks between attributes).
+  const std::string product =
+      "<ndi_product long_name=\"Vora Plombix - signal generator\"              "
+      "short_name=\"Vora Plombix\"              manufacturer=\"Voracraft\"              "
+      "version=\"1.0.3\"              session=\"default\"              model_name=\"V1\"              "
+      "serial=\"00001\"/>";
   const struct {
-    const char* label;
     std::string text;
     int length;  // as passed
     std::string served;
-  } rows[] = {
-      {"length without the zero", kProductText, int(kProductText.size()), kProductText},
-      {"length with the zero", "<a/>", 5, "<a/>"},
-      {"length 0 measures the text", "<b x=\"1\"/>", 0, "<b x=\"1\"/>"},
-      {"length shorter than the text", "<abcdef/>", 3, "<ab"},
-  };
+  } rows[] = {{product, int(product.size()), product},  // the length without the zero
+              {"<a/>", 5, "<a/>"},                       // with the zero
+              {"<b x=\"1\"/>", 0, "<b x=\"1\"/>"},     // 0: measure the text
+              {"<abcdef/>", 3, "<ab"}};                  // shorter than the text
   for (const auto& row : rows) {
     NDIlib_send_instance_t s = open("Meta").first;
     std::string text = row.text;  // zero-terminated
     const NDIlib_metadata_frame_t m{row.length, kNdiTimecodeSynthesize, text.data()};
     ndi().sendAddConnectionMetadata(s, &m);
     const RawResponse r = RawGet(portOf("Meta"), "/metadata");
-    EXPECT_EQ(r.status, 200) << row.label;
-    EXPECT_EQ(r.body, row.served) << row.label;
+    EXPECT_EQ(std::to_string(r.status) + " " + r.body, "200 " + row.served);
     destroy(s);
   }
   // A null frame or null text is ignored.
@@ -120,18 +94,15 @@ TEST_F(StandInHttp, MetadataIsServedExactlyAsAdded) {
 TEST_F(StandInHttp, LateJoinerGetsTheLastFrameAndAFlushedBufferMayBePoisoned) {
   const auto [s, port] = open("Late");
   EXPECT_EQ(RawGet(port, "/frame.bgra").status, 404);  // nothing sent yet
-  TestFrame first = MakeFrame(33, 17, 33 * 4, NdiFourCC::BGRA, 7);
-  TestFrame last = MakeFrame(33, 17, 33 * 4, NdiFourCC::BGRA, 8);
+  TestFrame first = MakeFrame(33, 17, 33 * 4, NdiFourCC::BGRA, 7), last = MakeFrame(33, 17, 33 * 4, NdiFourCC::BGRA, 8);
   ndi().sendVideoAsyncV2(s, &first.frame);
   ndi().sendVideoAsyncV2(s, &last.frame);  // nobody received `first`
   const std::string expected = last.packed();
   ndi().sendVideoAsyncV2(s, nullptr);  // flush: the buffer is ours again
   std::memset(last.bytes.data(), 0xAB, last.bytes.size());
   std::memset(first.bytes.data(), 0xAB, first.bytes.size());
-
   RawStream stream;
-  ASSERT_TRUE(stream.open(port, "/stream.bgra"));
-  ASSERT_TRUE(stream.next());
+  ASSERT_TRUE(stream.open(port, "/stream.bgra") && stream.next());
   EXPECT_TRUE(stream.part().body == expected);
   EXPECT_EQ(stream.part().header("x-sequence"), "2");
   EXPECT_EQ(RawGet(port, "/frame.bgra").body, expected);
@@ -197,42 +168,29 @@ TEST_F(StandInHttp, TallyChangesAreReportedExactlyOnceAndConnectionsFollowTheStr
   RawGet(port, "/status");  // plain requests are not receivers
   EXPECT_EQ(ndi().sendGetNoConnections(s, 0), 0);
   RawStream one, two, three;
-  ASSERT_TRUE(one.open(port, "/stream.bgra"));
-  ASSERT_TRUE(two.open(port, "/stream.png"));
-  ASSERT_TRUE(three.open(port, "/stream.bgra"));
+  ASSERT_TRUE(one.open(port, "/stream.bgra") && two.open(port, "/stream.png") && three.open(port, "/stream.bgra"));
   EXPECT_TRUE(Eventually([&] { return ndi().sendGetNoConnections(s, 0) == 3; }));
   EXPECT_NE(RawGet(port, "/status").body.find("\"connections\":3"), std::string::npos);
-  const std::string id1 = one.head().headers.at("x-receiver-id");
-  const std::string id2 = two.head().headers.at("x-receiver-id");
+  const std::string id1 = one.head().headers.at("x-receiver-id"), id2 = two.head().headers.at("x-receiver-id");
   EXPECT_NE(id1, id2);
-
   // The combined tally: program if any receiver says program, preview if any
-  // says preview.
+  // says preview. Each change reported once.
   const struct {
-    const char* label;
     std::string receiver;
-    const char* flags;  // program, preview
-    bool changed, program, preview;
+    const char* flags;    // program, preview
+    const char* changed;  // changed, program, preview, as reported
     const char* status;
-  } steps[] = {
-      {"one on preview", id1, "program=0&preview=1", true, false, true, "preview"},
-      {"same again", id1, "program=0&preview=1", false, false, true, "preview"},
-      {"two on program", id2, "program=1&preview=0", true, true, true, "program"},
-      {"one off", id1, "program=0&preview=0", true, true, false, "program"},
-      {"two on both", id2, "program=1&preview=1", true, true, true, "program"},
-  };
+  } steps[] = {{id1, "program=0&preview=1", "1 0 1", "preview"}, {id1, "program=0&preview=1", "0 0 1", "preview"},
+               {id2, "program=1&preview=0", "1 1 1", "program"}, {id1, "program=0&preview=0", "1 1 0", "program"},
+               {id2, "program=1&preview=1", "1 1 1", "program"}};
   for (const auto& step : steps) {
-    EXPECT_EQ(RawPost(port, "/tally?receiver=" + step.receiver + "&" + step.flags).status, 204)
-        << step.label;
+    EXPECT_EQ(RawPost(port, "/tally?receiver=" + step.receiver + "&" + step.flags).status, 204) << step.flags;
     t = NDIlib_tally_t{};
     const bool changed = ndi().sendGetTally(s, &t, 0);
-    EXPECT_EQ(std::tuple(changed, t.on_program, t.on_preview),
-              std::tuple(step.changed, step.program, step.preview))
-        << step.label;
-    EXPECT_FALSE(ndi().sendGetTally(s, &t, 0)) << step.label << ": reported twice";
-    EXPECT_NE(RawGet(port, "/status").body.find(std::string("\"tally\":\"") + step.status + "\""),
-              std::string::npos)
-        << step.label;
+    EXPECT_EQ(std::to_string(changed) + " " + std::to_string(t.on_program) + " " + std::to_string(t.on_preview),
+              step.changed);
+    EXPECT_FALSE(ndi().sendGetTally(s, &t, 0)) << step.flags << ": reported twice";
+    EXPECT_NE(RawGet(port, "/status").body.find(std::string("\"tally\":\"") + step.status), std::string::npos);
   }
   // Closing a stream drops its receiver, its tally and its connection.
   two.close();
@@ -270,6 +228,9 @@ TEST_F(StandInHttp, StatusAndPageDescribeTheSource) {
     EXPECT_NE(page.body.find("<title>Page &lt;&amp;&gt; &quot;1&quot;</title>"), std::string::npos) << query;
     EXPECT_EQ(page.body.find("Page <&>"), std::string::npos) << query;
   }
+  // Asked for by name (the page does): only this one answers.
+  EXPECT_EQ(RawGet(port, "/status?source=Page%20%3C%26%3E%20%221%22").status, 200);
+  EXPECT_EQ(RawGet(port, "/stream.png?source=Page").status, 404);
 }
 
 TEST_F(StandInHttp, BadRequestsGetClearAnswersInvalidFramesAndHandlesAreIgnored) {
@@ -287,6 +248,7 @@ TEST_F(StandInHttp, BadRequestsGetClearAnswersInvalidFramesAndHandlesAreIgnored)
       {"unknown path", get("/nothing"), 404},
       {"path with a suffix", get("/status/x"), 404},
       {"frame before any frame", get("/frame.png"), 404},
+      {"another source's status", get("/status?source=Other"), 404},
       {"tally unknown receiver", post("/tally?receiver=0123456789abcdef&program=1&preview=0"), 404},
       {"tally without receiver", post("/tally?program=1&preview=0"), 400},
       {"tally program 2", post("/tally?receiver=" + id + "&program=2&preview=0"), 400},
@@ -322,7 +284,7 @@ TEST_F(StandInHttp, BadRequestsGetClearAnswersInvalidFramesAndHandlesAreIgnored)
       {"no pixels", [](NDIlib_video_frame_v2_t& f) { f.p_data = nullptr; }},
       {"zero width", [](NDIlib_video_frame_v2_t& f) { f.xres = 0; }},
       {"negative height", [](NDIlib_video_frame_v2_t& f) { f.yres = -5; }},
-      {"huge width", [](NDIlib_video_frame_v2_t& f) { f.xres = 1 << 20; }},
+      {"wider than 16384", [](NDIlib_video_frame_v2_t& f) { f.xres = 16385; }},
       {"UYVY", [](NDIlib_video_frame_v2_t& f) { f.FourCC = NdiFourCC::UYVY; }},
       {"stride below a row", [](NDIlib_video_frame_v2_t& f) { f.line_stride_in_bytes = 15; }},
       {"negative stride", [](NDIlib_video_frame_v2_t& f) { f.line_stride_in_bytes = -16; }},
@@ -335,6 +297,9 @@ TEST_F(StandInHttp, BadRequestsGetClearAnswersInvalidFramesAndHandlesAreIgnored)
     EXPECT_EQ(r.body, good.packed()) << row.label;
     EXPECT_EQ(r.headers.at("x-sequence"), "1") << row.label;
   }
+  TestFrame widest = MakeFrame(16384, 1, 16384 * 4, NdiFourCC::BGRA, 7);
+  ndi().sendVideoAsyncV2(s, &widest.frame);
+  EXPECT_EQ(RawGet(port, "/frame.bgra").header("x-width"), "16384");
   // Null handles: no effect, no crash.
   ndi().sendVideoAsyncV2(nullptr, &good.frame);
   t = NDIlib_tally_t{true, true};
@@ -345,38 +310,6 @@ TEST_F(StandInHttp, BadRequestsGetClearAnswersInvalidFramesAndHandlesAreIgnored)
   // Names that cannot be published.
   EXPECT_EQ(create("line\nbreak"), nullptr);
   EXPECT_EQ(create(std::string(300, 'n')), nullptr);
-}
-
-TEST_F(StandInHttp, StuckAndVanishingClientsDisturbNobody) {
-  const auto [s, port] = open("Robust");
-  // A client that opens a stream and never reads, one that leaves mid-frame,
-  // and a well-behaved one.
-  const int stuck = StuckStreamReader(port);
-  ASSERT_GE(stuck, 0);
-  RawStream leaver, good;
-  ASSERT_TRUE(leaver.open(port, "/stream.bgra"));
-  ASSERT_TRUE(good.open(port, "/stream.bgra"));
-  ASSERT_TRUE(Eventually([&] { return ndi().sendGetNoConnections(s, 0) == 3; }));
-
-  TestFrame a = MakeFrame(1280, 720, 1280 * 4, NdiFourCC::BGRA, 31);
-  TestFrame b = MakeFrame(1280, 720, 1280 * 4, NdiFourCC::BGRA, 32);
-  ndi().sendVideoAsyncV2(s, &a.frame);
-  ASSERT_TRUE(leaver.readSome(100000));
-  leaver.close();  // gone mid-frame
-  ASSERT_TRUE(good.next());
-  EXPECT_TRUE(good.part().body == a.packed());
-  for (int i = 0; i < 6; ++i) ndi().sendVideoAsyncV2(s, i % 2 ? &a.frame : &b.frame);
-  ndi().sendVideoAsyncV2(s, &b.frame);
-  do {
-    ASSERT_TRUE(good.next());
-  } while (good.part().header("x-sequence") != "8");
-  EXPECT_TRUE(good.part().body == b.packed());
-  EXPECT_TRUE(Eventually([&] { return ndi().sendGetNoConnections(s, 0) == 2; }));
-
-  // Destroying the sender with the stuck client still connected returns.
-  auto destroyed = std::async(std::launch::async, [&, s = s] { destroy(s); });
-  EXPECT_EQ(destroyed.wait_for(std::chrono::seconds(20)), std::future_status::ready);
-  ::close(stuck);
 }
 
 // At most 32 connections from one address and 64 in all (loopback has all
@@ -407,72 +340,69 @@ TEST_F(StandInHttp, ConnectionsBeyondTheCapsAreRefusedAcrossATakeover) {
   EXPECT_EQ(ndi().sendGetNoConnections(s, 0), 63);
 }
 
-TEST_F(StandInHttp, SilentAndTricklingClientsAreDroppedStreamsAreNot) {
-  // A one-second time-out also brings the head deadline down to one second.
+// Every client is untrusted; with a one-second time-out (which also brings
+// the head deadline down to one second): a viewer that waits for frames far
+// longer stays, while everybody else is dropped without disturbing it.
+TEST_F(StandInHttp, SilentTricklingStuckAndVanishingClientsDisturbNobody) {
   ::setenv("PLOMBIX_NDI_TIMEOUT_S", "1", 1);
-  const auto [s, port] = open("Slow");
+  const auto [s, port] = open("Robust");
   ::unsetenv("PLOMBIX_NDI_TIMEOUT_S");
   RawStream viewer;
   ASSERT_TRUE(viewer.open(port, "/stream.bgra"));
   // Nothing at all, half a request, binary junk: dropped by the time-out.
-  // Twenty clients each sending one byte of a request every 300 ms: every
-  // byte would restart the idle time-out, but the head deadline runs from
-  // the connection's start. All are cut within a few seconds.
   std::vector<int> silent;
-  for (const std::string& bytes :
-       {std::string(), std::string("GET /sta"), std::string("\x00\x01\xff\r\n\r\n", 7)}) {
-    silent.push_back(RawConnect(port));
-    ASSERT_TRUE(RawSendAll(silent.back(), bytes));
-  }
+  for (const std::string& bytes : {std::string(), std::string("GET /sta"), std::string("\0\1\xff\r\n\r\n", 7)})
+    if (silent.push_back(RawConnect(port)); !RawSendAll(silent.back(), bytes)) ADD_FAILURE() << bytes;
+  // Twenty clients sending a request a byte every 300 ms: each byte would
+  // restart the idle time-out, but the head deadline runs from the
+  // connection's start.
   const std::string request = GetRequest("/status");
-  std::vector<int> tricklers;
-  for (int i = 0; i < 20; ++i) tricklers.push_back(RawConnect(port));
+  std::vector<int> tricklers(20);
+  for (int& fd : tricklers) fd = RawConnect(port);
   const auto start = std::chrono::steady_clock::now();
-  size_t sent = 0, open = tricklers.size();
-  while (open > 0 && std::chrono::steady_clock::now() - start < std::chrono::seconds(8) &&
+  size_t sent = 0;
+  while (std::any_of(tricklers.begin(), tricklers.end(), [](int fd) { return fd >= 0; }) &&
          sent < request.size() - 2) {
-    open = 0;
     for (int& fd : tricklers) {
-      if (fd < 0) continue;
       char byte;
-      const ssize_t n = ::recv(fd, &byte, 1, MSG_DONTWAIT);
-      if (n == 0 || (n < 0 && errno != EAGAIN) || !RawSendAll(fd, request.substr(sent, 1))) {
-        ::close(fd);
-        fd = -1;
-        continue;
-      }
-      ++open;
+      const ssize_t n = fd < 0 ? 0 : ::recv(fd, &byte, 1, MSG_DONTWAIT);
+      if (fd >= 0 && (n == 0 || (n < 0 && errno != EAGAIN) || !RawSendAll(fd, request.substr(sent, 1))))
+        fd = (::close(fd), -1);
     }
     ++sent;
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
   }
-  EXPECT_EQ(open, 0u) << "still connected after " << sent << " bytes";
-  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
-  for (int fd : tricklers)
-    if (fd >= 0) ::close(fd);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5)) << sent << " bytes sent";
   for (int fd : silent) {
     char byte;
     EXPECT_EQ(::recv(fd, &byte, 1, 0), 0);  // closed by the server
     ::close(fd);
   }
-  // The stream opened before them all is still there (it waited for a
-  // frame far longer than the time-out), and the server serves.
-  TestFrame f = MakeFrame(16, 8, 64, NdiFourCC::BGRA, 9);
-  ndi().sendVideoAsyncV2(s, &f.frame);
-  ASSERT_TRUE(viewer.next());
-  EXPECT_TRUE(viewer.part().body == f.packed());
-  EXPECT_EQ(RawGet(port, "/status").status, 200);
-
-  // A stream whose reader stops reading is dropped after the time-out; the
-  // one that reads stays.
+  // A stream whose reader never reads, and one that leaves mid-frame: the
+  // viewer gets every frame, the first is dropped after the time-out.
   const int stuck = StuckStreamReader(port);
-  ASSERT_TRUE(Eventually([&] { return ndi().sendGetNoConnections(s, 0) == 2; }));
-  const TestFrame big = MakeFrame(1280, 720, 1280 * 4, NdiFourCC::BGRA, 10);
+  RawStream leaver;
+  ASSERT_TRUE(stuck >= 0 && leaver.open(port, "/stream.bgra"));
+  ASSERT_TRUE(Eventually([&] { return ndi().sendGetNoConnections(s, 0) == 3; }));
+  const TestFrame a = MakeFrame(1280, 720, 1280 * 4, NdiFourCC::BGRA, 31);
+  const TestFrame b = MakeFrame(1280, 720, 1280 * 4, NdiFourCC::BGRA, 32);
+  ndi().sendVideoAsyncV2(s, &a.frame);
+  ASSERT_TRUE(leaver.readSome(100000));
+  leaver.close();
+  ASSERT_TRUE(viewer.next());
+  EXPECT_TRUE(viewer.part().body == a.packed());
   EXPECT_TRUE(Eventually([&] {
-    ndi().sendVideoAsyncV2(s, &big.frame);
-    return viewer.next() && ndi().sendGetNoConnections(s, 0) == 1;
+    ndi().sendVideoAsyncV2(s, &b.frame);
+    return viewer.next() && viewer.part().body == b.packed() && ndi().sendGetNoConnections(s, 0) == 1;
   }, 8000));
+  EXPECT_EQ(RawGet(port, "/status").status, 200);
+  // Destroying the sender with a stuck client connected returns.
+  const int stuckAgain = StuckStreamReader(port);
+  ndi().sendVideoAsyncV2(s, &a.frame);
+  auto destroyed = std::async(std::launch::async, [&, s = s] { destroy(s); });
+  EXPECT_EQ(destroyed.wait_for(std::chrono::seconds(20)), std::future_status::ready);
   ::close(stuck);
+  ::close(stuckAgain);
 }
 
 TEST_F(StandInHttp, MjpegPartsDecodeToTheFrameEncodedOncePerFrame) {
