@@ -131,7 +131,10 @@ TEST_F(Monitor, SavesFramesAndFollowsTheSourceWithItsTallyThroughRecreationAndAR
   std::this_thread::sleep_for(std::chrono::milliseconds(1500));
   s = create("Monitor phoenix");
   ASSERT_NE(s, nullptr);
-  // Sent again and again, like the player while a receiver is connected.
+  // Sent again and again, like the player while a receiver is connected,
+  // once the monitor is back on program.
+  NDIlib_tally_t t{};
+  EXPECT_TRUE(Eventually([&] { return (void)ndi().sendGetTally(s, &t, 0), t.on_program; }, 10000));
   while (monitor.wait_for(std::chrono::milliseconds(100)) != std::future_status::ready)
     ndi().sendVideoAsyncV2(s, &frames[2].frame);
   const RunResult r = monitor.get();
@@ -155,6 +158,5 @@ TEST_F(Monitor, SavesFramesAndFollowsTheSourceWithItsTallyThroughRecreationAndAR
           << n << " " << i;
   }
   // The monitor gone, its tally is too.
-  NDIlib_tally_t t{true, true};
   EXPECT_TRUE(Eventually([&] { return (void)ndi().sendGetTally(s, &t, 0), !t.on_program && !t.on_preview; }));
 }

@@ -164,7 +164,7 @@ TEST_F(StandInClients, FfmpegRecordsAFileAsLongAsTheRecording) {
   });
   const std::string out = folder_ + "/out.mkv", log = " >>'" + folder_ + "/ffmpeg.log' 2>&1";
   const std::string record =
-      "timeout 60 ffmpeg -nostdin -loglevel error -reconnect 1 -reconnect_at_eof 1 -reconnect_streamed 1"
+      "timeout 20 ffmpeg -nostdin -loglevel error -reconnect 1 -reconnect_at_eof 1 -reconnect_streamed 1"
       " -reconnect_delay_max 30 -use_wallclock_as_timestamps 1 -i http://127.0.0.1:" + std::to_string(port) +
       "/stream.mjpg -fps_mode cfr -r 25 -t 8 -c:v libx264 '" + out + "'" + log;
   const int status = std::system(record.c_str());

@@ -30,32 +30,34 @@ TEST_F(StandInHttp, FramesArriveByteExactInExactlyFramedParts) {
   const auto [s, port] = open("Exact");
   RawStream stream;  // read raw, part heads and all
   ASSERT_TRUE(stream.open(port, "/stream.bgra"));
+  std::vector<TestFrame> sent;
   std::string expected;
   for (int k = 1; k <= 4; ++k) {
     const auto& row = rows[k - 1];
-    TestFrame t = MakeFrame(row.width, row.height, row.stride ? row.stride : row.width * 4, row.fourcc, k);
+    TestFrame& t = sent.emplace_back(MakeFrame(row.width, row.height, row.stride ? row.stride : row.width * 4, row.fourcc, k));
     t.frame = {row.width, row.height, row.fourcc, 60000, 1200, 0.5625f, NdiFrameFormat::Progressive,
                1000 + k, t.bytes.data(), {row.stride}, nullptr, 0};
     ndi().sendVideoAsyncV2(s, &t.frame);
-    const std::string fourcc = row.fourcc == NdiFourCC::BGRA ? "BGRA" : "BGRX";
-    const std::string body = t.packed();
+    const std::string fourcc = row.fourcc == NdiFourCC::BGRA ? "BGRA" : "BGRX", body = t.packed();
+    const RawResponse r = RawGet(port, "/frame.bgra");
+    EXPECT_TRUE(r.body == body) << k;
+    EXPECT_EQ(r.header("x-fourcc") + " " + r.header("x-sequence"), fourcc + " " + std::to_string(k));
     expected += "--plombix-frame\r\nContent-Type: application/octet-stream\r\nContent-Length: " +
                 std::to_string(body.size()) + "\r\nX-Width: " + std::to_string(row.width) +
                 "\r\nX-Height: " + std::to_string(row.height) + "\r\nX-FourCC: " + fourcc +
                 "\r\nX-Frame-Rate-N: 60000\r\nX-Frame-Rate-D: 1200\r\nX-Aspect: 0.5625\r\n"
                 "X-Frame-Format: 1\r\nX-Timecode: " + std::to_string(1000 + k) +
                 "\r\nX-Sequence: " + std::to_string(k) + "\r\n\r\n" + body + "\r\n";
-    ASSERT_TRUE(stream.readSome(expected.size())) << k;
-    const RawResponse r = RawGet(port, "/frame.bgra");
-    EXPECT_TRUE(r.body == body) << k;
-    EXPECT_EQ(r.header("x-fourcc") + " " + r.header("x-sequence"), fourcc + " " + std::to_string(k));
   }
+  // A fifth part begins where the fourth ends. Its timecode is synthesized:
+  // the send time in 100 ns units (after 2020).
+  TestFrame& t = sent.emplace_back(MakeFrame(2, 2, 8, NdiFourCC::BGRA, 5));
+  ndi().sendVideoAsyncV2(s, &t.frame);
+  expected += "--plombix-frame\r\n";
+  ASSERT_TRUE(stream.readSome(expected.size()));
   const std::string& got = stream.unread();
   const size_t at = size_t(std::mismatch(got.begin(), got.end(), expected.begin(), expected.end()).first - got.begin());
   EXPECT_EQ(at, expected.size()) << "got \"" << got.substr(at, 60) << "\" for \"" << expected.substr(at, 60) << "\"";
-  // A synthesized timecode is the send time in 100 ns units: after 2020.
-  TestFrame t = MakeFrame(2, 2, 8, NdiFourCC::BGRA, 5);
-  ndi().sendVideoAsyncV2(s, &t.frame);
   EXPECT_GT(std::stoll(RawGet(port, "/frame.bgra").header("x-timecode")), 15778368000000000LL);
 }
 
@@ -108,32 +110,33 @@ TEST_F(StandInHttp, LateJoinerGetsTheLastFrameAndAFlushedBufferMayBePoisoned) {
   EXPECT_EQ(RawGet(port, "/frame.bgra").body, expected);
 }
 
-// A cross-fade as the player sends it at 25p: 12 frames 10 ms apart, from
-// two buffers used alternately, the one each send released overwritten at
-// once. Clocked (as the player asks), every frame reaches the viewer exactly
-// as sent, in order, one frame (40 ms) apart: from the first send to the
-// last frame's arrival 11 x 40 = 440 ms and a little. Unclocked, as they are
-// sent, the newest winning. Never a part that was not sent.
+// A cross-fade as the player sends it at 25p: 12 frames 10 ms apart (or at
+// once), from two buffers used alternately, the one each send released
+// overwritten at once. Clocked (as the player asks), every frame reaches the
+// viewer exactly as sent, in order, one frame (40 ms) apart: from the first
+// send to the last frame's arrival 11 x 40 = 440 ms and a little. Unclocked,
+// as they are sent, the newest winning. Never a part that was not sent.
 TEST_F(StandInHttp, AFadeReachesAViewerAtItsFrameRateWhenClocked) {
   const struct {
     const char* label;
     bool clocked;
+    int gapMs;
     size_t minParts;
     int minMs, maxMs;
-  } rows[] = {{"clocked", true, 12, 440, 520}, {"unclocked", false, 1, 110, 400}};
+  } rows[] = {{"clocked", true, 10, 12, 440, 520},
+              {"clocked, sent at once", true, 0, 12, 440, 520},
+              {"unclocked, sent at once", false, 0, 1, 0, 400}};
   for (const auto& row : rows) {
     SCOPED_TRACE(row.label);
     const auto [s, port] = open(row.label, row.clocked);
-    TestFrame buffers[2] = {MakeFrame(320, 180, 320 * 4, NdiFourCC::BGRA, 11),
-                            MakeFrame(320, 180, 320 * 4, NdiFourCC::BGRA, 12)};
+    TestFrame buffers[2] = {MakeFrame(1280, 720, 1280 * 4, NdiFourCC::BGRA, 11),
+                            MakeFrame(1280, 720, 1280 * 4, NdiFourCC::BGRA, 12)};
     for (TestFrame& t : buffers) t.frame.frame_rate_D = 1200;  // 30000/1200: 25p
     ndi().sendVideoAsyncV2(s, &buffers[0].frame);  // on air a while before the fade
     RawStream stream;
     ASSERT_TRUE(stream.open(port, "/stream.bgra") && stream.next());
     std::this_thread::sleep_for(std::chrono::milliseconds(60));
-    auto paint = [](TestFrame& t, int step) {
-      for (size_t k = 0; k < t.bytes.size(); ++k) t.bytes[k] = uint8_t(k * 7 + size_t(step));
-    };
+    auto paint = [](TestFrame& t, int step) { std::memset(t.bytes.data(), step, t.bytes.size()); };
     std::vector<std::string> sent;
     for (int step = 1; step <= 12; ++step) sent.push_back((paint(buffers[0], step), buffers[0].packed()));
     // The player's thread sends; this one receives meanwhile.
@@ -143,7 +146,7 @@ TEST_F(StandInHttp, AFadeReachesAViewerAtItsFrameRateWhenClocked) {
         paint(buffers[step % 2], step);
         ndi().sendVideoAsyncV2(s, &buffers[step % 2].frame);
         std::memset(buffers[(step + 1) % 2].bytes.data(), 0xAB, buffers[0].bytes.size());
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        std::this_thread::sleep_for(std::chrono::milliseconds(row.gapMs));
       }
       return start;
     });
@@ -230,7 +233,7 @@ TEST_F(StandInHttp, StatusAndPageDescribeTheSource) {
   }
   // Asked for by name (the page does): only this one answers.
   EXPECT_EQ(RawGet(port, "/status?source=Page%20%3C%26%3E%20%221%22").status, 200);
-  EXPECT_EQ(RawGet(port, "/stream.png?source=Page").status, 404);
+  EXPECT_EQ(RawGet(port, "/frame.png?source=Page").status, 404);
 }
 
 TEST_F(StandInHttp, BadRequestsGetClearAnswersInvalidFramesAndHandlesAreIgnored) {
@@ -275,6 +278,7 @@ TEST_F(StandInHttp, BadRequestsGetClearAnswersInvalidFramesAndHandlesAreIgnored)
   EXPECT_EQ(RawGet(port, "/status").status, 200);
 
   // Frames that cannot be served leave the last good one in place.
+  const TestFrame wide = MakeFrame(16385, 1, 16385 * 4, NdiFourCC::BGRA, 7);
   TestFrame good = MakeFrame(4, 4, 16, NdiFourCC::BGRA, 5);
   ndi().sendVideoAsyncV2(s, &good.frame);
   const struct {
@@ -284,7 +288,7 @@ TEST_F(StandInHttp, BadRequestsGetClearAnswersInvalidFramesAndHandlesAreIgnored)
       {"no pixels", [](NDIlib_video_frame_v2_t& f) { f.p_data = nullptr; }},
       {"zero width", [](NDIlib_video_frame_v2_t& f) { f.xres = 0; }},
       {"negative height", [](NDIlib_video_frame_v2_t& f) { f.yres = -5; }},
-      {"wider than 16384", [](NDIlib_video_frame_v2_t& f) { f.xres = 16385; }},
+      {"wider than 16384", [&wide](NDIlib_video_frame_v2_t& f) { f = wide.frame; }},
       {"UYVY", [](NDIlib_video_frame_v2_t& f) { f.FourCC = NdiFourCC::UYVY; }},
       {"stride below a row", [](NDIlib_video_frame_v2_t& f) { f.line_stride_in_bytes = 15; }},
       {"negative stride", [](NDIlib_video_frame_v2_t& f) { f.line_stride_in_bytes = -16; }},
@@ -297,7 +301,9 @@ TEST_F(StandInHttp, BadRequestsGetClearAnswersInvalidFramesAndHandlesAreIgnored)
     EXPECT_EQ(r.body, good.packed()) << row.label;
     EXPECT_EQ(r.headers.at("x-sequence"), "1") << row.label;
   }
-  TestFrame widest = MakeFrame(16384, 1, 16384 * 4, NdiFourCC::BGRA, 7);
+  TestFrame widest = wide;
+  widest.frame.xres = 16384;
+  widest.frame.p_data = widest.bytes.data();
   ndi().sendVideoAsyncV2(s, &widest.frame);
   EXPECT_EQ(RawGet(port, "/frame.bgra").header("x-width"), "16384");
   // Null handles: no effect, no crash.
