@@ -93,23 +93,6 @@ TEST_F(StandInHttp, MetadataIsServedExactlyAsAdded) {
   EXPECT_EQ(RawGet(portOf("Meta"), "/metadata").body, "");
 }
 
-TEST_F(StandInHttp, LateJoinerGetsTheLastFrameAndAFlushedBufferMayBePoisoned) {
-  const auto [s, port] = open("Late");
-  EXPECT_EQ(RawGet(port, "/frame.bgra").status, 404);  // nothing sent yet
-  TestFrame first = MakeFrame(33, 17, 33 * 4, NdiFourCC::BGRA, 7), last = MakeFrame(33, 17, 33 * 4, NdiFourCC::BGRA, 8);
-  ndi().sendVideoAsyncV2(s, &first.frame);
-  ndi().sendVideoAsyncV2(s, &last.frame);  // nobody received `first`
-  const std::string expected = last.packed();
-  ndi().sendVideoAsyncV2(s, nullptr);  // flush: the buffer is ours again
-  std::memset(last.bytes.data(), 0xAB, last.bytes.size());
-  std::memset(first.bytes.data(), 0xAB, first.bytes.size());
-  RawStream stream;
-  ASSERT_TRUE(stream.open(port, "/stream.bgra") && stream.next());
-  EXPECT_TRUE(stream.part().body == expected);
-  EXPECT_EQ(stream.part().header("x-sequence"), "2");
-  EXPECT_EQ(RawGet(port, "/frame.bgra").body, expected);
-}
-
 // A cross-fade as the player sends it at 25p: 12 frames 10 ms apart (or at
 // once), from two buffers used alternately, the one each send released
 // overwritten at once. Clocked (as the player asks), every frame reaches the
@@ -132,9 +115,15 @@ TEST_F(StandInHttp, AFadeReachesAViewerAtItsFrameRateWhenClocked) {
     TestFrame buffers[2] = {MakeFrame(1280, 720, 1280 * 4, NdiFourCC::BGRA, 11),
                             MakeFrame(1280, 720, 1280 * 4, NdiFourCC::BGRA, 12)};
     for (TestFrame& t : buffers) t.frame.frame_rate_D = 1200;  // 30000/1200: 25p
-    ndi().sendVideoAsyncV2(s, &buffers[0].frame);  // on air a while before the fade
+    // On air a while before the fade, and flushed: a viewer that comes later
+    // still gets it, though its buffer has been overwritten since.
+    ndi().sendVideoAsyncV2(s, &buffers[0].frame);
+    const std::string before = buffers[0].packed();
+    ndi().sendVideoAsyncV2(s, nullptr);
+    std::memset(buffers[0].bytes.data(), 0xAB, buffers[0].bytes.size());
     RawStream stream;
     ASSERT_TRUE(stream.open(port, "/stream.bgra") && stream.next());
+    EXPECT_TRUE(stream.part().body == before);
     std::this_thread::sleep_for(std::chrono::milliseconds(60));
     auto paint = [](TestFrame& t, int step) { std::memset(t.bytes.data(), step, t.bytes.size()); };
     std::vector<std::string> sent;
@@ -227,7 +216,6 @@ TEST_F(StandInHttp, StatusAndPageDescribeTheSource) {
     EXPECT_EQ(page.status, 200) << query;
     EXPECT_EQ(page.headers.at("content-type"), "text/html; charset=utf-8") << query;
     EXPECT_NE(page.body.find(std::string("<body class=\"") + bodyClass + "\""), std::string::npos) << query;
-    EXPECT_NE(page.body.find("fetch(\"/stream.png\""), std::string::npos) << query;
     EXPECT_NE(page.body.find("<title>Page &lt;&amp;&gt; &quot;1&quot;</title>"), std::string::npos) << query;
     EXPECT_EQ(page.body.find("Page <&>"), std::string::npos) << query;
   }
@@ -240,37 +228,30 @@ TEST_F(StandInHttp, BadRequestsGetClearAnswersInvalidFramesAndHandlesAreIgnored)
   const auto [s, port] = open("Strict");
   RawStream stream;
   ASSERT_TRUE(stream.open(port, "/stream.bgra"));
-  const std::string id = stream.head().headers.at("x-receiver-id");
-  const auto get = GetRequest;
-  const auto post = PostRequest;
-  const struct {
-    const char* label;
-    std::string request;
-    int status;  // -1: any 4xx answer, or closed without one
-  } requests[] = {
-      {"unknown path", get("/nothing"), 404},
-      {"path with a suffix", get("/status/x"), 404},
-      {"frame before any frame", get("/frame.png"), 404},
-      {"another source's status", get("/status?source=Other"), 404},
-      {"tally unknown receiver", post("/tally?receiver=0123456789abcdef&program=1&preview=0"), 404},
-      {"tally without receiver", post("/tally?program=1&preview=0"), 400},
-      {"tally program 2", post("/tally?receiver=" + id + "&program=2&preview=0"), 400},
-      {"tally preview missing", post("/tally?receiver=" + id + "&program=1"), 400},
-      {"tally preview empty", post("/tally?receiver=" + id + "&program=1&preview="), 400},
-      {"tally program word", post("/tally?receiver=" + id + "&program=yes&preview=0"), 400},
-      {"tally by GET", get("/tally?receiver=" + id + "&program=1&preview=0"), 405},
-      {"status by POST", post("/status"), 405},
-      {"DELETE", "DELETE /frame.bgra HTTP/1.1\r\nHost: t\r\nConnection: close\r\n\r\n", 405},
-      {"garbage request line", "HELLO\r\n\r\n", -1},
-      {"huge header", "GET /status HTTP/1.1\r\nHost: t\r\nX-Big: " + std::string(100000, 'a') + "\r\n\r\n",
-       -1},
+  const std::string tally = "POST /tally?receiver=" + stream.head().headers.at("x-receiver-id");
+  const std::string end = " HTTP/1.1\r\nHost: t\r\nConnection: close\r\nContent-Length: 0\r\n\r\n";
+  const std::pair<std::string, int> requests[] = {  // -1: any 4xx answer, or closed without one
+      {"GET /nothing", 404},
+      {"GET /status/x", 404},
+      {"GET /frame.png", 404},  // before any frame
+      {"GET /status?source=Other", 404},
+      {"POST /tally?receiver=0123456789abcdef&program=1&preview=0", 404},
+      {"POST /tally?program=1&preview=0", 400},
+      {tally + "&program=2&preview=0", 400},
+      {tally + "&program=1", 400},
+      {tally + "&program=1&preview=", 400},
+      {"GET /tally?receiver=x&program=1&preview=0", 405},
+      {"POST /status", 405},
+      {"DELETE /frame.bgra", 405},
+      {"HELLO", -1},
+      {"GET /status HTTP/1.1\r\nX-Big: " + std::string(100000, 'a'), -1},
   };
-  for (const auto& row : requests) {
-    const RawResponse r = RawExchange(port, row.request);
-    if (row.status == -1)  // refused with a 4xx answer, or the connection is simply closed
-      EXPECT_TRUE(!r.complete || (r.status >= 400 && r.status < 500)) << row.label << ": " << r.status;
+  for (const auto& [request, status] : requests) {
+    const RawResponse r = RawExchange(port, request + end);
+    if (status == -1)
+      EXPECT_TRUE(!r.complete || (r.status >= 400 && r.status < 500)) << request.substr(0, 20) << ": " << r.status;
     else
-      EXPECT_EQ(r.status, row.status) << row.label;
+      EXPECT_EQ(r.status, status) << request;
   }
   // Nothing of that changed the tally or hurt the server.
   NDIlib_tally_t t{};
@@ -278,33 +259,26 @@ TEST_F(StandInHttp, BadRequestsGetClearAnswersInvalidFramesAndHandlesAreIgnored)
   EXPECT_EQ(RawGet(port, "/status").status, 200);
 
   // Frames that cannot be served leave the last good one in place.
-  const TestFrame wide = MakeFrame(16385, 1, 16385 * 4, NdiFourCC::BGRA, 7);
-  TestFrame good = MakeFrame(4, 4, 16, NdiFourCC::BGRA, 5);
+  TestFrame good = MakeFrame(4, 4, 16, NdiFourCC::BGRA, 5), wide = MakeFrame(16385, 1, 16385 * 4, NdiFourCC::BGRA, 7);
   ndi().sendVideoAsyncV2(s, &good.frame);
-  const struct {
-    const char* label;
-    std::function<void(NDIlib_video_frame_v2_t&)> spoil;
-  } frames[] = {
-      {"no pixels", [](NDIlib_video_frame_v2_t& f) { f.p_data = nullptr; }},
-      {"zero width", [](NDIlib_video_frame_v2_t& f) { f.xres = 0; }},
-      {"negative height", [](NDIlib_video_frame_v2_t& f) { f.yres = -5; }},
-      {"wider than 16384", [&wide](NDIlib_video_frame_v2_t& f) { f = wide.frame; }},
-      {"UYVY", [](NDIlib_video_frame_v2_t& f) { f.FourCC = NdiFourCC::UYVY; }},
-      {"stride below a row", [](NDIlib_video_frame_v2_t& f) { f.line_stride_in_bytes = 15; }},
-      {"negative stride", [](NDIlib_video_frame_v2_t& f) { f.line_stride_in_bytes = -16; }},
+  const std::function<void(NDIlib_video_frame_v2_t&)> spoil[] = {
+      [](NDIlib_video_frame_v2_t& f) { f.p_data = nullptr; },
+      [](NDIlib_video_frame_v2_t& f) { f.xres = 0; },
+      [](NDIlib_video_frame_v2_t& f) { f.yres = -5; },
+      [&](NDIlib_video_frame_v2_t& f) { f = wide.frame; },  // wider than 16384
+      [](NDIlib_video_frame_v2_t& f) { f.FourCC = NdiFourCC::UYVY; },
+      [](NDIlib_video_frame_v2_t& f) { f.line_stride_in_bytes = 15; },  // below a row
+      [](NDIlib_video_frame_v2_t& f) { f.line_stride_in_bytes = -16; },
   };
-  for (const auto& row : frames) {
+  for (size_t i = 0; i < std::size(spoil); ++i) {
     TestFrame bad = MakeFrame(4, 4, 16, NdiFourCC::BGRA, 6);
-    row.spoil(bad.frame);
+    spoil[i](bad.frame);
     ndi().sendVideoAsyncV2(s, &bad.frame);
     const RawResponse r = RawGet(port, "/frame.bgra");
-    EXPECT_EQ(r.body, good.packed()) << row.label;
-    EXPECT_EQ(r.headers.at("x-sequence"), "1") << row.label;
+    EXPECT_TRUE(r.body == good.packed() && r.header("x-sequence") == "1") << i;
   }
-  TestFrame widest = wide;
-  widest.frame.xres = 16384;
-  widest.frame.p_data = widest.bytes.data();
-  ndi().sendVideoAsyncV2(s, &widest.frame);
+  wide.frame.xres = 16384;  // the widest served
+  ndi().sendVideoAsyncV2(s, &wide.frame);
   EXPECT_EQ(RawGet(port, "/frame.bgra").header("x-width"), "16384");
   // Null handles: no effect, no crash.
   ndi().sendVideoAsyncV2(nullptr, &good.frame);

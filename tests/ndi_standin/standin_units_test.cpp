@@ -1,9 +1,8 @@
 // Units of the stand-in runtime: discovery entries, remembered ports, the
-// choice of a listening port, URL parsing, and the frames a store hands to
-// its viewers. (Encoders and frame checks are tested end to end, with
-// decoders of their own, in standin_http_test and monitor_test.)
+// choice of a listening port, and the frames a store hands to its viewers.
+// (The rest end to end: encoders against decoders of the tests' own in
+// standin_http_test and monitor_test, discovery in standin_receive_test.)
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -11,7 +10,6 @@
 
 #include "discovery.h"
 #include "frame_store.h"
-#include "http_client.h"
 #include "listen_socket.h"
 #include "port_memory.h"
 #include "small_files.h"
@@ -61,60 +59,6 @@ TEST(Discovery, EntriesParseOnlyWhenComplete) {
   EXPECT_FALSE(IsValidSourceName("") || IsValidSourceName(std::string(256, 'a')));
   EXPECT_TRUE(IsValidSourceName(std::string(255, 'a')));
   EXPECT_TRUE(IsValidSourceName("Größe ✓"));
-}
-
-TEST(Discovery, ListSkipsDeadAndCorruptEntries) {
-  const plombix::testing::TempDir temp;
-  const std::string& dir = temp.path();
-  std::string error;
-  ASSERT_EQ(ClaimSource(dir, "Live one", "http://127.0.0.1:6000/", &error), ClaimResult::Claimed) << error;
-  // A process that has ended: a child that exited and was reaped.
-  const pid_t child = ::fork();
-  if (child == 0) ::_exit(0);
-  int status = 0;
-  ::waitpid(child, &status, 0);
-  writeFile(dir + "/" + SourceFileName("Dead one"),
-            "name=Dead one\nurl=http://127.0.0.1:6001/\npid=" + std::to_string(child) + "\n");
-  // This process, but started at another time: its pid was reused.
-  writeFile(dir + "/" + SourceFileName("Reused"),
-            "name=Reused\nurl=http://127.0.0.1:6002/\npid=" + std::to_string(::getpid()) + "\nstart=1\n");
-  writeFile(dir + "/" + SourceFileName("Corrupt"), "garbage\n");
-  writeFile(dir + "/" + SourceFileName("Huge"), std::string(10000, 'x'));
-  writeFile(dir + "/notes.txt", "name=Other\nurl=http://h:1/\npid=1\n");  // not an entry file
-  const std::vector<SourceEntry> live = ListSources(dir);
-  ASSERT_EQ(live.size(), 1u);
-  EXPECT_EQ(live[0].name + " " + live[0].url, "Live one http://127.0.0.1:6000/");
-  EXPECT_EQ(live[0].pid, long(::getpid()));
-  // A dead entry's name can be claimed; a live one's cannot.
-  EXPECT_EQ(ClaimSource(dir, "Dead one", "http://127.0.0.1:6003/", &error), ClaimResult::Claimed);
-  EXPECT_EQ(ClaimSource(dir, "Live one", "http://127.0.0.1:6004/", &error), ClaimResult::NameInUse);
-  // Releasing with another URL leaves the entry alone; with its own, removes it.
-  ReleaseSource(dir, "Live one", "http://127.0.0.1:9999/");
-  EXPECT_EQ(ListSources(dir).size(), 2u);
-  ReleaseSource(dir, "Live one", "http://127.0.0.1:6000/");
-  ReleaseSource(dir, "Dead one", "http://127.0.0.1:6003/");
-  EXPECT_TRUE(ListSources(dir).empty());
-}
-
-TEST(HttpUrl, ParsesOnlyPlainHttpUrls) {
-  const struct {
-    const char* url;
-    const char* host;  // empty: refused
-    int port;
-  } rows[] = {
-      {"http://127.0.0.1:5961/", "127.0.0.1", 5961}, {"http://host/", "host", 80},
-      {"http://[::1]:5962/x", "::1", 5962},          {"https://host/", "", 0},
-      {"http://:5961/", "", 0},                      {"http://h:65536/", "", 0},
-      {"http://h:12x/", "", 0},                      {"http://[::1/", "", 0},
-  };
-  for (const auto& row : rows) {
-    HttpUrl u;
-    ASSERT_EQ(ParseHttpUrl(row.url, &u), *row.host != '\0') << row.url;
-    EXPECT_EQ(*row.host ? u.port : row.port, row.port) << row.url;
-    EXPECT_EQ(*row.host ? u.host : std::string(), row.host) << row.url;
-  }
-  EXPECT_EQ(HeaderParameter("a; Boundary=\"q r\" ; x=1", "boundary"), "q r");
-  EXPECT_EQ(HeaderParameter("text/plain", "boundary"), "");
 }
 
 // Clocked: a viewer gets every frame in turn, each a frame period after the
