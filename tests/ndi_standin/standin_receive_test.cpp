@@ -69,25 +69,31 @@ TEST_F(StandInReceive, FinderListsLiveSourcesAndNoticesChanges) {
   EXPECT_EQ(count, 0u);
 }
 
-// Frames byte-exact with their fields (RGBA receivers get red and blue
-// swapped), after the connection metadata, once and exactly. (A source lost
-// and found again: monitor_test.)
+// The connection metadata exactly as added (its length counting the zero
+// or not, 0: the whole text), at /metadata and to a receiver, once, before
+// frames byte-exact with their fields (red and blue swapped for an RGBA
+// receiver). (A source lost and found again: monitor_test.)
 TEST_F(StandInReceive, CapturedFramesAndMetadataAreExact) {
   const struct {
     const char* label;
     int width, height, stride;
     NdiFourCC fourcc;
     bool rgba;  // the receiver asks for RGBX/RGBA
-  } rows[] = {{"BGRA odd, padded", 7, 3, 7 * 4 + 4, NdiFourCC::BGRA, false},
-              {"BGRX 720p", 1280, 720, 1280 * 4, NdiFourCC::BGRX, false},
-              {"BGRX to an RGBA receiver", 5, 4, 20, NdiFourCC::BGRX, true}};
-  std::string text = "<ndi_product short_name=\"Vora Plombix\"/>";
-  const NDIlib_metadata_frame_t m{int(text.size()), kNdiTimecodeSynthesize, text.data()};
+    std::string metadata;
+    int length;
+    std::string served;
+  } rows[] = {{"BGRA odd, padded", 7, 3, 7 * 4 + 4, NdiFourCC::BGRA, false, "<p short_name=\"V\"/>", 19, "<p short_name=\"V\"/>"},
+              {"BGRX 720p", 1280, 720, 1280 * 4, NdiFourCC::BGRX, false, "<a/>", 5, "<a/>"},
+              {"BGRX to an RGBA receiver", 5, 4, 20, NdiFourCC::BGRX, true, "<abcdef/>", 3, "<ab"},
+              {"BGRA 1x1", 1, 1, 4, NdiFourCC::BGRA, false, "<b x=\"1\"/>", 0, "<b x=\"1\"/>"}};
   uint32_t seed = 40;
   for (const auto& row : rows) {
     SCOPED_TRACE(row.label);
-    NDIlib_send_instance_t s = open(row.label).first;
+    const auto [s, port] = open(row.label);
+    std::string text = row.metadata;
+    const NDIlib_metadata_frame_t m{row.length, kNdiTimecodeSynthesize, text.data()};
     ndi().sendAddConnectionMetadata(s, &m);
+    EXPECT_EQ(RawGet(port, "/metadata").body, row.served);
     NDIlib_recv_instance_t r =
         connect(ndi(), row.label, row.rgba ? NdiRecvColorFormat::RGBX_RGBA : NdiRecvColorFormat::BGRX_BGRA);
     NDIlib_metadata_frame_t got{};
@@ -95,7 +101,7 @@ TEST_F(StandInReceive, CapturedFramesAndMetadataAreExact) {
       return ndi().recvCaptureV2(r, nullptr, nullptr, &got, 50) == int(NdiFrameType::Metadata);
     }));
     EXPECT_EQ(std::string(got.p_data) + " " + std::to_string(got.length),
-              text + " " + std::to_string(text.size() + 1));  // received metadata counts its zero
+              row.served + " " + std::to_string(row.served.size() + 1));  // received metadata counts its zero
     ndi().recvFreeMetadata(r, &got);
     EXPECT_EQ(ndi().recvCaptureV2(r, nullptr, nullptr, &got, 50), int(NdiFrameType::None));
     ASSERT_TRUE(Eventually([&] { return ndi().sendGetNoConnections(s, 0) == 1; }));
@@ -149,11 +155,15 @@ TEST_F(StandInTakeover, AStreamGoesOnThroughATakeoverAndEndsAfterTheGrace) {
   const TestFrame before = MakeFrame(64, 36, 64 * 4, NdiFourCC::BGRA, 1);
   ndi().sendVideoAsyncV2(s, &before.frame);
   ASSERT_TRUE(stream.next());
+  std::string text = "<old/>";
+  const NDIlib_metadata_frame_t m{0, kNdiTimecodeSynthesize, text.data()};
+  ndi().sendAddConnectionMetadata(s, &m);
   destroy(s);
   EXPECT_EQ(RawGet(port, "/status").status, 200);  // serving in between
   s = create("Vora Plombix 1");
   ASSERT_NE(s, nullptr);
   EXPECT_EQ(portOf("Vora Plombix 1"), port);
+  EXPECT_EQ(RawGet(port, "/metadata").body, "");  // the new sender's own, none yet
   // The stream was never dropped: counted at once, its tally still there
   // (and no change to report); the next frame at the new size and FourCC.
   EXPECT_EQ(ndi().sendGetNoConnections(s, 0), 1);

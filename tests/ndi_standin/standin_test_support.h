@@ -76,12 +76,12 @@ TestFrame MakeFrame(int width, int height, int strideBytes, NdiFourCC fourcc, ui
 // A smooth frame (JPEG's error stays small on it): two gradients and a soft
 // disc whose brightness is `tone`; alpha varies (JPEG drops it).
 TestFrame MakeSmoothFrame(int width, int height, int strideBytes, NdiFourCC fourcc, int tone);
-// Mean difference of the colour bytes (alpha left out) of two BGRA images.
+// Mean difference of the colour bytes (alpha left out) of two BGRA images
+// of the same size; 255 for sizes that differ.
 double MeanColourError(const std::string& a, const std::string& b);
-// Empty when `jpeg` decodes to `packedBgra` (width * 4 bytes a row) within
-// JPEG error at quality 90 (mean under 2 levels, no byte off by more than
-// 16); else what is wrong.
-std::string JpegMismatch(const std::string& jpeg, const std::string& packedBgra, int width, int height);
+// `jpeg` decoded with TurboJPEG to packed BGRX rows; empty unless it is a
+// JPEG of that size.
+std::string JpegDecode(const std::string& jpeg, int width, int height);
 // `png` decoded with libspng to RGBA8 rows; empty when it does not decode.
 std::vector<uint8_t> DecodePng(const std::string& png);
 
