@@ -28,28 +28,23 @@ void writeFile(const std::string& path, const std::string& text) {
 
 }  // namespace
 
-TEST(Discovery, EntriesParseOnlyWhenComplete) {
-  const struct {
-    const char* label;
-    std::string text;
-    bool ok;
-  } rows[] = {
-      {"complete", "name=A\nurl=http://127.0.0.1:5961/\npid=1\nstart=5\n", true},
-      {"no start time", "name=A\nurl=http://127.0.0.1:5961/\npid=1\n", true},
-      {"unknown keys ignored", "x=y\nname=A\nurl=http://h:1/\npid=1\n", true},
-      {"empty", "", false},
-      {"no name", "url=http://127.0.0.1:5961/\npid=1\n", false},
-      {"not http", "name=A\nurl=ftp://x/\npid=1\n", false},
-      {"no pid", "name=A\nurl=http://h:1/\n", false},
-      {"pid zero", "name=A\nurl=http://h:1/\npid=0\n", false},
-      {"pid huge", "name=A\nurl=http://h:1/\npid=99999999999999999999999\n", false},
-      {"pid words", "name=A\nurl=http://h:1/\npid=12ab\n", false},
-      {"start words", "name=A\nurl=http://h:1/\npid=1\nstart=x\n", false},
-      {"control character in name", "name=A\tB\nurl=http://h:1/\npid=1\n", false},
+TEST(Discovery, EntriesParseOnlyWhenCompleteAndNamesMakeSafeFileNames) {
+  const std::pair<std::string, bool> rows[] = {
+      {"name=A\nurl=http://127.0.0.1:5961/\npid=1\nstart=5\n", true},
+      {"x=y\nname=A\nurl=http://h:1/\npid=1\n", true},  // unknown keys ignored, no start time
+      {"", false},
+      {"url=http://127.0.0.1:5961/\npid=1\n", false},
+      {"name=A\nurl=ftp://x/\npid=1\n", false},
+      {"name=A\nurl=http://h:1/\n", false},
+      {"name=A\nurl=http://h:1/\npid=0\n", false},
+      {"name=A\nurl=http://h:1/\npid=99999999999999999999999\n", false},
+      {"name=A\nurl=http://h:1/\npid=12ab\n", false},
+      {"name=A\nurl=http://h:1/\npid=1\nstart=x\n", false},
+      {"name=A\tB\nurl=http://h:1/\npid=1\n", false},  // a control character in the name
   };
-  for (const auto& row : rows) {
+  for (const auto& [text, ok] : rows) {
     SourceEntry e;
-    EXPECT_EQ(ParseSourceEntry(row.text, &e), row.ok) << row.label;
+    EXPECT_EQ(ParseSourceEntry(text, &e), ok) << text;
   }
   EXPECT_EQ(SourceFileName("Vora Plombix 1"), "Vora%20Plombix%201.source");
   EXPECT_EQ(SourceFileName("../x"), "%2E%2E%2Fx.source");
