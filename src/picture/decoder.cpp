@@ -36,10 +36,13 @@ DecodeResult DecodeImageFile(const std::string& path) {
     DecodeError error = ReadFileBytes(path, &file);
     if (error != DecodeError::None) return {error, nullptr};
     std::unique_ptr<ImageReader> reader;
-    error = OpenImage(file.data.get(), file.size, &reader);
+    error = OpenImage(file.data.get(), file.size, &reader, path);
     if (error != DecodeError::None) return {error, nullptr};
     const ImageInfo& info = reader->info();
-    error = CheckDecodeCost(info.width, info.height, info.bytesPerPixel, info.fixedBytes);
+    // The whole picture, and a second one while it is turned upright.
+    const int64_t turnedBytes =
+        info.orientation != Orientation::Normal ? int64_t(info.width) * info.height * 4 : 0;
+    error = CheckDecodeCost(info.width, info.height, info.bytesPerPixel, info.fixedBytes + turnedBytes);
     if (error == DecodeError::None) error = reader->Start(1);
     if (error != DecodeError::None) return {error, nullptr};
 

@@ -1,4 +1,5 @@
-// OpenImage: the format is recognised by the file's first bytes.
+// OpenImage: the format is recognised by the file's first bytes; the name's
+// suffix speaks only for formats without a signature.
 #include "image_reader.h"
 
 #include <cstring>
@@ -16,15 +17,24 @@ bool IsPng(const uint8_t* data, size_t size) {
   return size >= 8 && std::memcmp(data, kSignature, 8) == 0;
 }
 
+DecodeError Open(const uint8_t* data, size_t size, std::unique_ptr<ImageReader>* reader,
+                 std::string_view fileName) {
+  if (IsJpeg(data, size)) return OpenJpegImage(data, size, reader);
+  if (IsPng(data, size)) return OpenPngImage(data, size, reader);
+  if (IsTgaFile(data, size, fileName)) return OpenTgaImage(data, size, reader);
+  return OpenQtImage(data, size, reader, fileName);
+}
+
 }  // namespace
 
-DecodeError OpenImage(const uint8_t* data, size_t size, std::unique_ptr<ImageReader>* reader) {
+DecodeError OpenImage(const uint8_t* data, size_t size, std::unique_ptr<ImageReader>* reader,
+                      std::string_view fileName) {
   reader->reset();
   if (!data || size == 0) return DecodeError::NotAnImage;
   try {
-    if (IsJpeg(data, size)) return OpenJpegImage(data, size, reader);
-    if (IsPng(data, size)) return OpenPngImage(data, size, reader);
-    return OpenQtImage(data, size, reader);
+    const DecodeError error = Open(data, size, reader, fileName);
+    if (error == DecodeError::None) (*reader)->AddFixedBytes(int64_t(size));
+    return error;
   } catch (const std::bad_alloc&) {
     reader->reset();
     return DecodeError::OutOfMemory;

@@ -3,23 +3,30 @@
 // byte of a picture without alpha), top row first, as stored (before its
 // orientation is applied).
 //
-// The file's format is decided by its content, never by its name:
+// The file's format is decided by its content; the file name's suffix
+// only where the content has no signature (TGA, WBMP):
 //   JPEG  libjpeg-turbo (jpeg_reader.cpp): streamed a band of rows at a
 //         time, optionally at 1/2, 1/4 or 1/8 of its size (scaled inverse
 //         DCT); EXIF orientation from the APP1 block;
 //   PNG   libspng (png_reader.cpp): streamed row by row (interlaced files
 //         whole);
+//   TGA   tga_reader.cpp: decoded whole;
 //   other Qt's image readers (qt_reader.cpp): decoded whole; orientation
 //         as the reader reports it (TIFF).
-// Every decoder error or warning, and a file cut short anywhere (the JPEG
-// or PNG end marker missing, a checksum that does not match), is
-// DecodeError::Corrupt: a damaged picture is never delivered in part.
+// A picture whose pixel data is cut short or broken (coded data that runs
+// out or does not decode, a checksum over image data that does not match,
+// fewer pixels than the header announces) is DecodeError::Corrupt: it is
+// never delivered in part. Faults that leave every pixel intact (a missing
+// end marker after complete data, stray bytes before a marker, trailing
+// bytes, a damaged ancillary chunk) are accepted, as image tools do.
 //
 // Depth (ImageInfo::bitsPerPixel), the rule of decoder.h:
-//   - alpha channel (PNG grey+alpha or RGBA, PNG grey or RGB with a tRNS
-//     colour, any Qt format with alpha): 32, straight alpha;
-//   - palette: 1 for a 1-bit palette, 8 for any other (GIF always 8); the
-//     palette's alpha is dropped, transparent entries keep their colour;
+//   - pixels that can be transparent (PNG grey+alpha or RGBA, PNG grey or
+//     RGB with a tRNS colour, a PNG palette whose tRNS makes an entry less
+//     than opaque, a GIF naming a transparent index, any other palette
+//     with a transparent entry, any Qt format with alpha, TGA with alpha
+//     bits): 32, straight alpha;
+//   - an opaque palette: 1 for a 1-bit palette, 8 for any other (GIF 8);
 //   - 8-bit grey (JPEG grey, PNG grey): 8; 1-bit grey PNG: 1;
 //   - 24-bit colour (JPEG colour, PNG RGB, BMP 24): 24; BMP 16: 16;
 //   - anything else (16-bit channels, CMYK JPEG, 32-bit BMP): 32 without
@@ -34,6 +41,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <string_view>
 
 #include "decode_error.h"
 #include "orientation.h"
@@ -45,7 +53,9 @@ struct ImageInfo {
   int height = 0;
   int bitsPerPixel = 0;
   int bytesPerPixel = 4;   // what the decoder holds a pixel in at full size
-  int64_t fixedBytes = 0;  // working memory the scale does not reduce
+  // Working memory the scale does not reduce, the file's own bytes
+  // included (OpenImage adds them: they stay in memory while it decodes).
+  int64_t fixedBytes = 0;
   Orientation orientation = Orientation::Normal;
   bool scalable = false;   // Start accepts 2, 4 and 8 as well as 1
   // The rows of a picture without alpha (bitsPerPixel != 32) come with 255
@@ -82,6 +92,9 @@ class ImageReader {
   // streaming readers.
   virtual std::shared_ptr<uint8_t[]> wholePicture() const { return nullptr; }
 
+  // OpenImage: the file's bytes, held while the reader decodes.
+  void AddFixedBytes(int64_t bytes) { info_.fixedBytes += bytes; }
+
   int width() const { return width_; }    // after Start
   int height() const { return height_; }
 
@@ -100,18 +113,28 @@ constexpr double kFastShrink = 1.5;
 constexpr int ScaledSide(int side, int denominator) { return (side + denominator - 1) / denominator; }
 
 // Opens the `size` bytes of a picture file, which must outlive the reader.
-// Errors: NotAnImage (no decoder recognises it), BadSize, TooLarge (a
+// `fileName` (the file's path or name; may be empty) is looked at only for
+// its suffix, where the content does not name the format. Errors:
+// NotAnImage (no decoder recognises it), BadSize, TooLarge (a
 // whole-picture decoder's cost checked before it decodes), Corrupt,
 // BadPalette, OutOfMemory.
 [[nodiscard]] DecodeError OpenImage(const uint8_t* data, size_t size,
-                                    std::unique_ptr<ImageReader>* reader);
+                                    std::unique_ptr<ImageReader>* reader,
+                                    std::string_view fileName = {});
 
 // Decoders behind OpenImage, by format (content already recognised).
 [[nodiscard]] DecodeError OpenJpegImage(const uint8_t* data, size_t size,
                                         std::unique_ptr<ImageReader>* reader);
 [[nodiscard]] DecodeError OpenPngImage(const uint8_t* data, size_t size,
                                        std::unique_ptr<ImageReader>* reader);
+[[nodiscard]] DecodeError OpenTgaImage(const uint8_t* data, size_t size,
+                                       std::unique_ptr<ImageReader>* reader);
 [[nodiscard]] DecodeError OpenQtImage(const uint8_t* data, size_t size,
-                                      std::unique_ptr<ImageReader>* reader);
+                                      std::unique_ptr<ImageReader>* reader,
+                                      std::string_view fileName = {});
+
+// Whether a file is TGA: its footer says TGA 2.0, or `fileName` ends in
+// .tga (.icb, .vda, .vst) and its header makes sense as TGA.
+[[nodiscard]] bool IsTgaFile(const uint8_t* data, size_t size, std::string_view fileName);
 
 }  // namespace plombix

@@ -6,9 +6,24 @@
 // libjpeg reports errors by calling error_exit, which must not return; it
 // jumps back (longjmp) into Guarded below, whose frame and whose step hold
 // no object with a destructor, so nothing is skipped that C++ would have
-// destroyed. Warnings (emit_message at level -1: corrupt data, a premature
-// end of the file, extraneous bytes) jump back the same way: a damaged
-// picture is refused, never shown in part.
+// destroyed.
+//
+// Warnings (emit_message at level -1) are sorted by what they say about
+// the pixels:
+//   - broken or missing coded data (a scan that ends before its last block
+//     was decoded from real bytes, a bad Huffman or arithmetic code, a lost
+//     restart marker, an inconsistent progression) jump back like errors:
+//     such a picture is refused, never shown in part;
+//   - the data running out (no end-of-image marker) is noted, and the
+//     picture is accepted only when every block came from real data: a
+//     single-scan file whose scan did not run short (that would have been
+//     the warning above), or a progressive file whose scans brought every
+//     coefficient to full precision. A file of several sequential scans or
+//     of arithmetic coding that runs out is refused: nothing tells whether
+//     its last scans arrived;
+//   - stray bytes before a marker, an unknown JFIF revision or Adobe
+//     transform, a bad ICC marker and odd scan parameters do not touch the
+//     coded blocks and are ignored, as browsers and image tools do.
 //
 // The memory manager is capped at the decode budget (max_memory_to_use), so
 // libjpeg itself refuses coefficient buffers beyond it; the cost of a
@@ -35,6 +50,7 @@ namespace {
 struct ErrorManager {
   jpeg_error_mgr pub;  // first: libjpeg hands back a pointer to it
   std::jmp_buf jump;
+  bool dataEnded = false;  // the file ended before its end-of-image marker
 };
 
 [[noreturn]] void OnError(j_common_ptr cinfo) {
@@ -42,7 +58,20 @@ struct ErrorManager {
 }
 
 void OnMessage(j_common_ptr cinfo, int level) {
-  if (level < 0) OnError(cinfo);  // a warning: damaged or missing data
+  if (level >= 0) return;  // trace messages
+  switch (cinfo->err->msg_code) {
+    case JWRN_JPEG_EOF:  // libjpeg goes on as if an end-of-image marker came
+      reinterpret_cast<ErrorManager*>(cinfo->err)->dataEnded = true;
+      return;
+    case JWRN_EXTRANEOUS_DATA:
+    case JWRN_JFIF_MAJOR:
+    case JWRN_ADOBE_XFORM:
+    case JWRN_BOGUS_ICC:
+    case JWRN_NOT_SEQUENTIAL:
+      return;
+    default:  // JWRN_HIT_MARKER, JWRN_HUFF_BAD_CODE, JWRN_MUST_RESYNC, ...
+      OnError(cinfo);
+  }
 }
 
 void OnOutput(j_common_ptr) {}  // nothing is printed
@@ -72,11 +101,14 @@ class JpegReader final : public ImageReader {
 
  private:
   DecodeError Failure() const;
+  bool EveryBlockArrived() const;
 
   jpeg_decompress_struct cinfo_{};
   ErrorManager errors_{};
   bool created_ = false;
   bool cmyk_ = false;
+  bool multipleScans_ = false;
+  bool arithmetic_ = false;
 };
 
 DecodeError JpegReader::Failure() const {
@@ -87,6 +119,21 @@ DecodeError JpegReader::Failure() const {
     case JERR_EMPTY_IMAGE: return DecodeError::BadSize;
     default: return DecodeError::Corrupt;
   }
+}
+
+// Whether every coded block came from the file's own bytes. Called once a
+// file of several scans has been read whole (after jpeg_start_decompress),
+// while its progression record (coef_bits) still exists; for one scan,
+// after the last row, from what was noted on the way.
+bool JpegReader::EveryBlockArrived() const {
+  if (!errors_.dataEnded) return true;  // the end-of-image marker came
+  if (arithmetic_) return false;
+  if (!multipleScans_) return true;
+  if (!cinfo_.progressive_mode || !cinfo_.coef_bits) return false;
+  for (int c = 0; c < cinfo_.num_components; ++c)
+    for (int k = 0; k < DCTSIZE2; ++k)
+      if (cinfo_.coef_bits[c][k] != 0) return false;  // -1: never sent; > 0: not refined
+  return true;
 }
 
 DecodeError JpegReader::Open(const uint8_t* data, size_t size) {
@@ -120,7 +167,9 @@ DecodeError JpegReader::Open(const uint8_t* data, size_t size) {
       break;
     default: info_.bitsPerPixel = 24; break;
   }
-  if (jpeg_has_multiple_scans(&cinfo_)) {
+  multipleScans_ = jpeg_has_multiple_scans(&cinfo_);
+  arithmetic_ = cinfo_.arith_code;
+  if (multipleScans_) {
     // The decoder keeps every coefficient of the picture until the last
     // scan: 64 two-byte values a block, at full size whatever the scale.
     for (int c = 0; c < cinfo_.num_components; ++c) {
@@ -151,6 +200,8 @@ DecodeError JpegReader::Start(int denominator, bool shrunkAfter) {
   cinfo_.do_fancy_upsampling = shrunkAfter ? FALSE : TRUE;
   if (!Guarded(errors_, [&] { jpeg_start_decompress(&cinfo_); })) return Failure();
   if (cinfo_.output_components != 4) return DecodeError::Corrupt;
+  // A file of several scans has been read whole by now.
+  if (multipleScans_ && !EveryBlockArrived()) return DecodeError::Corrupt;
   width_ = int(cinfo_.output_width);
   height_ = int(cinfo_.output_height);
   return DecodeError::None;
@@ -183,10 +234,11 @@ DecodeError JpegReader::ReadRows(uint8_t* const* rows, int count) {
 }
 
 DecodeError JpegReader::Finish() {
-  // Reads on to the end-of-image marker: a file cut after the last row
-  // still fails here.
+  // Reads on to the end-of-image marker; a missing one is forgiven only
+  // when every block arrived.
   if (!Guarded(errors_, [&] { jpeg_finish_decompress(&cinfo_); })) return Failure();
-  return DecodeError::None;
+  // No libjpeg call from here: the decompressor is back at its start.
+  return multipleScans_ || EveryBlockArrived() ? DecodeError::None : DecodeError::Corrupt;
 }
 
 }  // namespace

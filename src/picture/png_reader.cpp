@@ -3,14 +3,19 @@
 // format. Interlaced files are decoded whole (their rows only exist after
 // the last pass).
 //
-// Strict about damage: a checksum that does not match (any chunk, and the
-// image data's own Adler-32) and a file that ends before its IEND chunk are
-// DecodeError::Corrupt. Ancillary chunks kept in memory are capped at 64 MiB.
+// Strict about the pixels, lenient about the rest: image data that is cut
+// short, fails a chunk's checksum or its own Adler-32, or does not inflate
+// is DecodeError::Corrupt; an ancillary chunk with a bad checksum is
+// skipped, and once the last image-data chunk is whole and its checksum
+// matches, whatever follows (ancillary chunks, cut or not, a missing IEND,
+// trailing bytes) does not matter. Ancillary chunks kept in memory are
+// capped at 64 MiB.
 //
 // Depth and alpha, by the rules of image_reader.h: colour types 4 and 6,
-// and grey or RGB with a tRNS colour, decode with their alpha (32); a
-// palette's tRNS is ignored, so its transparent entries keep their colour
-// and the picture is opaque; grey 16, RGB 16: 32 without alpha.
+// grey or RGB with a tRNS colour, and a palette whose tRNS makes an entry
+// less than opaque decode with their alpha (32); grey 16, RGB 16: 32
+// without alpha.
+#include <libdeflate.h>
 #include <spng.h>
 
 #include <cstring>
@@ -49,13 +54,29 @@ void SwapRedBlue(uint8_t* p, size_t pixels) {
   for (; i < pixels; ++i) std::swap(p[i * 4], p[i * 4 + 2]);
 }
 
-// The IEND chunk never changes: length 0, type, CRC. Data after it is
-// allowed (some programs append some), so it is looked for from the end.
-bool HasEndChunk(const uint8_t* data, size_t size) {
-  static const uint8_t kEnd[12] = {0, 0, 0, 0, 'I', 'E', 'N', 'D', 0xAE, 0x42, 0x60, 0x82};
-  for (size_t at = size; at >= sizeof kEnd + 8; --at)
-    if (std::memcmp(data + at - sizeof kEnd, kEnd, sizeof kEnd) == 0) return true;
-  return false;
+uint32_t Be32(const uint8_t* p) {
+  return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3];
+}
+
+// Whether the file holds its run of image-data (IDAT) chunks whole, each
+// with a matching checksum. libspng checks each IDAT's checksum only when
+// it reads the chunk after it, which a file cut after its image data, or
+// one without IEND, never has.
+bool ImageDataIntact(const uint8_t* data, size_t size) {
+  bool inImageData = false;
+  for (size_t at = 8; size - at >= 8;) {
+    const uint32_t length = Be32(data + at);
+    const bool imageData = std::memcmp(data + at + 4, "IDAT", 4) == 0;
+    if (inImageData && !imageData) return true;
+    if (length > size - at - 12 || size - at < 12) return false;
+    if (imageData) {
+      const uint32_t crc = uint32_t(libdeflate_crc32(0, data + at + 4, size_t(length) + 4));
+      if (crc != Be32(data + at + 8 + length)) return false;
+      inImageData = true;
+    }
+    at += 12 + size_t(length);
+  }
+  return inImageData;
 }
 
 class PngReader final : public ImageReader {
@@ -86,7 +107,7 @@ DecodeError PngReader::Open(const uint8_t* data, size_t size) {
   size_ = size;
   ctx_ = spng_ctx_new(0);
   if (!ctx_) return DecodeError::OutOfMemory;
-  if (spng_set_crc_action(ctx_, SPNG_CRC_ERROR, SPNG_CRC_ERROR) != 0 ||
+  if (spng_set_crc_action(ctx_, SPNG_CRC_ERROR, SPNG_CRC_DISCARD) != 0 ||
       spng_set_chunk_limits(ctx_, kChunkCacheBytes, kChunkCacheBytes) != 0 ||
       spng_set_png_buffer(ctx_, data, size) != 0)
     return DecodeError::OutOfMemory;
@@ -111,10 +132,16 @@ DecodeError PngReader::Open(const uint8_t* data, size_t size) {
   const int trnsError = spng_get_trns(ctx_, &trns);
   if (trnsError != 0 && trnsError != SPNG_ECHUNKAVAIL) return DecodeError::Corrupt;
   const bool transparentColour = trnsError == 0;
+  bool transparentEntry = false;
+  if (transparentColour && ihdr.color_type == SPNG_COLOR_TYPE_INDEXED)
+    for (uint32_t i = 0; i < trns.n_type3_entries && i < 256; ++i)
+      transparentEntry = transparentEntry || trns.type3_alpha[i] != 255;
   switch (ihdr.color_type) {
     case SPNG_COLOR_TYPE_GRAYSCALE_ALPHA:
     case SPNG_COLOR_TYPE_TRUECOLOR_ALPHA: info_.bitsPerPixel = 32; break;
-    case SPNG_COLOR_TYPE_INDEXED: info_.bitsPerPixel = ihdr.bit_depth == 1 ? 1 : 8; break;
+    case SPNG_COLOR_TYPE_INDEXED:
+      info_.bitsPerPixel = transparentEntry ? 32 : ihdr.bit_depth == 1 ? 1 : 8;
+      break;
     case SPNG_COLOR_TYPE_GRAYSCALE:
       info_.bitsPerPixel = transparentColour || ihdr.bit_depth == 16 ? 32
                            : ihdr.bit_depth == 1                     ? 1
@@ -124,7 +151,7 @@ DecodeError PngReader::Open(const uint8_t* data, size_t size) {
       info_.bitsPerPixel = transparentColour || ihdr.bit_depth == 16 ? 32 : 24;
       break;
   }
-  if (transparentColour && ihdr.color_type != SPNG_COLOR_TYPE_INDEXED)
+  if (transparentColour && (ihdr.color_type != SPNG_COLOR_TYPE_INDEXED || transparentEntry))
     decodeFlags_ = SPNG_DECODE_TRNS;
   return DecodeError::None;
 }
@@ -172,11 +199,10 @@ DecodeError PngReader::ReadRows(uint8_t* const* rows, int count) {
 
 DecodeError PngReader::Finish() {
   if (!whole_ && rowsLeft_ != 0) return DecodeError::Corrupt;
-  // The chunks after the image data, up to IEND. libspng accepts a file
-  // that ends right after its image data, so the end chunk is looked for
-  // as well: a file cut after its last row fails here.
-  if (spng_decode_chunks(ctx_) != 0) return DecodeError::Corrupt;
-  return HasEndChunk(data_, size_) ? DecodeError::None : DecodeError::Corrupt;
+  // The last row came with the end of the compressed stream and its
+  // Adler-32; what is left to prove is the last image-data chunk's own
+  // checksum, i.e. that the chunk is whole.
+  return ImageDataIntact(data_, size_) ? DecodeError::None : DecodeError::Corrupt;
 }
 
 }  // namespace

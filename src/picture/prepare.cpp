@@ -55,7 +55,7 @@ DecodeError Prepare(const PrepareRequest& request, PreparedPicture& out) {
   if (stop()) return DecodeError::Cancelled;
 
   std::unique_ptr<ImageReader> reader;
-  error = OpenImage(file.data.get(), file.size, &reader);
+  error = OpenImage(file.data.get(), file.size, &reader, request.path);
   if (error != DecodeError::None) return error;
   const ImageInfo info = reader->info();
   const bool swaps = SwapsSides(info.orientation);
@@ -159,7 +159,7 @@ DecodeError ProbeImageFile(const std::string& path) {
     DecodeError error = ReadFileBytes(path, &file);
     if (error != DecodeError::None) return error;
     std::unique_ptr<ImageReader> reader;
-    error = OpenImage(file.data.get(), file.size, &reader);
+    error = OpenImage(file.data.get(), file.size, &reader, path);
     if (error != DecodeError::None) return error;
     const ImageInfo& info = reader->info();
     const int denominator = info.scalable ? 8 : 1;

@@ -2,10 +2,20 @@
 // files in every format but JPEG and PNG, decoded whole from memory, and
 // the built-in bitmaps. The only place of the picture layer that uses Qt.
 //
+// Which reader: the one a signature in the first bytes names; failing
+// that, the one the file name's suffix names (TGA and WBMP have no
+// signature, and guessing from their headers takes them for other
+// formats); failing that, whichever of Qt's readers claims the content.
+//
+// Completeness: Qt's BMP, GIF and XBM readers deliver a file cut short
+// without an error, so their pixel data is counted first
+// (picture_checks.h); the other readers fail on a cut file by themselves.
+//
 // Limits: the size a reader announces is checked against the decode budget
-// before it decodes (at the bytes a pixel of the format it will decode to,
-// at least 4, since the picture is then converted to the pixel format);
-// Qt's own allocation limit is set to the budget as well, and a reader that
+// before it decodes, counting the file's bytes, everything the reader
+// holds while it decodes and the 32-bit copy the picture is converted to
+// (DecodeBytes); the reader is gone before the conversion. Qt's own
+// allocation limit is set to the budget as well, and a reader that
 // announces nothing has its result checked before the conversion.
 //
 // Orientation: the reader's transformation (TIFF orientation) is taken as
@@ -18,17 +28,22 @@
 #include <QString>
 
 #include <algorithm>
+#include <cctype>
 #include <cstring>
 #include <new>
+#include <string_view>
 #include <utility>
 
 #include "decode_budget.h"
 #include "decoder.h"
 #include "image_reader.h"
+#include "picture_checks.h"
 #include "pixel_alloc.h"
 
 namespace plombix {
 namespace {
+
+using namespace std::string_view_literals;
 
 // Qt counts its allocation limit in mebibytes. It is one process-wide
 // value: set while the program starts, before any thread can be reading
@@ -39,12 +54,20 @@ const bool allocationLimitSet = [] {
   return true;
 }();
 
-// What the first bytes of a file tell about the stored depth, for the
-// containers where Qt's decoded format hides it.
+// What the first bytes of a file tell: whether they name the format at
+// all (else the file name's suffix does, as for Qt's own file reader), and
+// the stored depth, for the containers where Qt's decoded format hides it.
 struct HeaderFacts {
-  bool gif = false;     // always a palette image, whatever Qt decodes it to
+  bool identified = false;  // a signature names the format
+  bool gif = false;         // a palette image, whatever Qt decodes it to
+  bool gifTransparent = false;
+  int64_t gifWidth = 0;     // the canvas Qt's GIF reader allocates
+  int64_t gifHeight = 0;
   bool bmp = false;
-  int bmpBitCount = 0;  // stored bits a pixel of a BMP, 0 when not known
+  int bmpBitCount = 0;      // stored bits a pixel of a BMP, 0 when not known
+  bool xbm = false;
+  bool tiff = false;
+  bool webp = false;
 };
 
 uint32_t ReadLe(const uint8_t* bytes, size_t offset, int size) {
@@ -53,83 +76,62 @@ uint32_t ReadLe(const uint8_t* bytes, size_t offset, int size) {
   return value;
 }
 
+bool StartsWith(const uint8_t* data, size_t size, std::string_view text, size_t at = 0) {
+  return size >= at + text.size() && std::memcmp(data + at, text.data(), text.size()) == 0;
+}
+
 HeaderFacts InspectHeader(const uint8_t* head, size_t size) {
   HeaderFacts facts;
-  if (size >= 6 && (std::memcmp(head, "GIF87a", 6) == 0 || std::memcmp(head, "GIF89a", 6) == 0))
-    facts.gif = true;
-  facts.bmp = size >= 2 && head[0] == 'B' && head[1] == 'M';
+  facts.gif = StartsWith(head, size, "GIF87a") || StartsWith(head, size, "GIF89a");
+  facts.gifTransparent = facts.gif && GifHasTransparentIndex(head, size);
+  if (facts.gif) GifCanvasSize(head, size, &facts.gifWidth, &facts.gifHeight);
+  facts.bmp = StartsWith(head, size, "BM");
   if (size >= 30 && facts.bmp) {
     const uint32_t infoSize = ReadLe(head, 14, 4);
     if (infoSize == 12) facts.bmpBitCount = int(ReadLe(head, 24, 2));  // OS/2 core header
     else if (infoSize >= 40) facts.bmpBitCount = int(ReadLe(head, 28, 2));
   }
+  facts.tiff = StartsWith(head, size, "II*") || StartsWith(head, size, "MM\0*"sv);
+  facts.webp = StartsWith(head, size, "RIFF") && StartsWith(head, size, "WEBP", 8);
+  const std::string_view text(reinterpret_cast<const char*>(head), std::min<size_t>(size, 512));
+  facts.xbm = text.find("#define") != std::string_view::npos && text.find("_width") != std::string_view::npos;
+  // ICO and CUR: reserved 0, type 1 or 2, at least one image.
+  const bool icon = size >= 6 && ReadLe(head, 0, 2) == 0 &&
+                    (ReadLe(head, 2, 2) == 1 || ReadLe(head, 2, 2) == 2) && ReadLe(head, 4, 2) > 0;
+  const bool pnm = size >= 3 && head[0] == 'P' && head[1] >= '1' && head[1] <= '6' && std::isspace(head[2]);
+  facts.identified = facts.gif || facts.bmp || facts.tiff || facts.webp || facts.xbm || icon || pnm ||
+                     StartsWith(head, size, "icns") || StartsWith(head, size, "\x8aMNG"sv) ||
+                     text.find("/* XPM */") != std::string_view::npos;
   return facts;
 }
 
-// Qt's BMP and GIF readers deliver a file cut short without an error (the
-// missing rows stay blank). These two checks refuse such files from their
-// structure: an uncompressed BMP must hold all the rows its header
-// announces; a GIF must hold every block up to its trailer. Other formats'
-// readers fail on a cut file by themselves.
-bool BmpComplete(const uint8_t* data, size_t size) {
-  if (size < 30) return false;
-  const int64_t dataOffset = ReadLe(data, 10, 4);
-  const uint32_t infoSize = ReadLe(data, 14, 4);
-  int64_t width = 0, height = 0, bitCount = 0, compression = 0;
-  if (infoSize == 12) {
-    width = ReadLe(data, 18, 2);
-    height = ReadLe(data, 20, 2);
-    bitCount = ReadLe(data, 24, 2);
-  } else if (infoSize >= 40 && size >= 34) {
-    width = int32_t(ReadLe(data, 18, 4));
-    height = int32_t(ReadLe(data, 22, 4));
-    bitCount = ReadLe(data, 28, 2);
-    compression = ReadLe(data, 30, 4);
-  } else {
-    return true;  // a header Qt will judge by itself
-  }
-  // Only uncompressed rows (BI_RGB, BI_BITFIELDS, BI_ALPHABITFIELDS) have
-  // a size known in advance.
-  if (compression != 0 && compression != 3 && compression != 6) return true;
-  if (width <= 0 || height == 0 || bitCount <= 0) return true;
-  const int64_t rowBytes = (width * bitCount + 31) / 32 * 4;
-  return dataOffset + rowBytes * (height < 0 ? -height : height) <= int64_t(size);
+// The format Qt reads files named with `fileName`'s suffix by, or empty.
+QByteArray SuffixFormat(std::string_view fileName) {
+  const size_t slash = fileName.rfind('/');
+  const size_t dot = fileName.rfind('.');
+  if (dot == std::string_view::npos || (slash != std::string_view::npos && dot < slash)) return {};
+  const QByteArray suffix =
+      QByteArray(fileName.data() + dot + 1, qsizetype(fileName.size() - dot - 1)).toLower();
+  return QImageReader::supportedImageFormats().contains(suffix) ? suffix : QByteArray();
 }
 
-bool GifComplete(const uint8_t* data, size_t size) {
-  size_t at = 13;  // signature and logical screen descriptor
-  if (size < at) return false;
-  if (data[10] & 0x80) at += size_t(3) << ((data[10] & 7) + 1);
-  // Skips data sub-blocks (length, bytes) up to the empty one; false when
-  // the file ends first.
-  const auto skipBlocks = [&] {
-    while (at < size) {
-      const size_t length = data[at];
-      at += 1 + length;
-      if (length == 0) return true;
-    }
-    return false;
-  };
-  while (at < size) {
-    switch (data[at]) {
-      case 0x21:  // extension: label, then sub-blocks
-        at += 2;
-        if (!skipBlocks()) return false;
-        break;
-      case 0x2C: {  // image: descriptor, local colour table, code size, data
-        if (at + 10 > size) return false;
-        const uint8_t flags = data[at + 9];
-        at += 10;
-        if (flags & 0x80) at += size_t(3) << ((flags & 7) + 1);
-        at += 1;
-        if (!skipBlocks()) return false;
-        break;
-      }
-      case 0x3B: return true;  // the trailer
-      default: return false;
-    }
-  }
-  return false;
+// The most memory a decode of a `fileBytes` file takes, from the size and
+// the format the reader will decode to (Invalid when it does not say): the
+// file (twice for WebP: Qt's reader copies it), the reader's own image (two
+// for a GIF: Qt keeps the canvas beside the frame; a quarter more for TIFF
+// strips and WebP's planes), then, while it is still held, the 32-bit
+// pixels it is converted to.
+int64_t DecodeBytes(int64_t width, int64_t height, QImage::Format format, const HeaderFacts& facts,
+                    size_t fileBytes) {
+  const int64_t pixels = width * height;
+  if (format == QImage::Format_Invalid && facts.webp)
+    format = QImage::Format_ARGB32;  // Qt's WebP reader says nothing
+  const int bits = format == QImage::Format_Invalid ? 32 : QImage::toPixelFormat(format).bitsPerPixel();
+  const int64_t image = (width * bits + 31) / 32 * 4 * height;
+  int64_t reading = facts.gif ? 2 * image : image;
+  if (facts.tiff || facts.webp) reading += image / 4;
+  const bool keptAsIs = format == QImage::Format_RGB32 || format == QImage::Format_ARGB32;
+  return int64_t(fileBytes) * (facts.webp ? 2 : 1) + std::max(reading, keptAsIs ? image : image + pixels * 4);
 }
 
 // The picture's orientation for the reader's transformation (Qt mirrors
@@ -147,11 +149,6 @@ Orientation FromTransformation(QImageIOHandler::Transformations t) {
   }
 }
 
-int BytesPerPixel(QImage::Format format) {
-  if (format == QImage::Format_Invalid) return 4;
-  return std::max(4, QImage::toPixelFormat(format).bitsPerPixel() / 8);
-}
-
 // Hands the QImage's own buffer (32 bits a pixel, rows packed) over without
 // copying it; the QImage lives as long as the pixels.
 std::shared_ptr<uint8_t[]> AdoptImage(QImage&& image) {
@@ -167,45 +164,51 @@ struct Converted {
   bool opaqueRows = true;  // 255 in every fourth byte
 };
 
-// Expands a palette image (Mono or Indexed8) to 32-bit pixels, colour from
-// the palette and the palette's alpha dropped. An index beyond the palette
-// (a damaged file) gives black.
-Converted ExpandPalette(QImage&& image, int depth) {
+// Expands a palette image (Mono, MonoLSB or Indexed8) straight to 32-bit
+// pixels. A palette with an entry less than opaque (an XPM's "None", an
+// icon's mask) gives a picture with alpha (depth 32); otherwise the
+// entries count as opaque and the picture keeps `depth`. An index beyond
+// the palette (a damaged file) gives black.
+Converted ExpandPalette(const QImage& image, int depth) {
   const QList<QRgb> palette = image.colorTable();
   if (palette.isEmpty() || palette.size() > 256) return {DecodeError::BadPalette};
-  if (image.format() != QImage::Format_Indexed8) {
-    image.convertTo(QImage::Format_Indexed8);  // keeps the colour table
-    if (image.format() != QImage::Format_Indexed8) return {DecodeError::OutOfMemory};
-  }
+  bool transparent = false;
+  for (QRgb entry : palette) transparent = transparent || qAlpha(entry) != 255;
   uint32_t lookup[256] = {};
-  for (qsizetype i = 0; i < palette.size(); ++i) lookup[i] = palette[i] | 0xFF000000u;
+  for (qsizetype i = 0; i < palette.size(); ++i)
+    lookup[i] = transparent ? palette[i] : palette[i] | 0xFF000000u;
 
   const int width = image.width();
   const int height = image.height();
   std::shared_ptr<uint8_t[]> pixels = AllocateArray<uint8_t>(size_t(width) * size_t(height) * 4);
   if (!pixels) return {DecodeError::OutOfMemory};
+  const QImage::Format format = image.format();
   for (int y = 0; y < height; ++y) {
-    const uchar* indices = image.constScanLine(y);
+    const uchar* in = image.constScanLine(y);
     uint8_t* out = pixels.get() + size_t(y) * size_t(width) * 4;
-    for (int x = 0; x < width; ++x) std::memcpy(out + size_t(x) * 4, &lookup[indices[x]], 4);
+    for (int x = 0; x < width; ++x) {
+      const int index = format == QImage::Format_Indexed8 ? in[x]
+                        : format == QImage::Format_Mono    ? (in[x >> 3] >> (7 - (x & 7))) & 1
+                                                           : (in[x >> 3] >> (x & 7)) & 1;
+      std::memcpy(out + size_t(x) * 4, &lookup[index], 4);
+    }
   }
-  return {DecodeError::None, depth, std::move(pixels)};
+  return {DecodeError::None, transparent ? 32 : depth, std::move(pixels)};
 }
 
 // Brings a decoded QImage into the pixel format and decides its depth.
 Converted Convert(QImage&& image, const HeaderFacts& facts) {
   const QImage::Format format = image.format();
-  if (format == QImage::Format_Mono || format == QImage::Format_MonoLSB)
-    return ExpandPalette(std::move(image), 1);
-  if (format == QImage::Format_Indexed8) return ExpandPalette(std::move(image), 8);
+  if (format == QImage::Format_Mono || format == QImage::Format_MonoLSB) return ExpandPalette(image, 1);
+  if (format == QImage::Format_Indexed8) return ExpandPalette(image, 8);
 
   int depth = 32;
   QImage::Format target = QImage::Format_RGB32;
   if (facts.gif) {
-    // Qt expands GIF frames itself; the straight ARGB32 it delivers keeps
-    // the colour of transparent entries, and the alpha is ignored from here.
-    depth = 8;
-    if (format == QImage::Format_ARGB32) target = QImage::Format_ARGB32;
+    // Qt expands GIF frames itself: a GIF that names a transparent index
+    // has alpha, any other is an opaque palette image.
+    depth = facts.gifTransparent ? 32 : 8;
+    if (facts.gifTransparent) target = QImage::Format_ARGB32;
   } else if (format == QImage::Format_Grayscale8) {
     depth = 8;
   } else if (format == QImage::Format_RGB16 || format == QImage::Format_RGB555 ||
@@ -233,7 +236,7 @@ Converted Convert(QImage&& image, const HeaderFacts& facts) {
 class QtReader final : public ImageReader {
  public:
   QtReader() = default;
-  DecodeError Open(const uint8_t* data, size_t size);
+  DecodeError Open(const uint8_t* data, size_t size, std::string_view fileName);
   DecodeError Start(int denominator, bool) override {
     if (denominator != 1) return DecodeError::BadSize;
     width_ = info_.width;
@@ -251,38 +254,65 @@ class QtReader final : public ImageReader {
   std::shared_ptr<uint8_t[]> wholePicture() const override { return pixels_; }
 
  private:
+  // Decodes into `image`; the reader and its buffers are gone on return.
+  DecodeError Read(const uint8_t* data, size_t size, std::string_view fileName, const HeaderFacts& facts,
+                   QImage* image);
+
   std::shared_ptr<uint8_t[]> pixels_;
   int next_ = 0;
 };
 
-DecodeError QtReader::Open(const uint8_t* data, size_t size) {
+DecodeError QtReader::Read(const uint8_t* data, size_t size, std::string_view fileName,
+                           const HeaderFacts& facts, QImage* image) {
   const QByteArray bytes =
       QByteArray::fromRawData(reinterpret_cast<const char*>(data), qsizetype(size));
   QBuffer buffer;
   buffer.setData(bytes);
   if (!buffer.open(QIODevice::ReadOnly)) return DecodeError::OutOfMemory;
-  const HeaderFacts facts = InspectHeader(data, size);
-
+  // What the bytes alone can tell comes first: Qt's GIF reader decodes a
+  // frame on its canvas to answer even the size.
+  if (facts.gif) {
+    const DecodeError cost =
+        CheckDecodeCost(std::max<int64_t>(facts.gifWidth, 1), std::max<int64_t>(facts.gifHeight, 1), 0,
+                        DecodeBytes(facts.gifWidth, facts.gifHeight, QImage::Format_ARGB32, facts, size));
+    if (cost != DecodeError::None) return cost;
+  }
+  if ((facts.gif && !GifDataComplete(data, size)) || (facts.bmp && !BmpDataComplete(data, size)) ||
+      (facts.xbm && !XbmDataComplete(data, size)))
+    return DecodeError::Corrupt;
   QImageReader reader(&buffer);
-  reader.setDecideFormatFromContent(true);
+  const QByteArray suffixFormat = facts.identified ? QByteArray() : SuffixFormat(fileName);
+  if (!suffixFormat.isEmpty()) {
+    reader.setFormat(suffixFormat);
+    reader.setDecideFormatFromContent(false);
+  } else {
+    reader.setDecideFormatFromContent(true);
+  }
   reader.setAutoTransform(false);
   if (!reader.canRead()) return DecodeError::NotAnImage;
 
   // The header's size, before the reader allocates anything.
   const QSize announced = reader.size();
   if (announced.isValid()) {
-    const DecodeError cost =
-        CheckDecodeCost(announced.width(), announced.height(), BytesPerPixel(reader.imageFormat()));
+    const DecodeError cost = CheckDecodeCost(
+        announced.width(), announced.height(), 0,
+        DecodeBytes(announced.width(), announced.height(), reader.imageFormat(), facts, size));
     if (cost != DecodeError::None) return cost;
   }
   info_.orientation = FromTransformation(reader.transformation());
+  if (!reader.read(image) || image->isNull()) return DecodeError::Corrupt;
+  return DecodeError::None;
+}
 
-  if ((facts.gif && !GifComplete(data, size)) || (facts.bmp && !BmpComplete(data, size)))
-    return DecodeError::Corrupt;
+DecodeError QtReader::Open(const uint8_t* data, size_t size, std::string_view fileName) {
+  const HeaderFacts facts = InspectHeader(data, size);
   QImage image;
-  if (!reader.read(&image) || image.isNull()) return DecodeError::Corrupt;
-  const DecodeError cost = CheckDecodeCost(image.width(), image.height(), BytesPerPixel(image.format()));
-  if (cost != DecodeError::None) return cost;
+  DecodeError error = Read(data, size, fileName, facts, &image);
+  if (error != DecodeError::None) return error;
+  // What a reader that announced nothing (or something else) really made.
+  error = CheckDecodeCost(image.width(), image.height(), 0,
+                          DecodeBytes(image.width(), image.height(), image.format(), facts, size));
+  if (error != DecodeError::None) return error;
 
   info_.width = image.width();
   info_.height = image.height();
@@ -296,10 +326,11 @@ DecodeError QtReader::Open(const uint8_t* data, size_t size) {
 
 }  // namespace
 
-DecodeError OpenQtImage(const uint8_t* data, size_t size, std::unique_ptr<ImageReader>* reader) {
+DecodeError OpenQtImage(const uint8_t* data, size_t size, std::unique_ptr<ImageReader>* reader,
+                        std::string_view fileName) {
   try {
     auto qt = std::make_unique<QtReader>();
-    const DecodeError error = qt->Open(data, size);
+    const DecodeError error = qt->Open(data, size, fileName);
     if (error != DecodeError::None) return error;
     *reader = std::move(qt);
     return DecodeError::None;

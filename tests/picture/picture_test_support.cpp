@@ -178,6 +178,26 @@ std::vector<uint8_t> MakeBmp(int width, int height, int bitCount, const std::vec
   return out;
 }
 
+std::vector<uint8_t> MakeTga(int width, int height, int type, int depth, bool footer, bool topDown) {
+  std::vector<uint8_t> out = {0, 0, uint8_t(type), 0, 0, 0, 0, 0, 0, 0, 0, 0};
+  Put16(out, uint16_t(width));
+  Put16(out, uint16_t(height));
+  out.push_back(uint8_t(depth));
+  out.push_back(uint8_t((depth == 32 ? 8 : 0) | (topDown ? 0x20 : 0)));
+  for (int row = 0; row < height; ++row)
+    for (int column = 0; column < width; column += type == 10 ? 2 : 1) {
+      if (type == 10) out.push_back(0x81);
+      const uint8_t pixel[4] = {uint8_t(row), uint8_t(column), 0x40, 0xC0};
+      out.insert(out.end(), pixel, pixel + depth / 8);
+    }
+  if (footer) {
+    const char signature[] = "TRUEVISION-XFILE.";  // and its 0
+    out.insert(out.end(), 8, 0);
+    out.insert(out.end(), signature, signature + sizeof signature);
+  }
+  return out;
+}
+
 std::vector<uint8_t> MakeJpeg(const QImage& source, const JpegOptions& options) {
   const QImage image = source.convertToFormat(QImage::Format_RGB32);
   jpeg_compress_struct cinfo{};

@@ -45,6 +45,13 @@ std::vector<uint8_t> PngChunk(const char* type, const std::vector<uint8_t>& data
 std::vector<uint8_t> MakeBmp(int width, int height, int bitCount, const std::vector<uint32_t>& rgb,
                              int claimWidth = 0, int claimHeight = 0);
 
+// A TGA of `type` 2 (plain) or 10 (run-length, runs of two pixels), 24 or
+// 32 bits, whose stored pixel (column, row) is blue = row, green = column,
+// red 0x40, alpha 0xC0 (8 alpha bits), rows bottom-up unless `topDown`;
+// with the TGA 2.0 footer (26 bytes) when asked.
+std::vector<uint8_t> MakeTga(int width, int height, int type, int depth, bool footer = false,
+                             bool topDown = false);
+
 struct JpegOptions {
   enum class Colour { Rgb, Grey, Cmyk };
   int quality = 90;
