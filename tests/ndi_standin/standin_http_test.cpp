@@ -80,8 +80,8 @@ TEST_F(StandInHttp, AFadeReachesAViewerAtItsFrameRateWhenClocked) {
   for (const auto& row : rows) {
     SCOPED_TRACE(row.label);
     const auto [s, port] = open(row.label, row.clocked);
-    TestFrame buffers[2] = {MakeFrame(1280, 720, 1280 * 4, NdiFourCC::BGRA, 11),
-                            MakeFrame(1280, 720, 1280 * 4, NdiFourCC::BGRA, 12)};
+    TestFrame buffers[2] = {MakeFrame(960, 540, 960 * 4, NdiFourCC::BGRA, 11),
+                            MakeFrame(960, 540, 960 * 4, NdiFourCC::BGRA, 12)};
     for (TestFrame& t : buffers) t.frame.frame_rate_D = 1200;  // 30000/1200: 25p
     // On air a while before the fade, and flushed: a viewer that comes later
     // still gets it, though its buffer has been overwritten since.
