@@ -50,8 +50,12 @@ PLOMBIX_EXPORT NDIlib_send_instance_t NDIlib_send_create(const NDIlib_send_creat
     static std::atomic<unsigned> counter{0};
     name = std::string(program_invocation_short_name) + " " + std::to_string(++counter);
   }
+  // Clocked video unless the caller turns it off, as the interface's
+  // defaults have it.
+  const bool clocked = settings ? settings->clock_video : true;
   std::string error;
-  std::unique_ptr<StandInSender> s = StandInSender::Create(name, &error);
+  std::unique_ptr<StandInSender> s = StandInSender::Create(
+      name, clocked ? plombix::standin::VideoClock::FrameRate : plombix::standin::VideoClock::None, &error);
   // The caller sees only a null handle; say why once, for whoever reads the
   // program's error output.
   if (!s) std::fprintf(stderr, "%s: cannot publish a source: %s\n", kVersionText.c_str(), error.c_str());

@@ -1,5 +1,8 @@
 #include "frame_store.h"
 
+#include <pthread.h>
+#include <sched.h>
+
 #include <algorithm>
 #include <cstring>
 #include <new>
@@ -92,6 +95,12 @@ const std::string& Frame::jpeg(bool* encodedNow) const {
   return jpeg_;
 }
 
+std::chrono::microseconds FramePeriod(const FrameInfo& info) {
+  if (info.frameRateN <= 0 || info.frameRateD <= 0) return std::chrono::microseconds(0);
+  const int64_t us = (int64_t(info.frameRateD) * 1000000 + info.frameRateN / 2) / info.frameRateN;
+  return std::chrono::microseconds(std::min<int64_t>(us, 1000000));
+}
+
 bool ValidateFrame(const NDIlib_video_frame_v2_t& frame, FrameInfo* info, int* strideBytes) {
   if (frame.xres <= 0 || frame.yres <= 0 || frame.xres > kMaxFrameSide ||
       frame.yres > kMaxFrameSide || !frame.p_data)
@@ -117,14 +126,46 @@ bool ValidateFrame(const NDIlib_video_frame_v2_t& frame, FrameInfo* info, int* s
 FrameStore::FrameStore() {
   static const std::shared_ptr<FramePool> shared = std::make_shared<FramePool>();
   pool_ = shared;
+  copier_ = std::thread([this] { copyWhileClocked(); });
 }
 
-FrameStore::~FrameStore() { close(); }
+FrameStore::~FrameStore() {
+  close();
+  copier_.join();
+}
+
+void FrameStore::copyWhileClocked() {
+  // Batch scheduling: woken by a send, this thread never preempts the
+  // sending thread; it runs on a free core, or at the next tick.
+  sched_param param{};
+  (void)pthread_setschedparam(pthread_self(), SCHED_BATCH, &param);
+  std::unique_lock<std::mutex> lock(mutex_);
+  for (;;) {
+    copyWanted_.wait(lock, [this] {
+      return closed_ || (clocked_ && !viewers_.empty() && pendingData_ && !copying_);
+    });
+    if (closed_) return;
+    copyPendingLocked(lock);
+  }
+}
+
+void FrameStore::setClocked(bool clocked) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  clocked_ = clocked;
+  if (!clocked_) {
+    kept_.clear();
+    keptBytes_ = 0;
+  }
+}
 
 uint64_t FrameStore::submit(const FrameInfo& info, const uint8_t* data, int strideBytes) {
   std::unique_lock<std::mutex> lock(mutex_);
   // The previous buffer may be reused once we return: let a copy of it end.
   changed_.wait(lock, [this] { return !copying_; });
+  // Clocked, every frame goes to the viewers: the copying thread did not
+  // get to the previous one yet, so it is copied here, before its buffer
+  // may be reused.
+  if (clocked_ && !viewers_.empty() && pendingData_) copyPendingLocked(lock);
   const uint64_t sequence = last_.sequence + 1;
   last_ = info;
   last_.sequence = sequence;
@@ -137,11 +178,17 @@ uint64_t FrameStore::submit(const FrameInfo& info, const uint8_t* data, int stri
   }
   pendingData_ = closed_ ? nullptr : data;
   pendingStride_ = strideBytes;
-  // One waiting stream wakes and makes the copy on its own thread; the
-  // others wake when that copy is published. Waking them all at once would
-  // only have them queue for the copy and take the cores from the player.
+  const bool copyNow = clocked_ && !viewers_.empty();
   lock.unlock();
-  changed_.notify_one();
+  if (copyNow) {
+    copyWanted_.notify_one();
+  } else {
+    // One waiting stream wakes and makes the copy on its own thread; the
+    // others wake when that copy is published. Waking them all at once
+    // would only have them queue for the copy and take the cores from the
+    // player.
+    changed_.notify_one();
+  }
   return sequence;
 }
 
@@ -165,6 +212,7 @@ void FrameStore::close() {
   closed_ = true;
   lock.unlock();
   changed_.notify_all();
+  copyWanted_.notify_all();
 }
 
 void FrameStore::copyPendingLocked(std::unique_lock<std::mutex>& lock) {
@@ -177,13 +225,33 @@ void FrameStore::copyPendingLocked(std::unique_lock<std::mutex>& lock) {
   lock.unlock();
   auto frame = std::make_shared<Frame>(pool_, info);
   if (frame->ok()) frame->copyFrom(data, stride);
+  frame->publishedAt_ = Clock::now();
   lock.lock();
   copying_ = false;
   pendingData_ = nullptr;
-  if (frame->ok()) current_ = std::move(frame);  // no memory: keep the previous frame
+  if (frame->ok()) {  // no memory: keep the previous frame
+    current_ = frame;
+    if (clocked_) {
+      keptBytes_ += frame->byteCount();
+      kept_.push_back(std::move(frame));
+      trimLocked();
+    }
+  }
   lock.unlock();
   changed_.notify_all();
   lock.lock();
+}
+
+void FrameStore::trimLocked() {
+  uint64_t allTaken = UINT64_MAX;  // every viewer has taken the frames up to this one
+  for (const FrameCursor* c : viewers_)
+    if (c->seen > 0) allTaken = std::min(allTaken, c->seen);  // a new viewer starts at the newest
+  while (kept_.size() > 1 && (kept_.front()->info().sequence <= allTaken ||
+                              kept_.size() > kMaxKeptFrames || keptBytes_ > kMaxKeptBytes)) {
+    droppedUpTo_ = std::max(droppedUpTo_, kept_.front()->info().sequence);
+    keptBytes_ -= kept_.front()->byteCount();
+    kept_.pop_front();
+  }
 }
 
 std::shared_ptr<const Frame> FrameStore::latestLocked(std::unique_lock<std::mutex>& lock) {
@@ -197,28 +265,82 @@ std::shared_ptr<const Frame> FrameStore::latest() {
   return latestLocked(lock);
 }
 
-std::shared_ptr<const Frame> FrameStore::waitNewer(uint64_t* seenSequence,
-                                                   std::chrono::milliseconds timeout) {
-  std::unique_lock<std::mutex> lock(mutex_);
-  const bool woken = changed_.wait_for(lock, timeout,
-                                       [&] { return closed_ || last_.sequence > *seenSequence; });
-  if (!woken) return nullptr;
-  if (closed_) return nullptr;
-  const uint64_t newest = last_.sequence;
-  std::shared_ptr<const Frame> frame = latestLocked(lock);
-  if (!frame || frame->info().sequence <= *seenSequence) {
-    // The newer frame could not be copied: count it as seen, or the caller
-    // would be woken for it again at once.
-    *seenSequence = newest;
-    return nullptr;
+void FrameStore::addViewer(FrameCursor* cursor) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    viewers_.insert(cursor);
   }
-  *seenSequence = frame->info().sequence;
-  return frame;
+  copyWanted_.notify_one();  // a frame pending now is copied for it
+}
+
+void FrameStore::removeViewer(FrameCursor* cursor) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  viewers_.erase(cursor);
+  trimLocked();
+}
+
+std::shared_ptr<const Frame> FrameStore::nextKeptLocked(const FrameCursor* cursor) const {
+  if (kept_.empty()) return nullptr;
+  // Frames it still had to get are gone: it fell behind; the newest next.
+  if (cursor->seen < droppedUpTo_)
+    return kept_.back()->info().sequence > cursor->seen ? kept_.back() : nullptr;
+  for (const auto& frame : kept_)
+    if (frame->info().sequence > cursor->seen) return frame;
+  return nullptr;
+}
+
+std::shared_ptr<const Frame> FrameStore::next(FrameCursor* cursor, std::chrono::milliseconds timeout) {
+  const Clock::time_point deadline = Clock::now() + timeout;
+  std::unique_lock<std::mutex> lock(mutex_);
+  for (;;) {
+    if (closed_) return nullptr;
+    if (cursor->seen == 0 || !clocked_) {
+      if (last_.sequence > cursor->seen) {
+        const uint64_t newest = last_.sequence;
+        std::shared_ptr<const Frame> frame = latestLocked(lock);
+        if (!frame || frame->info().sequence <= cursor->seen) {
+          // The newer frame could not be copied: count it as seen, or the
+          // caller would be woken for it again at once.
+          cursor->seen = newest;
+          return nullptr;
+        }
+        cursor->seen = frame->info().sequence;
+        cursor->notBefore = Clock::now() + FramePeriod(frame->info());
+        trimLocked();
+        return frame;
+      }
+    } else if (std::shared_ptr<const Frame> frame = nextKeptLocked(cursor)) {
+      const Clock::time_point due = cursor->notBefore;
+      const Clock::time_point now = Clock::now();
+      if (now >= due) {
+        // A frame that was waiting for its turn keeps the beat: the next
+        // turn is a period after this one was due, so late wake-ups do not
+        // add up. After a pause (the frame came after its turn), or more
+        // than a period late, the beat starts again from now.
+        const auto period = FramePeriod(frame->info());
+        const bool onBeat = frame->publishedAt() <= due && now - due <= period;
+        cursor->seen = frame->info().sequence;
+        cursor->notBefore = (onBeat ? due : now) + period;
+        trimLocked();
+        return frame;
+      }
+      if (now >= deadline) return nullptr;
+      changed_.wait_until(lock, std::min(due, deadline));
+      continue;
+    }
+    if (changed_.wait_until(lock, deadline) == std::cv_status::timeout && Clock::now() >= deadline)
+      return nullptr;
+  }
 }
 
 FrameInfo FrameStore::lastInfo() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return last_;
+}
+
+bool FrameStore::clocked() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return clocked_;
 }
 
 bool FrameStore::closed() const {

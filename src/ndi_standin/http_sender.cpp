@@ -9,12 +9,13 @@ StandInSender::StandInSender(std::shared_ptr<HttpSource> source) : source_(std::
   record_.p_url_address = source_->url().c_str();
 }
 
-std::unique_ptr<StandInSender> StandInSender::Create(const std::string& name, std::string* error) {
+std::unique_ptr<StandInSender> StandInSender::Create(const std::string& name, VideoClock clock,
+                                                     std::string* error) {
   std::shared_ptr<HttpSource> source = SourceRegistry::Instance().takeOver(name);
   if (source) {
-    source->beginSender();
+    source->beginSender(clock);
   } else {
-    source = HttpSource::Open(name, error);
+    source = HttpSource::Open(name, clock, error);
     if (!source) return nullptr;
   }
   return std::unique_ptr<StandInSender>(new StandInSender(std::move(source)));

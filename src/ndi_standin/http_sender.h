@@ -18,9 +18,11 @@ namespace plombix::standin {
 
 class StandInSender {
  public:
-  // Takes over the lingering source of `name`, or opens a new one. Null on
-  // failure with `*error` saying why (name in use, no free port, ...).
-  static std::unique_ptr<StandInSender> Create(const std::string& name, std::string* error);
+  // Takes over the lingering source of `name`, or opens a new one; its
+  // frames go to viewers by `clock`. Null on failure with `*error` saying
+  // why (name in use, no free port, ...).
+  static std::unique_ptr<StandInSender> Create(const std::string& name, VideoClock clock,
+                                               std::string* error);
   // Lets the sender's buffer go and leaves the source to linger.
   ~StandInSender();
   StandInSender(const StandInSender&) = delete;

@@ -30,7 +30,7 @@ struct HttpSource::Stream {
   std::string receiverId;
   Encoding encoding = Encoding::Bgra;
   int fd = -1;
-  uint64_t seen = 0;                    // sequence of the last frame started
+  FrameCursor cursor;                   // the frames it has started
   std::shared_ptr<const Frame> frame;   // the part being written, or null
   std::string head;                     // boundary line and part headers
   const uint8_t* body = nullptr;
@@ -63,15 +63,6 @@ MHD_Result queue(MHD_Connection* connection, unsigned status, MHD_Response* resp
   return rc;
 }
 
-unsigned idleTimeoutSeconds() {
-  const char* text = std::getenv("PLOMBIX_NDI_TIMEOUT_S");
-  if (!text || !*text) return kIdleTimeoutSeconds;
-  char* end = nullptr;
-  const long v = std::strtol(text, &end, 10);
-  if (*end != '\0' || v < 1 || v > 3600) return kIdleTimeoutSeconds;
-  return unsigned(v);
-}
-
 // True when the peer of `fd` has closed or reset the connection.
 bool peerGone(int fd) {
   if (fd < 0) return false;
@@ -86,14 +77,14 @@ bool peerGone(int fd) {
 // Connection threads deliver bulk data to receivers. Batch scheduling keeps
 // them from preempting the thread that woke them (the player's, which
 // sends): they run when a core is free or at the next tick, with their
-// fair share of the processor all the same.
-void batchScheduleThisThread() {
-  thread_local bool done = false;
-  if (done) return;
-  done = true;
+// fair share of the processor all the same. A stream of a clocked sender is
+// woken by its own timer (the frame rate), never by the player, and wants
+// that wake-up on time: it is scheduled normally.
+enum class Wakeup { Batch, OnTime };
+void scheduleThisThread(Wakeup wakeup) {
   sched_param param{};
   param.sched_priority = 0;
-  (void)pthread_setschedparam(pthread_self(), SCHED_BATCH, &param);
+  (void)pthread_setschedparam(pthread_self(), wakeup == Wakeup::Batch ? SCHED_BATCH : SCHED_OTHER, &param);
 }
 
 std::string newReceiverId() {
@@ -116,7 +107,7 @@ MHD_Result accessHandler(void* cls, MHD_Connection* connection, const char* url,
   // answer instead.
   auto* source = static_cast<HttpSource*>(cls);
   source->headDeadlines().headComplete(connection);
-  batchScheduleThisThread();
+  scheduleThisThread(Wakeup::Batch);
   return MHD_Result(source->handleRequest(connection, url, method));
 }
 
@@ -147,7 +138,17 @@ void quietLogger(void*, const char*, va_list) {}
 
 }  // namespace
 
-std::shared_ptr<HttpSource> HttpSource::Open(const std::string& name, std::string* error) {
+unsigned IdleTimeoutSeconds() {
+  const char* text = std::getenv("PLOMBIX_NDI_TIMEOUT_S");
+  if (!text || !*text) return kIdleTimeoutSeconds;
+  char* end = nullptr;
+  const long v = std::strtol(text, &end, 10);
+  if (*end != '\0' || v < 1 || v > 3600) return kIdleTimeoutSeconds;
+  return unsigned(v);
+}
+
+std::shared_ptr<HttpSource> HttpSource::Open(const std::string& name, VideoClock clock,
+                                             std::string* error) {
   std::string why;
   if (!IsValidSourceName(name)) {
     if (error) *error = "invalid source name";
@@ -174,6 +175,7 @@ std::shared_ptr<HttpSource> HttpSource::Open(const std::string& name, std::strin
   std::shared_ptr<HttpSource> source(new HttpSource());
   source->name_ = name;
   source->sourcesDir_ = sources.path;
+  source->store_.setClocked(clock == VideoClock::FrameRate);
   const int listenFd = OpenListenSocket(bindAddress, choice, &source->port_, &source->url_, &why);
   if (listenFd < 0) {
     if (error) *error = why;
@@ -185,7 +187,7 @@ std::shared_ptr<HttpSource> HttpSource::Open(const std::string& name, std::strin
     if (error) *error = "'" + name + "': " + why;
     return nullptr;
   }
-  const unsigned timeout = idleTimeoutSeconds();
+  const unsigned timeout = IdleTimeoutSeconds();
   source->keepAlive_ = std::chrono::milliseconds(timeout * 1000 / 2);
   source->deadlines_ =
       std::make_unique<HeadDeadlines>(std::chrono::seconds(std::min(timeout, kHeadDeadlineSeconds)));
@@ -222,7 +224,8 @@ void HttpSource::close() {
   });
 }
 
-void HttpSource::beginSender() {
+void HttpSource::beginSender(VideoClock clock) {
+  store_.setClocked(clock == VideoClock::FrameRate);
   std::lock_guard<std::mutex> lock(stateMutex_);
   metadata_.clear();
 }
@@ -336,6 +339,8 @@ int HttpSource::replyStream(MHD_Connection* connection, Encoding encoding) {
     receivers_[stream->receiverId] = ReceiverTally{};
   }
   stateChanged_.notify_all();
+  store_.addViewer(&stream->cursor);
+  if (store_.clocked()) scheduleThisThread(Wakeup::OnTime);
   // Large blocks: fewer, bigger socket writes. Unknown length, no chunking:
   // the stream ends when the connection closes.
   MHD_Response* response =
@@ -357,9 +362,10 @@ long HttpSource::streamRead(Stream* s, char* buffer, size_t max) {
   while (filled < max) {
     if (!s->frame) {
       if (filled > 0) return long(filled);  // hand over what is ready first
-      // Wait for a frame newer than the last one written; the first one is
-      // the last frame sent before the stream opened. Only the newest frame
-      // is ever taken: a reader that fell behind skips the rest.
+      // Wait for the next frame (FrameStore::next): the first one is the
+      // last frame sent before the stream opened; then, from a clocked
+      // sender, each frame in turn at the frame rate, else the newest.
+      // A reader that fell behind skips to the newest frame.
       // While no frame comes (a source whose sender is gone, a player that
       // sends nothing new), a blank line goes out now and then: the server
       // counts a connection it has not written to for its time-out as idle
@@ -369,7 +375,7 @@ long HttpSource::streamRead(Stream* s, char* buffer, size_t max) {
       std::shared_ptr<const Frame> next;
       const auto waitStart = std::chrono::steady_clock::now();
       while (!next) {
-        next = store_.waitNewer(&s->seen, std::chrono::milliseconds(200));
+        next = store_.next(&s->cursor, std::chrono::milliseconds(200));
         if (next) break;
         if (store_.closed()) return MHD_CONTENT_READER_END_OF_STREAM;
         if (peerGone(s->fd)) return MHD_CONTENT_READER_END_WITH_ERROR;
@@ -421,6 +427,7 @@ long HttpSource::streamRead(Stream* s, char* buffer, size_t max) {
 }
 
 void HttpSource::streamEnded(Stream* stream) {
+  store_.removeViewer(&stream->cursor);
   {
     std::lock_guard<std::mutex> lock(stateMutex_);
     receivers_.erase(stream->receiverId);
@@ -486,6 +493,11 @@ int HttpSource::handleRequest(MHD_Connection* connection, const char* url, const
                                  [&](const char* p) { return path == p; });
   if (!known) return replyText(connection, MHD_HTTP_NOT_FOUND, "Not found.\n", "text/plain");
   if (!isGet) return replyText(connection, MHD_HTTP_METHOD_NOT_ALLOWED, "Use GET.\n", "text/plain");
+  // A request that names its source (the page does) is for that source
+  // only: another one that took this address meanwhile is not it.
+  const char* wanted = MHD_lookup_connection_value(connection, MHD_GET_ARGUMENT_KIND, "source");
+  if (wanted && name_ != wanted)
+    return replyText(connection, MHD_HTTP_NOT_FOUND, "This address serves another source.\n", "text/plain");
 
   if (path == "/") {
     // "?bare", "?bare=1" (anything but "?bare=0"): the picture alone.

@@ -25,8 +25,11 @@
 //                 multipart/x-mixed-replace, one part per frame (each part
 //                 carrying its Content-Type, Content-Length and the frame
 //                 headers, so a stream simply goes on at a new size or
-//                 FourCC), the last frame first; a slow reader gets the
-//                 newest frame next and skips the rest (latest wins). Each
+//                 FourCC), the last frame first. From a sender with clocked
+//                 video, every frame in order, each a frame period after
+//                 the one before (frame_store.h); otherwise, and for a
+//                 slow reader, the newest frame next and the rest skipped
+//                 (latest wins). Each
 //                 open stream is one receiver, named by X-Receiver-Id. A
 //                 frame is encoded (PNG, JPEG) at most once, on the thread of
 //                 the first stream that wants it, and only if one does.
@@ -39,6 +42,8 @@
 // Frame headers: X-Width, X-Height, X-FourCC, X-Frame-Rate-N, X-Frame-Rate-D,
 // X-Aspect, X-Frame-Format, X-Timecode, X-Sequence (frames sent to this
 // source so far, by all its senders).
+// Any GET may name its source, "?source=NAME": for another name it is 404
+// (the page asks so, to show nothing of a source that took its address).
 // Other paths 404; other methods 405. Every answer closes its connection.
 //
 // A stream that waits for frames longer than half the time-out gets a blank
@@ -51,9 +56,10 @@
 // kHeadDeadlineSeconds of the connection's start (head_deadline.h), idle
 // connections (or readers that stop reading) dropped after the time-out
 // (kIdleTimeoutSeconds, or PLOMBIX_NDI_TIMEOUT_S 1..3600, which also
-// shortens the head deadline when smaller). Each connection has its own
-// thread, so a stuck client holds only its own thread; those threads never
-// preempt the sending thread when they wake (they are batch-scheduled).
+// shortens the head deadline, and a receiver's patience, when smaller).
+// Each connection has its own thread, so a stuck client holds only its own
+// thread; those threads never preempt the sending thread when they wake
+// (they are batch-scheduled).
 //
 // Thread-safety: the sender-side methods are called from one thread at a
 // time (the player's); the HTTP threads are internal.
@@ -84,11 +90,19 @@ constexpr unsigned kIdleTimeoutSeconds = 10;
 constexpr unsigned kHeadDeadlineSeconds = 5;
 constexpr const char* kStreamBoundary = "plombix-frame";
 
+// The time-out for idle clients: PLOMBIX_NDI_TIMEOUT_S (1..3600) when set,
+// else kIdleTimeoutSeconds.
+unsigned IdleTimeoutSeconds();
+
+// How a sender's frames go to viewers: at their frame rate (the interface's
+// clocked video), or as fast as they are sent.
+enum class VideoClock { FrameRate, None };
+
 class HttpSource {
  public:
   // Claims `name` (discovery), opens the port and starts serving. Null on
   // failure with `*error` saying why (name in use, no free port, ...).
-  static std::shared_ptr<HttpSource> Open(const std::string& name, std::string* error);
+  static std::shared_ptr<HttpSource> Open(const std::string& name, VideoClock clock, std::string* error);
   // close().
   ~HttpSource();
   HttpSource(const HttpSource&) = delete;
@@ -99,8 +113,9 @@ class HttpSource {
   void close();
 
   // --- The sender's side ----------------------------------------------------
-  // A new sender takes the source over: its connection metadata starts empty.
-  void beginSender();
+  // A new sender takes the source over: its connection metadata starts
+  // empty, its frames go out by its clock.
+  void beginSender(VideoClock clock);
   // The sender is gone: its buffer is let go, never read again (a copy in
   // progress ends first). Viewers keep the last frame copied; a frame sent
   // so shortly before that no stream had copied it is not served.

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "frame_store.h"
+#include "http_source.h"
 #include "runtime_folder.h"
 
 namespace plombix::standin {
@@ -117,6 +118,7 @@ StandInReceiver::StandInReceiver(const NDIlib_recv_create_v3_t& settings) {
   wantRgba_ = settings.color_format == NdiRecvColorFormat::RGBX_RGBA ||
               settings.color_format == NdiRecvColorFormat::UYVY_RGBA;
   downSince_ = std::chrono::steady_clock::now();
+  lostAfter_ = std::min(lostAfter_, std::chrono::milliseconds(IdleTimeoutSeconds() * 1000));
   thread_ = std::thread([this] { run(); });
 }
 
@@ -244,7 +246,7 @@ int StandInReceiver::capture(NDIlib_video_frame_v2_t* video, NDIlib_metadata_fra
       pending_ = Received{};
       return int(NdiFrameType::Video);
     }
-    const auto lostAt = downSince_ + std::chrono::milliseconds(kLostAfterMs);
+    const auto lostAt = downSince_ + lostAfter_;
     if (!connected_ && Clock::now() >= lostAt) return int(NdiFrameType::Error);
     const auto wakeAt = connected_ ? deadline : std::min(deadline, lostAt);
     if (Clock::now() >= deadline) return int(NdiFrameType::None);

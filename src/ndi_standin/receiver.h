@@ -5,7 +5,8 @@
 // stream ends (a player re-creates its sender on every format change). It
 // keeps only the newest frame not yet captured (older ones are dropped). The
 // capture call reports an error while the source has been unreachable for
-// kLostAfterMs.
+// kLostAfterMs, or for the runtime's client time-out when that is shorter
+// (PLOMBIX_NDI_TIMEOUT_S, http_source.h).
 #pragma once
 
 #include <atomic>
@@ -82,6 +83,7 @@ class StandInReceiver {
   std::string connectedUrl_;
   std::string receiverId_;
   std::chrono::steady_clock::time_point downSince_;
+  std::chrono::milliseconds lostAfter_{kLostAfterMs};
   NDIlib_tally_t tally_{false, false};
   bool tallySet_ = false;
 

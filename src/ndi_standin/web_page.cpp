@@ -32,11 +32,13 @@ constexpr const char* kScript = R"(<script>
   const picture = document.getElementById("picture");
   const context = picture.getContext("2d");
   const frameBox = document.getElementById("frame");
-  const nameText = document.getElementById("name");
   const formatText = document.getElementById("format");
   const receiversText = document.getElementById("receivers");
   const stateText = document.getElementById("state");
   const bare = document.body.classList.contains("bare");
+  // The source this page shows, by name: whatever else takes its address
+  // while it is away is not shown (the server answers 404 for another name).
+  const sourceQuery = "?source=" + encodeURIComponent(document.body.dataset.source);
   const firstDelayMs = 1000, longestDelayMs = 5000;
   let delayMs = firstDelayMs;
 
@@ -80,7 +82,7 @@ constexpr const char* kScript = R"(<script>
 
   // Reads the multipart stream part by part until it ends.
   async function readParts(onPart) {
-    const response = await fetch("/stream.png", {cache: "no-store"});
+    const response = await fetch("/stream.png" + sourceQuery, {cache: "no-store"});
     if (!response.ok || !response.body) throw new Error("HTTP " + response.status);
     const reader = response.body.getReader();
     const buffer = new Bytes();
@@ -143,9 +145,9 @@ constexpr const char* kScript = R"(<script>
 
   async function poll() {
     try {
-      const status = await (await fetch("/status", {cache: "no-store"})).json();
-      nameText.textContent = status.name;
-      document.title = status.name;
+      const response = await fetch("/status" + sourceQuery, {cache: "no-store"});
+      if (!response.ok) throw new Error("HTTP " + response.status);
+      const status = await response.json();
       const on = status.tally === "program" || status.tally === "preview" ? status.tally : "";
       const receivers = status.connections === 1 ? "1 receiver" : status.connections + " receivers";
       receiversText.textContent = receivers + (on ? " \u00b7 on " + on : "");
@@ -170,7 +172,7 @@ std::string PageHtml(const std::string& sourceName, PageMode mode) {
   const bool bare = mode == PageMode::Bare;
   return std::string("<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">\n<title>") + name +
          "</title>\n" + kStyle + "</head>\n<body class=\"" + (bare ? "bare" : "full") +
-         "\" data-state=\"connecting\">\n<p id=\"info\"><b id=\"name\">" + name +
+         "\" data-source=\"" + name + "\" data-state=\"connecting\">\n<p id=\"info\"><b id=\"name\">" + name +
          "</b> &middot; <span id=\"format\">no frame yet</span>"
          " &middot; <span id=\"receivers\">&ndash;</span>"
          " &middot; <a href=\"/frame.png\">frame.png</a> &middot; <a href=\"/stream.mjpg\">stream.mjpg</a>"

@@ -6,7 +6,9 @@
 // "reconnecting…" line and tries again after 1 s, 2 s, 4 s, then every 5 s
 // (never more than once a second), and carries on by itself once the
 // source is back (a source keeps its address across re-creation and
-// restarts). The full page shows the source's name, the frame's size,
+// restarts). It asks for the source it was made for by name
+// ("?source=NAME"), so that another source that takes the address while
+// its own is away is never shown: it stays "reconnecting…". The full page shows the source's name, the frame's size,
 // frame rate and FourCC (from the part headers), the receivers and the
 // tally (from /status, polled once a second) as a red (program) or green
 // (preview) frame around the picture, over a checkerboard so transparent
