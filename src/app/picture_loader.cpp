@@ -1,5 +1,9 @@
 #include "picture_loader.h"
 
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
 #include <atomic>
 #include <chrono>
 #include <deque>
@@ -24,28 +28,39 @@ struct Queued {
   std::shared_ptr<CancelFlags> cancel = std::make_shared<CancelFlags>();
 };
 
+// Scheduling priority of the background worker: below the window's thread
+// and the operator's loads, so that preparing ahead never slows them.
+constexpr int kBackgroundNice = 10;
+
+// One worker thread and the jobs waiting for it.
+struct Lane {
+  std::deque<Queued> queue;
+  std::shared_ptr<CancelFlags> running;  // flags of the job being run
+  bool exited = false;
+  std::thread thread;
+  bool idle() const { return !running && queue.empty(); }
+};
+
 }  // namespace
 
 struct PictureLoader::Shared {
   std::mutex mutex;
   std::condition_variable work;     // a job was queued, or stop
-  std::condition_variable changed;  // a job finished, or the worker ended
-  std::deque<Queued> queue;
-  std::shared_ptr<CancelFlags> running;  // flags of the job being run
+  std::condition_variable changed;  // a job finished, or a worker ended
+  Lane lanes[2];                    // the operator's jobs, the background ones
   std::vector<PictureJobResult> inbox;
   uint64_t nextTicket = 1;
   bool stop = false;
-  bool exited = false;
 
   // Held while `wake` runs, so that the destructor can be sure it never
   // runs again once it has been cleared.
   std::mutex wakeMutex;
   std::function<void()> wake;
 
-  std::thread thread;
-
-  void run();
+  void run(Lane& lane);
   PictureJobResult runJob(Queued& queued);
+  void deliver(PictureJobResult result);
+  bool exited() const { return lanes[0].exited && lanes[1].exited; }
 };
 
 namespace {
@@ -93,6 +108,7 @@ PictureJobResult PictureLoader::Shared::runJob(Queued& queued) {
       PrepareRequest request = queued.job.shownCandidates[i];
       request.cancelled = [&cancel, &stopped] { return cancel.shown.load() || stopped(); };
       result.shownStamp = ReadFileStamp(request.path);
+      result.triedStamps.push_back(result.shownStamp);
       result.shown = PreparePicture(request);
       ++result.shownTried;
       if (cancel.shown || result.shown.error == DecodeError::Cancelled) {
@@ -130,53 +146,58 @@ PictureJobResult PictureLoader::Shared::runJob(Queued& queued) {
   return result;
 }
 
-void PictureLoader::Shared::run() {
+void PictureLoader::Shared::deliver(PictureJobResult result) {
+  {
+    std::lock_guard lock(mutex);
+    if (stop) return;
+    inbox.push_back(std::move(result));
+  }
+  std::lock_guard wakeLock(wakeMutex);
+  if (wake) wake();
+}
+
+void PictureLoader::Shared::run(Lane& lane) {
+  if (&lane == &lanes[1]) (void)setpriority(PRIO_PROCESS, pid_t(syscall(SYS_gettid)), kBackgroundNice);
   for (;;) {
     Queued queued;
     {
       std::unique_lock lock(mutex);
-      work.wait(lock, [this] { return stop || !queue.empty(); });
+      work.wait(lock, [this, &lane] { return stop || !lane.queue.empty(); });
       if (stop) break;
-      queued = std::move(queue.front());
-      queue.pop_front();
-      running = queued.cancel;
+      queued = std::move(lane.queue.front());
+      lane.queue.pop_front();
+      lane.running = queued.cancel;
     }
     PictureJobResult result = runJob(queued);
-    {
-      std::lock_guard lock(mutex);
-      if (stop) break;
-      inbox.push_back(std::move(result));
-    }
-    {
-      std::lock_guard wakeLock(wakeMutex);
-      if (wake) wake();
-    }
+    // A background job dropped while it ran is not reported.
+    if (!(result.job.background && queued.cancel->shown)) deliver(std::move(result));
     // Idle only once the owner has been told: a waiter then finds the
     // result and the call behind it.
     {
       std::lock_guard lock(mutex);
-      running.reset();
+      lane.running.reset();
     }
     changed.notify_all();
   }
   std::lock_guard lock(mutex);
-  exited = true;
+  lane.exited = true;
   changed.notify_all();
 }
 
 PictureLoader::PictureLoader(std::function<void()> wake) : shared_(std::make_shared<Shared>()) {
   shared_->wake = std::move(wake);
-  // The thread keeps its own reference: it may outlive the loader.
-  shared_->thread = std::thread([shared = shared_] { shared->run(); });
+  // The threads keep their own reference: they may outlive the loader.
+  for (Lane& lane : shared_->lanes)
+    lane.thread = std::thread([shared = shared_, &lane] { shared->run(lane); });
 }
 
 PictureLoader::~PictureLoader() {
   {
     std::lock_guard lock(shared_->mutex);
     shared_->stop = true;
-    shared_->queue.clear();
-    if (shared_->running) {
-      shared_->running->overlay = shared_->running->shown = shared_->running->check = true;
+    for (Lane& lane : shared_->lanes) {
+      lane.queue.clear();
+      if (lane.running) lane.running->overlay = lane.running->shown = lane.running->check = true;
     }
   }
   shared_->work.notify_all();
@@ -188,38 +209,79 @@ PictureLoader::~PictureLoader() {
   {
     std::unique_lock lock(shared_->mutex);
     exited = shared_->changed.wait_for(lock, std::chrono::seconds(1),
-                                       [this] { return shared_->exited; });
+                                       [this] { return shared_->exited(); });
   }
-  if (exited) {
-    shared_->thread.join();
-  } else {
-    // A decoder that cannot be interrupted is still at work: leave it.
-    shared_->thread.detach();
-    gAbandoned = true;
+  for (Lane& lane : shared_->lanes) {
+    if (exited) {
+      lane.thread.join();
+    } else {
+      // A decoder that cannot be interrupted is still at work: leave it.
+      lane.thread.detach();
+      gAbandoned = true;
+    }
   }
 }
 
-uint64_t PictureLoader::Submit(LoadJob job) {
-  std::lock_guard lock(shared_->mutex);
-  const bool overlay = job.overlay.has_value();
-  const bool shown = !job.shownCandidates.empty();
-  const bool check = !job.checkPaths.empty();
-  for (Queued& older : shared_->queue) {
+namespace {
+
+// Marks the parts `job` asks for as taken over in every foreground job
+// queued or running.
+void Supersede(Lane& lane, bool overlay, bool shown, bool check) {
+  for (Queued& older : lane.queue) {
     if (overlay && older.job.overlay) older.cancel->overlay = true;
     if (shown && !older.job.shownCandidates.empty()) older.cancel->shown = true;
     if (check && !older.job.checkPaths.empty()) older.cancel->check = true;
   }
-  if (CancelFlags* running = shared_->running.get()) {
+  if (CancelFlags* running = lane.running.get()) {
     if (overlay) running->overlay = true;
     if (shown) running->shown = true;
     if (check) running->check = true;
   }
+}
+
+}  // namespace
+
+uint64_t PictureLoader::Submit(LoadJob job) {
+  std::lock_guard lock(shared_->mutex);
+  job.background = false;
+  Supersede(shared_->lanes[0], job.overlay.has_value(), !job.shownCandidates.empty(),
+            !job.checkPaths.empty());
   Queued queued;
   queued.ticket = shared_->nextTicket++;
   queued.job = std::move(job);
   const uint64_t ticket = queued.ticket;
-  shared_->queue.push_back(std::move(queued));
-  shared_->work.notify_one();
+  shared_->lanes[0].queue.push_back(std::move(queued));
+  shared_->work.notify_all();
+  return ticket;
+}
+
+uint64_t PictureLoader::SubmitBackground(LoadJob job) {
+  std::lock_guard lock(shared_->mutex);
+  Queued queued;
+  queued.ticket = shared_->nextTicket++;
+  queued.job.shownCandidates = std::move(job.shownCandidates);
+  queued.job.background = true;
+  const uint64_t ticket = queued.ticket;
+  shared_->lanes[1].queue.push_back(std::move(queued));
+  shared_->work.notify_all();
+  return ticket;
+}
+
+void PictureLoader::CancelBackground() {
+  std::lock_guard lock(shared_->mutex);
+  Lane& lane = shared_->lanes[1];
+  lane.queue.clear();
+  if (lane.running) lane.running->shown = true;
+}
+
+uint64_t PictureLoader::Post(PictureJobResult result) {
+  {
+    std::lock_guard lock(shared_->mutex);
+    Supersede(shared_->lanes[0], false, result.shownStatus != PartStatus::NotAsked, false);
+    result.ticket = shared_->nextTicket++;
+  }
+  const uint64_t ticket = result.ticket;
+  shared_->deliver(std::move(result));
   return ticket;
 }
 
@@ -232,13 +294,18 @@ std::vector<PictureJobResult> PictureLoader::TakeResults() {
 
 bool PictureLoader::busy() const {
   std::lock_guard lock(shared_->mutex);
-  return shared_->running || !shared_->queue.empty();
+  return !shared_->lanes[0].idle();
 }
 
 void PictureLoader::WaitIdle() {
   std::unique_lock lock(shared_->mutex);
+  shared_->changed.wait(lock, [this] { return shared_->lanes[0].exited || shared_->lanes[0].idle(); });
+}
+
+void PictureLoader::WaitBackgroundIdle() {
+  std::unique_lock lock(shared_->mutex);
   shared_->changed.wait(lock, [this] {
-    return shared_->exited || (!shared_->running && shared_->queue.empty());
+    return shared_->exited() || (shared_->lanes[0].idle() && shared_->lanes[1].idle());
   });
 }
 

@@ -15,6 +15,14 @@
 // thread) whenever it adds one, and the owner's thread takes them with
 // TakeResults. Nothing here touches a widget or the NDI runtime.
 //
+// Background jobs (SubmitBackground) run on a second worker thread at a
+// lower scheduling priority, one at a time in the order they came; they
+// supersede nothing and nothing supersedes them (CancelBackground drops
+// them). They prepare pictures ahead of the operator's requests, which keep
+// the first worker and the processor to themselves. Post puts a result that
+// is ready already (a picture prepared in the background) into the inbox
+// under a new ticket, superseding older shown parts as a Submit would.
+//
 // Destruction does not wait for a decode in progress longer than about a
 // second: a worker still busy then is left to finish on its own (it holds
 // its own state) and its result is dropped. abandoned() tells the program
@@ -46,6 +54,7 @@ struct LoadJob {
   std::optional<PrepareRequest> overlay;
   std::vector<PrepareRequest> shownCandidates;  // tried in order; the first that loads wins
   std::vector<std::string> checkPaths;          // the sequence check
+  bool background = false;                      // set by SubmitBackground
 };
 
 struct PictureJobResult {
@@ -62,6 +71,8 @@ struct PictureJobResult {
   // The stamp of `shown`'s file taken just before it was read: a change
   // after that moment is a change of the file on air.
   std::optional<FileStamp> shownStamp;
+  // The stamp of each candidate tried, in order (those that failed too).
+  std::vector<std::optional<FileStamp>> triedStamps;
 
   PartStatus checkStatus = PartStatus::NotAsked;
   DecodeError checkError = DecodeError::None;  // the first file that failed
@@ -77,15 +88,26 @@ class PictureLoader {
   // Queues `job`; returns its ticket (increasing from 1).
   uint64_t Submit(LoadJob job);
 
+  // Queues `job` (its shown part only) on the background worker; returns
+  // its ticket.
+  uint64_t SubmitBackground(LoadJob job);
+  // Drops every background job, stopping the one that runs; none of them is
+  // reported.
+  void CancelBackground();
+  // Puts `result` into the inbox under a new ticket (returned); a shown part
+  // in it supersedes the shown parts of the jobs queued or running.
+  uint64_t Post(PictureJobResult result);
+
   // The finished results, oldest first; the inbox is empty afterwards.
   [[nodiscard]] std::vector<PictureJobResult> TakeResults();
 
-  // True while a job is queued or running.
+  // True while a job other than a background one is queued or running.
   [[nodiscard]] bool busy() const;
 
   // Blocks until no job is queued or running (tests; never the window's
-  // thread in the player).
+  // thread in the player); WaitIdle leaves out the background jobs.
   void WaitIdle();
+  void WaitBackgroundIdle();
 
   // True when the destructor left a busy worker behind.
   [[nodiscard]] static bool abandoned();

@@ -221,6 +221,10 @@ bool PlayerCore::reloadIfStale(const PictureJobResult& result, PendingJob& pendi
 void PlayerCore::ApplyLoads() {
   if (!loader_) return;
   for (PictureJobResult& result : loader_->TakeResults()) {
+    if (result.job.background) {
+      applyBackground(result);
+      continue;
+    }
     auto it = pendingJobs_.find(result.ticket);
     if (it == pendingJobs_.end()) continue;
     PendingJob job = std::move(it->second);
@@ -282,6 +286,26 @@ PictureOutcome PlayerCore::applyShown(PictureJobResult& result, bool send, bool 
     outcome.held = true;
     return outcome;
   }
+  // The picture leaving the air may be a neighbour of the next one.
+  if (onAirRequest_ && !onAirPath.empty() && mainPicture.pixelData && mainPicture.filePath == onAirPath) {
+    PreparedPicture leaving;
+    leaving.fileName = mainPicture.fileName;
+    leaving.filePath = mainPicture.filePath;
+    leaving.sourceWidth = mainPicture.sourceWidth;
+    leaving.sourceHeight = mainPicture.sourceHeight;
+    leaving.sourceBitsPerPixel = mainPicture.sourceBitsPerPixel;
+    leaving.colourProfile = onAirColourProfile;
+    leaving.width = mainPicture.width;
+    leaving.height = mainPicture.height;
+    leaving.placeWidth = mainPicture.placeWidth;
+    leaving.placeHeight = mainPicture.placeHeight;
+    leaving.windowLeft = mainPicture.windowLeft;
+    leaving.windowTop = mainPicture.windowTop;
+    leaving.pixels = std::move(mainPicture.pixelData);
+    prepared_.Keep(*onAirRequest_, std::move(leaving), onAirStamp_);
+  }
+  onAirRequest_ = result.job.shownCandidates[size_t(result.shownIndex)];
+  onAirStamp_ = result.shownStamp;
   const int loadedWidth = result.shown.sourceWidth;
   const int loadedHeight = result.shown.sourceHeight;
   std::string colourProfile = result.shown.colourProfile;
@@ -333,6 +357,10 @@ PlayerCore::PendingJob PlayerCore::showJob(PendingJob pending) {
   pending.apply = [this, borderUse, keepOffAir = pending.keepOffAir](PictureJobResult& result) {
     Applied applied;
     applied.shown = applyShown(result, true, borderUse, keepOffAir);
+    // Loaded but kept off air or overtaken: ready for a later step.
+    if (result.shown.ok() && result.shown.pixels && result.shownIndex >= 0)
+      prepared_.Keep(result.job.shownCandidates[size_t(result.shownIndex)], std::move(result.shown),
+                     result.shownStamp);
     return applied;
   };
   return pending;
@@ -348,7 +376,15 @@ void PlayerCore::ShowFirstOf(std::vector<std::string> paths, PictureDone done,
   pending.shownPaths = std::move(paths);
   pending.keepOffAir = std::move(keepOffAir);
   pending.shownListeners.push_back(std::move(done));
-  submit(expectedLayout(), showJob(std::move(pending)));
+  const Layout layout = expectedLayout();
+  if (loader_ && !resolutionPending_) {
+    if (std::optional<PreparedHit> hit = prepared_.Take(
+            pending.shownPaths, request({}, PictureRole::Shown, layout), ReadFileStamp)) {
+      postPrepared(showJob(std::move(pending)), layout, std::move(*hit));
+      return;
+    }
+  }
+  submit(layout, showJob(std::move(pending)));
 }
 
 void PlayerCore::ReShow(PictureDone done) {

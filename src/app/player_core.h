@@ -23,6 +23,7 @@
 #include "output_formats.h"
 #include "picture_buffer.h"
 #include "picture_loader.h"
+#include "prepared_pictures.h"
 #include "timer_ids.h"
 
 namespace plombix {
@@ -153,6 +154,28 @@ class PlayerCore {
   // a second for a decoder) and nothing more is applied.
   void StopLoading();
 
+  // --- Preparing ahead -----------------------------------------------------
+  // The slideshow's neighbours (candidate lists: next, previous, first,
+  // last; empty while no slideshow is valid) are prepared in the
+  // background at the present size, borders, scaling and range, after the
+  // cue; a show of a prepared picture goes on air without a decode.
+  void PrepareAhead(std::vector<std::vector<std::string>> neighbours);
+  // Prepares `path` without touching the output; `done` once it is ready
+  // (Done: it is the cue now), has failed (the cue before stays) or a newer
+  // cue or a forget came first (Superseded).
+  void Cue(const std::string& path, PictureDone done);
+  // Shows the cued picture (at once when it is prepared) and forgets the
+  // cue; false when nothing is cued.
+  bool Take(PictureDone done);
+  void ForgetCue();
+  [[nodiscard]] const std::string& cuedPath() const { return cuedPath_; }
+  // The cued picture as prepared; null when none is ready.
+  [[nodiscard]] const PreparedPicture* cuedPicture() const;
+  [[nodiscard]] size_t preparedCount() const { return prepared_.frameCount(); }
+  // Waits until every load, background ones included, has finished and
+  // been applied (tests and benchmarks).
+  void WaitForPrepared();
+
   // --- Operator choices ----------------------------------------------------
   // Each returns the table entry (for the button caption), or null for an
   // id that is not listed (which changes nothing but the stored id).
@@ -263,8 +286,26 @@ class PlayerCore {
   // again for the present one; true when it was.
   bool reloadIfStale(const PictureJobResult& result, PendingJob& pending);
 
+  // Preparing ahead: plans again and starts the next background job.
+  void replan();
+  void pumpBackground();
+  void applyBackground(PictureJobResult& result);
+  // Puts a prepared picture on air through the inbox, as a finished load.
+  void postPrepared(PendingJob pending, const Layout& layout, PreparedHit hit);
+
   ConfigState& config_;
   PlayerView& view_;
+  PreparedPictures prepared_;
+  std::vector<std::vector<std::string>> neighbours_;
+  std::string cuedPath_;
+  uint64_t cueTicket_ = 0;  // the cue being prepared
+  PictureDone cueDone_;
+  // The one neighbour job in the background (never beside a cue's).
+  uint64_t backgroundTicket_ = 0;
+  PrepareRequest backgroundRequest_;  // its first candidate
+  // What the picture on air was prepared from, to keep it when it leaves.
+  std::optional<PrepareRequest> onAirRequest_;
+  std::optional<FileStamp> onAirStamp_;
   std::map<uint64_t, PendingJob> pendingJobs_;
   uint64_t latestResolutionTicket_ = 0;
   // The newest job asking for each part: an older result is stale even when

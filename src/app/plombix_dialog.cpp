@@ -408,7 +408,10 @@ QString CNDIPlombixDlg::settingsFilePath() const {
 void CNDIPlombixDlg::onTimer(int id) {
   switch (id) {
     case TIMER_START: startTick(); break;
-    case TIMER_TICK: core.OnTick(); break;
+    case TIMER_TICK:
+      core.OnTick();
+      prepareAhead();
+      break;
     case TIMER_FADE: core.OnFadeTick(); break;
     case TIMER_RESTORE: restoreTick(); break;
     case TIMER_WATCH: watch.PollWatchedFile(config.currentFileName); break;

@@ -267,6 +267,9 @@ class CNDIPlombixDlg : public QDialog,
   void showLoadFailure(LoadKind kind, const std::string& fileName, const char* reason) override;
   void pictureShown(const PictureOutcome& outcome) override;
   void loadsReady() override;
+  // Tells the core what to prepare ahead: the slideshow's neighbours while
+  // a slideshow is on and valid.
+  void prepareAhead();
   // The picture-name label (1051): the name on air, "Loading ..." or a
   // failure notice.
   // `name` is elided in its middle when the label is too narrow; `before`

@@ -351,7 +351,19 @@ void CNDIPlombixDlg::pictureShown(const PictureOutcome& outcome) { watch.Shown(o
 
 void CNDIPlombixDlg::loadsReady() {
   // On the loader's thread: the results are applied on the window's own.
-  QMetaObject::invokeMethod(this, [this] { core.ApplyLoads(); }, Qt::QueuedConnection);
+  QMetaObject::invokeMethod(
+      this,
+      [this] {
+        core.ApplyLoads();
+        prepareAhead();
+      },
+      Qt::QueuedConnection);
+}
+
+void CNDIPlombixDlg::prepareAhead() {
+  const SlideshowState& show = config.live.slideshow;
+  core.PrepareAhead(show.mode != 0 && show.sequenceValid != 0 ? slideshow.Neighbours()
+                                                              : std::vector<std::vector<std::string>>{});
 }
 
 void CNDIPlombixDlg::setGrabButton(const char* caption, int colourState) {

@@ -89,6 +89,16 @@ std::vector<int> Slideshow::numbersFor(int action) const {
   }
 }
 
+std::vector<std::vector<std::string>> Slideshow::Neighbours() const {
+  std::vector<std::vector<std::string>> lists;
+  for (int action : {StepNext, StepPrevious, StepFirst, StepLast}) {
+    std::vector<std::string>& names = lists.emplace_back();
+    if (state_.mode == 0) continue;
+    for (int n : numbersFor(action)) names.push_back(SequenceName(split, state_.numberFormat, n));
+  }
+  return lists;
+}
+
 void Slideshow::showNumbers(std::vector<int> numbers) {
   std::vector<std::string> names;
   for (int n : numbers) names.push_back(SequenceName(split, state_.numberFormat, n));

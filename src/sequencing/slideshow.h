@@ -112,6 +112,11 @@ class Slideshow {
   // last of them puts its picture on air.
   void StepSequence(int action);
 
+  // The files the next steps would try, one list each for Next, Previous,
+  // First and Last (an automatic wrap goes to First); a step that would do
+  // nothing has an empty list.
+  [[nodiscard]] std::vector<std::vector<std::string>> Neighbours() const;
+
   // One TIMER_SLIDESHOW tick: Next while below the end, else wrap to the
   // start (one try, no skipping); nothing in mode 0 or when start >= end.
   void AdvanceSlideshow();
