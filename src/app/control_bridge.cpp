@@ -108,6 +108,7 @@ control::ControlState ControlBridge::state() const {
             : core.tallyState == TallyPreview ? control::Tally::Preview
                                               : control::Tally::None;
   s.busy = core.busy();
+  s.cued = core.cuedPath();
   return s;
 }
 
@@ -131,6 +132,39 @@ void ControlBridge::loadOverlay(const std::string& path, control::HostCompletion
   window_.LoadOverlayFile(path, [done = std::move(done)](const PictureOutcome& outcome) {
     done(OutcomeOf(outcome, "Cannot load overlay "));
   });
+}
+
+void ControlBridge::cue(const std::string& path, control::HostCompletion done) {
+  HostOutcome refused;
+  if (outputFailed(&refused)) {
+    done(refused);
+    return;
+  }
+  window_.core.Cue(path, [done = std::move(done)](const PictureOutcome& outcome) {
+    done(OutcomeOf(outcome, "Cannot cue "));
+  });
+}
+
+void ControlBridge::take(control::HostCompletion done) {
+  HostOutcome refused;
+  if (outputFailed(&refused)) {
+    done(refused);
+    return;
+  }
+  // Taken, the picture is the operator's shown file, as after a drop.
+  auto taken = [this, done](const PictureOutcome& outcome) {
+    if (outcome.shown()) {
+      window_.config.imagePath.assign(outcome.path);
+      window_.rememberShown(outcome.path);
+    }
+    done(OutcomeOf(outcome, "Cannot take "));
+  };
+  if (!window_.core.Take(std::move(taken))) done(NotPossible("nothing is cued"));
+}
+
+HostOutcome ControlBridge::forgetCue() {
+  window_.core.ForgetCue();
+  return HostOutcome::done();
 }
 
 HostOutcome ControlBridge::step(control::Step step) {

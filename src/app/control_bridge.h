@@ -18,6 +18,9 @@ class ControlBridge final : public control::ControlHost {
   control::ControlState state() const override;
   void show(const std::string& path, control::HostCompletion done) override;
   void loadOverlay(const std::string& path, control::HostCompletion done) override;
+  void cue(const std::string& path, control::HostCompletion done) override;
+  void take(control::HostCompletion done) override;
+  control::HostOutcome forgetCue() override;
   control::HostOutcome step(control::Step step) override;
   control::HostOutcome setOutput(const control::OutputChange& change) override;
   control::HostOutcome setBackground(const control::BackgroundChange& change) override;

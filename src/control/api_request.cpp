@@ -37,6 +37,8 @@ constexpr Known kPostPaths[] = {
     {"/watch", Endpoint::Watch, Step::Next},
     {"/grab", Endpoint::Grab, Step::Next},
     {"/overlay", Endpoint::Overlay, Step::Next},
+    {"/cue", Endpoint::Cue, Step::Next},
+    {"/take", Endpoint::Take, Step::Next},
 };
 
 bool Fail(ApiError* error, int status, std::string message) {
@@ -163,9 +165,10 @@ std::optional<Route> RouteRequest(std::string_view method, std::string_view path
   }
   if (path.substr(0, kPrefix.size()) == kPrefix) {
     const std::string_view rest = path.substr(kPrefix.size());
+    if (rest == "/cue" && method == "DELETE") return Route{Endpoint::ForgetCue, Step::Next, false};
     for (const Known& k : kPostPaths) {
       if (rest != k.path) continue;
-      if (!isPost) return wrongMethod("POST");
+      if (!isPost) return wrongMethod(k.endpoint == Endpoint::Cue ? "POST, DELETE" : "POST");
       return Route{k.endpoint, k.step, true};
     }
   }
@@ -200,8 +203,11 @@ std::optional<ApiRequest> ParseRequestBody(const Route& route, std::string_view 
     case Endpoint::State:
     case Endpoint::Step:
     case Endpoint::Grab:
+    case Endpoint::ForgetCue:
+    case Endpoint::Take:
       break;
-    case Endpoint::Show: {
+    case Endpoint::Show:
+    case Endpoint::Cue: {
       std::optional<QString> path;
       ok = ReadString(o, "path", &path, error) && Require(path.has_value(), "\"path\"", error) &&
            ReadPath(*path, &request.path, error);

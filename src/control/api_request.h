@@ -14,6 +14,9 @@
 //   POST /watch         {"on": true}
 //   POST /grab
 //   POST /overlay       {"use": true} and/or {"path": "/abs/file"}
+//   POST /cue           {"path": "/abs/file"}     prepared for a take, not on air
+//   DELETE /cue                                   forgets the cue
+//   POST /take                                    the cued picture on air
 // and GET / (the web remote). GET endpoints take HEAD as well.
 //
 // Bodies: an empty body is an empty object; anything else must be one JSON
@@ -40,6 +43,7 @@ struct ApiError {
 
 enum class Endpoint {
   Page, State, Show, Step, Output, Background, Scaling, Transition, Range, Watch, Grab, Overlay,
+  Cue, ForgetCue, Take,
 };
 
 struct Route {
@@ -56,7 +60,7 @@ struct Route {
 // A request with its members checked.
 struct ApiRequest {
   Route route;
-  std::string path;                // Show; Overlay when overlayPath
+  std::string path;                // Show, Cue; Overlay when overlayPath
   bool overlayPath = false;        // Overlay: a path was given
   std::optional<bool> overlayUse;  // Overlay
   OutputChange output;

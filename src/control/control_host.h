@@ -82,6 +82,7 @@ struct ControlState {
   int receivers = 0;
   Tally tally = Tally::None;
   bool busy = false;  // a picture is being loaded
+  std::string cued;   // the cued picture's file; empty: nothing cued
 };
 
 // How an operation ended. `reason` is the operator's words for a failure
@@ -128,6 +129,18 @@ class ControlHost {
   virtual void show(const std::string& path, HostCompletion done) = 0;
   // Loads the overlay picture from a file; completes as show() does.
   virtual void loadOverlay(const std::string& path, HostCompletion done) = 0;
+
+  // Prepares a file for a later take without touching the output;
+  // completes once it is ready (Done: it is the cue now) or has failed, as
+  // show() does (the cue before stays).
+  virtual void cue(const std::string& path, HostCompletion done) {
+    (void)path;
+    done({HostOutcome::Kind::NotPossibleNow, "cueing is not offered"});
+  }
+  // Puts the cued picture on air; completes once it is there.
+  // NotPossibleNow when nothing is cued.
+  virtual void take(HostCompletion done) { done({HostOutcome::Kind::NotPossibleNow, "nothing is cued"}); }
+  virtual HostOutcome forgetCue() { return HostOutcome::done(); }
 
   // The rest act at once, as the window's controls do.
   // The four step buttons; NotPossibleNow while the slideshow is off.

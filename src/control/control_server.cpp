@@ -393,7 +393,8 @@ MHD_Result ControlServer::Core::onRequest(MHD_Connection* connection, const char
   ApiError error;
   std::optional<ApiRequest> request = ParseRequestBody(ex->route, ex->body, &error);
   if (!request) return answerNow(ex, connection, JsonError(error.status, error.message));
-  if (request->route.endpoint == Endpoint::Show || request->overlayPath) {
+  if (request->route.endpoint == Endpoint::Show || request->route.endpoint == Endpoint::Cue ||
+      request->overlayPath) {
     // A first look from this thread, so that a folder or a FIFO is refused
     // before the window is asked; the window checks again when it loads.
     if (const std::optional<ApiError> bad = CheckPictureFile(request->path))
@@ -458,6 +459,9 @@ void ControlServer::Core::run(const ExchangeHolder& ex, const ApiRequest& r) {
     case Endpoint::Page:
     case Endpoint::State: finish(ex, HostOutcome::done()); break;
     case Endpoint::Show: host_.show(r.path, completion(ex, finisher)); break;
+    case Endpoint::Cue: host_.cue(r.path, completion(ex, finisher)); break;
+    case Endpoint::ForgetCue: finish(ex, host_.forgetCue()); break;
+    case Endpoint::Take: host_.take(completion(ex, finisher)); break;
     case Endpoint::Step: finish(ex, host_.step(r.route.step)); break;
     case Endpoint::Output: finish(ex, host_.setOutput(r.output)); break;
     case Endpoint::Background: finish(ex, host_.setBackground(r.background)); break;

@@ -52,7 +52,8 @@ std::string StateJson(const ControlState& s) {
                 {"slideshow", slideshow},
                 {"receivers", s.receivers},
                 {"tally", Text(NameOf(s.tally))},
-                {"busy", s.busy}};
+                {"busy", s.busy},
+                {"cued", s.cued.empty() ? QJsonValue(QJsonValue::Null) : QJsonValue(Text(s.cued))}};
   return Compact(o);
 }
 

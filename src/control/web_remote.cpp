@@ -87,6 +87,15 @@ input { flex: 1; font: inherit; color: var(--text); background: #12141a; border:
     <button type="submit" id="show">Show</button>
   </form>
 </section>
+<section>
+  <h2>Cue and take</h2>
+  <form id="cueForm" autocomplete="off">
+    <input id="cuePath" type="text" placeholder="/absolute/path/to/next.jpg" spellcheck="false">
+    <button type="submit" id="cue">Cue</button>
+    <button type="button" id="take" disabled>Take</button>
+  </form>
+  <p id="cued">Nothing cued</p>
+</section>
 <script>
 'use strict';
 const backgrounds = [['black', 'Black'], ['white', 'White'], ['grad1', 'Grad 1'], ['grad2', 'Grad 2'],
@@ -163,6 +172,8 @@ function render(s) {
     : (sl.mode === 'auto' ? 'automatic, ' : 'by hand, ') + padded(sl.current, sl.format) +
       ' (' + padded(sl.start, sl.format) + ' to ' + padded(sl.end, sl.format) + ')';
   for (const id of ['first', 'previous', 'next', 'last']) $(id).disabled = sl.mode === 'off';
+  $('take').disabled = !s.cued;
+  $('cued').textContent = s.cued ? 'Cued: ' + s.cued : 'Nothing cued';
   press('cut', s.transition === 'cut');
   press('fade', s.transition === 'fade');
   for (const [value] of backgrounds) press('bg-' + value, s.background === value);
@@ -211,6 +222,12 @@ $('showForm').addEventListener('submit', (event) => {
   const path = $('path').value.trim();
   if (path) act('show', { path });
 });
+$('cueForm').addEventListener('submit', (event) => {
+  event.preventDefault();
+  const path = $('cuePath').value.trim();
+  if (path) act('cue', { path });
+});
+$('take').addEventListener('click', () => act('take'));
 refresh();
 </script>
 </body>

@@ -60,6 +60,7 @@ class RemoteTest : public DialogTest {
 TEST_F(RemoteTest, EveryEndpointActsThroughTheWindowsOwnHandlers) {
   CNDIPlombixDlg& dlg = OpenRemote();
   const std::string good = WritePicture("card.png", 320, 180, QColor(10, 200, 30));
+  const std::string cued = WritePicture("next.png", 64, 36, Qt::blue);
   const std::string text = dir.path().toStdString() + "/notes.png";
   QFile notes(QString::fromStdString(text));
   ASSERT_TRUE(notes.open(QIODevice::WriteOnly) && notes.write("no picture here") > 0);
@@ -110,6 +111,12 @@ TEST_F(RemoteTest, EveryEndpointActsThroughTheWindowsOwnHandlers) {
        [&](const QJsonObject& s) { EXPECT_EQ(str(s["overlay"]["path"]) + " " + Text(dlg, 1068), good + " " + good); }},
       {"/api/v1/overlay", R"({"use":true})", 200,
        [&](const QJsonObject& s) { EXPECT_TRUE(s["overlay"]["use"].toBool() && On(dlg, 1066)); }},
+      {"/api/v1/cue", PathBody(cued), 200,  // ready, not on air
+       [&](const QJsonObject& s) { EXPECT_EQ(str(s["cued"]) + " " + str(s["picture"]["path"]), cued + " " + good); }},
+      {"/api/v1/cue", PathBody(text), 422, [&](const QJsonObject& s) { EXPECT_EQ(str(s["cued"]), cued); }},
+      {"/api/v1/take", "{}", 200,
+       [&](const QJsonObject& s) { EXPECT_EQ(str(s["cued"]) + str(s["picture"]["path"]), cued); }},
+      {"/api/v1/take", "{}", 409, [&](const QJsonObject& s) { EXPECT_TRUE(s["cued"].isNull()); }},
       {"/api/v1/slideshow/next", "{}", 409,  // the slideshow is off
        [&](const QJsonObject& s) { EXPECT_EQ(str(s["slideshow"]["mode"]), "off"); }},
   };
@@ -121,6 +128,9 @@ TEST_F(RemoteTest, EveryEndpointActsThroughTheWindowsOwnHandlers) {
     ASSERT_EQ(state.status, 200) << row.path;
     row.check(control_test::Json(state));
   }
+  EXPECT_EQ(Request("POST", "/api/v1/cue", control_test::PathBody(good)).status, 200);
+  EXPECT_EQ(Request("DELETE", "/api/v1/cue").status, 200);
+  EXPECT_TRUE(control_test::Json(Request("GET", "/api/v1/state"))["cued"].isNull());
   // After the start-up period, a slideshow by hand: a step shows the next numbered file.
   const std::string base = WriteSeries(3);
   dlg.onTimer(TIMER_RESTORE);
