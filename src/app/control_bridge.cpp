@@ -180,6 +180,24 @@ HostOutcome ControlBridge::step(control::Step step) {
   return HostOutcome::done();
 }
 
+void ControlBridge::stepOnAir(control::Step which, control::HostCompletion done) {
+  const HostOutcome outcome = step(which);
+  if (!outcome.ok()) {
+    done(outcome);
+    return;
+  }
+  window_.core.WhenLoaded([done = std::move(done)] { done(HostOutcome::done()); });
+}
+
+void ControlBridge::setOutputOnAir(const control::OutputChange& change, control::HostCompletion done) {
+  const HostOutcome outcome = setOutput(change);
+  if (!outcome.ok()) {
+    done(outcome);
+    return;
+  }
+  window_.core.WhenLoaded([done = std::move(done)] { done(HostOutcome::done()); });
+}
+
 HostOutcome ControlBridge::setOutput(const control::OutputChange& change) {
   HostOutcome refused;
   if (outputFailed(&refused)) return refused;

@@ -22,6 +22,8 @@ class ControlBridge final : public control::ControlHost {
   void take(control::HostCompletion done) override;
   control::HostOutcome forgetCue() override;
   control::HostOutcome step(control::Step step) override;
+  void stepOnAir(control::Step step, control::HostCompletion done) override;
+  void setOutputOnAir(const control::OutputChange& change, control::HostCompletion done) override;
   control::HostOutcome setOutput(const control::OutputChange& change) override;
   control::HostOutcome setBackground(const control::BackgroundChange& change) override;
   control::HostOutcome setScaling(control::Scaling mode) override;

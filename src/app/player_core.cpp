@@ -243,6 +243,14 @@ void PlayerCore::ApplyLoads() {
     for (const PictureDone& done : job.shownListeners)
       if (done) done(applied.shown);
   }
+  if (!busy() && !loadedWaiters_.empty()) {
+    for (const std::function<void()>& then : std::exchange(loadedWaiters_, {})) then();
+  }
+}
+
+void PlayerCore::WhenLoaded(std::function<void()> then) {
+  if (!busy()) then();
+  else loadedWaiters_.push_back(std::move(then));
 }
 
 void PlayerCore::WaitForLoads() {
@@ -259,6 +267,7 @@ void PlayerCore::WaitForLoader() {
 void PlayerCore::StopLoading() {
   loader_.reset();
   pendingJobs_.clear();
+  loadedWaiters_.clear();
 }
 
 PictureOutcome PlayerCore::applyShown(PictureJobResult& result, bool send, bool borderUse,

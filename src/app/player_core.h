@@ -144,6 +144,9 @@ class PlayerCore {
 
   // True while a load is queued, running or not yet applied.
   [[nodiscard]] bool busy() const { return !pendingJobs_.empty(); }
+  // Calls `then` once no load is queued, running or waiting to be applied
+  // (at once when none is): what was asked before it is on air.
+  void WhenLoaded(std::function<void()> then);
   // Waits until every load has finished and been applied (tests; the
   // player itself never waits).
   void WaitForLoads();
@@ -307,6 +310,7 @@ class PlayerCore {
   std::optional<PrepareRequest> onAirRequest_;
   std::optional<FileStamp> onAirStamp_;
   std::map<uint64_t, PendingJob> pendingJobs_;
+  std::vector<std::function<void()>> loadedWaiters_;
   uint64_t latestResolutionTicket_ = 0;
   // The newest job asking for each part: an older result is stale even when
   // it finished before the newer job was asked for, and never goes on air.

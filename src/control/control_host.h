@@ -142,6 +142,11 @@ class ControlHost {
   virtual void take(HostCompletion done) { done({HostOutcome::Kind::NotPossibleNow, "nothing is cued"}); }
   virtual HostOutcome forgetCue() { return HostOutcome::done(); }
 
+  // As step() and setOutput(), completing once what they asked for is on
+  // air (a picture of the new size, the step's picture).
+  virtual void stepOnAir(Step which, HostCompletion done) { done(step(which)); }
+  virtual void setOutputOnAir(const OutputChange& change, HostCompletion done) { done(setOutput(change)); }
+
   // The rest act at once, as the window's controls do.
   // The four step buttons; NotPossibleNow while the slideshow is off.
   virtual HostOutcome step(Step step) = 0;

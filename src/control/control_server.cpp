@@ -462,8 +462,8 @@ void ControlServer::Core::run(const ExchangeHolder& ex, const ApiRequest& r) {
     case Endpoint::Cue: host_.cue(r.path, completion(ex, finisher)); break;
     case Endpoint::ForgetCue: finish(ex, host_.forgetCue()); break;
     case Endpoint::Take: host_.take(completion(ex, finisher)); break;
-    case Endpoint::Step: finish(ex, host_.step(r.route.step)); break;
-    case Endpoint::Output: finish(ex, host_.setOutput(r.output)); break;
+    case Endpoint::Step: host_.stepOnAir(r.route.step, completion(ex, finisher)); break;
+    case Endpoint::Output: host_.setOutputOnAir(r.output, completion(ex, finisher)); break;
     case Endpoint::Background: finish(ex, host_.setBackground(r.background)); break;
     case Endpoint::Scaling: finish(ex, host_.setScaling(r.scaling)); break;
     case Endpoint::Transition: finish(ex, host_.setTransition(r.transition)); break;
