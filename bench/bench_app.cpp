@@ -7,12 +7,17 @@
 //                            composing, copying into the free NDI frame,
 //                            sending and the preview on the calling thread
 //   BM_ShowPng/3840/2160     the same for the 8000 x 8000 RGBA PNG
+//   BM_StepToAir/W/H         a show of a picture prepared ahead (two copies
+//                            of that JPEG shown in turn, both prepared): from
+//                            the request until the frame is handed to the
+//                            runtime; beside BM_Compose of the same size
 //   BM_WindowStallDuringLoad the real window showing that PNG: the longest
 //                            time its event loop goes without running a
 //                            1 ms timer, from the drop until the picture is
 //                            on air (reported as the iteration's time)
 //
 //   plombix_bench --benchmark_filter='BM_TurboJpeg|BM_Show|BM_WindowStall|BM_Memcpy'
+//   plombix_bench --benchmark_filter='BM_StepToAir|BM_Compose/1920'
 #include <benchmark/benchmark.h>
 
 #include <QApplication>
@@ -23,6 +28,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <filesystem>
 #include <memory>
 #include <string>
 
@@ -66,32 +72,66 @@ plombix::NdiRuntime StandIn() {
   return plombix::LoadNdiRuntime(options).runtime;
 }
 
-void ShowThroughCore(benchmark::State& state, const std::string& path) {
-  const plombix::NdiRuntime runtime = StandIn();
-  if (!runtime.loaded()) {
-    state.SkipWithError("no stand-in runtime");
-    return;
-  }
+// A PlayerCore publishing through the stand-in at the benchmark's size, in
+// Contain; null (the benchmark skipped) when it cannot start.
+struct BenchCore {
+  plombix::NdiRuntime runtime = StandIn();
   plombix::ConfigState config;
   NullView view;
-  plombix::PlayerCore core(runtime, config, view);
-  if (core.StartOutput() != plombix::PlayerCore::StartError::None) {
-    state.SkipWithError("no output");
-    return;
+  std::unique_ptr<plombix::PlayerCore> core;
+
+  explicit BenchCore(benchmark::State& state) {
+    if (!runtime.loaded()) {
+      state.SkipWithError("no stand-in runtime");
+      return;
+    }
+    core = std::make_unique<plombix::PlayerCore>(runtime, config, view);
+    if (core->StartOutput() != plombix::PlayerCore::StartError::None) {
+      state.SkipWithError("no output");
+      core.reset();
+      return;
+    }
+    core->output.outputWidth = int(state.range(0));
+    core->output.outputHeight = int(state.range(1));
+    core->LoadStartupPictures(0);
+    core->StartPublishing(7);
+    config.live.scalingMode = 1;  // Contain
   }
-  core.output.outputWidth = int(state.range(0));
-  core.output.outputHeight = int(state.range(1));
-  core.LoadStartupPictures(0);
-  core.StartPublishing(7);
-  config.live.scalingMode = 1;  // Contain
-  for (auto _ : state) {
+  ~BenchCore() {
+    if (core) core->Shutdown();
+  }
+  // Shows `path` and waits until its frame has been sent.
+  bool Show(const std::string& path) {
     bool shown = false;
-    core.ShowPicture(path, [&](const plombix::PictureOutcome& outcome) { shown = outcome.shown(); });
-    core.WaitForLoads();
-    if (!shown) state.SkipWithError("ShowPicture failed");
+    core->ShowPicture(path, [&](const plombix::PictureOutcome& outcome) { shown = outcome.shown(); });
+    core->WaitForLoads();
+    return shown;
   }
-  core.Shutdown();
+};
+
+void ShowThroughCore(benchmark::State& state, const std::string& path) {
+  BenchCore bench(state);
+  if (!bench.core) return;
+  for (auto _ : state)
+    if (!bench.Show(path)) state.SkipWithError("ShowPicture failed");
 }
+
+void BM_StepToAir(benchmark::State& state) {
+  BenchCore bench(state);
+  if (!bench.core) return;
+  const std::string copy = (QDir::tempPath() + "/plombix-bench-step.jpg").toStdString();
+  std::filesystem::copy_file(BenchJpeg(), copy, std::filesystem::copy_options::overwrite_existing);
+  const std::string paths[2] = {BenchJpeg(), copy};
+  bench.core->PrepareAhead({{paths[0]}, {paths[1]}});
+  bench.core->WaitForPrepared();
+  size_t turn = 0;
+  for (auto _ : state) {
+    // The picture leaving the air stays prepared for the next turn.
+    if (!bench.Show(paths[turn ^= 1])) state.SkipWithError("ShowPicture failed");
+  }
+  state.counters["prepared"] = double(bench.core->preparedCount());
+}
+BENCHMARK(BM_StepToAir)->Args({1920, 1080})->Unit(benchmark::kMillisecond)->UseRealTime();
 
 void BM_ShowPicture(benchmark::State& state) { ShowThroughCore(state, BenchJpeg()); }
 BENCHMARK(BM_ShowPicture)
