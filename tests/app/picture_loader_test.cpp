@@ -9,6 +9,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <map>
 #include <thread>
 
 namespace plombix {
@@ -84,6 +85,28 @@ TEST_F(PictureLoaderTest, NewestRequestOfAPartWinsAndResultsKeepTheirOrder) {
   EXPECT_EQ(results[2].shownStatus, PartStatus::Done);
   EXPECT_EQ(results[2].shown.filePath, b);
   EXPECT_FALSE(loader.busy());
+}
+
+// Background jobs run beside the operator's without superseding them or
+// being superseded; a posted result overtakes the shown part still loading;
+// cancelled background work is never reported.
+TEST_F(PictureLoaderTest, BackgroundJobsAndPostedResultsKeepTheOrder) {
+  const std::string big = Picture("big.png", 3000, 2000), a = Picture("a.png", 16, 9);
+  PictureLoader loader([] {});
+  loader.SubmitBackground({.shownCandidates = {Shown(big)}});
+  loader.CancelBackground();
+  const uint64_t ahead = loader.SubmitBackground({.shownCandidates = {Shown(a)}});
+  loader.Submit({.shownCandidates = {Shown(big)}});
+  PictureJobResult ready;
+  ready.shownStatus = PartStatus::Done;
+  const uint64_t posted = loader.Post(std::move(ready));
+  loader.WaitBackgroundIdle();
+  std::map<uint64_t, PartStatus> seen;
+  for (const PictureJobResult& r : loader.TakeResults()) seen[r.ticket] = r.shownStatus;
+  EXPECT_EQ(seen.size(), 3u);  // the cancelled one is not reported
+  EXPECT_EQ(seen[ahead], PartStatus::Done);
+  EXPECT_EQ(seen[posted], PartStatus::Done);
+  EXPECT_EQ(seen[posted - 1], PartStatus::Superseded);  // the show overtaken by the posted result
 }
 
 // A loader destroyed with work queued and running ends without running the
