@@ -56,8 +56,6 @@ TEST(ColButtonLayout, HandWorkedPositions) {
       {ColButtonSingleLine(face, 80, 13, false), {-12, 18}},  // wider than the face
   };
   for (size_t i = 0; i < std::size(rows); ++i) EXPECT_EQ(rows[i].got, rows[i].want) << "row " << i;
-  EXPECT_EQ(StandardFaceColours(),
-            (FaceColourTable{Rgb{}, {252, 184, 184}, {184, 252, 184}, {252, 236, 236}, {}, {}}));
   CColButton grab, cut;  // the shared table, copied to the others
   grab.faceColours[4] = {164, 184, 252};
   grab.CopyColoursTo({&cut, nullptr});

@@ -212,7 +212,6 @@ TEST(NumberReadBack, RangesAndMessages) {
     EXPECT_EQ(got.ok ? got.value : -1, r.value) << r.text;
     EXPECT_EQ(got.message.isEmpty(), got.ok) << r.text;
   }
-  EXPECT_EQ(RangeMessage(kDurationRange), QStringLiteral("Please enter an integer between 2 and 240."));
   // Plain labels follow the platform's mnemonic rule; buttons leave it to Qt.
   for (const auto& [in, shown] : {std::pair{"Drag && Drop", "Drag & Drop"}, {"&About", "About"},
                                   {"a&&&b", "a&b"}, {"end&", "end"}})

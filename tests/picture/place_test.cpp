@@ -78,10 +78,8 @@ TEST(ComputePlacement, FollowsTheCentringAndCuttingRuleAndPlaceIntoDrawsIt) {
     if (row.pw <= 0 || row.fw <= 0 || row.fh <= 0) continue;
     PictureBuffer picture;
     MakePicture(picture, row.pw, row.ph, Coded);
-    picture.marginLeft = row.m.left;
-    picture.marginRight = row.m.right;
-    picture.marginTop = row.m.top;
-    picture.marginBottom = row.m.bottom;
+    std::tie(picture.marginLeft, picture.marginRight, picture.marginTop, picture.marginBottom) =
+        std::tie(row.m.left, row.m.right, row.m.top, row.m.bottom);
     Frame f(row.fw, row.fh);
     picture.PlaceInto(PlaceBlend, f.data(), f.width, f.height);  // opaque: blending copies
     for (int y = 0; y < f.height; ++y)

@@ -115,19 +115,6 @@ TEST(AxisFilter, WeightsAddUpAndStayInsideTheSource) {
   EXPECT_FALSE(BuildAxisFilter(f, 5, -1));
 }
 
-TEST(AxisFilter, ShrinkTapsAreTheCoveredPixels) {
-  // 6000 -> 3840: each target covers 1.5625 source pixels, so 2 or 3 taps.
-  AxisFilter f;
-  ASSERT_TRUE(BuildAxisFilter(f, 6000, 3840));
-  EXPECT_EQ(f.taps, 3);
-  // Target 0 covers [0, 1.5625): pixel 0 whole (weight 1/1.5625 = 0.64),
-  // pixel 1 for 0.5625 (0.36). 0.64 x 65536 = 41943.04, 0.36 x 65536 = 23592.96.
-  EXPECT_EQ(f.first[0], 0);
-  EXPECT_EQ(f.weights[0], 41943u);
-  EXPECT_EQ(f.weights[1], 23593u);
-  EXPECT_EQ(f.weights[2], 0u);
-}
-
 TEST(Resampler, BothPathsFollowTheFloatingPointModel) {
   // Random pixels (colour and alpha each filtered on their own, never one
   // weighted by the other), and alternating 0 and 255 columns and rows: any
