@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <tuple>
 #include <vector>
 
 #include "picture_test_support.h"
@@ -110,7 +111,12 @@ TEST(AxisFilter, WeightsAddUpAndStayInsideTheSource) {
       }
     }
   }
+  // 6000 -> 3840: target 0 covers [0, 1.5625), pixel 0 whole and 0.5625 of
+  // pixel 1: 65536 / 1.5625 = 41943.04 and 0.36 x 65536 = 23592.96, rounded.
   AxisFilter f;
+  ASSERT_TRUE(BuildAxisFilter(f, 6000, 3840));
+  EXPECT_EQ(std::tuple(f.taps, f.first[0], f.weights[0], f.weights[1], f.weights[2]),
+            std::tuple(3, 0, 41943u, 23593u, 0u));
   EXPECT_FALSE(BuildAxisFilter(f, 0, 5));
   EXPECT_FALSE(BuildAxisFilter(f, 5, -1));
 }
