@@ -62,14 +62,16 @@ TEST_F(DialogTest, StartTickPublishesTheStartUpPictureAsSourceOne) {
   EXPECT_EQ(dlg.control(1014)->size(), QSize(30, 30));  // the lamp takes its bitmap's size
 }
 
-TEST_F(DialogTest, NewCopyTakesTheFreeNumberBetweenRunningCopies) {
+TEST_F(DialogTest, NewCopyTakesTheFreeNumberBetweenRunningCopiesAndItsOwnSettingsFile) {
   InstanceLock zero, one, two;
   ASSERT_TRUE(zero.Acquire() && one.Acquire() && two.Acquire());
   one.Release();  // copies 0 and 2 run
   CNDIPlombixDlg& dlg = OpenAndStart();
   EXPECT_EQ(dlg.windowTitle(), QString::fromUtf8("Vora Plombix for NDI\u00ae - No 2"));
-  EXPECT_EQ(dlg.configFileName, "last2.plq");
   EXPECT_EQ(CallsOf(Calls(), "NDIlib_send_create").back().name, "Vora Plombix 2");
+  dlg.OnSysCommand(IDM_SAVECONFIG);  // its own settings file only
+  EXPECT_TRUE(QFile::exists(QString::fromStdString(settingsDir + "/last2.plq")));
+  EXPECT_FALSE(QFile::exists(QString::fromStdString(settingsDir + "/last.plq")));
 }
 
 TEST_F(DialogTest, NinthCopyAsksToExitNeverPublishesAndHasNoSettingsFile) {
