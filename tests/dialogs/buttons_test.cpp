@@ -43,9 +43,7 @@ TEST(ColButtonLayout, HandWorkedPositions) {
   // A 56 x 49 button: face (2,2)-(54,47), centre (28, 24) (49 / 2 = 24).
   const IntRect face = ColButtonFace({0, 0, 56, 49});
   EXPECT_EQ(face, (IntRect{2, 2, 54, 47}));
-  const struct {
-    TextOrigin got, want;
-  } rows[] = {
+  const struct { TextOrigin got, want; } rows[] = {
       {ColButtonSingleLine(face, 20, 13, false), {18, 18}},  // (28 - 10, 24 - 6)
       {ColButtonSingleLine(face, 20, 13, true), {19, 19}},   // pressed: one pixel on
       {ColButtonSingleLine(face, 21, 13, false), {18, 18}},  // 21 / 2 = 10

@@ -55,9 +55,7 @@ TEST(DialogUnits, ConvertLikeThePlatform) {
   EXPECT_EQ(u, (DialogBaseUnits{96, 208}));
   // Halves away from zero (481.5, 370.5, -10.5); -1 for a zero divisor or a
   // result outside int; average width: 52 letters' advance / 26, + 1, halved.
-  const struct {
-    int got, want;
-  } rows[] = {
+  const struct { int got, want; } rows[] = {
       {DuToPixelsX(321, u), 482},       {DuToPixelsY(228, u), 371},      {DuToPixelsY(78, u), 127},
       {DuToPixelsY(1, u), 2},           {DuToPixelsX(0, u), 0},          {DuToPixelsX(321, raised), 592},
       {DuToPixelsX(33, raised), 61},    {MulDiv(-7, 6, 4), -11},         {MulDiv(-7, -6, 4), 11},
@@ -69,11 +67,7 @@ TEST(DialogUnits, ConvertLikeThePlatform) {
 
 TEST(DialogUnits, FitRaisesEachUnitToTheSmallestThatFits) {
   const DialogBaseUnits start = DialogBaseUnits::Pixels(6, 13);  // 96 x 208
-  const struct {
-    const char* name;
-    std::vector<ControlNeed> needs;
-    DialogBaseUnits want;
-  } rows[] = {
+  const struct { const char* name; std::vector<ControlNeed> needs; DialogBaseUnits want; } rows[] = {
       {"nothing to fit", {}, start},
       {"met needs keep the start", {{28, 10, QSize(40, 16)}}, start},  // 28 DU = 42 px
       // 51 px in 28 DU: 28u/64 >= 50.5 -> u = 116 (115 gives 50.31 -> 50).

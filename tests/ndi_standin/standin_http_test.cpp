@@ -20,10 +20,7 @@ using StandInHttp = StandInTest;
 // and the CRLF that belongs to the next boundary (multipart framing, RFC
 // 2046: strict readers find the parts by it).
 TEST_F(StandInHttp, FramesArriveByteExactInExactlyFramedParts) {
-  const struct {
-    int width, height, stride;
-    NdiFourCC fourcc;
-  } rows[] = {{1, 1, 4, NdiFourCC::BGRA},
+  const struct { int width, height, stride; NdiFourCC fourcc; } rows[] = {{1, 1, 4, NdiFourCC::BGRA},
               {3, 5, 16, NdiFourCC::BGRX},  // odd size, padded rows
               {641, 359, 641 * 4 + 12, NdiFourCC::BGRA},
               {64, 2, 0, NdiFourCC::BGRX}};  // stride 0: packed rows

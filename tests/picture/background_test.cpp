@@ -123,10 +123,7 @@ TEST(FillBackground, GrabbedModeCopiesOnlyAGrabOfTheOutputSize) {
   // The same byte count in another shape (a portrait output after a
   // landscape grab) would scramble the rows: it counts as another size. A
   // grab that cannot be copied (state not 1) is not reported as used.
-  const struct {
-    const char* name;
-    int w, h, state;
-  } rows[] = {{"nothing grabbed", 0, 0, 1},
+  const struct { const char* name; int w, h, state; } rows[] = {{"nothing grabbed", 0, 0, 1},
               {"another size", 10, 6, 1},
               {"transposed", 6, 8, 1},
               {"state 0", 8, 6, 0}};

@@ -48,10 +48,7 @@ TEST(BlendRow, MatchesTheFormulaForEveryFrameBytePictureByteAndAlpha) {
 }
 
 TEST(BlendRow, GivesTheFiguresOfTheBlendRule) {
-  const struct {
-    const char* name;
-    uint32_t frame, picture, want;
-  } rows[] = {
+  const struct { const char* name; uint32_t frame, picture, want; } rows[] = {
       // (10*127 + 200*128)/255 = 26870/255 = 105, (20*127 + 100*128)/255 = 60,
       // (30*127 + 50*128)/255 = 40; alpha 255 - (0*127)/255 = 255.
       {"alpha 128 over opaque", 0xFF1E140Au, 0x803264C8u, 0xFF283C69u},

@@ -81,9 +81,7 @@ int WorstDifference(const Pixels& a, const Pixels& b) {
   return worst;
 }
 
-struct SizeCase {
-  int sw, sh, tw, th;
-};
+struct SizeCase { int sw, sh, tw, th; };
 // Shrinks, growths, mixed axes, copies; widths that leave a tail after the
 // four-pixel steps; heights that leave a partial group of four rows; up to
 // eight taps an axis for the fast path.
