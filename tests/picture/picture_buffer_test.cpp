@@ -1,5 +1,4 @@
-// PictureBuffer: construction, range table, per-pixel adjustments, copying
-// and emptying.
+// PictureBuffer: range table, per-pixel adjustments and copying.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -121,22 +120,6 @@ TEST(PictureBuffer, CopyFromFailuresLeaveTheStatedStates) {
             std::tuple(0, 0, 0, 0, 0));
   EXPECT_TRUE(copy.CopyFrom(source));
   EXPECT_EQ(Bytes(copy), Bytes(source));
-}
-
-TEST(PictureBuffer, EmptyLeavesASmallBufferAndNothingUsable) {
-  PictureBuffer p;
-  Fill(p, 10, 10);
-  p.sourceWidth = 10;
-  p.sourceBitsPerPixel = 24;
-  p.decodedImage = std::make_shared<SourceBitmap>();
-  p.Empty();
-  EXPECT_EQ(p.state, 0);
-  EXPECT_EQ(p.width + p.height + p.byteCount + p.bitsPerPixel + p.sourceWidth + p.sourceBitsPerPixel, 0);
-  EXPECT_FALSE(p.decodedImage);  // a probed file does not stay in memory
-  EXPECT_NE(p.pixelData, nullptr);
-  p.SetAlpha(1);  // harmless on an emptied picture
-  PictureBuffer other;
-  EXPECT_FALSE(other.CopyFrom(p));
 }
 
 }  // namespace
