@@ -196,11 +196,8 @@ TEST_F(DialogTest, SignalWhileABoxIsOpenEndsOnce) {
     struct stat st {};
     return ::stat(settings.c_str(), &st) == 0 ? st.st_ino : 0;
   };
-  const struct {
-    const char* box;
-    bool damaged, unwritable;  // the settings file (with Use Last on) does not read; becomes a folder on air
-    size_t boxes;              // shown in all
-  } rows[] = {
+  // damaged, unwritable: the settings file (Use Last on) does not read, becomes a folder on air; boxes: all shown.
+  const struct { const char* box; bool damaged, unwritable; size_t boxes; } rows[] = {
       {"OK to exit?", false, false, 1},
       {"Problem initiating file save", false, true, 2},  // at a confirmed exit
       {"Unrecognised file type", true, false, 1},        // at the start tick

@@ -181,11 +181,8 @@ TEST(DialogFit, EveryTextFitsWithTheRealFontAndOneStepLessCutsOne) {
 }
 
 TEST(NumberReadBack, RangesAndMessages) {
-  const struct {
-    const char* text;
-    NumberRange range;
-    int value;  // -1: refused
-  } rows[] = {
+  // value -1: refused.
+  const struct { const char* text; NumberRange range; int value; } rows[] = {
       {"0", kPercentRange, 0},   {"99", kPercentRange, 99},  {"100", kPercentRange, -1},
       {"-1", kPercentRange, -1}, {"  7 ", kPercentRange, 7}, {"+5", kPercentRange, 5},
       {"", kPercentRange, -1},   {"12a", kPercentRange, -1}, {"1 2", kPercentRange, -1},
@@ -262,9 +259,8 @@ TEST(NameLabel, ElidesTheNameInItsMiddleKeepsTheReasonAndShowsUnderscores) {
   const QFontMetrics fm(label->font());
   const QString name = QStringLiteral("IMG_20261207_142233_from_my_phone_at_the_show_in_the_evening.heic");
   const QString why = QStringLiteral(": not a picture"), dots(QChar(0x2026));
-  const struct {
-    QString before, name, after, starts, ends;  // empty starts: shown whole
-  } rows[] = {
+  // starts empty: shown whole.
+  const struct { QString before, name, after, starts, ends; } rows[] = {
       {{}, QStringLiteral("short_name.png"), {}, {}, {}},
       {QStringLiteral("Cannot show "), name, why, QStringLiteral("Cannot show IMG_2026"), ".heic" + why},
       {{}, name + name, {}, QStringLiteral("IMG_2026"), QStringLiteral("evening.heic")},

@@ -33,12 +33,8 @@ struct Frame {
 // 1920 x 1080 output: every frame pixel inside the placement holds its
 // picture pixel, every other one is untouched.
 TEST(ComputePlacement, FollowsTheCentringAndCuttingRuleAndPlaceIntoDrawsIt) {
-  struct Row {
-    const char* name;
-    int pw, ph, fw, fh;
-    PlaceMargins m;
-    Placement want;  // columns, rows, sourceX, sourceY, frameX, frameY
-  };
+  // want: columns, rows, sourceX, sourceY, frameX, frameY.
+  struct Row { const char* name; int pw, ph, fw, fh; PlaceMargins m; Placement want; };
   const Row rows[] = {
       // Contain, 4000 x 3000 into 1920 x 1080: 1440 x 1080, d_x = 480/2 = 240.
       {"contained picture from column 240", 1440, 1080, 1920, 1080, {}, {1440, 1080, 0, 0, 240, 0}},
