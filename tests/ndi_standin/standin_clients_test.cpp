@@ -141,8 +141,8 @@ TEST_F(StandInClients, BrowserPageFollowsFormatChangesAndARestartAndTheBarePageI
 }
 
 // The README's recording command against a source that resends its still
-// once a second, as the player does while someone receives: 4 s recorded
-// make a file 4 s long (each picture stamped with the time it came, the
+// once a second, as the player does while someone receives: 8 s recorded
+// make a file 8 s long (each picture stamped with the time it came, the
 // file at a steady 25 frames a second), whose pictures are the one sent.
 TEST_F(StandInClients, FfmpegRecordsAFileAsLongAsTheRecording) {
   if (std::system("command -v ffmpeg >/dev/null && command -v ffprobe >/dev/null") != 0)
@@ -161,7 +161,7 @@ TEST_F(StandInClients, FfmpegRecordsAFileAsLongAsTheRecording) {
   const std::string record =
       "timeout 20 ffmpeg -nostdin -loglevel error -reconnect 1 -reconnect_at_eof 1 -reconnect_streamed 1"
       " -reconnect_delay_max 30 -use_wallclock_as_timestamps 1 -i http://127.0.0.1:" + std::to_string(port) +
-      "/stream.mjpg -fps_mode cfr -r 25 -t 4 -c:v libx264 '" + out + "'" + log;
+      "/stream.mjpg -fps_mode cfr -r 25 -t 8 -c:v libx264 '" + out + "'" + log;
   const int status = std::system(record.c_str());
   done = true;
   sender.get();
@@ -170,7 +170,7 @@ TEST_F(StandInClients, FfmpegRecordsAFileAsLongAsTheRecording) {
   const std::string probe = "ffprobe -v error -show_entries format=duration -of csv=p=0 '" + out + "' >'" +
                             folder_ + "/duration'";
   ASSERT_EQ(std::system(probe.c_str()), 0);
-  EXPECT_NEAR(std::stod(ReadFile(folder_ + "/duration")), 4.0, 0.5);
+  EXPECT_NEAR(std::stod(ReadFile(folder_ + "/duration")), 8.0, 0.5);
   // Its last picture is the one sent (within the two lossy encodings).
   const std::string last = folder_ + "/last.bgra";
   const std::string decode = "ffmpeg -nostdin -loglevel error -sseof -0.2 -i '" + out +
