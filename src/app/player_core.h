@@ -302,6 +302,7 @@ class PlayerCore {
   std::vector<std::vector<std::string>> neighbours_;
   std::string cuedPath_;
   uint64_t cueTicket_ = 0;  // the cue being prepared
+  std::string cueLoading_;  // its file: it counts against the frames kept meanwhile
   PictureDone cueDone_;
   // The one neighbour job in the background (never beside a cue's).
   uint64_t backgroundTicket_ = 0;

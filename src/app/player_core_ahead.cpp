@@ -24,6 +24,7 @@ void PlayerCore::postPrepared(PendingJob pending, const Layout& layout, Prepared
 
 void PlayerCore::replan() {
   std::vector<std::vector<std::string>> wanted;
+  if (cueTicket_ != 0) wanted.push_back({cueLoading_});
   if (!cuedPath_.empty()) wanted.push_back({cuedPath_});
   wanted.insert(wanted.end(), neighbours_.begin(), neighbours_.end());
   const PrepareRequest recipe = request({}, PictureRole::Shown, expectedLayout());
@@ -116,6 +117,8 @@ void PlayerCore::Cue(const std::string& path, PictureDone done) {
   job.shownCandidates.push_back(request(path, PictureRole::Shown, expectedLayout()));
   cueDone_ = std::move(done);
   cueTicket_ = loader_->SubmitBackground(std::move(job));
+  cueLoading_ = path;
+  replan();  // makes room for it
 }
 
 bool PlayerCore::Take(PictureDone done) {
