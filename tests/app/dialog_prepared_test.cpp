@@ -78,13 +78,16 @@ TEST_F(PreparedTest, NeighboursArePreparedAndAStepTakesThemAtOnce) {
   };
   for (const Row& row : rows) {
     row.act();
-    if (row.onAirAtOnce) EXPECT_EQ(OnAirAtOnce(dlg), row.onAirAtOnce) << row.what;
+    if (row.onAirAtOnce) {
+      EXPECT_EQ(OnAirAtOnce(dlg), row.onAirAtOnce) << row.what;
+    }
     dlg.waitForLoads();
     Settle(dlg);
     EXPECT_EQ(std::filesystem::path(dlg.core.onAirPath).filename().string(), row.onAir) << row.what;
-    if (row.grey >= 0)
+    if (row.grey >= 0) {
       EXPECT_EQ(int(dlg.core.mainPicture.pixelData[size_t(dlg.core.mainPicture.byteCount / 2)]), row.grey)
           << row.what;
+    }
     EXPECT_EQ(dlg.core.preparedCount(), row.prepared) << row.what;
   }
 }
