@@ -14,6 +14,17 @@
 //   POST /watch         {"on": true}
 //   POST /grab
 //   POST /overlay       {"use": true} and/or {"path": "/abs/file"}
+//   POST /overlay/grab                             "Grab Overlay"
+//   POST /slideshow/mode     {"mode": "off" | "manual" | "auto"}
+//   POST /slideshow/start, /slideshow/end          Start and End number from the picture on air
+//   POST /slideshow/goto     {"number": 7}         422 outside start..end
+//   POST /slideshow/format   {"format": "1" | "01" | "001"}
+//   POST /slideshow/duration {"seconds": 5}        2..240
+//   POST /borders       {"sides": 5, "topBottom": 10, "equal": false, "use": true}
+//   POST /config/save                              "Save config now"
+//   GET  /events                                  the changes, pushed (WebSocket or SSE)
+//   GET  /thumbnail.jpg?width=144                 the frame on air as a JPEG
+//   GET  /as-run?since=2026-12-07T10:00:00Z&limit=20   the as-run log's entries
 // and GET / (the web remote). GET endpoints take HEAD as well.
 //
 // Bodies: an empty body is an empty object; anything else must be one JSON
@@ -40,6 +51,8 @@ struct ApiError {
 
 enum class Endpoint {
   Page, State, Show, Step, Output, Background, Scaling, Transition, Range, Watch, Grab, Overlay,
+  OverlayGrab, SlideshowMode, SlideshowStart, SlideshowEnd, Goto, NumberFormat, Duration, Borders,
+  SaveConfig, Events, Thumbnail, AsRun,
 };
 
 struct Route {
@@ -65,6 +78,9 @@ struct ApiRequest {
   Transition transition = Transition::Cut;
   Range range = Range::Full;
   bool on = false;                 // Watch
+  SlideshowChange slideshow;       // SlideshowMode, NumberFormat, Duration
+  int number = 0;                  // Goto
+  BorderChange borders;
 };
 
 // Reads the body of a routed request; 400 with the reason when it does not do.

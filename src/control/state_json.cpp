@@ -52,7 +52,12 @@ std::string StateJson(const ControlState& s) {
                 {"slideshow", slideshow},
                 {"receivers", s.receivers},
                 {"tally", Text(NameOf(s.tally))},
-                {"busy", s.busy}};
+                {"busy", s.busy},
+                {"borders", QJsonObject{{"sides", s.borders.sides},
+                                        {"topBottom", s.borders.topBottom},
+                                        {"equal", s.borders.equal},
+                                        {"use", s.borders.use}}},
+                {"oscIgnored", qint64(s.oscIgnored)}};
   return Compact(o);
 }
 

@@ -203,7 +203,7 @@ TEST_F(RemoteTest, ShowWaitingAtTheEndHearsThatThePlayerIsClosing) {
   SetFileReadHookForTesting({});
   const HttpReply closing = reply.get();
   EXPECT_EQ(closing.status, 503);
-  EXPECT_EQ(closing.json()["error"].toString(), "the player is closing");
+  EXPECT_EQ(control_test::Json(closing)["error"].toString(), "the player is closing");
   EXPECT_TRUE(dlg.ended);
 }
 

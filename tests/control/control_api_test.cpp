@@ -31,8 +31,8 @@ TEST_F(ControlApi, StateAndPageAnswers) {
   HttpReply r = Http(port(), "GET", "/api/v1/state");
   EXPECT_EQ(r.header("content-type") + " " + r.header("cache-control"), "application/json; charset=utf-8 no-store");
   // The members as the README lists them, and values that are converted:
-  EXPECT_EQ(Json(r).keys().join(' '), "background busy colours instance output overlay picture range receivers "
-                                       "scaling slideshow source tally transition watch");
+  EXPECT_EQ(Json(r).keys().join(' '), "background borders busy colours instance oscIgnored output overlay picture "
+                                       "range receivers scaling slideshow source tally transition watch");
   for (const auto& [path, value] : std::map<std::string, std::string>{{"output.frameRateN", "30000"},
            {"colours.0", "#203080"}, {"slideshow.format", "001"}, {"tally", "program"}, {"overlay.use", "false"},
            {"picture.colourProfile", "Display P3"}})
