@@ -86,8 +86,7 @@ uint64_t ControlSurface::oscIgnored() const { return osc_ ? osc_->ignored() + os
 
 void ControlSurface::attach(control::ControlServer* server) {
   server_ = server;
-  last_ = host_.state();
-  if (server_) server_->publish("state", last_);
+  last_ = host_.state();  // the server publishes it first
 }
 
 void ControlSurface::stop() {

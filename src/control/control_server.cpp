@@ -270,6 +270,10 @@ bool ControlServer::Core::start(std::string* error) {
     return false;
   }
   watchdogThread_ = std::thread([this] { watchdog(); });
+  // The state event clients get first, read on the window's thread.
+  post_([weak = weak_from_this()] {
+    if (const std::shared_ptr<Core> core = weak.lock()) core->publish("state", core->host_.state(), {});
+  });
   return true;
 }
 
