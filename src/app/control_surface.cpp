@@ -217,4 +217,6 @@ void CNDIPlombixDlg::startRemoteControl() {
   }
 }
 
+int CNDIPlombixDlg::oscPort() const { return surface_ ? surface_->oscPort() : 0; }
+
 }  // namespace plombix

@@ -142,6 +142,7 @@ class CNDIPlombixDlg : public QDialog,
   std::string sourceName() const;
   // The remote-control API's address, empty while it is off.
   std::string controlUrl() const;
+  int oscPort() const;  // 0 while OSC is off
   const RecentFiles& recentFiles() const { return recent_; }
   void ExitConfirmation();          // Exit button, Esc, the ninth copy
   // Ends the player as a confirmed exit does, without the question, in any

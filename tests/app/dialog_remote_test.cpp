@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QJsonArray>
 #include <QLabel>
+#include <QLineEdit>
 #include <QRadioButton>
 
 #include <atomic>
@@ -50,6 +51,11 @@ class RemoteTest : public DialogTest {
     if (auto* label = qobject_cast<QLabel*>(dlg.control(id))) return label->text().toStdString();
     return qobject_cast<QAbstractButton*>(dlg.control(id))->text().toStdString();
   }
+  static std::string EditText(CNDIPlombixDlg& dlg, int id) {
+    return qobject_cast<QLineEdit*>(dlg.control(id))->text().toStdString();
+  }
+  static std::string Text1062(CNDIPlombixDlg& dlg) { return EditText(dlg, 1062); }
+  static std::string Text1074(CNDIPlombixDlg& dlg) { return EditText(dlg, 1074); }
   static bool On(CNDIPlombixDlg& dlg, int id) { return qobject_cast<QAbstractButton*>(dlg.control(id))->isChecked(); }
 
   int port = 0;
@@ -60,6 +66,7 @@ class RemoteTest : public DialogTest {
 TEST_F(RemoteTest, EveryEndpointActsThroughTheWindowsOwnHandlers) {
   CNDIPlombixDlg& dlg = OpenRemote();
   const std::string good = WritePicture("card.png", 320, 180, QColor(10, 200, 30));
+  const std::string second = WritePicture("second.png", 160, 90, QColor(200, 10, 30));
   const std::string text = dir.path().toStdString() + "/notes.png";
   QFile notes(QString::fromStdString(text));
   ASSERT_TRUE(notes.open(QIODevice::WriteOnly) && notes.write("no picture here") > 0);
@@ -112,21 +119,62 @@ TEST_F(RemoteTest, EveryEndpointActsThroughTheWindowsOwnHandlers) {
        [&](const QJsonObject& s) { EXPECT_TRUE(s["overlay"]["use"].toBool() && On(dlg, 1066)); }},
       {"/api/v1/slideshow/next", "{}", 409,  // the slideshow is off
        [&](const QJsonObject& s) { EXPECT_EQ(str(s["slideshow"]["mode"]), "off"); }},
+      {"/api/v1/overlay", R"({"use":false})", 200, [&](const QJsonObject& s) {
+         EXPECT_FALSE(s["overlay"]["use"].toBool() || On(dlg, 1066) || dlg.config.live.overlayOn);
+       }},
+      {"/api/v1/show", PathBody(second), 200, [&](const QJsonObject&) {}},
+      {"/api/v1/overlay/grab", "", 200,
+       [&](const QJsonObject& s) { EXPECT_EQ(str(s["overlay"]["path"]) + " " + Text(dlg, 1068), second + " " + second); }},
+      {"/api/v1/borders", R"({"sides":5,"topBottom":10,"use":true})", 200, [&](const QJsonObject& s) {
+         const QJsonValue b = s["borders"];
+         EXPECT_EQ(std::tuple(b["sides"].toInt(), b["topBottom"].toInt(), b["use"].toBool(), Text1062(dlg), On(dlg, 1020)),
+                   std::tuple(5, 10, true, S("5"), true));
+       }},
+      {"/api/v1/borders", R"({"equal":true,"topBottom":100})", 422,  // nothing done
+       [&](const QJsonObject& s) { EXPECT_FALSE(s["borders"]["equal"].toBool() || On(dlg, 1019)); }},
+      {"/api/v1/config/save", "", 200, [&](const QJsonObject&) {
+         EXPECT_TRUE(QFile::exists(QString::fromStdString(settingsDir + "/last.plq")));
+         EXPECT_TRUE(prompter.boxes.empty());  // no box confirms it
+       }},
   };
-  for (const auto& row : rows) {
-    const HttpReply reply = Request("POST", row.path, row.body);
-    EXPECT_EQ(reply.status, row.status) << row.path << " " << row.body << ": " << reply.body;
-    dlg.waitForLoads();
-    const HttpReply state = Request("GET", "/api/v1/state");
-    ASSERT_EQ(state.status, 200) << row.path;
-    row.check(control_test::Json(state));
-  }
-  // After the start-up period, a slideshow by hand: a step shows the next numbered file.
+  const auto run = [&](const auto& table) {
+    for (const auto& row : table) {
+      const HttpReply reply = Request("POST", row.path, row.body);
+      EXPECT_EQ(reply.status, row.status) << row.path << " " << row.body << ": " << reply.body;
+      dlg.waitForLoads();
+      const HttpReply state = Request("GET", "/api/v1/state");
+      ASSERT_EQ(state.status, 200) << row.path;
+      row.check(control_test::Json(state));
+    }
+  };
+  run(rows);
+  // After the start-up period, the slideshow's own controls, then a step by hand.
   const std::string base = WriteSeries(3);
   dlg.onTimer(TIMER_RESTORE);
   PressStartAndEnd(dlg, base, 1, 3);
+  const auto number = [&](const QJsonObject& s, const char* key) { return s["slideshow"][key].toVariant().toString().toStdString(); };
+  const std::remove_cvref_t<decltype(rows[0])> slideshowRows[] = {
+      {"/api/v1/slideshow/goto", R"({"number":2})", 409, [&](const QJsonObject&) {}},  // the slideshow is off
+      {"/api/v1/slideshow/mode", R"({"mode":"manual"})", 200,
+       [&](const QJsonObject& s) { EXPECT_EQ(number(s, "mode") + " " + Text(dlg, 1056), "manual S/Show 0"); }},
+      {"/api/v1/slideshow/goto", R"({"number":3})", 200,
+       [&](const QJsonObject& s) { EXPECT_EQ(std::pair(number(s, "current"), dlg.core.onAirPath), std::pair(S("3"), base + "3.png")); }},
+      {"/api/v1/slideshow/goto", R"({"number":4})", 422,  // outside 1..3: nothing moves
+       [&](const QJsonObject& s) { EXPECT_EQ(std::pair(number(s, "current"), dlg.core.onAirPath), std::pair(S("3"), base + "3.png")); }},
+      {"/api/v1/slideshow/duration", R"({"seconds":7})", 200,
+       [&](const QJsonObject& s) { EXPECT_EQ(number(s, "duration") + " " + Text1074(dlg), "7 7"); }},
+      {"/api/v1/slideshow/duration", R"({"seconds":1})", 422, [&](const QJsonObject& s) { EXPECT_EQ(number(s, "duration"), "7"); }},
+      {"/api/v1/slideshow/mode", R"({"mode":"auto"})", 200,
+       [&](const QJsonObject& s) { EXPECT_EQ(std::pair(number(s, "mode"), dlg.timerPeriod(TIMER_SLIDESHOW)), std::pair(S("auto"), 7000)); }},
+      {"/api/v1/slideshow/mode", R"({"mode":"manual"})", 200, [&](const QJsonObject&) {}},
+      {"/api/v1/slideshow/end", "{}", 200,  // from the picture on air, shot3
+       [&](const QJsonObject& s) { EXPECT_EQ(number(s, "end") + " " + Text(dlg, 1059), "3 End at:- 3"); }},
+      {"/api/v1/slideshow/format", R"({"format":"01"})", 200,
+       [&](const QJsonObject& s) { EXPECT_TRUE(number(s, "format") == "01" && On(dlg, 1008)); }},
+      {"/api/v1/slideshow/format", R"({"format":"1"})", 200, [&](const QJsonObject&) {}},
+  };
+  run(slideshowRows);
   dlg.config.live.slideshow.currentNumber = 1;
-  qobject_cast<QAbstractButton*>(dlg.control(1056))->click();  // by hand
   EXPECT_EQ(Request("POST", "/api/v1/slideshow/next").status, 200);
   dlg.waitForLoads();
   EXPECT_EQ(std::pair(int(dlg.config.live.slideshow.currentNumber), dlg.core.onAirPath), std::pair(2, base + "2.png"));
