@@ -19,6 +19,8 @@
 #include "file_bytes.h"
 #include "control_test_support.h"
 #include "dialog_fixture.h"
+#include "headless_chromium.h"
+#include "step_controls.h"
 #include "qt_test_app.h"
 
 namespace plombix::testing {
@@ -181,6 +183,75 @@ TEST_F(RemoteTest, EveryEndpointActsThroughTheWindowsOwnHandlers) {
   const QJsonObject state = control_test::Json(Request("GET", "/api/v1/state"));
   EXPECT_EQ(std::tuple(state["instance"].toInt(), str(state["source"]), state["busy"].toBool()),
             std::tuple(1, S("Vora Plombix 1"), false));
+}
+
+// Each change reaches a real WebSocket client (chromium's) from its cause, as
+// one message with the whole state, the picture's with its trigger and a
+// failed load's with its reason; a change made with the window's own
+// controls within 50 ms of the tick that finds it.
+TEST_F(RemoteTest, EveryChangeReachesAWebSocketClient) {
+  if (HeadlessChromium::Executable().empty()) GTEST_SKIP() << "chromium is not installed";
+  CNDIPlombixDlg& dlg = OpenRemote();
+  const std::string good = WritePicture("card.png", 64, 36, Qt::green), base = WriteSeries(2);
+  QCoreApplication::processEvents();  // the first state, read on the window's thread
+  HeadlessChromium browser;
+  std::string error;
+  ASSERT_TRUE(browser.start(&error) && browser.open(dlg.controlUrl(), &error)) << error;
+  ASSERT_TRUE(browser.evaluate(R"(window.got = []; window.mark = 0;
+    window.has = (type, extra) => got.slice(mark).some((m) => m.type === type && m.extra.includes(extra));
+    new Promise((ok, fail) => {
+      const ws = new WebSocket('ws://' + location.host + '/api/v1/events');
+      ws.onmessage = (e) => { const m = JSON.parse(e.data);
+                              got.push({type: m.type, at: Date.now(), extra: m.trigger || m.reason || ''}); };
+      ws.onopen = () => ok(true);
+      ws.onerror = () => fail(new Error('refused'));
+    }))", &error)) << error;
+  ASSERT_TRUE(browser.waitFor("got.length > 0 && got[0].type === 'state'", 5000));
+  const auto click = [&](int id) { qobject_cast<QAbstractButton*>(dlg.control(id))->click(); };
+  const struct { const char* expect; std::function<void()> cause; } rows[] = {
+      {"has('transition', '')", [&] { click(1021); }},
+      {"has('range', '') && has('watch', '') && has('borders', '') && has('scaling', '')", [&] {
+         for (int id : {1049, 1000, 1020, 1006, 1021}) click(id);  // and back to Cut
+       }},
+      {"has('loading', '') && has('picture', 'drop')", [&] { dlg.OnDropFiles({QString::fromStdString(good)}); }},
+      {"has('loadFailed', 'gone.png: file not found')", [&] { dlg.OnDropFiles({dir.path() + "/gone.png"}); }},
+      {"has('picture', 'api')", [&] { Request("POST", "/api/v1/show", control_test::PathBody(good)); }},
+      {"has('overlay', '')", [&] { dlg.LoadOverlayFile(good); }},
+      {"has('background', '') && has('output', '')", [&] {
+         MenuAction(dlg, 1052, "White")->trigger();
+         MenuAction(dlg, 1002, "1920 x 1080")->trigger();
+       }},
+      {"has('receivers', '') && has('tally', '')", [&] {
+         fake->connections = 1;
+         fake->tally = {true, false};
+         for (int tick = 0; tick < 30; ++tick) dlg.onTimer(TIMER_TICK);
+       }},
+      {"has('slideshowRange', '') && has('slideshowMode', '')", [&] {
+         dlg.onTimer(TIMER_RESTORE);
+         PressStartAndEnd(dlg, base, 1, 2);
+         click(1056);  // by hand
+       }},
+      {"has('slideshowNumber', '') && has('picture', 'key')", [&] { dlg.onStep(StepNext); }},
+      {"has('picture', 'pad')", [&] { dlg.onStep(StepLast, "pad"); }},
+      {"has('slideshowMode', '') && has('picture', 'timer')", [&] {
+         click(1056);  // automatic
+         dlg.onTimer(TIMER_SLIDESHOW);
+       }},
+  };
+  for (const auto& row : rows) {
+    ASSERT_TRUE(browser.evaluate("mark = got.length"));
+    row.cause();
+    dlg.waitForLoads();
+    const auto tick = std::chrono::duration_cast<std::chrono::milliseconds>(
+        std::chrono::system_clock::now().time_since_epoch()).count();
+    dlg.onTimer(TIMER_TICK);
+    EXPECT_TRUE(browser.waitFor(row.expect, 5000)) << row.expect << "\n"
+        << browser.evaluate("JSON.stringify(got.slice(mark))")->toString().toStdString();
+    if (&row == &rows[0]) {
+      const QJsonValue arrived = *browser.evaluate("got[mark].at");
+      EXPECT_LE(qint64(arrived.toDouble()) - tick, 50) << "a change reached the client late";
+    }
+  }
 }
 
 // Open picture, Open overlay and Recent pictures through the menu, the file
