@@ -22,6 +22,8 @@ MHD_Result QueueText(MHD_Connection* connection, unsigned status, const std::str
   if (!response) return MHD_NO;
   MHD_add_response_header(response, "Content-Type", "application/json; charset=utf-8");
   MHD_add_response_header(response, "Cache-Control", "no-store");
+  // A refused event client (often one retrying in a loop) is not kept waiting on the connection.
+  MHD_add_response_header(response, MHD_HTTP_HEADER_CONNECTION, "close");
   if (extraName) MHD_add_response_header(response, extraName, extraValue);
   const MHD_Result rc = MHD_queue_response(connection, status, response);
   MHD_destroy_response(response);
@@ -40,17 +42,17 @@ void Upgraded(void* cls, MHD_Connection*, void*, const char* extra, size_t extra
 // One Server-Sent Events client: the stream and the connection it parks.
 struct SseClient {
   std::shared_ptr<EventStream> stream;
+  MHD_Connection* connection;
 };
 
 ssize_t SseRead(void* cls, uint64_t, char* buffer, size_t max) {
-  auto* client = static_cast<std::pair<SseClient, MHD_Connection*>*>(cls);
-  MHD_Connection* connection = client->second;
-  const ssize_t n =
-      client->first.stream->read(buffer, max, [connection] { MHD_suspend_connection(connection); });
+  auto* client = static_cast<SseClient*>(cls);
+  MHD_Connection* connection = client->connection;
+  const ssize_t n = client->stream->read(buffer, max, [connection] { MHD_suspend_connection(connection); });
   return n < 0 ? ssize_t(MHD_CONTENT_READER_END_OF_STREAM) : n;
 }
 
-void SseFree(void* cls) { delete static_cast<std::pair<SseClient, MHD_Connection*>*>(cls); }
+void SseFree(void* cls) { delete static_cast<SseClient*>(cls); }
 
 MHD_Result QueueWebSocket(MHD_Connection* connection, const WebSocketHeaders& headers, HubSlot& slot) {
   const HandshakeAnswer answer = CheckHandshake(headers);
@@ -92,7 +94,7 @@ MHD_Result QueueEvents(MHD_Connection* connection, HubSlot& slot) {
     return hub ? hub->addStream([connection] { MHD_resume_connection(connection); }) : nullptr;
   });
   if (!stream) return QueueText(connection, 503, ErrorJson("too many event clients"));
-  auto* client = new std::pair<SseClient, MHD_Connection*>(SseClient{std::move(stream)}, connection);
+  auto* client = new SseClient{std::move(stream), connection};
   MHD_Response* response = MHD_create_response_from_callback(MHD_SIZE_UNKNOWN, 4096, &SseRead, client, &SseFree);
   if (!response) {
     delete client;

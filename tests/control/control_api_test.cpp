@@ -1,5 +1,6 @@
 // The remote-control API through real HTTP on loopback, against a fake host on
 // its own "window" thread: each endpoint's effect, errors, late answers.
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -191,3 +192,38 @@ TEST_F(ControlApi, ChunkedBodyTooLargeIs413) {
 }
 
 }  // namespace
+
+// GET /api/v1/events: Server-Sent Events, or a WebSocket when asked to
+// upgrade; each client first gets the state, then every change; 32 clients
+// at most; a bad handshake answered; the server stops with clients open.
+TEST_F(ControlApi, EventsPushEveryChangeToAtMost32Clients) {
+  using plombix::testing::RawConnect, plombix::testing::RawSendAll;
+  const std::string sse = "GET /api/v1/events HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+  const std::string ws = "GET /api/v1/events HTTP/1.1\r\nHost: 127.0.0.1\r\nUpgrade: websocket\r\n"
+                         "Connection: Upgrade\r\nSec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: ";
+  // Reads from `fd` until `text` has arrived (or 5 s).
+  const auto until = [](int fd, const std::string& text) {
+    std::string got;
+    char buffer[4096];
+    for (ssize_t n; got.find(text) == got.npos && (n = ::recv(fd, buffer, sizeof buffer, 0)) > 0;) got.append(buffer, size_t(n));
+    return got;
+  };
+  std::vector<int> clients;
+  for (int i = 0; i < 32; ++i) {
+    clients.push_back(RawConnect(port()));
+    ASSERT_TRUE(RawSendAll(clients.back(), i % 2 ? ws + "13\r\n\r\n" : sse));
+    const std::string first = until(clients.back(), "\"instance\"");
+    EXPECT_NE(first.find(i % 2 ? "HTTP/1.1 101" : "text/event-stream"), first.npos) << first;
+    EXPECT_NE(first.find(i % 2 ? "s3pPLMBiTxaQ9kYGzzhZRbK+xOo=" : "event: state\ndata: {\"type\":\"state\""), first.npos);
+  }
+  for (const std::string& request : {sse, ws + "13\r\n\r\n"})
+    EXPECT_EQ(plombix::testing::RawExchange(port(), request).status, 503) << request;
+  const HttpReply old = plombix::testing::RawExchange(port(), ws + "8\r\n\r\n");
+  EXPECT_EQ(std::pair(old.status, old.header("sec-websocket-version")), std::pair(426, std::string("13")));
+  server_->publish("tally", SampleState());
+  for (size_t i = 0; i < clients.size(); ++i)
+    EXPECT_NE(until(clients[i], "\"tally\",\"state\"").find("\"type\":\"tally\""), std::string::npos) << i;
+  server_.reset();  // with 32 clients open
+  for (int fd : clients) ::close(fd);
+}
+
