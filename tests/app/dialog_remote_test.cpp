@@ -4,6 +4,9 @@
 #include <QAbstractButton>
 #include <QCheckBox>
 #include <QCoreApplication>
+#include <QCryptographicHash>
+#include <QImage>
+#include <QJsonDocument>
 #include <QFile>
 #include <QJsonArray>
 #include <QLabel>
@@ -59,6 +62,9 @@ class RemoteTest : public DialogTest {
   static std::string Text1062(CNDIPlombixDlg& dlg) { return EditText(dlg, 1062); }
   static std::string Text1074(CNDIPlombixDlg& dlg) { return EditText(dlg, 1074); }
   static bool On(CNDIPlombixDlg& dlg, int id) { return qobject_cast<QAbstractButton*>(dlg.control(id))->isChecked(); }
+
+  // The state as the API reports it, read on this (the window's) thread.
+  QJsonObject bridgeState(CNDIPlombixDlg& dlg) { return control_test::Json(Request("GET", "/api/v1/state")); (void)dlg; }
 
   int port = 0;
 };
@@ -252,6 +258,90 @@ TEST_F(RemoteTest, EveryChangeReachesAWebSocketClient) {
       EXPECT_LE(qint64(arrived.toDouble()) - tick, 50) << "a change reached the client late";
     }
   }
+}
+
+// OSC messages sent by oscsend go through the window's handlers (a malformed
+// one, and cue/take which this player cannot do, counted as ignored); each
+// picture on air is one line of the as-run log, also read over the API; the
+// thumbnail is the frame on air.
+TEST_F(RemoteTest, OscAsRunAndThumbnails) {
+  if (std::system("command -v oscsend >/dev/null") != 0) GTEST_SKIP() << "oscsend is not installed (liblo-tools)";
+  CNDIPlombixDlg& dlg = OpenRemote();
+  EXPECT_EQ(Request("GET", "/api/v1/thumbnail.jpg").status, 404);  // nothing of the operator's on air
+  const std::string a = WritePicture("a.png", 64, 36, Qt::red), b = WritePicture("b.png", 64, 36, Qt::blue);
+  const auto eventually = [&](const std::function<bool()>& done) {
+    for (int i = 0; i < 400 && !done(); ++i) {  // up to 2 s
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+      QCoreApplication::processEvents();
+      dlg.waitForLoads();
+    }
+    return done();
+  };
+  const struct { std::string message; std::function<bool()> done; } rows[] = {
+      {"/plombix/show s " + a, [&] { return dlg.core.onAirPath == a; }},
+      {"/plombix/transition s fade", [&] { return dlg.config.live.fadeOn != 0; }},
+      {"/plombix/background s white", [&] { return dlg.core.backgroundMode == 1; }},
+      {"/plombix/show i 5", [&] { return bridgeState(dlg)["oscIgnored"].toInt() == 1; }},
+      {"/plombix/take", [&] { return bridgeState(dlg)["oscIgnored"].toInt() == 2; }},
+  };
+  for (const auto& row : rows) {
+    EXPECT_EQ(std::system(("oscsend 127.0.0.1 " + std::to_string(dlg.oscPort()) + " " + row.message).c_str()), 0);
+    EXPECT_TRUE(eventually(row.done)) << row.message;
+  }
+  ASSERT_TRUE(Drop(dlg, {b}));
+  for (int step = 0; step < 20; ++step) dlg.onTimer(TIMER_FADE);
+
+  // The as-run file, and the API's view of it.
+  QFile file(dir.path() + "/state/vora-plombix/as-run-1.jsonl");
+  QList<QByteArray> lines;
+  EXPECT_TRUE(eventually([&] {
+    lines = file.open(QIODevice::ReadOnly) ? file.readAll().split('\n') : QList<QByteArray>();
+    file.close();
+    return lines.size() == 3;  // two lines and the last line break
+  }));
+  QFile bytes(QString::fromStdString(b));
+  ASSERT_TRUE(bytes.open(QIODevice::ReadOnly));
+  const QByteArray sha = QCryptographicHash::hash(bytes.readAll(), QCryptographicHash::Sha256).toHex();
+  const QJsonObject last = QJsonDocument::fromJson(lines.value(1)).object();
+  EXPECT_EQ(QJsonDocument::fromJson(lines.value(0)).object()["trigger"].toString() + " " + last["trigger"].toString() +
+                " " + last["transition"].toString() + " " + last["sha256"].toString(),
+            "api drop fade " + QString::fromLatin1(sha));
+  EXPECT_EQ(std::pair(last["size"].toInteger(), last["output"]["width"].toInt()), std::pair(qint64(bytes.size()), 1280));
+  const QJsonArray entries = control_test::Json(Request("GET", "/api/v1/as-run?limit=1"))["entries"].toArray();
+  EXPECT_EQ(entries.size() == 1 ? entries[0]["path"].toString().toStdString() : "", b);
+  for (const auto& [query, status] : {std::pair("?since=2200-01-01T00:00:00Z", 200), {"?limit=0", 400}, {"?since=now", 400},
+                                        {"?since=2999-01-01T00:00:00Z", 400}})
+    EXPECT_EQ(Request("GET", std::string("/api/v1/as-run") + query).status, status) << query;
+  EXPECT_TRUE(control_test::Json(Request("GET", "/api/v1/as-run?since=2200-01-01T00:00:00Z"))["entries"].toArray().isEmpty());
+
+  // The thumbnail: the blue picture, its output's 16:9, the width asked.
+  const HttpReply thumb = Request("GET", "/api/v1/thumbnail.jpg?width=64");
+  const QImage image = QImage::fromData(QByteArray::fromStdString(thumb.body), "JPEG");
+  EXPECT_EQ(std::tuple(thumb.status, thumb.header("content-type"), image.width(), image.height()),
+            std::tuple(200, std::string("image/jpeg"), 64, 36));
+  EXPECT_GT(qBlue(image.pixel(32, 18)), 200);
+  for (const auto& [query, status] : {std::pair("?width=15", 400), {"?width=641", 400}, {"?what=cued", 404}})
+    EXPECT_EQ(Request("GET", std::string("/api/v1/thumbnail.jpg") + query).status, status) << query;
+}
+
+// An as-run log that cannot be written is said once in the window, without a
+// box, and the pictures still go on air.
+TEST_F(RemoteTest, AsRunFailureIsSaidOnceAndChangesNothingElse) {
+  const std::string blocked = dir.path().toStdString() + "/blocked";
+  QFile(QString::fromStdString(blocked)).open(QIODevice::WriteOnly);
+  ::setenv("XDG_STATE_HOME", blocked.c_str(), 1);  // a file where the folder should be
+  CNDIPlombixDlg& dlg = OpenAndStart();
+  const std::string a = WritePicture("a.png", 64, 36, Qt::red), b = WritePicture("b.png", 64, 36, Qt::blue);
+  ASSERT_TRUE(Drop(dlg, {a}));
+  for (int i = 0; i < 400 && Text(dlg, 1051).rfind("As-run log: ", 0) != 0; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    QCoreApplication::processEvents();
+  }
+  EXPECT_EQ(Text(dlg, 1051).rfind("As-run log: ", 0), 0u) << Text(dlg, 1051);
+  ASSERT_TRUE(Drop(dlg, {b}));
+  for (int i = 0; i < 40; ++i, std::this_thread::sleep_for(std::chrono::milliseconds(5))) QCoreApplication::processEvents();
+  EXPECT_EQ(std::pair(Text(dlg, 1051), dlg.core.onAirPath), std::pair(std::string("b.png"), b));
+  EXPECT_TRUE(prompter.boxes.empty());
 }
 
 // Open picture, Open overlay and Recent pictures through the menu, the file
