@@ -42,6 +42,14 @@ TEST_F(ControlApi, StateAndPageAnswers) {
   none.picture.reset();
   host_.setState(none);
   EXPECT_EQ(At(Http(port(), "GET", "/api/v1/state"), "picture"), "null");
+  // Names with quotes, backslashes, control characters, other scripts and bytes that are not UTF-8.
+  for (const auto& [name, shown] : std::map<std::string, std::string>{{"a\"b\\c\n\x01.png", "a\"b\\c\n\x01.png"},
+           {"\xc3\xa9t\xc3\xa9 \xf0\x9f\x8e\xac.png", "\xc3\xa9t\xc3\xa9 \xf0\x9f\x8e\xac.png"},
+           {"\xff\xc3.\xed\xa0\x80\xc0\xaf", "\xef\xbf\xbd\xef\xbf\xbd.\xef\xbf\xbd\xef\xbf\xbd\xef\xbf\xbd\xef\xbf\xbd\xef\xbf\xbd"}}) {
+    none.source = name;
+    host_.setState(none);
+    EXPECT_EQ(At(Http(port(), "GET", "/api/v1/state"), "source"), shown);
+  }
   // The web remote: one page, nothing from elsewhere.
   r = Http(port(), "GET", "/");
   EXPECT_EQ(r.header("content-type"), "text/html; charset=utf-8");
