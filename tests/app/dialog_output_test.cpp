@@ -241,7 +241,7 @@ TEST_F(DialogTest, ARefusedPictureOrOverlayChangesNothing) {
     EXPECT_TRUE(prompter.boxes.empty());
     dlg.onTimer(TIMER_NOTICE);
     EXPECT_EQ(label->text(), "good.png");
-    const QJsonObject state = api("GET", "/api/v1/state").json();
+    const QJsonObject state = control_test::Json(api("GET", "/api/v1/state"));
     EXPECT_EQ(state["picture"].toObject()["path"].toString().toStdString(), good) << row.path;
     EXPECT_EQ(state["overlay"].toObject()["path"].toString().toStdString(), logo) << row.path;
     EXPECT_EQ(dlg.config.imagePath.toUtf8() + dlg.config.overlayPath.toUtf8(), good + logo) << row.path;
