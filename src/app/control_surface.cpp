@@ -143,6 +143,11 @@ void ControlSurface::publishChanges(const ControlState& state, const char* excep
 }
 
 void ControlSurface::frameSent(const uint8_t* pixels, int width, int height, int strideBytes) {
+  // The tick shows the frame in flight again while receivers are connected:
+  // it keeps its number, so its thumbnails stay. A new frame is never at the
+  // last one's address, since new content only goes into the frame not in flight.
+  if (pixels == frame_.pixels && width == frame_.width && height == frame_.height && strideBytes == frame_.strideBytes)
+    return;
   frame_ = {pixels, width, height, strideBytes, frame_.generation + 1};
 }
 

@@ -77,7 +77,7 @@ struct ApiRequest {
   Scaling scaling = Scaling::Contain;
   Transition transition = Transition::Cut;
   Range range = Range::Full;
-  bool on = false;                 // Watch
+  bool on = false;                 // Watch; Thumbnail: of the cued picture
   SlideshowChange slideshow;       // SlideshowMode, NumberFormat, Duration
   int number = 0;                  // Goto
   BorderChange borders;

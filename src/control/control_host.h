@@ -200,6 +200,8 @@ class ControlHost {
   virtual HostOutcome saveConfig() { return Unavailable(); }
   // The frame on air; no pixels when there is none.
   virtual FrameView frameOnAir() const { return {}; }
+  // The cued picture as it would go on air; no pixels while nothing is cued.
+  virtual FrameView frameCued() const { return {}; }
 
  private:
   static HostOutcome Unavailable() { return HostOutcome{HostOutcome::Kind::NotPossibleNow, "not available"}; }

@@ -59,7 +59,8 @@ struct Answer {
   const char* contentType = "application/json; charset=utf-8";
   const char* allow = nullptr;
   const char* challenge = nullptr;  // WWW-Authenticate
-  int thumbnailWidth = 0;  // a thumbnail of the frame on air, encoded by the server's thread
+  int thumbnailWidth = 0;  // a thumbnail, encoded by the server's thread
+  ThumbnailOf thumbnailOf = ThumbnailOf::OnAir;
 };
 
 // One request (libmicrohttpd's request context, held through a shared_ptr so
@@ -212,7 +213,7 @@ class ControlServer::Core : public std::enable_shared_from_this<ControlServer::C
   std::thread watchdogThread_;
   HubSlot hub_;
   Thumbnails thumbnails_;
-  uint64_t thumbnailGeneration_ = 0;  // of the frame handed to thumbnails_ (window's thread)
+  uint64_t thumbnailGeneration_[2] = {0, 0};  // of the frames handed to thumbnails_ (window's thread)
 
   std::mutex mutex_;
   std::condition_variable wake_;
@@ -399,8 +400,8 @@ MHD_Result ControlServer::Core::onRequest(MHD_Connection* connection, const char
   }
   if (back && back->thumbnailWidth > 0) {
     // The window has handed its frame over; the encoding is done here.
-    const std::shared_ptr<const std::string> jpeg = thumbnails_.jpeg(ThumbnailOf::OnAir, back->thumbnailWidth);
-    if (!jpeg) return Queue(connection, JsonError(404, "nothing on air"));
+    const std::shared_ptr<const std::string> jpeg = thumbnails_.jpeg(back->thumbnailOf, back->thumbnailWidth);
+    if (!jpeg) return Queue(connection, JsonError(404, "no such picture"));
     return Queue(connection, Answer{200, *jpeg, "image/jpeg"});
   }
   if (back) return Queue(connection, *back);  // resumed with the window's answer
@@ -437,11 +438,10 @@ MHD_Result ControlServer::Core::onRequest(MHD_Connection* connection, const char
                               MHD_lookup_connection_value(connection, MHD_GET_ARGUMENT_KIND, "what"));
       if (!query)
         return answerNow(ex, connection, JsonError(400, "\"width\" must be from 16 to 640; \"what\" onair or cued"));
-      // The cued picture's thumbnail comes with the cue; until then nothing is cued.
-      if (query->what == ThumbnailOf::Cued) return answerNow(ex, connection, JsonError(404, "nothing is cued"));
       ApiRequest request;
       request.route = ex->route;
       request.number = query->width;
+      request.on = query->what == ThumbnailOf::Cued;
       return askWindow(ex, connection, std::move(request));
     }
     default: break;
@@ -534,20 +534,22 @@ void ControlServer::Core::run(const ExchangeHolder& ex, const ApiRequest& r) {
     case Endpoint::Events:
     case Endpoint::AsRun: break;  // answered on the server's thread
     case Endpoint::Thumbnail: {
-      const FrameView frame = host_.frameOnAir();
+      const ThumbnailOf what = r.on ? ThumbnailOf::Cued : ThumbnailOf::OnAir;
+      const FrameView frame = r.on ? host_.frameCued() : host_.frameOnAir();
       if (!frame.pixels) {
-        deliver(ex, JsonError(404, "nothing on air"));
+        deliver(ex, JsonError(404, r.on ? "nothing is cued" : "nothing on air"));
         break;
       }
-      // One copy per frame sent, taken here where the frame cannot change
-      // under it; the encoding happens on the server's thread.
-      if (frame.generation != thumbnailGeneration_) {
-        thumbnails_.setFrame(ThumbnailOf::OnAir,
-                             ThumbnailFrame::Copy(frame.pixels, frame.width, frame.height, frame.strideBytes));
-        thumbnailGeneration_ = frame.generation;
+      // One copy per frame, taken here where the frame cannot change under
+      // it; the encoding happens on the server's thread.
+      uint64_t& generation = thumbnailGeneration_[r.on ? 1 : 0];
+      if (frame.generation != generation) {
+        thumbnails_.setFrame(what, ThumbnailFrame::Copy(frame.pixels, frame.width, frame.height, frame.strideBytes));
+        generation = frame.generation;
       }
       Answer a;
       a.thumbnailWidth = r.number;
+      a.thumbnailOf = what;
       deliver(ex, a);
       break;
     }

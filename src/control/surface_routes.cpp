@@ -103,6 +103,8 @@ MHD_Result QueueEvents(MHD_Connection* connection, HubSlot& slot) {
   MHD_add_response_header(response, "Content-Type", "text/event-stream; charset=utf-8");
   MHD_add_response_header(response, "Cache-Control", "no-store");
   MHD_add_response_header(response, "X-Accel-Buffering", "no");
+  // The connection ends with the stream: it never becomes an idle one kept alive.
+  MHD_add_response_header(response, MHD_HTTP_HEADER_CONNECTION, "close");
   // A stream stays open while nothing happens: the hub's keep-alive lines,
   // not the idle time-out, notice a client that has gone.
   MHD_set_connection_option(connection, MHD_CONNECTION_OPTION_TIMEOUT, 0u);

@@ -222,7 +222,8 @@ function follow() {
     render(message.state);
     online(true);
     clearTimeout(pollTimer);
-    if (message.type === 'picture' || message.type === 'state') showAsRun();
+    // The log's line is written just after the picture goes on air.
+    if (message.type === 'picture' || message.type === 'state') setTimeout(showAsRun, 300);
   };
   for (const type of eventTypes) events.addEventListener(type, take);
   events.onerror = () => {
