@@ -120,7 +120,10 @@ void ControlSurface::onAir(const char* trigger, const PictureOutcome& outcome) {
   announce("picture", "trigger", trigger);
 }
 
-void ControlSurface::loading() { announce("loading"); }
+void ControlSurface::loading() {
+  // Said again for each file a step tries: one message while nothing else changes.
+  if (host_.state() != last_) announce("loading");
+}
 
 void ControlSurface::loadFailed(const std::string& reason) { announce("loadFailed", "reason", reason); }
 
@@ -137,8 +140,11 @@ void ControlSurface::poll() {
 
 void ControlSurface::publishChanges(const ControlState& state, const char* except) {
   const ControlState before = last_;
+  // An announced picture or failure also ends the loading: its own message says so.
   for (const Part& part : kParts)
-    if ((!except || std::strcmp(part.type, except) != 0) && part.differs(before, state)) publish(part.type, state);
+    if ((!except || (std::strcmp(part.type, except) != 0 && std::strcmp(part.type, "loading") != 0)) &&
+        part.differs(before, state))
+      publish(part.type, state);
   last_ = state;
 }
 
