@@ -117,15 +117,21 @@ void ControlSurface::onAir(const char* trigger, const PictureOutcome& outcome) {
     entry.fade = window_.config.live.fadeOn != 0;
     asRun_->append(std::move(entry));  // queued: hashing and writing happen on the log's thread
   }
+  loadingSaid_ = false;
   announce("picture", "trigger", trigger);
 }
 
 void ControlSurface::loading() {
-  // Said again for each file a step tries: one message while nothing else changes.
-  if (host_.state() != last_) announce("loading");
+  // Said again for each file a step tries: one message until the load ends.
+  if (loadingSaid_) return;
+  loadingSaid_ = true;
+  announce("loading");
 }
 
-void ControlSurface::loadFailed(const std::string& reason) { announce("loadFailed", "reason", reason); }
+void ControlSurface::loadFailed(const std::string& reason) {
+  loadingSaid_ = false;
+  announce("loadFailed", "reason", reason);
+}
 
 void ControlSurface::announce(const char* type, const std::string& field, const std::string& value) {
   const ControlState state = host_.state();
@@ -135,6 +141,7 @@ void ControlSurface::announce(const char* type, const std::string& field, const 
 
 void ControlSurface::poll() {
   const ControlState state = host_.state();
+  if (!state.busy) loadingSaid_ = false;  // a load that ended without a message of its own (a re-show)
   if (state != last_) publishChanges(state, nullptr);
 }
 

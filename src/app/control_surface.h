@@ -81,6 +81,7 @@ class ControlSurface {
   control::ControlState last_;
   control::FrameView frame_;
   uint64_t oscUnavailable_ = 0;  // OSC commands this player cannot carry out
+  bool loadingSaid_ = false;     // "loading" published for the load under way
   std::unique_ptr<AsRunLog> asRun_;
   std::unique_ptr<control::OscServer> osc_;
 };
