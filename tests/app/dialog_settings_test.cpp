@@ -121,16 +121,6 @@ TEST_F(SettingsTest, AStoredScalingModeNoRadioHasScalesNothing) {
   EXPECT_EQ(Caption(dlg, 1016), "1:1 pixel sizing");
 }
 
-TEST_F(SettingsTest, SecondCopyReadsAndWritesOnlyItsOwnFile) {
-  InstanceLock first;
-  ASSERT_TRUE(first.Acquire());
-  CNDIPlombixDlg& dlg = OpenAndStart();
-  EXPECT_EQ(dlg.configFileName, "last2.plq");
-  dlg.OnSysCommand(IDM_SAVECONFIG);
-  EXPECT_TRUE(QFile::exists(QString::fromStdString(settingsDir + "/last2.plq")));
-  EXPECT_FALSE(QFile::exists(QString::fromStdString(settingsDir + "/last.plq")));
-}
-
 // The Slideshow button is locked until the restore; automatic advances every
 // two seconds and wraps; saved so, it resumes at its start after a restart.
 TEST_F(SettingsTest, AutomaticSlideshowAdvancesWrapsAndResumesAfterARestart) {

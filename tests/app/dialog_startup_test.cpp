@@ -62,14 +62,16 @@ TEST_F(DialogTest, StartTickPublishesTheStartUpPictureAsSourceOne) {
   EXPECT_EQ(dlg.control(1014)->size(), QSize(30, 30));  // the lamp takes its bitmap's size
 }
 
-TEST_F(DialogTest, NewCopyTakesTheFreeNumberBetweenRunningCopies) {
+TEST_F(DialogTest, NewCopyTakesTheFreeNumberBetweenRunningCopiesAndItsOwnSettingsFile) {
   InstanceLock zero, one, two;
   ASSERT_TRUE(zero.Acquire() && one.Acquire() && two.Acquire());
   one.Release();  // copies 0 and 2 run
   CNDIPlombixDlg& dlg = OpenAndStart();
   EXPECT_EQ(dlg.windowTitle(), QString::fromUtf8("Vora Plombix for NDI\u00ae - No 2"));
-  EXPECT_EQ(dlg.configFileName, "last2.plq");
   EXPECT_EQ(CallsOf(Calls(), "NDIlib_send_create").back().name, "Vora Plombix 2");
+  dlg.OnSysCommand(IDM_SAVECONFIG);  // its own settings file only
+  EXPECT_TRUE(QFile::exists(QString::fromStdString(settingsDir + "/last2.plq")));
+  EXPECT_FALSE(QFile::exists(QString::fromStdString(settingsDir + "/last.plq")));
 }
 
 TEST_F(DialogTest, NinthCopyAsksToExitNeverPublishesAndHasNoSettingsFile) {
@@ -194,11 +196,8 @@ TEST_F(DialogTest, SignalWhileABoxIsOpenEndsOnce) {
     struct stat st {};
     return ::stat(settings.c_str(), &st) == 0 ? st.st_ino : 0;
   };
-  const struct {
-    const char* box;
-    bool damaged, unwritable;  // the settings file (with Use Last on) does not read; becomes a folder on air
-    size_t boxes;              // shown in all
-  } rows[] = {
+  // damaged, unwritable: the settings file (Use Last on) does not read, becomes a folder on air; boxes: all shown.
+  const struct { const char* box; bool damaged, unwritable; size_t boxes; } rows[] = {
       {"OK to exit?", false, false, 1},
       {"Problem initiating file save", false, true, 2},  // at a confirmed exit
       {"Unrecognised file type", true, false, 1},        // at the start tick

@@ -28,10 +28,8 @@ TEST(RuntimeFolder, SpoiledFoldersAreRefusedAndTheSharedOneFallsBackToTheHomeFol
   const auto mode = [](mode_t m) {  // a folder with mode m
     return [m](const std::string& p) { return ::mkdir(p.c_str(), 0700) == 0 && ::chmod(p.c_str(), m) == 0; };
   };
-  const struct {
-    std::function<bool(const std::string&)> make;  // false: cannot be set up here
-    const char* why;                                // "": nothing there, usable
-  } rows[] = {
+  // make false: cannot be set up here; why "": nothing there, usable.
+  const struct { std::function<bool(const std::string&)> make; const char* why; } rows[] = {
       {[](const std::string&) { return true; }, ""},
       {[](const std::string& p) {
          return ::mkdir((p + "-real").c_str(), 0700) == 0 && ::symlink((p + "-real").c_str(), p.c_str()) == 0;

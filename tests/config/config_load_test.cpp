@@ -137,11 +137,8 @@ TEST(ApplyStagedConfig, OnlyDifferingFieldsTakeEffectInOrderTheClosingStepsAlway
 // except border percentages above 99 (no edit takes them) and durations
 // outside 2..240, which come into range.
 TEST(LoadConfigFile, StoredValuesAreKeptExceptThoseNoControlCanTake) {
-  const struct {
-    const char* name;
-    std::size_t offset, bytes;  // of the little-endian field in the block
-    uint32_t stored, loaded;
-  } rows[] = {
+  // offset, bytes: of the little-endian field in the block.
+  const struct { const char* name; std::size_t offset, bytes; uint32_t stored, loaded; } rows[] = {
       {"sides 100", 20, 1, 100, 99},     {"sides 255", 20, 1, 255, 99},       {"sides 99", 20, 1, 99, 99},
       {"top/bottom 200", 21, 1, 200, 99}, {"scaling 3", 24, 1, 3, 3},         {"scaling 255", 24, 1, 255, 255},
       {"number format 3", 36, 1, 3, 3},  {"start above end", 34, 1, 200, 200}, {"duration 0", 39, 1, 0, 2},

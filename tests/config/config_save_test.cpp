@@ -71,9 +71,6 @@ TEST(SaveConfigFile, WritesTheDocumentedLayoutOf2364Bytes) {
   EXPECT_EQ(std::pair(f[60 + 16], f[60 + 20]), std::pair(uint8_t(0), uint8_t('l')));
 }
 
-// The old file is replaced whole (its permissions kept, no file left
-// beside it); through a symbolic link the link stays and its target gets
-// the file.
 TEST(ConfigFileName, FirstCopyUsesLastPlqOthersTheirNumberPlusOneNeverCut) {
   // "last" + 7 digits + ".plq" = 15 characters: the longest that fits.
   for (const auto& [n, name] : {std::pair{0, "last.plq"}, {1, "last2.plq"}, {7, "last8.plq"},
@@ -81,6 +78,9 @@ TEST(ConfigFileName, FirstCopyUsesLastPlqOthersTheirNumberPlusOneNeverCut) {
     EXPECT_EQ(ConfigFileName(n), name) << n;
 }
 
+// The old file is replaced whole (its permissions kept, no file left
+// beside it); through a symbolic link the link stays and its target gets
+// the file.
 TEST(SaveConfigFile, ReplacesTheOldFileKeepingItsPermissionsAndFollowsASymbolicLink) {
   TempDir dir;
   WriteBytes(dir.file("last.plq"), std::vector<uint8_t>(5000, 0xAB));

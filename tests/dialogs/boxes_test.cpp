@@ -22,9 +22,7 @@ namespace {
 TEST(AboutDialog, ProductLineAndAddedLinesShownWhole) {
   // The runtime's version: its text's last word, or all of a text without
   // blanks; "%" markers are shown, not substituted.
-  const struct {
-    const char *own, *ndi, *line;
-  } rows[] = {
+  const struct { const char *own, *ndi, *line; } rows[] = {
       {"1.0.3.0", "NDI SDK LINUX 18:00:58 Dec 21 2018 5.6.1", "NDI\u00ae Plombix, v1.0.3.0, NDI v5.6.1, x64"},
       {"", "NDI-6.0.0-beta", "NDI\u00ae Plombix, v, NDI vNDI-6.0.0-beta, x64"},
       {"%2", "NDI 5.6.1 ", "NDI\u00ae Plombix, v%2, NDI v5.6.1, x64"},
@@ -54,11 +52,7 @@ TEST(AboutDialog, ProductLineAndAddedLinesShownWhole) {
 }
 
 TEST(SupportPlacement, HandWorked) {
-  const struct {
-    QRect main;
-    QSize support;
-    QPoint mainAt, supportAt;
-  } rows[] = {
+  const struct { QRect main; QSize support; QPoint mainAt, supportAt; } rows[] = {
       // left = 100 - (672 - 500) / 2 = 14; top = bottom 800 - 240 = 560; the
       // main window rises 250 to 150 (bottom 550), 10 above the support window.
       {{100, 400, 500, 400}, {672, 440}, {100, 150}, {14, 560}},

@@ -144,12 +144,8 @@ TEST(ListenSocket, PrefersTheRememberedPortAndLeavesOthersTheirs) {
   int b = 42000;  // the first of three consecutive ports free now
   while (b < 60000 && !(PortIsFree(b) && PortIsFree(b + 1) && PortIsFree(b + 2))) b += 17;
   ASSERT_LT(b, 60000);
-  const struct {
-    const char* label;
-    int preferred;
-    std::vector<int> avoid, taken;  // taken: ports another program listens on
-    int expected;                   // -1: no port
-  } rows[] = {
+  // taken: ports another program listens on; expected -1: no port.
+  const struct { const char* label; int preferred; std::vector<int> avoid, taken; int expected; } rows[] = {
       {"no preference: the first free", 0, {}, {}, b},
       {"the preferred port", b + 2, {}, {}, b + 2},
       {"preferred but taken: the first free", b + 2, {}, {b + 2}, b},

@@ -44,10 +44,8 @@ TEST(FillBackground, GradientFiguresAt1920x1080) {
   // reversed modes swap the colours: mode 12 gives 128 y / 1080, mode 14
   // 128 y / 540 mirrored, mode 16 in quarter (x, y) of 960 x 540
   // ((128 x) (540 - y) + 128 (960) y) / 518400, e.g. 127 at (959, 0).
-  const struct {
-    int mode;
-    std::vector<std::array<int, 3>> points;  // x, y, blue
-  } rows[] = {
+  // points: x, y, blue.
+  const struct { int mode; std::vector<std::array<int, 3>> points; } rows[] = {
       // Mode 11 (and 10): rows 0, 1, 539, 540, 1079 give 128, 127, 64, 64, 0.
       {11, {{0, 0, 128}, {1919, 0, 128}, {960, 1, 127}, {5, 539, 64}, {1919, 540, 64}, {0, 1079, 0}}},
       {10, {{0, 0, 128}, {960, 1, 127}, {1919, 540, 64}, {0, 1079, 0}}},
@@ -123,10 +121,7 @@ TEST(FillBackground, GrabbedModeCopiesOnlyAGrabOfTheOutputSize) {
   // The same byte count in another shape (a portrait output after a
   // landscape grab) would scramble the rows: it counts as another size. A
   // grab that cannot be copied (state not 1) is not reported as used.
-  const struct {
-    const char* name;
-    int w, h, state;
-  } rows[] = {{"nothing grabbed", 0, 0, 1},
+  const struct { const char* name; int w, h, state; } rows[] = {{"nothing grabbed", 0, 0, 1},
               {"another size", 10, 6, 1},
               {"transposed", 6, 8, 1},
               {"state 0", 8, 6, 0}};

@@ -1,5 +1,5 @@
 // Built-in bitmaps: compiled in, loaded at their sizes in the display
-// format, and usable as a rescale source.
+// format (32 bits, so that a rescale keeps their fourth byte).
 #include <gtest/gtest.h>
 
 #include <QImage>
@@ -72,16 +72,6 @@ TEST(BuiltInBitmaps, UnknownIdOrNoMemory) {
   InjectAllocationFailures(0, 0);
   EXPECT_EQ(Sizes(q), std::tuple(0, 0, 0, 0, 0));
   EXPECT_EQ(q.resourceId, 190);  // the bitmap itself was loaded
-}
-
-TEST(BuiltInBitmaps, PlaceholderKeepsAlphaZeroWhenRescaled) {
-  // The placeholder is stored without alpha, arrives with a fourth byte of
-  // 0 and, being a 32-bit bitmap, keeps that through the alpha plane.
-  PictureBuffer background;
-  ASSERT_TRUE(background.LoadResourceBitmap(148));
-  ASSERT_TRUE(background.ScaleFrom(1920, 1080, *background.resourceBitmap));
-  EXPECT_EQ(background.width, 1920);
-  EXPECT_EQ(FourthBytes(background), std::set<int>{0});
 }
 
 }  // namespace

@@ -64,10 +64,8 @@ TEST(ComposeFrame, MatchesCopyThenTwoBlendsForRandomPicturesAndMargins) {
       MakePicture(background, fw, fh, randomPixel);
       MakePicture(picture, 1 + int(rng() % (fw + 20)), 1 + int(rng() % (fh + 20)), randomPixel);
       MakePicture(overlay, 1 + int(rng() % (fw + 20)), 1 + int(rng() % (fh + 20)), randomPixel);
-      picture.marginLeft = int(rng() % 8);
-      picture.marginRight = int(rng() % 8);
-      picture.marginTop = int(rng() % 8);
-      picture.marginBottom = int(rng() % 8);
+      for (int* margin : {&picture.marginLeft, &picture.marginRight, &picture.marginTop, &picture.marginBottom})
+        *margin = int(rng() % 8);
       const bool withOverlay = rng() % 2;
       // Half the trials reuse a buffer of the frame's size, half start empty.
       if (trial % 2) MakePicture(composed, fw, fh, [](int, int) { return 0xDEADBEEFu; });
@@ -83,10 +81,7 @@ TEST(ComposeFrame, MatchesCopyThenTwoBlendsForRandomPicturesAndMargins) {
       if (trial % 4 < 2) {
         ASSERT_EQ(copied, want) << "copy out, trial " << trial;
       }
-      ASSERT_EQ(composed.width, fw);
-      ASSERT_EQ(composed.height, fh);
-      ASSERT_EQ(composed.byteCount, fw * fh * 4);
-      ASSERT_EQ(composed.state, 1);
+      ASSERT_EQ(testing::Sizes(composed), std::tuple(fw, fh, fw * fh * 4, 32, 1));
       ASSERT_EQ(0, std::memcmp(composed.pixelData.get(), want.data(), want.size() * 4))
           << "seed " << kSeed << " trial " << trial << " frame " << fw << " x " << fh;
     }

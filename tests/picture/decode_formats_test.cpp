@@ -170,12 +170,8 @@ TEST_F(DecodeFormats, BombsAreRefusedWithinTheBudgetPlusOneFrame) {
            {338, 3, 1, 2}})
     tiff = Cat({tiff, Le(tag, 2), Le(type, 2), Le(count, 4), Le(value, 4)});
   tiff = Cat({tiff, Le(0, 4), std::vector<uint8_t>(deflated.begin(), deflated.end())});
-  const struct {
-    const char* name;
-    std::vector<uint8_t> bytes;
-    DecodeError error;
-    off_t fileBytes = 0;  // the file is made this long (with zeros)
-  } rows[] = {
+  // fileBytes: the file is made this long (with zeros).
+  const struct { const char* name; std::vector<uint8_t> bytes; DecodeError error; off_t fileBytes = 0; } rows[] = {
       {"png 8-bit 16384 x 8191", png(16384, 8191, 8), DecodeError::Corrupt},
       {"png 8-bit 16384 x 8192: the budget, and the file", png(16384, 8192, 8), DecodeError::TooLarge},
       {"png 16-bit 8192 x 8191", png(8192, 8191, 16), DecodeError::Corrupt},

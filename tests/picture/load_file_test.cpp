@@ -196,13 +196,7 @@ TEST_F(LoadFile, EachFormatGetsItsDepthAlphaAndColour) {
   withHole.setPixel(1, 1, 0);
   const std::vector<uint32_t> bmpPixels(24, 0x204060);
   constexpr uint32_t kAny = 1;  // (1, 1) not checked
-  const struct {
-    const char* name;
-    std::string path;
-    int depth;
-    uint32_t at22, at11;
-    int tolerance;
-  } rows[] = {
+  const struct { const char* name; std::string path; int depth; uint32_t at22, at11; int tolerance; } rows[] = {
       {"png 24-bit", file("a.png", png), 24, 0x204060, kAny, 0},
       {"png opaque palette",
        file("b.png", Flat(6, 4, 0xFF204060).convertToFormat(QImage::Format_Indexed8), "png"), 8, 0x204060,
@@ -368,11 +362,7 @@ TEST_F(LoadFile, BadFilesFailCleanly) {
   std::vector<uint8_t> badFilter = rgb;
   badFilter[31 * 4] = 5;  // row 4's filter type
   const auto edited = [&](auto edit) { return HandMadePng(10, 9, 2, rgb, {}, edit); };
-  const struct {
-    const char* name;
-    std::string path;
-    DecodeError error;
-  } cases[] = {
+  const struct { const char* name; std::string path; DecodeError error; } cases[] = {
       {"missing", dir.file("missing.png"), DecodeError::NotFound},
       {"empty", file("empty.png", {}), DecodeError::NotAnImage},
       {"not an image", file("notes.png", std::vector<uint8_t>(200, 'x')), DecodeError::NotAnImage},

@@ -37,11 +37,7 @@ std::vector<uint8_t> Exif(bool bigEndian, const std::vector<std::array<uint32_t,
 
 TEST(ExifOrientation, ReadsTheTagOfTheFirstDirectoryAndIgnoresAnythingMalformed) {
   const std::array<uint32_t, 4> width = {0x0100, 3, 1, 640};
-  const struct {
-    const char* name;
-    std::vector<uint8_t> exif;
-    Orientation expected;
-  } rows[] = {
+  const struct { const char* name; std::vector<uint8_t> exif; Orientation expected; } rows[] = {
       {"big-endian 6", Exif(true, {{0x0112, 3, 1, 6}}), Orientation::Rotate90},
       {"little-endian 8 after another tag", Exif(false, {width, {0x0112, 3, 1, 8}}), Orientation::Rotate270},
       {"every value", Exif(false, {{0x0112, 3, 1, 5}}), Orientation::Transpose},

@@ -321,12 +321,6 @@ int64_t PeakResidentBytes() {
   return int64_t(usage.ru_maxrss) * 1024;
 }
 
-double MeanDifference(const uint8_t* a, const uint8_t* b, size_t bytes) {
-  uint64_t sum = 0;
-  for (size_t i = 0; i < bytes; ++i) sum += uint64_t(std::abs(int(a[i]) - int(b[i])));
-  return bytes ? double(sum) / double(bytes) : 0.0;
-}
-
 QImage RandomImage(int width, int height, QImage::Format format, uint32_t seed) {
   QImage image(width, height, QImage::Format_ARGB32);
   std::mt19937 random(seed);

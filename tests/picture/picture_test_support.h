@@ -86,9 +86,6 @@ std::vector<uint8_t> WithJpegSize(std::vector<uint8_t> file, uint16_t width, uin
 // Peak resident memory of this process so far, in bytes.
 int64_t PeakResidentBytes();
 
-// Mean absolute difference per byte of two equal-sized buffers.
-double MeanDifference(const uint8_t* a, const uint8_t* b, size_t bytes);
-
 // A test image with distinct colours and alphas from a fixed-seed generator.
 QImage RandomImage(int width, int height, QImage::Format format, uint32_t seed);
 

@@ -33,12 +33,8 @@ struct Frame {
 // 1920 x 1080 output: every frame pixel inside the placement holds its
 // picture pixel, every other one is untouched.
 TEST(ComputePlacement, FollowsTheCentringAndCuttingRuleAndPlaceIntoDrawsIt) {
-  struct Row {
-    const char* name;
-    int pw, ph, fw, fh;
-    PlaceMargins m;
-    Placement want;  // columns, rows, sourceX, sourceY, frameX, frameY
-  };
+  // want: columns, rows, sourceX, sourceY, frameX, frameY.
+  struct Row { const char* name; int pw, ph, fw, fh; PlaceMargins m; Placement want; };
   const Row rows[] = {
       // Contain, 4000 x 3000 into 1920 x 1080: 1440 x 1080, d_x = 480/2 = 240.
       {"contained picture from column 240", 1440, 1080, 1920, 1080, {}, {1440, 1080, 0, 0, 240, 0}},
@@ -78,10 +74,8 @@ TEST(ComputePlacement, FollowsTheCentringAndCuttingRuleAndPlaceIntoDrawsIt) {
     if (row.pw <= 0 || row.fw <= 0 || row.fh <= 0) continue;
     PictureBuffer picture;
     MakePicture(picture, row.pw, row.ph, Coded);
-    picture.marginLeft = row.m.left;
-    picture.marginRight = row.m.right;
-    picture.marginTop = row.m.top;
-    picture.marginBottom = row.m.bottom;
+    std::tie(picture.marginLeft, picture.marginRight, picture.marginTop, picture.marginBottom) =
+        std::tie(row.m.left, row.m.right, row.m.top, row.m.bottom);
     Frame f(row.fw, row.fh);
     picture.PlaceInto(PlaceBlend, f.data(), f.width, f.height);  // opaque: blending copies
     for (int y = 0; y < f.height; ++y)

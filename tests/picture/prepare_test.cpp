@@ -276,9 +276,7 @@ TEST_F(Prepare, ScaledJpegDecodeIsAsSharpAsTheFullSizePath) {
 }
 
 TEST(DecodeDenominator, IsTheSmallestScaleAtLeastTwiceTheTarget) {
-  const struct {
-    int sw, sh, tw, th, denominator;
-  } rows[] = {
+  const struct { int sw, sh, tw, th, denominator; } rows[] = {
       {6000, 4000, 1500, 1000, 2},  // 1/2 gives 3000 x 2000, exactly twice
       {6000, 4000, 1501, 1000, 1},
       {6000, 4000, 1500, 1001, 1},
@@ -322,12 +320,7 @@ TEST_F(Prepare, FailuresNameTheirReasonAndAdoptChangesOnlyTheNames) {
   const auto cut = [](const std::vector<uint8_t>& bytes, double part) {
     return std::vector<uint8_t>(bytes.begin(), bytes.begin() + long(double(bytes.size()) * part));
   };
-  const struct {
-    const char* name;
-    std::string path;
-    int mode;
-    DecodeError error;
-  } rows[] = {
+  const struct { const char* name; std::string path; int mode; DecodeError error; } rows[] = {
       {"missing", dir.file("missing.jpg"), ScaleContain, DecodeError::NotFound},
       {"jpeg cut at a quarter", file("c1.jpg", cut(jpeg, 0.25)), ScaleContain, DecodeError::Corrupt},
       {"jpeg cut at 60 %", file("c2.jpg", cut(jpeg, 0.6)), ScaleContain, DecodeError::Corrupt},

@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <tuple>
 #include <vector>
 
 #include "picture_test_support.h"
@@ -80,9 +81,7 @@ int WorstDifference(const Pixels& a, const Pixels& b) {
   return worst;
 }
 
-struct SizeCase {
-  int sw, sh, tw, th;
-};
+struct SizeCase { int sw, sh, tw, th; };
 // Shrinks, growths, mixed axes, copies; widths that leave a tail after the
 // four-pixel steps; heights that leave a partial group of four rows; up to
 // eight taps an axis for the fast path.
@@ -110,22 +109,14 @@ TEST(AxisFilter, WeightsAddUpAndStayInsideTheSource) {
       }
     }
   }
-  AxisFilter f;
-  EXPECT_FALSE(BuildAxisFilter(f, 0, 5));
-  EXPECT_FALSE(BuildAxisFilter(f, 5, -1));
-}
-
-TEST(AxisFilter, ShrinkTapsAreTheCoveredPixels) {
-  // 6000 -> 3840: each target covers 1.5625 source pixels, so 2 or 3 taps.
+  // 6000 -> 3840: target 0 covers [0, 1.5625), pixel 0 whole and 0.5625 of
+  // pixel 1: 65536 / 1.5625 = 41943.04 and 0.36 x 65536 = 23592.96, rounded.
   AxisFilter f;
   ASSERT_TRUE(BuildAxisFilter(f, 6000, 3840));
-  EXPECT_EQ(f.taps, 3);
-  // Target 0 covers [0, 1.5625): pixel 0 whole (weight 1/1.5625 = 0.64),
-  // pixel 1 for 0.5625 (0.36). 0.64 x 65536 = 41943.04, 0.36 x 65536 = 23592.96.
-  EXPECT_EQ(f.first[0], 0);
-  EXPECT_EQ(f.weights[0], 41943u);
-  EXPECT_EQ(f.weights[1], 23593u);
-  EXPECT_EQ(f.weights[2], 0u);
+  EXPECT_EQ(std::tuple(f.taps, f.first[0], f.weights[0], f.weights[1], f.weights[2]),
+            std::tuple(3, 0, 41943u, 23593u, 0u));
+  EXPECT_FALSE(BuildAxisFilter(f, 0, 5));
+  EXPECT_FALSE(BuildAxisFilter(f, 5, -1));
 }
 
 TEST(Resampler, BothPathsFollowTheFloatingPointModel) {

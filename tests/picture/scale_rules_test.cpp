@@ -58,12 +58,7 @@ TEST(ScaleRules, ShownPictureTargetsMatchPublishedFigures) {
 }
 
 TEST(ScaleRules, OverlayTargetsCoverOrFitTheWholeOutput) {
-  struct Case {
-    const char* name;
-    int mode, W, H;
-    bool resample;
-    int width, height;
-  } cases[] = {
+  struct Case { const char* name; int mode, W, H; bool resample; int width, height; } cases[] = {
       {"contain 4:3", ScaleContain, 4000, 3000, true, 1440, 1080},
       {"crop-fill 4:3", ScaleCropFill, 4000, 3000, true, 1920, 1440},
       {"contain portrait", ScaleContain, 1080, 1920, true, 607, 1080},
