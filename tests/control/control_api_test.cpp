@@ -206,6 +206,8 @@ TEST_F(ControlApi, ChunkedBodyTooLargeIs413) {
 // at most; a bad handshake answered; the server stops with clients open.
 TEST_F(ControlApi, EventsPushEveryChangeToAtMost32Clients) {
   using plombix::testing::RawConnect, plombix::testing::RawSendAll;
+  // Streams outlive the deadlines of a request: they are never cut for them.
+  restart(LoopbackSettings(), {.headDeadline = std::chrono::milliseconds(200), .requestDeadline = std::chrono::milliseconds(300)});
   const std::string sse = "GET /api/v1/events HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
   const std::string ws = "GET /api/v1/events HTTP/1.1\r\nHost: 127.0.0.1\r\nUpgrade: websocket\r\n"
                          "Connection: Upgrade\r\nSec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: ";
@@ -228,6 +230,7 @@ TEST_F(ControlApi, EventsPushEveryChangeToAtMost32Clients) {
     EXPECT_EQ(plombix::testing::RawExchange(port(), request).status, 503) << request;
   const HttpReply old = plombix::testing::RawExchange(port(), ws + "8\r\n\r\n");
   EXPECT_EQ(std::pair(old.status, old.header("sec-websocket-version")), std::pair(426, std::string("13")));
+  std::this_thread::sleep_for(std::chrono::milliseconds(600));
   server_->publish("tally", SampleState());
   for (size_t i = 0; i < clients.size(); ++i)
     EXPECT_NE(until(clients[i], "\"tally\",\"state\"").find("\"type\":\"tally\""), std::string::npos) << i;
