@@ -3,8 +3,11 @@
 #include <QAbstractButton>
 #include <QButtonGroup>
 #include <QCheckBox>
+#include <QLineEdit>
 
 #include "colour_picker_button.h"
+#include "config_file.h"
+#include "control_surface.h"
 #include "plombix_dialog.h"
 #include "preview_frame.h"
 #include "step_controls.h"
@@ -109,6 +112,8 @@ control::ControlState ControlBridge::state() const {
                                               : control::Tally::None;
   s.busy = core.busy();
   s.cued = core.cuedPath();
+  s.borders = {live.borderSidesPct, live.borderTopBottomPct, live.borderEqual != 0, live.borderUse != 0};
+  if (w.surface_) s.oscIgnored = w.surface_->oscIgnored();
   return s;
 }
 
@@ -118,9 +123,9 @@ void ControlBridge::show(const std::string& path, control::HostCompletion done) 
     done(refused);
     return;
   }
-  window_.ShowFile(path, [done = std::move(done)](const PictureOutcome& outcome) {
-    done(OutcomeOf(outcome, "Cannot show "));
-  });
+  window_.ShowFile(
+      path, [done = std::move(done)](const PictureOutcome& outcome) { done(OutcomeOf(outcome, "Cannot show ")); },
+      "api");
 }
 
 void ControlBridge::loadOverlay(const std::string& path, control::HostCompletion done) {
@@ -172,10 +177,10 @@ HostOutcome ControlBridge::step(control::Step step) {
   if (outputFailed(&refused)) return refused;
   if (window_.config.live.slideshow.mode == 0) return NotPossible("the slideshow is off");
   switch (step) {
-    case control::Step::Next: window_.onStep(StepNext); break;
-    case control::Step::Previous: window_.onStep(StepPrevious); break;
-    case control::Step::First: window_.onStep(StepFirst); break;
-    case control::Step::Last: window_.onStep(StepLast); break;
+    case control::Step::Next: window_.onStep(StepNext, "api"); break;
+    case control::Step::Previous: window_.onStep(StepPrevious, "api"); break;
+    case control::Step::First: window_.onStep(StepFirst, "api"); break;
+    case control::Step::Last: window_.onStep(StepLast, "api"); break;
   }
   return HostOutcome::done();
 }
@@ -284,6 +289,103 @@ HostOutcome ControlBridge::setOverlayUse(bool use) {
   window_.built_.as<QCheckBox>(1066)->setChecked(use);
   window_.onOverlayUseClicked();
   return HostOutcome::done();
+}
+
+HostOutcome ControlBridge::setSlideshow(const control::SlideshowChange& change) {
+  HostOutcome refused;
+  if (outputFailed(&refused)) return refused;
+  if (change.durationSecs) {
+    window_.built_.as<QLineEdit>(1074)->setText(QString::number(*change.durationSecs));
+    window_.onDurationEditDone();
+  }
+  if (change.numberFormat) {
+    if (QButtonGroup* radios = window_.built_.radioGroup(1007))
+      if (QAbstractButton* radio = radios->button(*change.numberFormat)) radio->setChecked(true);
+    window_.onNumberFormatClicked(*change.numberFormat);
+  }
+  if (change.mode) {
+    // The slideshow button steps off -> by hand -> automatic -> off.
+    const int wanted = int(*change.mode);
+    for (int press = 0; press < 3 && window_.config.live.slideshow.mode != wanted; ++press)
+      window_.slideshow.OnSlideshowClicked();
+    if (window_.config.live.slideshow.mode != wanted)
+      return NotPossible(window_.slideshow.slideshowLocked ? "the slideshow waits for the start-up to end"
+                                                           : "the slideshow cannot be started now");
+  }
+  return HostOutcome::done();
+}
+
+HostOutcome ControlBridge::markSlideshowStart() {
+  if (window_.core.onAirPath.empty()) return NotPossible("no picture on air");
+  window_.built_.as<QAbstractButton>(1058)->click();
+  return HostOutcome::done();
+}
+
+HostOutcome ControlBridge::markSlideshowEnd() {
+  if (window_.core.onAirPath.empty()) return NotPossible("no picture on air");
+  window_.built_.as<QAbstractButton>(1059)->click();
+  return HostOutcome::done();
+}
+
+HostOutcome ControlBridge::gotoNumber(int number) {
+  HostOutcome refused;
+  if (outputFailed(&refused)) return refused;
+  SlideshowState& show = window_.config.live.slideshow;
+  if (show.mode == 0) return NotPossible("the slideshow is off");
+  if (number < show.startNumber || number > show.endNumber)
+    return HostOutcome{HostOutcome::Kind::DoesNotDecode,
+                       "no number " + std::to_string(number) + " in the sequence (" +
+                           std::to_string(show.startNumber) + " to " + std::to_string(show.endNumber) + ")"};
+  // A Next from the number before lands on it (or on the next file there is).
+  show.currentNumber = static_cast<uint8_t>(number - 1);
+  window_.onStep(StepNext, "api");
+  return HostOutcome::done();
+}
+
+HostOutcome ControlBridge::setBorders(const control::BorderChange& change) {
+  HostOutcome refused;
+  if (outputFailed(&refused)) return refused;
+  const std::pair<int, const std::optional<int>*> edits[] = {{1062, &change.sides}, {1063, &change.topBottom}};
+  for (const auto& [id, value] : edits)
+    if (*value) {
+      window_.built_.as<QLineEdit>(id)->setText(QString::number(**value));
+      window_.onBorderEditDone(id);
+    }
+  if (change.equal) {
+    window_.built_.as<QCheckBox>(1019)->setChecked(*change.equal);
+    window_.onBorderEqualClicked();
+  }
+  if (change.use) {
+    window_.built_.as<QCheckBox>(1020)->setChecked(*change.use);
+    window_.onBorderUseClicked();
+  }
+  return HostOutcome::done();
+}
+
+void ControlBridge::grabOverlay(control::HostCompletion done) {
+  HostOutcome refused;
+  if (outputFailed(&refused)) return done(refused);
+  if (window_.core.onAirPath.empty()) return done(NotPossible("no picture on air"));
+  CNDIPlombixDlg& w = window_;
+  w.core.GrabOverlay([&w, done = std::move(done)](bool loaded) {
+    if (loaded) w.setLabel(1068, QString::fromStdString(w.config.overlayName));
+    done(loaded ? HostOutcome::done() : NotPossible("the picture on air could not become the overlay"));
+  });
+}
+
+HostOutcome ControlBridge::saveConfig() {
+  // "Save config now" without its confirmation box: nobody may be at the screen.
+  if (!window_.instanceAcquired_) return NotPossible("this copy has no settings file of its own");
+  const ConfigState& c = window_.config;
+  const SaveResult result = SaveConfigFile(window_.configPath(), c.live, c.imagePath, c.overlayPath, c.slideshowPath);
+  if (result.ok()) return HostOutcome::done();
+  const char* text = SaveErrorText(result.error);
+  return NotPossible(text ? text : "the settings could not be saved");
+}
+
+control::FrameView ControlBridge::frameOnAir() const {
+  if (window_.core.onAirPath.empty() || !window_.surface_) return {};
+  return window_.surface_->frameOnAir();
 }
 
 }  // namespace plombix

@@ -32,6 +32,14 @@ class ControlBridge final : public control::ControlHost {
   control::HostOutcome setWatch(bool on) override;
   control::HostOutcome grab() override;
   control::HostOutcome setOverlayUse(bool use) override;
+  control::HostOutcome setSlideshow(const control::SlideshowChange& change) override;
+  control::HostOutcome markSlideshowStart() override;
+  control::HostOutcome markSlideshowEnd() override;
+  control::HostOutcome gotoNumber(int number) override;
+  control::HostOutcome setBorders(const control::BorderChange& change) override;
+  void grabOverlay(control::HostCompletion done) override;
+  control::HostOutcome saveConfig() override;
+  control::FrameView frameOnAir() const override;
 
  private:
   // NotPossibleNow with the reason when the output failed to start.

@@ -38,7 +38,10 @@
 #include "colour_picker_button.h"
 #include "command_line.h"
 #include "control_bridge.h"
+#include "as_run_log.h"
 #include "control_server.h"
+#include "control_surface.h"
+#include "osc_server.h"
 #include "links.h"
 #include "picture_label.h"
 #include "sdl_gamepad_source.h"
@@ -87,6 +90,7 @@ CNDIPlombixDlg::CNDIPlombixDlg(Options options, QWidget* parent)
 }
 
 CNDIPlombixDlg::~CNDIPlombixDlg() {
+  if (surface_) surface_->stop();
   controlServer_.reset();  // on the window's thread: clients still waiting get an answer
   core.StopLoading();
   if (qApp) qApp->removeEventFilter(this);
@@ -99,6 +103,10 @@ CNDIPlombixDlg::~CNDIPlombixDlg() {
 // --- Start-up ------------------------------------------------------------------
 
 void CNDIPlombixDlg::initDialog() {
+  bridge_ = std::make_unique<ControlBridge>(*this);
+  surface_ = std::make_unique<ControlSurface>(*this, *bridge_, [this](std::function<void()> task) {
+    QMetaObject::invokeMethod(this, std::move(task), Qt::QueuedConnection);
+  });
   buildWindow();
   config.live.slideshow.durationSecs = 2;
   pushControlsToWidgets();
@@ -380,6 +388,7 @@ void CNDIPlombixDlg::RestoreFromConfig() {
       config.overlayPath.clear();
     }
     if (shown.shown()) {
+      surface_->onAir(startFile.empty() ? "restore" : "open", shown);
       if (!startFile.empty()) {
         config.imagePath.assign(shown.path);
         rememberShown(shown.path);
@@ -410,6 +419,7 @@ void CNDIPlombixDlg::onTimer(int id) {
     case TIMER_START: startTick(); break;
     case TIMER_TICK:
       core.OnTick();
+      surface_->poll();  // changes made by the window's own controls reach the event clients
       prepareAhead();
       break;
     case TIMER_FADE: core.OnFadeTick(); break;
@@ -425,7 +435,10 @@ void CNDIPlombixDlg::onTimer(int id) {
       setPictureNameLabel({}, onAirName_, {}, false);
       break;
     case TIMER_GAMEPAD: gamepad.PollGamepad(); break;
-    case TIMER_SLIDESHOW: slideshow.AdvanceSlideshow(); break;
+    case TIMER_SLIDESHOW:
+      stepTrigger_ = "timer";
+      slideshow.AdvanceSlideshow();
+      break;
     default: break;  // not ours
   }
 }
@@ -459,8 +472,10 @@ bool CNDIPlombixDlg::isTimerActive(int id) const {
 
 int CNDIPlombixDlg::timerPeriod(int id) const { return isTimerActive(id) ? periods_.value(id) : 0; }
 
-void CNDIPlombixDlg::onStep(int code) {
-  if (IsStepAction(code)) slideshow.StepSequence(code);
+void CNDIPlombixDlg::onStep(int code, const char* trigger) {
+  if (!IsStepAction(code)) return;
+  stepTrigger_ = trigger;
+  slideshow.StepSequence(code);
 }
 
 void CNDIPlombixDlg::ExitConfirmation() {
@@ -504,6 +519,7 @@ bool CNDIPlombixDlg::ask(const QString& text, const QString& title) {
 void CNDIPlombixDlg::shutDown(bool save, Ending why) {
   if (ended || ending_ != Ending::No) return;
   ending_ = why;
+  surface_->stop();        // OSC off, the as-run log's last lines written
   controlServer_.reset();  // clients still waiting hear that the player ends
   if (save) (void)saveSettings();
   core.Shutdown();  // abandons any picture still loading
@@ -625,22 +641,23 @@ void CNDIPlombixDlg::dropEvent(QDropEvent* event) {
   OnDropFiles(paths);
 }
 
-bool CNDIPlombixDlg::OnDropFiles(const QStringList& paths) {
+bool CNDIPlombixDlg::OnDropFiles(const QStringList& paths, const char* trigger) {
   if (paths.isEmpty() || startupFailed || ended) return false;
   (void)readControls();
-  ShowFile(S(paths.first()));
+  ShowFile(S(paths.first()), {}, trigger);
   return true;
 }
 
-void CNDIPlombixDlg::ShowFile(const std::string& path, PictureDone done) {
+void CNDIPlombixDlg::ShowFile(const std::string& path, PictureDone done, const char* trigger) {
   if (startupFailed || ended) return;
   // The path becomes the picture's only once it is on air. The whole path is
   // shown and watched; the settings file keeps it only when it fits its
   // field (else it stores it empty, never cut).
-  core.ShowPicture(path, [this, done = std::move(done)](const PictureOutcome& outcome) {
+  core.ShowPicture(path, [this, done = std::move(done), trigger](const PictureOutcome& outcome) {
     if (outcome.shown()) {
       config.imagePath.assign(outcome.path);
       rememberShown(outcome.path);
+      surface_->onAir(trigger, outcome);
     }
     if (done) done(outcome);
   });
@@ -675,7 +692,7 @@ QString CNDIPlombixDlg::askForFile(const QString& caption) {
 void CNDIPlombixDlg::OpenPicture() {
   if (startupFailed) return;
   const QString file = askForFile(QStringLiteral("Open picture"));
-  if (!file.isEmpty()) OnDropFiles({file});
+  if (!file.isEmpty()) OnDropFiles({file}, "open");
 }
 
 void CNDIPlombixDlg::OpenOverlay() {
@@ -698,32 +715,9 @@ void CNDIPlombixDlg::rememberShown(const std::string& path) {
 void CNDIPlombixDlg::fillRecentMenu() {
   recentMenu_->clear();
   for (const std::string& path : recent_.entries()) {
-    recentMenu_->addAction(Q(path), this, [this, path] { OnDropFiles({Q(path)}); });
+    recentMenu_->addAction(Q(path), this, [this, path] { OnDropFiles({Q(path)}, "recent"); });
   }
   recentMenu_->setEnabled(!recent_.entries().empty());
-}
-
-void CNDIPlombixDlg::startRemoteControl() {
-  const control::ControlSettings settings =
-      options_->control ? *options_->control : control::ControlSettingsFromEnvironment(instanceNumber + 1);
-  if (!settings.enabled) {
-    if (!settings.reason.empty())
-      std::fprintf(stderr, "plombix: remote control off: %s\n", settings.reason.c_str());
-    return;
-  }
-  bridge_ = std::make_unique<ControlBridge>(*this);
-  std::string error;
-  controlServer_ = control::ControlServer::Start(
-      settings, *bridge_,
-      [this](std::function<void()> task) {
-        QMetaObject::invokeMethod(this, std::move(task), Qt::QueuedConnection);
-      },
-      &error);
-  if (!controlServer_) {
-    std::fprintf(stderr, "plombix: remote control off: %s\n", error.c_str());
-    return;
-  }
-  std::fprintf(stderr, "plombix: remote control at %s\n", controlServer_->url().c_str());
 }
 
 std::string CNDIPlombixDlg::controlUrl() const {

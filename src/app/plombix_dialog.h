@@ -58,6 +58,7 @@ QRect SixteenByNineInside(const QRect& box, int frameWidth);
 class AdDialog;
 class CColButton;
 class ControlBridge;
+class ControlSurface;
 class VidBox;
 namespace control {
 class ControlServer;
@@ -119,15 +120,17 @@ class CNDIPlombixDlg : public QDialog,
 
   // --- Entry points the window's events (and the tests) use ---------------------
   void onTimer(int id);             // every timer tick, by id
-  void onStep(int code);            // the step message: 1 next, 2 previous, 3 last, 4 first
+  // The step message: 1 next, 2 previous, 3 last, 4 first; `trigger` says
+  // what sent it (key, pad, api) to those who follow the picture on air.
+  void onStep(int code, const char* trigger = "key");
   // A drop on the window or the preview: true when its first file is being
   // shown (it goes on air when it has loaded).
-  bool OnDropFiles(const QStringList& paths);
+  bool OnDropFiles(const QStringList& paths, const char* trigger = "drop");
   // Applies every picture load still under way as soon as it is ready
   // (tests: the player itself never waits).
   void waitForLoads() { core.WaitForLoads(); }
   // Shows a file exactly as a drop does; `done` hears how it ended.
-  void ShowFile(const std::string& path, PictureDone done = {});
+  void ShowFile(const std::string& path, PictureDone done = {}, const char* trigger = "drop");
   // Makes a file the overlay (as Grab Overlay does with the shown picture):
   // loaded at output scale; `done` hears how it ended.
   void LoadOverlayFile(const std::string& path, PictureDone done = {});
@@ -139,6 +142,7 @@ class CNDIPlombixDlg : public QDialog,
   std::string sourceName() const;
   // The remote-control API's address, empty while it is off.
   std::string controlUrl() const;
+  int oscPort() const;  // 0 while OSC is off
   const RecentFiles& recentFiles() const { return recent_; }
   void ExitConfirmation();          // Exit button, Esc, the ninth copy
   // Ends the player as a confirmed exit does, without the question, in any
@@ -265,6 +269,8 @@ class CNDIPlombixDlg : public QDialog,
   void enableSidesEdit(bool enabled) override;
   void showLoading(const std::string& fileName) override;
   void showLoadFailure(LoadKind kind, const std::string& fileName, const char* reason) override;
+  // A notice in the picture-name label for a few seconds, no box.
+  void showNotice(const QString& before, const QString& text);
   void pictureShown(const PictureOutcome& outcome) override;
   void loadsReady() override;
   // Tells the core what to prepare ahead: the slideshow's neighbours while
@@ -337,6 +343,8 @@ class CNDIPlombixDlg : public QDialog,
   QThreadPool* recentSaver_ = nullptr;  // writes the recent list off the window's thread, in order
   std::unique_ptr<ControlBridge> bridge_;
   std::unique_ptr<control::ControlServer> controlServer_;
+  std::unique_ptr<ControlSurface> surface_;  // events, as-run log, thumbnails' frame, OSC
+  const char* stepTrigger_ = "key";          // what sent the slideshow's latest step
   int fullHeight_ = 0;
   QString onAirName_;       // what the picture-name label shows when nothing else is to say
   bool noticeShowing_ = false;
@@ -344,6 +352,7 @@ class CNDIPlombixDlg : public QDialog,
   bool instanceAcquired_ = false;
   Ending ending_ = Ending::No;
   friend class ControlBridge;
+  friend class ControlSurface;
   InstanceLock::Result lockResult_ = InstanceLock::Result::AllTaken;
 };
 

@@ -12,6 +12,7 @@
 
 #include "ccol_button.h"
 #include "colour_picker_button.h"
+#include "control_surface.h"
 #include "links.h"
 #include "name_label.h"
 #include "picture_label.h"
@@ -93,7 +94,10 @@ void CNDIPlombixDlg::wireControls() {
   click(1020, [this] { onBorderUseClicked(); });
   click(1019, [this] { onBorderEqualClicked(); });
   for (const StepButtonFace& face : kStepButtons)
-    click(face.controlId, [this, action = face.action] { slideshow.StepSequence(action); });
+    click(face.controlId, [this, action = face.action] {
+      stepTrigger_ = "key";
+      slideshow.StepSequence(action);
+    });
 
   link(1017, links::kMakerSiteUrl);
   link(1018, links::kNdiSiteUrl);
@@ -301,6 +305,7 @@ void CNDIPlombixDlg::setLamp(Lamp lamp) {
 void CNDIPlombixDlg::loadPreview(const uint8_t* bits, int width, int height, int strideBytes,
                                  uint32_t fourCC, float pictureAspect) {
   vidBox_->LoadFrame(bits, width, height, strideBytes, fourCC, pictureAspect);
+  surface_->frameSent(bits, width, height, strideBytes);
 }
 
 void CNDIPlombixDlg::presentPreview() { vidBox_->Present(); }
@@ -336,6 +341,7 @@ void CNDIPlombixDlg::setPictureNameLabel(const QString& before, const QString& n
 void CNDIPlombixDlg::showLoading(const std::string& fileName) {
   if (noticeShowing_) return;  // the failure stays readable for its few seconds
   setPictureNameLabel(QStringLiteral("Loading "), Q(fileName), QStringLiteral("\u2026"), false);
+  surface_->loading();
 }
 
 void CNDIPlombixDlg::showLoadFailure(LoadKind kind, const std::string& fileName,
@@ -344,6 +350,13 @@ void CNDIPlombixDlg::showLoadFailure(LoadKind kind, const std::string& fileName,
   setPictureNameLabel(kind == LoadKind::Overlay ? QStringLiteral("Cannot load overlay ")
                                                 : QStringLiteral("Cannot show "),
                       Q(fileName), QStringLiteral(": ") + QString::fromUtf8(reason), true);
+  startTimer(TIMER_NOTICE, kNoticeMs);
+  surface_->loadFailed((kind == LoadKind::Overlay ? "overlay " : "") + fileName + ": " + reason);
+}
+
+void CNDIPlombixDlg::showNotice(const QString& before, const QString& text) {
+  noticeShowing_ = true;
+  setPictureNameLabel(before, {}, text, true);
   startTimer(TIMER_NOTICE, kNoticeMs);
 }
 
@@ -451,7 +464,8 @@ void CNDIPlombixDlg::setEndNumberCaption(const std::string& text) {
 
 void CNDIPlombixDlg::showPicture(const std::string& path,
                                  std::function<void(std::optional<FileStamp> stamp)> failed) {
-  core.ReShow([path, failed = std::move(failed)](const PictureOutcome& outcome) {
+  core.ReShow([this, path, failed = std::move(failed)](const PictureOutcome& outcome) {
+    if (outcome.shown()) surface_->onAir("watch", outcome);
     if (outcome.status == PartStatus::Failed && outcome.path == path && failed) failed(outcome.stamp);
   });
 }
@@ -461,7 +475,8 @@ void CNDIPlombixDlg::showSequenceFile(std::vector<std::string> candidates,
                                       std::function<void(const SequenceShow&)> done) {
   core.ShowFirstOf(
       std::move(candidates),
-      [done = std::move(done)](const PictureOutcome& outcome) {
+      [this, done = std::move(done), trigger = stepTrigger_](const PictureOutcome& outcome) {
+        if (outcome.shown()) surface_->onAir(trigger, outcome);
         SequenceShow show;
         show.superseded = outcome.status == PartStatus::Superseded;
         show.loaded = outcome.status == PartStatus::Failed ? -1 : outcome.index;
@@ -499,7 +514,7 @@ void CNDIPlombixDlg::setWatchButton(const std::string& caption, int colourState)
   setColButton(1000, Q(caption), colourState);
 }
 
-void CNDIPlombixDlg::sendStep(StepAction action) { onStep(action); }
+void CNDIPlombixDlg::sendStep(StepAction action) { onStep(action, "pad"); }
 
 void CNDIPlombixDlg::setGamepadCaption(const char* caption) {
   built_.as<QPushButton>(1060)->setText(QString::fromUtf8(caption));

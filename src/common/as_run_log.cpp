@@ -115,7 +115,8 @@ std::optional<AsRunClock::time_point> ParseAsRunTime(std::string_view text) {
     }
     rest.remove_prefix(4);
   }
-  if (rest != "Z" || tm.tm_mon < 1 || tm.tm_mon > 12 || tm.tm_mday < 1 || tm.tm_mday > 31 || tm.tm_hour > 23 ||
+  // The clock's own range ends in 2262: a later time would wrap round to one long past.
+  if (rest != "Z" || tm.tm_year < 1970 || tm.tm_year > 2200 || tm.tm_mon < 1 || tm.tm_mon > 12 || tm.tm_mday < 1 || tm.tm_mday > 31 || tm.tm_hour > 23 ||
       tm.tm_min > 59 || tm.tm_sec > 60)
     return std::nullopt;
   tm.tm_year -= 1900;

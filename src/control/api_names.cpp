@@ -90,6 +90,9 @@ std::optional<Transition> ParseTransition(std::string_view text) {
   return FindName<Transition>(kTransitionNames, text);
 }
 std::optional<Step> ParseStep(std::string_view text) { return FindName<Step>(kStepNames, text); }
+std::optional<SlideshowMode> ParseSlideshowMode(std::string_view text) {
+  return FindName<SlideshowMode>(kSlideshowNames, text);
+}
 
 std::optional<Rgb> ParseColour(std::string_view text) {
   if (text.size() != 7 || text[0] != '#') return std::nullopt;

@@ -51,6 +51,7 @@ std::optional<Scaling> ParseScaling(std::string_view text);
 std::optional<Range> ParseRange(std::string_view text);
 std::optional<Transition> ParseTransition(std::string_view text);
 std::optional<Step> ParseStep(std::string_view text);
+std::optional<SlideshowMode> ParseSlideshowMode(std::string_view text);
 
 // "#rrggbb" (either letter case) <-> 0xRRGGBB.
 std::optional<Rgb> ParseColour(std::string_view text);

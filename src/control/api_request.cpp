@@ -39,6 +39,22 @@ constexpr Known kPostPaths[] = {
     {"/overlay", Endpoint::Overlay, Step::Next},
     {"/cue", Endpoint::Cue, Step::Next},
     {"/take", Endpoint::Take, Step::Next},
+    {"/overlay/grab", Endpoint::OverlayGrab, Step::Next},
+    {"/slideshow/mode", Endpoint::SlideshowMode, Step::Next},
+    {"/slideshow/start", Endpoint::SlideshowStart, Step::Next},
+    {"/slideshow/end", Endpoint::SlideshowEnd, Step::Next},
+    {"/slideshow/goto", Endpoint::Goto, Step::Next},
+    {"/slideshow/format", Endpoint::NumberFormat, Step::Next},
+    {"/slideshow/duration", Endpoint::Duration, Step::Next},
+    {"/borders", Endpoint::Borders, Step::Next},
+    {"/config/save", Endpoint::SaveConfig, Step::Next},
+};
+
+constexpr Known kGetPaths[] = {
+    {"/state", Endpoint::State, Step::Next},
+    {"/events", Endpoint::Events, Step::Next},
+    {"/thumbnail.jpg", Endpoint::Thumbnail, Step::Next},
+    {"/as-run", Endpoint::AsRun, Step::Next},
 };
 
 bool Fail(ApiError* error, int status, std::string message) {
@@ -84,6 +100,40 @@ bool ReadPath(const QString& text, std::string* out, ApiError* error) {
   if (bytes.size() > kMaxPathBytes) return Fail(error, 400, "\"path\" is too long");
   *out = std::move(bytes);
   return true;
+}
+
+// An integer member (a JSON number without a fraction). Absent: true and
+// `*out` untouched; outside min..max: false with a 422.
+bool ReadInt(const QJsonObject& object, const char* name, int min, int max, std::optional<int>* out,
+             ApiError* error) {
+  const QJsonValue v = object.value(QLatin1String(name));
+  if (v.isUndefined()) return true;
+  const double d = v.toDouble();
+  if (!v.isDouble() || d != double(qint64(d)))
+    return Fail(error, 400, std::string("\"") + name + "\" must be a whole number");
+  if (d < min || d > max)
+    return Fail(error, 422, std::string("\"") + name + "\" must be from " + std::to_string(min) + " to " +
+                                std::to_string(max));
+  *out = int(d);
+  return true;
+}
+
+bool ParseBorders(const QJsonObject& o, BorderChange* out, ApiError* error) {
+  return ReadInt(o, "sides", 0, 99, &out->sides, error) && ReadInt(o, "topBottom", 0, 99, &out->topBottom, error) &&
+         ReadBool(o, "equal", &out->equal, error) && ReadBool(o, "use", &out->use, error) &&
+         Require(out->sides || out->topBottom || out->equal || out->use,
+                 "\"sides\", \"topBottom\", \"equal\" or \"use\"", error);
+}
+
+bool ParseNumberFormat(const QJsonObject& o, SlideshowChange* out, ApiError* error) {
+  std::optional<QString> format;
+  if (!ReadString(o, "format", &format, error) || !Require(format.has_value(), "\"format\"", error)) return false;
+  for (int i = 0; i < 3; ++i)
+    if (format->toStdString() == NumberFormatText(i)) {
+      out->numberFormat = i;
+      return true;
+    }
+  return Fail(error, 400, "unknown format " + Quoted(*format) + ": one of 1, 01, 001");
 }
 
 template <typename Enum>
@@ -159,13 +209,18 @@ std::optional<Route> RouteRequest(std::string_view method, std::string_view path
     if (error) *error = ApiError{405, "use " + std::string(allow), allow};
     return std::nullopt;
   };
-  if (path == "/" || path == std::string(kPrefix) + "/state") {
+  if (path == "/") {
     if (!isGet) return wrongMethod("GET, HEAD");
-    return Route{path == "/" ? Endpoint::Page : Endpoint::State, Step::Next, false};
+    return Route{Endpoint::Page, Step::Next, false};
   }
   if (path.substr(0, kPrefix.size()) == kPrefix) {
     const std::string_view rest = path.substr(kPrefix.size());
     if (rest == "/cue" && method == "DELETE") return Route{Endpoint::ForgetCue, Step::Next, false};
+    for (const Known& k : kGetPaths) {
+      if (rest != k.path) continue;
+      if (!isGet) return wrongMethod("GET, HEAD");
+      return Route{k.endpoint, k.step, false};
+    }
     for (const Known& k : kPostPaths) {
       if (rest != k.path) continue;
       if (!isPost) return wrongMethod(k.endpoint == Endpoint::Cue ? "POST, DELETE" : "POST");
@@ -205,6 +260,36 @@ std::optional<ApiRequest> ParseRequestBody(const Route& route, std::string_view 
     case Endpoint::Grab:
     case Endpoint::ForgetCue:
     case Endpoint::Take:
+    case Endpoint::OverlayGrab:
+    case Endpoint::SlideshowStart:
+    case Endpoint::SlideshowEnd:
+    case Endpoint::SaveConfig:
+    case Endpoint::Events:
+    case Endpoint::Thumbnail:
+    case Endpoint::AsRun:
+      break;
+    case Endpoint::SlideshowMode: {
+      SlideshowMode mode = SlideshowMode::Off;
+      ok = ReadMode(o, &ParseSlideshowMode, "off, manual, auto", &mode, error);
+      request.slideshow.mode = mode;
+      break;
+    }
+    case Endpoint::Goto: {
+      std::optional<int> number;
+      ok = ReadInt(o, "number", 0, 255, &number, error) && Require(number.has_value(), "\"number\"", error);
+      if (ok) request.number = *number;
+      if (!ok && error && error->status == 422) error->message = "no such number in the sequence";
+      break;
+    }
+    case Endpoint::NumberFormat:
+      ok = ParseNumberFormat(o, &request.slideshow, error);
+      break;
+    case Endpoint::Duration:
+      ok = ReadInt(o, "seconds", 2, 240, &request.slideshow.durationSecs, error) &&
+           Require(request.slideshow.durationSecs.has_value(), "\"seconds\"", error);
+      break;
+    case Endpoint::Borders:
+      ok = ParseBorders(o, &request.borders, error);
       break;
     case Endpoint::Show:
     case Endpoint::Cue: {

@@ -14,6 +14,17 @@
 //   POST /watch         {"on": true}
 //   POST /grab
 //   POST /overlay       {"use": true} and/or {"path": "/abs/file"}
+//   POST /overlay/grab                             "Grab Overlay"
+//   POST /slideshow/mode     {"mode": "off" | "manual" | "auto"}
+//   POST /slideshow/start, /slideshow/end          Start and End number from the picture on air
+//   POST /slideshow/goto     {"number": 7}         422 outside start..end
+//   POST /slideshow/format   {"format": "1" | "01" | "001"}
+//   POST /slideshow/duration {"seconds": 5}        2..240
+//   POST /borders       {"sides": 5, "topBottom": 10, "equal": false, "use": true}
+//   POST /config/save                              "Save config now"
+//   GET  /events                                  the changes, pushed (WebSocket or SSE)
+//   GET  /thumbnail.jpg?width=144                 the frame on air as a JPEG
+//   GET  /as-run?since=2026-12-07T10:00:00Z&limit=20   the as-run log's entries
 //   POST /cue           {"path": "/abs/file"}     prepared for a take, not on air
 //   DELETE /cue                                   forgets the cue
 //   POST /take                                    the cued picture on air
@@ -43,6 +54,8 @@ struct ApiError {
 
 enum class Endpoint {
   Page, State, Show, Step, Output, Background, Scaling, Transition, Range, Watch, Grab, Overlay,
+  OverlayGrab, SlideshowMode, SlideshowStart, SlideshowEnd, Goto, NumberFormat, Duration, Borders,
+  SaveConfig, Events, Thumbnail, AsRun,
   Cue, ForgetCue, Take,
 };
 
@@ -68,7 +81,10 @@ struct ApiRequest {
   Scaling scaling = Scaling::Contain;
   Transition transition = Transition::Cut;
   Range range = Range::Full;
-  bool on = false;                 // Watch
+  bool on = false;                 // Watch; Thumbnail: of the cued picture
+  SlideshowChange slideshow;       // SlideshowMode, NumberFormat, Duration
+  int number = 0;                  // Goto
+  BorderChange borders;
 };
 
 // Reads the body of a routed request; 400 with the reason when it does not do.

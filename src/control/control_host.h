@@ -42,6 +42,7 @@ struct OutputState {
   int frameRateN = 0;
   int frameRateD = 1;
   bool alpha = true;  // false while "No alpha output" is ticked
+  bool operator==(const OutputState&) const = default;
 };
 
 struct PictureState {
@@ -49,11 +50,22 @@ struct PictureState {
   int width = 0;     // its decoded size
   int height = 0;
   std::string colourProfile;  // the colour profile its file carried; empty: none
+  bool operator==(const PictureState&) const = default;
 };
 
 struct OverlayState {
   std::string path;  // empty: none chosen
   bool use = false;
+  bool operator==(const OverlayState&) const = default;
+};
+
+// The border sizes in per cent of the output (0..99) and their two boxes.
+struct BorderState {
+  int sides = 0;
+  int topBottom = 0;
+  bool equal = false;  // the sides follow the top and bottom
+  bool use = false;
+  bool operator==(const BorderState&) const = default;
 };
 
 struct SlideshowStateView {
@@ -63,6 +75,7 @@ struct SlideshowStateView {
   int current = 0;
   int numberFormat = 0;  // 0, 1, 2: zero-padded width 1, 2, 3 ("1", "01", "001")
   int durationSecs = 2;
+  bool operator==(const SlideshowStateView&) const = default;
 };
 
 // Every field of GET /api/v1/state.
@@ -82,6 +95,9 @@ struct ControlState {
   int receivers = 0;
   Tally tally = Tally::None;
   bool busy = false;  // a picture is being loaded
+  BorderState borders;
+  uint64_t oscIgnored = 0;  // OSC packets and messages ignored so far
+  bool operator==(const ControlState&) const = default;
   std::string cued;   // the cued picture's file; empty: nothing cued
 };
 
@@ -115,6 +131,33 @@ struct OutputChange {
 struct BackgroundChange {
   std::optional<Background> mode;
   std::optional<std::array<Rgb, 2>> colours;
+};
+
+// A change of the borders; absent members stay as they are. Sizes arrive
+// checked (0..99).
+struct BorderChange {
+  std::optional<int> sides;
+  std::optional<int> topBottom;
+  std::optional<bool> equal;
+  std::optional<bool> use;
+};
+
+// The slideshow's settings; absent members stay as they are. Values arrive
+// checked (format 0..2, duration 2..240).
+struct SlideshowChange {
+  std::optional<SlideshowMode> mode;
+  std::optional<int> numberFormat;
+  std::optional<int> durationSecs;
+};
+
+// The frame on air as the window last sent it, for thumbnails: 32-bit
+// pixels (blue, green, red, alpha), valid until the window's next frame.
+struct FrameView {
+  const uint8_t* pixels = nullptr;
+  int width = 0;
+  int height = 0;
+  int strideBytes = 0;
+  uint64_t generation = 0;  // changes with every frame sent
 };
 
 class ControlHost {
@@ -158,6 +201,28 @@ class ControlHost {
   virtual HostOutcome setWatch(bool on) = 0;
   virtual HostOutcome grab() = 0;
   virtual HostOutcome setOverlayUse(bool use) = 0;
+
+  // The rest of the window's controls. A window without them answers
+  // NotPossibleNow.
+  virtual HostOutcome setSlideshow(const SlideshowChange&) { return Unavailable(); }
+  // The Start and End number buttons: the number of the picture on air.
+  virtual HostOutcome markSlideshowStart() { return Unavailable(); }
+  virtual HostOutcome markSlideshowEnd() { return Unavailable(); }
+  // Shows picture `number` of the sequence; DoesNotDecode (422) outside
+  // start..end, changing nothing.
+  virtual HostOutcome gotoNumber(int) { return Unavailable(); }
+  virtual HostOutcome setBorders(const BorderChange&) { return Unavailable(); }
+  // "Grab Overlay": the picture on air becomes the overlay; completes when it has.
+  virtual void grabOverlay(HostCompletion done) { done(Unavailable()); }
+  // "Save config now", without the box that confirms it.
+  virtual HostOutcome saveConfig() { return Unavailable(); }
+  // The frame on air; no pixels when there is none.
+  virtual FrameView frameOnAir() const { return {}; }
+  // The cued picture as it would go on air; no pixels while nothing is cued.
+  virtual FrameView frameCued() const { return {}; }
+
+ private:
+  static HostOutcome Unavailable() { return HostOutcome{HostOutcome::Kind::NotPossibleNow, "not available"}; }
 };
 
 }  // namespace plombix::control

@@ -22,6 +22,8 @@
 #include "connection_guard.h"
 #include "peer_user.h"
 #include "state_json.h"
+#include "surface_routes.h"
+#include "thumbnail.h"
 #include "web_remote.h"
 
 namespace plombix::control {
@@ -57,6 +59,8 @@ struct Answer {
   const char* contentType = "application/json; charset=utf-8";
   const char* allow = nullptr;
   const char* challenge = nullptr;  // WWW-Authenticate
+  int thumbnailWidth = 0;  // a thumbnail, encoded by the server's thread
+  ThumbnailOf thumbnailOf = ThumbnailOf::OnAir;
 };
 
 // One request (libmicrohttpd's request context, held through a shared_ptr so
@@ -170,6 +174,15 @@ class ControlServer::Core : public std::enable_shared_from_this<ControlServer::C
   void stop();
   int port() const { return port_; }
   std::string url() const { return UrlFor(settings_.bindAddress, port_); }
+  void publish(std::string_view type, const ControlState& state, std::initializer_list<EventField> fields) {
+    const std::string json = StateJson(state);
+    hub_.with([&](EventHub* hub) {
+      if (hub) hub->publish(type, json, fields);
+    });
+  }
+  size_t eventClients() {
+    return hub_.with([](EventHub* hub) { return hub ? hub->clients() : size_t(0); });
+  }
 
   // libmicrohttpd callbacks (its thread).
   MHD_Result onRequest(MHD_Connection* connection, const char* url, const char* method,
@@ -198,6 +211,9 @@ class ControlServer::Core : public std::enable_shared_from_this<ControlServer::C
   MHD_Daemon* daemon_ = nullptr;
   std::unique_ptr<ConnectionGuard> guard_;
   std::thread watchdogThread_;
+  HubSlot hub_;
+  Thumbnails thumbnails_;
+  uint64_t thumbnailGeneration_[2] = {0, 0};  // of the frames handed to thumbnails_ (window's thread)
 
   std::mutex mutex_;
   std::condition_variable wake_;
@@ -233,12 +249,14 @@ bool ControlServer::Core::start(std::string* error) {
     if (error) *error = why;
     return false;
   }
+  std::string hubError;
+  hub_.set(EventHub::Start(limits_.events, &hubError));  // without it, events answer 503
   guard_ = std::make_unique<ConnectionGuard>(ConnectionGuard::Limits{
       limits_.maxConnections, limits_.maxConnectionsPerClient, limits_.headDeadline, limits_.requestDeadline});
   // The guard keeps the count; the library's own limit only leaves room for
   // connections it has been told to cut and has not closed yet.
   daemon_ = MHD_start_daemon(
-      MHD_USE_AUTO_INTERNAL_THREAD | MHD_ALLOW_SUSPEND_RESUME, 0, nullptr, nullptr, &AccessHandler, this,
+      MHD_USE_AUTO_INTERNAL_THREAD | MHD_ALLOW_SUSPEND_RESUME | MHD_ALLOW_UPGRADE, 0, nullptr, nullptr, &AccessHandler, this,
       MHD_OPTION_EXTERNAL_LOGGER, &QuietLogger, nullptr,
       MHD_OPTION_LISTEN_SOCKET, fd,
       MHD_OPTION_CONNECTION_LIMIT, 2 * limits_.maxConnections,
@@ -253,6 +271,10 @@ bool ControlServer::Core::start(std::string* error) {
     return false;
   }
   watchdogThread_ = std::thread([this] { watchdog(); });
+  // The state event clients get first, read on the window's thread.
+  post_([weak = weak_from_this()] {
+    if (const std::shared_ptr<Core> core = weak.lock()) core->publish("state", core->host_.state(), {});
+  });
   return true;
 }
 
@@ -276,6 +298,9 @@ void ControlServer::Core::stop() {
       return std::none_of(closing.begin(), closing.end(), [](const ExchangeHolder& ex) { return ex->connection; });
     });
   }
+  // The hub first: it closes the event sockets and ends the streams, which
+  // resumes every parked one, so that the server stops with none parked.
+  hub_.take().reset();
   if (daemon_) MHD_stop_daemon(daemon_);
   daemon_ = nullptr;
   guard_.reset();
@@ -313,8 +338,9 @@ void ControlServer::Core::onRequestDone(MHD_Connection* connection, void** conte
     if (holder) (*holder)->connection = nullptr;
     wake_.notify_all();  // stop() may wait for this answer to have left
   }
-  // A kept-alive connection starts its next request's deadlines now.
-  guard_->answered(connection);
+  // A kept-alive connection starts its next request's deadlines now; an
+  // event stream's connection (an upgraded one lives on) has no next request.
+  if (!holder || (*holder)->route.endpoint != Endpoint::Events) guard_->answered(connection);
   delete holder;
   *context = nullptr;
 }
@@ -372,6 +398,12 @@ MHD_Result ControlServer::Core::onRequest(MHD_Connection* connection, const char
     std::lock_guard<std::mutex> lock(mutex_);
     if (ex->answered) back = ex->answer;
   }
+  if (back && back->thumbnailWidth > 0) {
+    // The window has handed its frame over; the encoding is done here.
+    const std::shared_ptr<const std::string> jpeg = thumbnails_.jpeg(back->thumbnailOf, back->thumbnailWidth);
+    if (!jpeg) return Queue(connection, JsonError(404, "no such picture"));
+    return Queue(connection, Answer{200, *jpeg, "image/jpeg"});
+  }
   if (back) return Queue(connection, *back);  // resumed with the window's answer
   if (*uploadSize > 0) {
     if (!ex->tooLarge && ex->body.size() + *uploadSize <= limits_.maxBodyBytes) {
@@ -388,8 +420,32 @@ MHD_Result ControlServer::Core::onRequest(MHD_Connection* connection, const char
 
   guard_->requestArrived(connection);
   if (ex->tooLarge) return answerNow(ex, connection, JsonError(413, "the request body is too large"));
-  if (ex->route.endpoint == Endpoint::Page)
-    return answerNow(ex, connection, Answer{200, WebRemotePage(), "text/html; charset=utf-8"});
+  switch (ex->route.endpoint) {
+    case Endpoint::Page: return answerNow(ex, connection, Answer{200, WebRemotePage(), "text/html; charset=utf-8"});
+    case Endpoint::Events:
+      ex->answered = true;
+      return QueueEvents(connection, hub_);
+    case Endpoint::AsRun: {
+      auto arg = [connection](const char* name) {
+        return MHD_lookup_connection_value(connection, MHD_GET_ARGUMENT_KIND, name);
+      };
+      const SurfaceAnswer a = AsRunAnswer(settings_.asRunFile, arg("since"), arg("limit"));
+      return answerNow(ex, connection, Answer{a.status, a.body});
+    }
+    case Endpoint::Thumbnail: {
+      const std::optional<ThumbnailQuery> query =
+          ParseThumbnailQuery(MHD_lookup_connection_value(connection, MHD_GET_ARGUMENT_KIND, "width"),
+                              MHD_lookup_connection_value(connection, MHD_GET_ARGUMENT_KIND, "what"));
+      if (!query)
+        return answerNow(ex, connection, JsonError(400, "\"width\" must be from 16 to 640; \"what\" onair or cued"));
+      ApiRequest request;
+      request.route = ex->route;
+      request.number = query->width;
+      request.on = query->what == ThumbnailOf::Cued;
+      return askWindow(ex, connection, std::move(request));
+    }
+    default: break;
+  }
   ApiError error;
   std::optional<ApiRequest> request = ParseRequestBody(ex->route, ex->body, &error);
   if (!request) return answerNow(ex, connection, JsonError(error.status, error.message));
@@ -470,6 +526,37 @@ void ControlServer::Core::run(const ExchangeHolder& ex, const ApiRequest& r) {
     case Endpoint::Range: finish(ex, host_.setRange(r.range)); break;
     case Endpoint::Watch: finish(ex, host_.setWatch(r.on)); break;
     case Endpoint::Grab: finish(ex, host_.grab()); break;
+    case Endpoint::OverlayGrab: host_.grabOverlay(completion(ex, finisher)); break;
+    case Endpoint::SlideshowMode:
+    case Endpoint::NumberFormat:
+    case Endpoint::Duration: finish(ex, host_.setSlideshow(r.slideshow)); break;
+    case Endpoint::SlideshowStart: finish(ex, host_.markSlideshowStart()); break;
+    case Endpoint::SlideshowEnd: finish(ex, host_.markSlideshowEnd()); break;
+    case Endpoint::Goto: finish(ex, host_.gotoNumber(r.number)); break;
+    case Endpoint::Borders: finish(ex, host_.setBorders(r.borders)); break;
+    case Endpoint::SaveConfig: finish(ex, host_.saveConfig()); break;
+    case Endpoint::Events:
+    case Endpoint::AsRun: break;  // answered on the server's thread
+    case Endpoint::Thumbnail: {
+      const ThumbnailOf what = r.on ? ThumbnailOf::Cued : ThumbnailOf::OnAir;
+      const FrameView frame = r.on ? host_.frameCued() : host_.frameOnAir();
+      if (!frame.pixels) {
+        deliver(ex, JsonError(404, r.on ? "nothing is cued" : "nothing on air"));
+        break;
+      }
+      // One copy per frame, taken here where the frame cannot change under
+      // it; the encoding happens on the server's thread.
+      uint64_t& generation = thumbnailGeneration_[r.on ? 1 : 0];
+      if (frame.generation != generation) {
+        thumbnails_.setFrame(what, ThumbnailFrame::Copy(frame.pixels, frame.width, frame.height, frame.strideBytes));
+        generation = frame.generation;
+      }
+      Answer a;
+      a.thumbnailWidth = r.number;
+      a.thumbnailOf = what;
+      deliver(ex, a);
+      break;
+    }
     case Endpoint::Overlay:
       if (!r.overlayPath) {
         finish(ex, host_.setOverlayUse(*r.overlayUse));
@@ -553,6 +640,13 @@ ControlServer::~ControlServer() {
 }
 
 int ControlServer::port() const { return core_->port(); }
+
+void ControlServer::publish(std::string_view type, const ControlState& state,
+                            std::initializer_list<EventField> fields) {
+  core_->publish(type, state, fields);
+}
+
+size_t ControlServer::eventClients() const { return core_->eventClients(); }
 
 std::string ControlServer::url() const { return core_->url(); }
 

@@ -35,18 +35,21 @@
 
 #include "control_host.h"
 #include "control_settings.h"
+#include "event_hub.h"
 
 namespace plombix::control {
 
 struct ControlLimits {
-  unsigned maxConnections = 32;
-  unsigned maxConnectionsPerClient = 16;  // a local user, or a remote address
+  // Room for every event client (events.maxClients) beside the requests.
+  unsigned maxConnections = 64;
+  unsigned maxConnectionsPerClient = 48;  // a local user, or a remote address
   size_t maxHeadBytes = 32 * 1024;  // libmicrohttpd's memory for one connection
   size_t maxBodyBytes = 16 * 1024;  // far above any command (a path is at most 4 KiB)
   std::chrono::milliseconds headDeadline{5000};      // from the connection's start
   std::chrono::milliseconds requestDeadline{10000};  // the whole request
   unsigned idleTimeoutSeconds = 10;  // nothing sent or received for this long
   std::chrono::milliseconds hostDeadline{30000};
+  EventHubLimits events;  // GET /api/v1/events
 };
 
 class ControlServer {
@@ -76,6 +79,11 @@ class ControlServer {
 
   int port() const;
   std::string url() const;  // "http://127.0.0.1:5981/"
+
+  // Window's thread: one change pushed to every event client, {"type":
+  // type, fields..., "state": state}. Never waits for a client.
+  void publish(std::string_view type, const ControlState& state, std::initializer_list<EventField> fields = {});
+  size_t eventClients() const;
 
   class Core;
 

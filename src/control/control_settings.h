@@ -40,6 +40,7 @@ struct ControlSettings {
   std::string token;    // empty: no authorization asked
   bool loopback = true; // bindAddress is a loopback address
   uid_t userId = ::geteuid();  // the operator: whose programs need no token
+  std::string asRunFile;  // GET /api/v1/as-run reads it; empty: no as-run log
 };
 
 // Reads an environment variable; null when unset. Tests pass their own.

@@ -13,7 +13,8 @@ namespace plombix::control {
 // "colours": ["#203080", "#000000"], "scaling", "range", "transition",
 // "watch", "picture": {"path", "width", "height"} or null,
 // "overlay": {"path", "use"}, "slideshow": {"mode", "start", "end",
-// "current", "format", "duration"}, "receivers", "tally", "busy"}.
+// "current", "format", "duration"}, "receivers", "tally", "busy",
+// "borders": {"sides", "topBottom", "equal", "use"}, "oscIgnored"}.
 // Compact, UTF-8; a path that is not valid UTF-8 has its bad bytes replaced.
 std::string StateJson(const ControlState& state);
 

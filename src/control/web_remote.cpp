@@ -44,6 +44,10 @@ input { flex: 1; font: inherit; color: var(--text); background: #12141a; border:
         border-radius: 6px; padding: 8px; min-width: 0; }
 #message { min-height: 1.4em; margin: 0; color: var(--dim); }
 #message.error { color: #ff8a80; }
+#asRun { margin: 0; padding: 0; list-style: none; font-size: 13px; max-height: 16em; overflow-y: auto; }
+#asRun li { display: grid; grid-template-columns: max-content 1fr max-content; gap: 10px; padding: 2px 0;
+            border-bottom: 1px solid var(--line); }
+#asRun .when, #asRun .why { color: var(--dim); }
 </style>
 </head>
 <body>
@@ -80,6 +84,7 @@ input { flex: 1; font: inherit; color: var(--text); background: #12141a; border:
 <section><h2>Background</h2><div class="row" id="backgrounds"></div></section>
 <section><h2>Resolution</h2><div class="row" id="resolutions"></div></section>
 <section><h2>Frame rate</h2><div class="row" id="rates"></div></section>
+<section><h2>As run</h2><ol id="asRun" reversed></ol></section>
 <section>
   <h2>Show a picture</h2>
   <form id="showForm" autocomplete="off">
@@ -107,8 +112,13 @@ const rates = ['25', '29.97', '30', '50', '60'];
 const rateFractions = { '25': [30000, 1200], '29.97': [30000, 1001], '30': [30000, 1000],
   '50': [60000, 1200], '60': [60000, 1000] };
 const $ = (id) => document.getElementById(id);
+// Every message type of the event stream; each carries the whole state.
+const eventTypes = ['state', 'picture', 'cued', 'loading', 'loadFailed', 'slideshowNumber', 'slideshowMode',
+  'slideshowRange', 'output', 'background', 'scaling', 'borders', 'transition', 'range', 'watch', 'overlay',
+  'receivers', 'tally', 'osc'];
 let pollTimer = 0;
 let messageTimer = 0;
+let events = null;
 
 function addButtons(box, items, prefix, act) {
   for (const [value, label] of items) {
@@ -182,21 +192,67 @@ function render(s) {
   document.body.dataset.ready = '1';
 }
 
-function schedule() {
-  clearTimeout(pollTimer);
-  pollTimer = setTimeout(refresh, 1000);
+function online(on) {
+  const tally = $('tally');
+  if (on) {
+    tally.classList.remove('offline');
+  } else {
+    tally.className = 'badge offline';
+    tally.textContent = 'No answer';
+  }
+}
+
+async function showAsRun() {
+  try {
+    const list = $('asRun');
+    const entries = (await call('GET', 'as-run?limit=20')).entries;
+    list.replaceChildren(...entries.reverse().map((e) => {
+      const li = document.createElement('li');
+      for (const [cls, text] of [['when', e.time.slice(11, 23)], ['what', e.path.split('/').pop()],
+                                 ['why', e.trigger + ', ' + e.transition]]) {
+        const span = document.createElement('span');
+        span.className = cls;
+        span.textContent = text;
+        li.appendChild(span);
+      }
+      li.title = e.path;
+      return li;
+    }));
+  } catch (e) {
+    // No as-run log: the list stays empty.
+  }
+}
+
+// Follows the player's changes as they are pushed; while the stream is
+// refused (too many clients) or down, asks for the state every two seconds
+// and tries the stream again.
+function follow() {
+  events = new EventSource(location.origin + '/api/v1/events');
+  const take = (event) => {
+    const message = JSON.parse(event.data);
+    render(message.state);
+    online(true);
+    clearTimeout(pollTimer);
+    // The log's line is written just after the picture goes on air.
+    if (message.type === 'picture' || message.type === 'state') setTimeout(showAsRun, 300);
+  };
+  for (const type of eventTypes) events.addEventListener(type, take);
+  events.onerror = () => {
+    if (events.readyState !== EventSource.CLOSED) return;  // it reconnects by itself
+    events = null;
+    refresh();
+  };
 }
 
 async function refresh() {
   try {
     render(await call('GET', 'state'));
-    $('tally').classList.remove('offline');
+    online(true);
   } catch (e) {
-    const tally = $('tally');
-    tally.className = 'badge offline';
-    tally.textContent = 'No answer';
+    online(false);
   }
-  schedule();
+  clearTimeout(pollTimer);
+  pollTimer = setTimeout(() => (events ? refresh() : follow()), 2000);
 }
 
 async function act(path, body) {
@@ -206,7 +262,6 @@ async function act(path, body) {
   } catch (e) {
     say(e.message, true);
   }
-  schedule();
 }
 
 for (const step of ['first', 'previous', 'next', 'last'])
@@ -228,7 +283,7 @@ $('cueForm').addEventListener('submit', (event) => {
   if (path) act('cue', { path });
 });
 $('take').addEventListener('click', () => act('take'));
-refresh();
+follow();
 </script>
 </body>
 </html>

@@ -103,6 +103,7 @@ class DialogTest : public ::testing::Test {
     runtimeDir = dir.path().toStdString() + "/run";
     settingsDir = dir.path().toStdString() + "/settings";
     ::setenv("PLOMBIX_RUNTIME_DIR", runtimeDir.c_str(), 1);
+    ::setenv("XDG_STATE_HOME", (dir.path().toStdString() + "/state").c_str(), 1);  // the as-run log
     QDir().mkpath(QString::fromStdString(settingsDir));
     runtime = FakeRuntime();
     fake = FakeState();

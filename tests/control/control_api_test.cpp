@@ -1,5 +1,6 @@
 // The remote-control API through real HTTP on loopback, against a fake host on
 // its own "window" thread: each endpoint's effect, errors, late answers.
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -31,8 +32,8 @@ TEST_F(ControlApi, StateAndPageAnswers) {
   HttpReply r = Http(port(), "GET", "/api/v1/state");
   EXPECT_EQ(r.header("content-type") + " " + r.header("cache-control"), "application/json; charset=utf-8 no-store");
   // The members as the README lists them, and values that are converted:
-  EXPECT_EQ(Json(r).keys().join(' '), "background busy colours cued instance output overlay picture range receivers "
-                                       "scaling slideshow source tally transition watch");
+  EXPECT_EQ(Json(r).keys().join(' '), "background borders busy colours cued instance oscIgnored output overlay picture "
+                                       "range receivers scaling slideshow source tally transition watch");
   for (const auto& [path, value] : std::map<std::string, std::string>{{"output.frameRateN", "30000"},
            {"colours.0", "#203080"}, {"slideshow.format", "001"}, {"tally", "program"}, {"overlay.use", "false"},
            {"picture.colourProfile", "Display P3"}})
@@ -41,6 +42,14 @@ TEST_F(ControlApi, StateAndPageAnswers) {
   none.picture.reset();
   host_.setState(none);
   EXPECT_EQ(At(Http(port(), "GET", "/api/v1/state"), "picture"), "null");
+  // Names with quotes, backslashes, control characters, other scripts and bytes that are not UTF-8.
+  for (const auto& [name, shown] : std::map<std::string, std::string>{{"a\"b\\c\n\x01.png", "a\"b\\c\n\x01.png"},
+           {"\xc3\xa9t\xc3\xa9 \xf0\x9f\x8e\xac.png", "\xc3\xa9t\xc3\xa9 \xf0\x9f\x8e\xac.png"},
+           {"\xff\xc3.\xed\xa0\x80\xc0\xaf", "\xef\xbf\xbd\xef\xbf\xbd.\xef\xbf\xbd\xef\xbf\xbd\xef\xbf\xbd\xef\xbf\xbd\xef\xbf\xbd"}}) {
+    none.source = name;
+    host_.setState(none);
+    EXPECT_EQ(At(Http(port(), "GET", "/api/v1/state"), "source"), shown);
+  }
   // The web remote: one page, nothing from elsewhere.
   r = Http(port(), "GET", "/");
   EXPECT_EQ(r.header("content-type"), "text/html; charset=utf-8");
@@ -191,3 +200,41 @@ TEST_F(ControlApi, ChunkedBodyTooLargeIs413) {
 }
 
 }  // namespace
+
+// GET /api/v1/events: Server-Sent Events, or a WebSocket when asked to
+// upgrade; each client first gets the state, then every change; 32 clients
+// at most; a bad handshake answered; the server stops with clients open.
+TEST_F(ControlApi, EventsPushEveryChangeToAtMost32Clients) {
+  using plombix::testing::RawConnect, plombix::testing::RawSendAll;
+  // Streams outlive the deadlines of a request: they are never cut for them.
+  restart(LoopbackSettings(), {.headDeadline = std::chrono::milliseconds(200), .requestDeadline = std::chrono::milliseconds(300)});
+  const std::string sse = "GET /api/v1/events HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+  const std::string ws = "GET /api/v1/events HTTP/1.1\r\nHost: 127.0.0.1\r\nUpgrade: websocket\r\n"
+                         "Connection: Upgrade\r\nSec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: ";
+  // Reads from `fd` until `text` has arrived (or 5 s).
+  const auto until = [](int fd, const std::string& text) {
+    std::string got;
+    char buffer[4096];
+    for (ssize_t n; got.find(text) == got.npos && (n = ::recv(fd, buffer, sizeof buffer, 0)) > 0;) got.append(buffer, size_t(n));
+    return got;
+  };
+  std::vector<int> clients;
+  for (int i = 0; i < 32; ++i) {
+    clients.push_back(RawConnect(port()));
+    ASSERT_TRUE(RawSendAll(clients.back(), i % 2 ? ws + "13\r\n\r\n" : sse));
+    const std::string first = until(clients.back(), "\"instance\"");
+    EXPECT_NE(first.find(i % 2 ? "HTTP/1.1 101" : "text/event-stream"), first.npos) << first;
+    EXPECT_NE(first.find(i % 2 ? "s3pPLMBiTxaQ9kYGzzhZRbK+xOo=" : "event: state\ndata: {\"type\":\"state\""), first.npos);
+  }
+  for (const std::string& request : {sse, ws + "13\r\n\r\n"})
+    EXPECT_EQ(plombix::testing::RawExchange(port(), request).status, 503) << request;
+  const HttpReply old = plombix::testing::RawExchange(port(), ws + "8\r\n\r\n");
+  EXPECT_EQ(std::pair(old.status, old.header("sec-websocket-version")), std::pair(426, std::string("13")));
+  std::this_thread::sleep_for(std::chrono::milliseconds(600));
+  server_->publish("tally", SampleState());
+  for (size_t i = 0; i < clients.size(); ++i)
+    EXPECT_NE(until(clients[i], "\"tally\",\"state\"").find("\"type\":\"tally\""), std::string::npos) << i;
+  server_.reset();  // with 32 clients open
+  for (int fd : clients) ::close(fd);
+}
+

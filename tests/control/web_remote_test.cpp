@@ -1,6 +1,6 @@
 // The web remote in a real headless chromium, behind a token the browser
 // asks for: the page loads from the server, its buttons call the window's
-// handlers, and it shows the state and follows it. Skipped, saying why,
+// handlers, and it shows the state and follows the changes pushed to it. Skipped, saying why,
 // where chromium is not installed (CI installs it).
 // PLOMBIX_WEB_REMOTE_SCREENSHOT=/path/file.png saves what the page looks like.
 #include <cstdlib>
@@ -54,6 +54,7 @@ TEST_F(WebRemote, ButtonsCallTheWindowThePageFollowsTheStateBehindAToken) {
   changed.background = Background::Grad5;
   changed.output = {1920, 1080, 30000, 1001, false};
   host_.setState(changed);
+  server_->publish("tally", changed);  // pushed: the page no longer asks for the state
   std::string shown = byId("source") + ".textContent === 'Vora Plombix 1' && " + byId("tally") +
                       ".textContent === 'On preview' && " + byId("next") + ".disabled && " + byId("output") +
                       ".textContent === '1920 × 1080 · 29.97 fps' && " + byId("cut") +
@@ -63,6 +64,7 @@ TEST_F(WebRemote, ButtonsCallTheWindowThePageFollowsTheStateBehindAToken) {
   EXPECT_TRUE(browser.waitFor(shown, 5000));
   if (const char* shot = std::getenv("PLOMBIX_WEB_REMOTE_SCREENSHOT"); shot && *shot) {
     host_.setState(SampleState());
+    server_->publish("state", SampleState());
     browser.waitFor(byId("next") + ".disabled === false", 5000);
     EXPECT_TRUE(browser.screenshot(shot, &error)) << error;
   }
