@@ -246,11 +246,11 @@ TEST_F(StandInTakeover, EachNameGetsItsPortBackAfterARestart) {
   EXPECT_TRUE(again[2] == first[0] || !PortIsFree(first[0]));
   // Its port taken by another program: the name gets another one, and
   // keeps that one next time.
+  // (-1: a test running beside this one holds it already, which does as well.)
   const int blocker = ListenOn(again[2]);
-  ASSERT_GE(blocker, 0);
   const int moved = publishAndEnd({"Copy 1"})[0];
   EXPECT_NE(moved, again[2]);
-  ::close(blocker);
+  if (blocker >= 0) ::close(blocker);
   EXPECT_TRUE(publishAndEnd({"Copy 1"})[0] == moved || !PortIsFree(moved));
   // A damaged port file is ignored (the first port no other name keeps) and mended.
   std::ofstream(folder_ + "/ports/Copy%201.port") << "name=Copy 1\nport=99999\n";
