@@ -161,6 +161,7 @@ void ControlBridge::take(control::HostCompletion done) {
     if (outcome.shown()) {
       window_.config.imagePath.assign(outcome.path);
       window_.rememberShown(outcome.path);
+      if (window_.surface_) window_.surface_->onAir("take", outcome);
     }
     done(OutcomeOf(outcome, "Cannot take "));
   };
@@ -381,6 +382,17 @@ HostOutcome ControlBridge::saveConfig() {
   if (result.ok()) return HostOutcome::done();
   const char* text = SaveErrorText(result.error);
   return NotPossible(text ? text : "the settings could not be saved");
+}
+
+control::FrameView ControlBridge::frameCued() const {
+  const PreparedPicture* cued = window_.core.cuedPicture();
+  if (!cued || !cued->pixels) return {};
+  // A cued picture is new whenever its pixels are: their address, size and
+  // file tell it from the one before.
+  const uint64_t generation = uint64_t(reinterpret_cast<uintptr_t>(cued->pixels.get())) ^
+                              (uint64_t(cued->width) << 48) ^ (uint64_t(cued->height) << 32) ^
+                              std::hash<std::string>{}(cued->filePath);
+  return {cued->pixels.get(), cued->width, cued->height, cued->width * 4, generation};
 }
 
 control::FrameView ControlBridge::frameOnAir() const {

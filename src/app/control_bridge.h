@@ -40,6 +40,7 @@ class ControlBridge final : public control::ControlHost {
   void grabOverlay(control::HostCompletion done) override;
   control::HostOutcome saveConfig() override;
   control::FrameView frameOnAir() const override;
+  control::FrameView frameCued() const override;
 
  private:
   // NotPossibleNow with the reason when the output failed to start.

@@ -82,7 +82,7 @@ bool ControlSurface::startOsc(const control::OscSettings& settings, std::string*
 
 int ControlSurface::oscPort() const { return osc_ ? osc_->port() : 0; }
 
-uint64_t ControlSurface::oscIgnored() const { return osc_ ? osc_->ignored() + oscUnavailable_ : 0; }
+uint64_t ControlSurface::oscIgnored() const { return osc_ ? osc_->ignored() : 0; }
 
 void ControlSurface::attach(control::ControlServer* server) {
   server_ = server;
@@ -173,8 +173,8 @@ void ControlSurface::onOsc(const control::OscCommand& c) {
     case Kind::Goto: (void)host_.gotoNumber(c.number); break;
     case Kind::Transition: (void)host_.setTransition(c.transition); break;
     case Kind::Background: (void)host_.setBackground({c.background, std::nullopt}); break;
-    case Kind::Cue:
-    case Kind::Take: ++oscUnavailable_; break;  // no cue in this player yet: counted as ignored
+    case Kind::Cue: host_.cue(c.path, ignore); break;
+    case Kind::Take: host_.take(ignore); break;
   }
   poll();
 }

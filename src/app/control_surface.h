@@ -80,7 +80,6 @@ class ControlSurface {
   control::ControlServer* server_ = nullptr;
   control::ControlState last_;
   control::FrameView frame_;
-  uint64_t oscUnavailable_ = 0;  // OSC commands this player cannot carry out
   bool loadingSaid_ = false;     // "loading" published for the load under way
   std::unique_ptr<AsRunLog> asRun_;
   std::unique_ptr<control::OscServer> osc_;

@@ -270,9 +270,9 @@ TEST_F(RemoteTest, EveryChangeReachesAWebSocketClient) {
 }
 
 // OSC messages sent by oscsend go through the window's handlers (a malformed
-// one, and cue/take which this player cannot do, counted as ignored); each
-// picture on air is one line of the as-run log, also read over the API; the
-// thumbnail is the frame on air.
+// one counted as ignored); each picture on air is one line of the as-run
+// log, with its trigger, also read over the API; the thumbnails are the
+// cued picture and the frame on air.
 TEST_F(RemoteTest, OscAsRunAndThumbnails) {
   if (std::system("command -v oscsend >/dev/null") != 0) GTEST_SKIP() << "oscsend is not installed (liblo-tools)";
   CNDIPlombixDlg& dlg = OpenRemote();
@@ -291,11 +291,15 @@ TEST_F(RemoteTest, OscAsRunAndThumbnails) {
       {"/plombix/transition s fade", [&] { return dlg.config.live.fadeOn != 0; }},
       {"/plombix/background s white", [&] { return dlg.core.backgroundMode == 1; }},
       {"/plombix/show i 5", [&] { return bridgeState(dlg)["oscIgnored"].toInt() == 1; }},
-      {"/plombix/take", [&] { return bridgeState(dlg)["oscIgnored"].toInt() == 2; }},
+      {"/plombix/cue s " + b, [&] { return dlg.core.cuedPicture() != nullptr; }},
+      {"/plombix/take", [&] { return dlg.core.onAirPath == b; }},
   };
   for (const auto& row : rows) {
     EXPECT_EQ(std::system(("oscsend 127.0.0.1 " + std::to_string(dlg.oscPort()) + " " + row.message).c_str()), 0);
     EXPECT_TRUE(eventually(row.done)) << row.message;
+    if (row.message.starts_with("/plombix/cue")) {
+      EXPECT_EQ(Request("GET", "/api/v1/thumbnail.jpg?what=cued&width=32").header("content-type"), "image/jpeg");
+    }
   }
   ASSERT_TRUE(Drop(dlg, {b}));
   for (int step = 0; step < 20; ++step) dlg.onTimer(TIMER_FADE);
@@ -306,15 +310,16 @@ TEST_F(RemoteTest, OscAsRunAndThumbnails) {
   EXPECT_TRUE(eventually([&] {
     lines = file.open(QIODevice::ReadOnly) ? file.readAll().split('\n') : QList<QByteArray>();
     file.close();
-    return lines.size() == 3;  // two lines and the last line break
+    return lines.size() == 4;  // three lines and the last line break
   }));
   QFile bytes(QString::fromStdString(b));
   ASSERT_TRUE(bytes.open(QIODevice::ReadOnly));
   const QByteArray sha = QCryptographicHash::hash(bytes.readAll(), QCryptographicHash::Sha256).toHex();
-  const QJsonObject last = QJsonDocument::fromJson(lines.value(1)).object();
-  EXPECT_EQ(QJsonDocument::fromJson(lines.value(0)).object()["trigger"].toString() + " " + last["trigger"].toString() +
+  const QJsonObject last = QJsonDocument::fromJson(lines.value(2)).object();
+  EXPECT_EQ(QJsonDocument::fromJson(lines.value(0)).object()["trigger"].toString() + " " +
+                QJsonDocument::fromJson(lines.value(1)).object()["trigger"].toString() + " " + last["trigger"].toString() +
                 " " + last["transition"].toString() + " " + last["sha256"].toString(),
-            "api drop fade " + QString::fromLatin1(sha));
+            "api take drop fade " + QString::fromLatin1(sha));
   EXPECT_EQ(std::pair(last["size"].toInteger(), last["output"]["width"].toInt()), std::pair(qint64(bytes.size()), 1280));
   const QJsonArray entries = control_test::Json(Request("GET", "/api/v1/as-run?limit=1"))["entries"].toArray();
   EXPECT_EQ(entries.size() == 1 ? entries[0]["path"].toString().toStdString() : "", b);
