@@ -17,6 +17,6 @@ void BM_Memcpy(benchmark::State& state) {
   }
   state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(bytes));
 }
-BENCHMARK(BM_Memcpy)->Args({1920, 1080})->Args({4096, 2160})->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Memcpy)->Args({1920, 1080})->Args({4096, 2160})->Args({8000, 8000})->Unit(benchmark::kMillisecond);
 
 }  // namespace

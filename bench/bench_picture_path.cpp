@@ -17,7 +17,7 @@
 //   BM_PngInflateUnfilter/L that PNG's pixels as the player decodes them
 //                           (inflated in one call, unfiltered into the pixel
 //                           format) at SIMD level L (0 plain, 1 SSE2, 2 AVX2)
-//   BM_MemcpyPng            a memcpy of that PNG's 256 MB of pixels
+//   BM_Memcpy/8000/8000     (bench_memcpy.cpp) a memcpy of that PNG's 256 MB of pixels
 //
 //   plombix_bench --benchmark_filter='BM_TurboJpeg|BM_Show|BM_Prepare|BM_DecodeOnly|BM_Spng|BM_Png|BM_Memcpy'
 //
@@ -250,17 +250,5 @@ BENCHMARK(BM_PngInflateUnfilter)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime()
     ->Repetitions(kRepetitions);
-
-void BM_MemcpyPng(benchmark::State& state) {
-  const size_t bytes = size_t(8000) * 8000 * 4;
-  std::vector<uint8_t> from(bytes, 0x5a), to(bytes, 0);
-  for (auto _ : state) {
-    std::memcpy(to.data(), from.data(), bytes);
-    benchmark::DoNotOptimize(to.data());
-    benchmark::ClobberMemory();
-  }
-  state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(bytes));
-}
-BENCHMARK(BM_MemcpyPng)->Unit(benchmark::kMillisecond)->UseRealTime()->Repetitions(kRepetitions);
 
 }  // namespace

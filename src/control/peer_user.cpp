@@ -9,6 +9,8 @@
 
 #include <cstring>
 
+#include "unique_fd.h"
+
 namespace plombix::control {
 namespace {
 
@@ -49,20 +51,6 @@ bool IsLoopback(const End& e) {
   return IN6_IS_ADDR_LOOPBACK(&v6);
 }
 
-class Fd {
- public:
-  explicit Fd(int fd) : fd_(fd) {}
-  ~Fd() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  int get() const { return fd_; }
-
- private:
-  int fd_;
-};
-
 }  // namespace
 
 std::optional<uid_t> LoopbackPeerUid(Transport transport, const sockaddr* peerAddress,
@@ -92,7 +80,7 @@ std::optional<uid_t> LoopbackPeerUid(Transport transport, const sockaddr* peerAd
   r.id.idiag_sport = first.port;
   r.id.idiag_dport = second.port;
 
-  const Fd fd(::socket(AF_NETLINK, SOCK_DGRAM | SOCK_CLOEXEC, NETLINK_SOCK_DIAG));
+  const UniqueFd fd(::socket(AF_NETLINK, SOCK_DGRAM | SOCK_CLOEXEC, NETLINK_SOCK_DIAG));
   if (fd.get() < 0) return std::nullopt;
   sockaddr_nl kernel{};
   kernel.nl_family = AF_NETLINK;

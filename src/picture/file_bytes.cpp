@@ -11,6 +11,7 @@
 
 #include "decode_budget.h"
 #include "pixel_alloc.h"
+#include "unique_fd.h"
 
 namespace plombix {
 namespace {
@@ -27,20 +28,6 @@ bool SameFile(const struct stat& a, const struct stat& b) {
          a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec;
 }
 
-class Fd {
- public:
-  explicit Fd(int fd) : fd_(fd) {}
-  ~Fd() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  int get() const { return fd_; }
-
- private:
-  int fd_;
-};
-
 }  // namespace
 
 void SetFileReadHookForTesting(std::function<void(const std::string&)> hook) {
@@ -54,7 +41,7 @@ DecodeError ReadFileBytes(const std::string& path, FileBytes* out,
   if (path.empty()) return DecodeError::CannotOpen;
   // O_NONBLOCK keeps a FIFO from blocking the open; only regular files are
   // read, so it never matters for the reads themselves.
-  Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
   if (fd.get() < 0) return errno == ENOENT ? DecodeError::NotFound : DecodeError::CannotOpen;
   struct stat before {};
   if (::fstat(fd.get(), &before) != 0 || !S_ISREG(before.st_mode)) return DecodeError::CannotOpen;
