@@ -13,6 +13,7 @@
 #include <QLineEdit>
 #include <QRadioButton>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <future>
@@ -223,6 +224,24 @@ TEST_F(RemoteTest, EveryChangeReachesAWebSocketClient) {
     }))", &error)) << error;
   ASSERT_TRUE(browser.waitFor("got.length > 0 && got[0].type === 'state'", 5000));
   const auto click = [&](int id) { qobject_cast<QAbstractButton*>(dlg.control(id))->click(); };
+  const auto now = [] {
+    return qint64(std::chrono::duration_cast<std::chrono::milliseconds>(
+                      std::chrono::system_clock::now().time_since_epoch()).count());
+  };
+  // Cut and Fade pressed six times, each change timed from the tick that
+  // finds it to its arrival: half of them within 50 ms (one alone may wait
+  // for a busy machine's processor; a client served late waits every time).
+  std::vector<qint64> late;
+  for (int i = 0; i < 6; ++i) {
+    ASSERT_TRUE(browser.evaluate("mark = got.length"));
+    click(1021);
+    const qint64 tick = now();
+    dlg.onTimer(TIMER_TICK);
+    ASSERT_TRUE(browser.waitFor("has('transition', '')", 5000));
+    late.push_back(qint64(browser.evaluate("got[mark].at")->toDouble()) - tick);
+  }
+  std::sort(late.begin(), late.end());
+  EXPECT_LE(late[2], 50) << "changes reached the client late: " << late[0] << " ... " << late[5] << " ms";
   const struct { const char* expect; std::function<void()> cause; } rows[] = {
       {"has('transition', '')", [&] { click(1021); }},
       {"has('range', '') && has('watch', '') && has('borders', '') && has('scaling', '')", [&] {
@@ -257,15 +276,9 @@ TEST_F(RemoteTest, EveryChangeReachesAWebSocketClient) {
     ASSERT_TRUE(browser.evaluate("mark = got.length"));
     row.cause();
     dlg.waitForLoads();
-    const auto tick = std::chrono::duration_cast<std::chrono::milliseconds>(
-        std::chrono::system_clock::now().time_since_epoch()).count();
     dlg.onTimer(TIMER_TICK);
     EXPECT_TRUE(browser.waitFor(row.expect, 5000)) << row.expect << "\n"
         << browser.evaluate("JSON.stringify(got.slice(mark))")->toString().toStdString();
-    if (&row == &rows[0]) {
-      const QJsonValue arrived = *browser.evaluate("got[mark].at");
-      EXPECT_LE(qint64(arrived.toDouble()) - tick, 50) << "a change reached the client late";
-    }
   }
 }
 
