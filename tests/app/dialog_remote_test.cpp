@@ -314,10 +314,9 @@ TEST_F(RemoteTest, OscAsRunAndThumbnails) {
   EXPECT_EQ(std::pair(last["size"].toInteger(), last["output"]["width"].toInt()), std::pair(qint64(bytes.size()), 1280));
   const QJsonArray entries = control_test::Json(Request("GET", "/api/v1/as-run?limit=1"))["entries"].toArray();
   EXPECT_EQ(entries.size() == 1 ? entries[0]["path"].toString().toStdString() : "", b);
-  for (const auto& [query, status] : {std::pair("?since=2200-01-01T00:00:00Z", 200), {"?limit=0", 400}, {"?since=now", 400},
-                                        {"?since=2999-01-01T00:00:00Z", 400}})
-    EXPECT_EQ(Request("GET", std::string("/api/v1/as-run") + query).status, status) << query;
-  EXPECT_TRUE(control_test::Json(Request("GET", "/api/v1/as-run?since=2200-01-01T00:00:00Z"))["entries"].toArray().isEmpty());
+  for (const char* query : {"?limit=0", "?since=now", "?since=2999-01-01T00:00:00Z"})
+    EXPECT_EQ(Request("GET", std::string("/api/v1/as-run") + query).status, 400) << query;
+  EXPECT_EQ(control_test::Json(Request("GET", "/api/v1/as-run?since=2200-01-01T00:00:00Z"))["entries"], QJsonArray());
 
   // The thumbnail: the blue picture, its output's 16:9, the width asked.
   const HttpReply thumb = Request("GET", "/api/v1/thumbnail.jpg?width=64");

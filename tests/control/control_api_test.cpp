@@ -86,7 +86,6 @@ TEST_F(ControlApi, EachRequestCallsItsHandlerOrIsRefused) {
       {"/api/v1/show", show_, 200, "show " + p},
       {"/api/v1/slideshow/previous", "", 200, "step previous"},
       {"/api/v1/slideshow/last", "", 200, "step last"},
-      {"/api/v1/slideshow/first", "{}", 200, "step first"},
       {"/api/v1/output", R"({"resolution":"640x360","frameRate":"50p","alpha":false})", 200,
        "output 640x360 60000/1200 noalpha"},
       {"/api/v1/background", R"({"mode":"grad5","colours":["#FFaa00","#010203"]})", 200,
