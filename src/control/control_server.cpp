@@ -125,23 +125,11 @@ void QuietLogger(void*, const char*, va_list) {}
 int OpenListenSocket(const std::string& address, int port, int* boundPort, std::string* error) {
   sockaddr_storage storage{};
   socklen_t length = 0;
-  int family = AF_INET;
-  auto* v4 = reinterpret_cast<sockaddr_in*>(&storage);
-  auto* v6 = reinterpret_cast<sockaddr_in6*>(&storage);
-  if (::inet_pton(AF_INET, address.c_str(), &v4->sin_addr) == 1) {
-    v4->sin_family = AF_INET;
-    v4->sin_port = htons(uint16_t(port));
-    length = sizeof *v4;
-  } else if (::inet_pton(AF_INET6, address.c_str(), &v6->sin6_addr) == 1) {
-    family = AF_INET6;
-    v6->sin6_family = AF_INET6;
-    v6->sin6_port = htons(uint16_t(port));
-    length = sizeof *v6;
-  } else {
+  if (!SocketAddressFor(address, port, &storage, &length)) {
     *error = "not a numeric IP address: " + address;
     return -1;
   }
-  const int fd = ::socket(family, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  const int fd = ::socket(storage.ss_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (fd < 0) {
     *error = std::string("socket: ") + std::strerror(errno);
     return -1;
@@ -157,9 +145,7 @@ int OpenListenSocket(const std::string& address, int port, int* boundPort, std::
     ::close(fd);
     return -1;
   }
-  socklen_t bound = sizeof storage;
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&storage), &bound);
-  *boundPort = ntohs(family == AF_INET ? v4->sin_port : v6->sin6_port);
+  *boundPort = BoundPort(fd);
   return fd;
 }
 

@@ -44,6 +44,33 @@ bool IsLoopbackAddress(const std::string& address) {
   return IN6_IS_ADDR_V4MAPPED(&v6) && v6.s6_addr[12] == 127;
 }
 
+bool SocketAddressFor(const std::string& address, int port, sockaddr_storage* storage, socklen_t* length) {
+  *storage = {};
+  auto* v4 = reinterpret_cast<sockaddr_in*>(storage);
+  auto* v6 = reinterpret_cast<sockaddr_in6*>(storage);
+  if (::inet_pton(AF_INET, address.c_str(), &v4->sin_addr) == 1) {
+    v4->sin_family = AF_INET;
+    v4->sin_port = htons(uint16_t(port));
+    *length = sizeof *v4;
+    return true;
+  }
+  if (::inet_pton(AF_INET6, address.c_str(), &v6->sin6_addr) == 1) {
+    v6->sin6_family = AF_INET6;
+    v6->sin6_port = htons(uint16_t(port));
+    *length = sizeof *v6;
+    return true;
+  }
+  return false;
+}
+
+int BoundPort(int fd) {
+  sockaddr_storage storage{};
+  socklen_t length = sizeof storage;
+  if (::getsockname(fd, reinterpret_cast<sockaddr*>(&storage), &length) != 0) return 0;
+  return ntohs(storage.ss_family == AF_INET ? reinterpret_cast<const sockaddr_in*>(&storage)->sin_port
+                                            : reinterpret_cast<const sockaddr_in6*>(&storage)->sin6_port);
+}
+
 std::string UrlFor(const std::string& bindAddress, int port) {
   std::string host = bindAddress;
   if (host == "0.0.0.0") host = "127.0.0.1";

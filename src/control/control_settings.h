@@ -21,6 +21,7 @@
 // requests.
 #pragma once
 
+#include <sys/socket.h>
 #include <sys/types.h>
 #include <unistd.h>
 
@@ -54,6 +55,13 @@ ControlSettings ControlSettingsFromEnvironment(int copyNumber);
 // True for 127.0.0.0/8, ::1 and IPv4-mapped 127.x; false for anything else,
 // including the any-addresses 0.0.0.0 and ::.
 bool IsLoopbackAddress(const std::string& numericAddress);
+
+// numericAddress:port (port 0: any free one) as a socket address for bind;
+// false when the address is not a numeric IPv4 or IPv6 address.
+bool SocketAddressFor(const std::string& numericAddress, int port, sockaddr_storage* storage,
+                      socklen_t* length);
+// The port a bound socket got.
+int BoundPort(int fd);
 
 // "http://127.0.0.1:5981/" (IPv6 in brackets; an any-address as loopback).
 std::string UrlFor(const std::string& bindAddress, int port);

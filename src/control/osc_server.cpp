@@ -56,17 +56,7 @@ constexpr OscRoute kRoutes[] = {
 int BindUdp(const std::string& address, int port, int* boundPort, std::string* error) {
   sockaddr_storage storage{};
   socklen_t length = 0;
-  auto* v4 = reinterpret_cast<sockaddr_in*>(&storage);
-  auto* v6 = reinterpret_cast<sockaddr_in6*>(&storage);
-  if (::inet_pton(AF_INET, address.c_str(), &v4->sin_addr) == 1) {
-    v4->sin_family = AF_INET;
-    v4->sin_port = htons(uint16_t(port));
-    length = sizeof *v4;
-  } else if (::inet_pton(AF_INET6, address.c_str(), &v6->sin6_addr) == 1) {
-    v6->sin6_family = AF_INET6;
-    v6->sin6_port = htons(uint16_t(port));
-    length = sizeof *v6;
-  } else {
+  if (!SocketAddressFor(address, port, &storage, &length)) {
     *error = "not a numeric IP address: " + address;
     return -1;
   }
@@ -76,9 +66,7 @@ int BindUdp(const std::string& address, int port, int* boundPort, std::string* e
     if (fd >= 0) ::close(fd);
     return -1;
   }
-  socklen_t bound = sizeof storage;
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&storage), &bound);
-  *boundPort = ntohs(storage.ss_family == AF_INET ? v4->sin_port : v6->sin6_port);
+  *boundPort = BoundPort(fd);
   return fd;
 }
 
